@@ -1,0 +1,76 @@
+# Entry points: test, test-sanitize, test-tsan, bench, fuzz, run, clean.
+# WERROR=1 turns compiler warnings into errors (CI uses it).
+
+WERROR ?= 0
+JOBS ?= $(shell nproc)
+FUZZ_SECONDS ?= 60
+CMAKE_WERROR := $(if $(filter 1,$(WERROR)),ON,OFF)
+
+BUILD_DEBUG := build/debug
+BUILD_SANITIZE := build/sanitize
+BUILD_TSAN := build/tsan
+BUILD_RELEASE := build/release
+BUILD_FUZZ := build/fuzz
+BENCH_RESULTS := build/bench-results
+
+# Suites whose names contain this run real threads; the ThreadSanitizer build runs them.
+TSAN_TESTS ?= Threaded
+
+.PHONY: all setup test test-sanitize test-tsan bench fuzz run clean
+
+all: test
+
+setup:
+	@bash scripts/setup.sh build
+
+test: setup
+	@cmake -S . -B $(BUILD_DEBUG) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWERROR=$(CMAKE_WERROR) >/dev/null
+	@cmake --build $(BUILD_DEBUG) -j $(JOBS)
+	@cd $(BUILD_DEBUG) && ctest -j $(JOBS) --output-on-failure
+
+test-sanitize: setup
+	@cmake -S . -B $(BUILD_SANITIZE) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWERROR=$(CMAKE_WERROR) \
+		-DORV_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+	@cmake --build $(BUILD_SANITIZE) -j $(JOBS)
+	@cd $(BUILD_SANITIZE) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j $(JOBS) --output-on-failure
+
+test-tsan: setup
+	@cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWERROR=$(CMAKE_WERROR) \
+		-DORV_SANITIZE=thread -DORV_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+	@cmake --build $(BUILD_TSAN) -j $(JOBS)
+	@cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+		ctest -j $(JOBS) --output-on-failure -R '$(TSAN_TESTS)'
+
+bench: setup
+	@cmake -S . -B $(BUILD_RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DWERROR=$(CMAKE_WERROR) \
+		-DORV_BUILD_TESTS=OFF >/dev/null
+	@cmake --build $(BUILD_RELEASE) -j $(JOBS)
+	@mkdir -p $(BENCH_RESULTS)
+	@for prog in $(BUILD_RELEASE)/bench_*; do \
+		name=$$(basename $$prog); \
+		echo "== $$name"; \
+		$$prog --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+			--benchmark_min_time=0.2 --benchmark_out_format=json \
+			--benchmark_out=$(BENCH_RESULTS)/$$name.json || exit 1; \
+	done
+
+fuzz:
+	@bash scripts/setup.sh fuzz
+	@cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWERROR=$(CMAKE_WERROR) \
+		-DCMAKE_C_COMPILER=clang-16 -DCMAKE_CXX_COMPILER=clang++-16 -DORV_FUZZ=ON \
+		-DORV_SANITIZE=address,undefined >/dev/null
+	@cmake --build $(BUILD_FUZZ) -j $(JOBS)
+	@for prog in $(BUILD_FUZZ)/fuzz_*; do \
+		name=$$(basename $$prog); short=$${name#fuzz_}; \
+		echo "== $$name for $(FUZZ_SECONDS) s"; \
+		mkdir -p $(BUILD_FUZZ)/corpus/$$short; \
+		$$prog -max_total_time=$(FUZZ_SECONDS) $(BUILD_FUZZ)/corpus/$$short fuzz/corpus/$$short || exit 1; \
+	done
+
+run:
+	@echo "The server binary is not built yet: 'make run' has nothing to start."
+	@exit 1
+
+clean:
+	rm -rf build

@@ -1,0 +1,47 @@
+# Helpers that turn the source folders into targets: one library per folder, one test program per
+# folder (its *_test.cpp files), and the fuzz targets of fuzz/.
+
+# orv_add_library(<target> <folder>): a static library of the folder's .cpp files, tests excluded.
+function(orv_add_library target folder)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.cpp)
+  list(FILTER sources EXCLUDE REGEX "_test\\.cpp$")
+  add_library(${target} STATIC ${sources})
+  target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+endfunction()
+
+# orv_add_unit_tests(<target> <folder>): one gtest program of the folder's *_test.cpp files.
+# Test suites whose name contains "Threaded" use real threads; `make test-tsan` runs those.
+function(orv_add_unit_tests target folder)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*_test.cpp)
+  if(NOT sources)
+    return()
+  endif()
+  add_executable(${target} ${sources} ${CMAKE_SOURCE_DIR}/tests/support/engine_test_main.cpp)
+  target_link_libraries(${target} PRIVATE orv_test_support GTest::gtest GTest::gmock ${ARGN})
+  gtest_discover_tests(${target}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 60
+    PROPERTIES TIMEOUT 300)
+endfunction()
+
+# Every fuzz/fuzz_<name>.cpp defines LLVMFuzzerTestOneInput. With ORV_FUZZ (clang) it links against
+# libFuzzer; otherwise it is a plain program that replays fuzz/corpus/<name>/, registered with ctest.
+function(orv_add_fuzz_targets)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/fuzz_*.cpp)
+  foreach(src ${sources})
+    get_filename_component(name ${src} NAME_WE)
+    string(REGEX REPLACE "^fuzz_" "" short ${name})
+    if(ORV_FUZZ)
+      add_executable(${name} ${src})
+      target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
+      target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    elseif(ORV_BUILD_TESTS)
+      add_executable(${name} ${src} ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
+      add_test(NAME fuzz_replay_${short}
+               COMMAND ${name} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${short})
+    else()
+      continue()
+    endif()
+    target_link_libraries(${name} PRIVATE orv_test_support)
+  endforeach()
+endfunction()

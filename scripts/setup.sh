@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Installs what the build and the tests need and is missing; quiet and idempotent.
+# Usage: scripts/setup.sh [build|fuzz]   (default: build)
+set -euo pipefail
+
+flavour="${1:-build}"
+
+build_packages=(
+  g++ cmake ninja-build pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev libabsl-dev
+  libevent-dev libssl-dev libcurl4-openssl-dev libyajl-dev libpcre3-dev libboost-dev zlib1g-dev
+)
+fuzz_packages=(clang-16 libclang-rt-16-dev)
+
+wanted=("${build_packages[@]}")
+if [ "$flavour" = "fuzz" ]; then
+  wanted+=("${fuzz_packages[@]}")
+fi
+
+missing=()
+for pkg in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$pkg")
+  fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+  exit 0
+fi
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then
+  sudo_cmd=(sudo)
+fi
+
+echo "setup: installing ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq >/dev/null
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
