@@ -87,7 +87,9 @@ int FormatDuration(char* buffer, std::uint32_t size, double seconds) {
   return length;
 }
 
-int FormatLocalTimeIso8601(char* buffer, std::uint32_t size) { return FormatLocalTimeIso8601(buffer, size, std::time(nullptr)); }
+int FormatLocalTimeIso8601(char* buffer, std::uint32_t size) {
+  return FormatLocalTimeIso8601(buffer, size, std::time(nullptr));
+}
 
 int FormatLocalTimeIso8601(char* buffer, std::uint32_t size, std::time_t time) {
   if (size == 0) return 0;
