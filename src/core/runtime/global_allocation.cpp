@@ -34,7 +34,9 @@ inline void* AlignAboveRaw(void* raw) {
 // Raw allocation with the header laid; null on exhaustion or when size + header overflows.
 inline void* AllocateAligned(std::size_t size) {
   if (size > std::numeric_limits<std::size_t>::max() - kBlockHeaderSize) return nullptr;
-  void* raw = g_processAllocator.allocate(size + kBlockHeaderSize);
+  // Straight to malloc unless a test replaced it: this sits under every operator new.
+  void* raw = g_processAllocator.allocate == &SystemAllocate ? std::malloc(size + kBlockHeaderSize)
+                                                             : g_processAllocator.allocate(size + kBlockHeaderSize);
   if (raw == nullptr) return nullptr;
   void* block = AlignAboveRaw(raw);
   RawWordBefore(block) = raw;
@@ -42,7 +44,13 @@ inline void* AllocateAligned(std::size_t size) {
 }
 
 inline void FreeAligned(void* block) {
-  if (block != nullptr) g_processAllocator.release(RawWordBefore(block));
+  if (block == nullptr) return;
+  void* raw = RawWordBefore(block);
+  if (g_processAllocator.release == &SystemRelease) {
+    std::free(raw);
+  } else {
+    g_processAllocator.release(raw);
+  }
 }
 
 }  // namespace
