@@ -9,7 +9,6 @@
 #include <ios>
 #include <ostream>
 
-#include "core/runtime/untyped_pool.h"
 #include "core/text_and_containers/string_utilities.h"
 #include "core/text_and_containers/text_encoding.h"
 #include "core/text_and_containers/text_hash.h"
@@ -19,6 +18,12 @@ namespace Orvan {
 namespace {
 
 int g_hexFloatStreamFlagIndex = -1;
+
+// Upper-case mapping beside the engine's lower-case fold: only 'a'-'z' change.
+constexpr char FoldAsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr wchar_t FoldAsciiUpper(wchar_t c) {
+  return (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+}
 
 // Character-type primitives: the narrow and wide forms of the system library's text functions and
 // the case folds, which touch ASCII letters only.
@@ -32,8 +37,8 @@ struct TTextOps<char> {
   static int CompareN(const char* a, const char* b, std::size_t n) { return std::strncmp(a, b, n); }
   static int CompareNoCase(const char* a, const char* b) { return ::strcasecmp(a, b); }
   static int CompareNoCaseN(const char* a, const char* b, std::size_t n) { return ::strncasecmp(a, b, n); }
-  static char ToLower(char c) { return FoldByteToLower(c); }
-  static char ToUpper(char c) { return FoldByteToUpper(c); }
+  static char ToLower(char c) { return FoldAsciiLower(c); }
+  static char ToUpper(char c) { return FoldAsciiUpper(c); }
   static bool IsUpper(char c) { return ToLower(c) != c; }
   static bool IsLower(char c) { return ToUpper(c) != c; }
 };
@@ -46,12 +51,8 @@ struct TTextOps<wchar_t> {
   static int CompareNoCase(const wchar_t* a, const wchar_t* b) { return ::wcscasecmp(a, b); }
   static int CompareNoCaseN(const wchar_t* a, const wchar_t* b, std::size_t n) { return ::wcsncasecmp(a, b, n); }
   // The single-byte fold applied to the character value: nothing outside ASCII changes.
-  static wchar_t ToLower(wchar_t c) {
-    return c >= 0 && c < 0x80 ? static_cast<wchar_t>(FoldByteToLower(static_cast<char>(c))) : c;
-  }
-  static wchar_t ToUpper(wchar_t c) {
-    return c >= 0 && c < 0x80 ? static_cast<wchar_t>(FoldByteToUpper(static_cast<char>(c))) : c;
-  }
+  static wchar_t ToLower(wchar_t c) { return FoldAsciiLower(c); }
+  static wchar_t ToUpper(wchar_t c) { return FoldAsciiUpper(c); }
   static bool IsUpper(wchar_t c) { return std::iswupper(static_cast<wint_t>(c)) != 0; }
   static bool IsLower(wchar_t c) { return std::iswlower(static_cast<wint_t>(c)) != 0; }
 };
@@ -65,7 +66,11 @@ const CharT* OrEmpty(const CharT* text) {
 // memory order), masked to 31 bits; 0 for an empty range.
 template <typename CharT>
 std::uint32_t HashCharacters(const CharT* first, const CharT* last) {
-  return HashRangeDjb2(reinterpret_cast<const char*>(first), reinterpret_cast<const char*>(last));
+  if constexpr (std::is_same_v<CharT, char>) {
+    return HashRangeDjb2(first, last);
+  } else {
+    return HashWideRangeDjb2(first, last);
+  }
 }
 
 template <typename CharT>
@@ -81,13 +86,9 @@ std::uint32_t HashCharactersNoCase(const CharT* first, const CharT* last) {
 
 // ================================================================ pools and blocks
 
-void* StringDetail::AllocateContentBlock(TUntypedPoolAllocation* pool) { return pool->Allocate(); }
-
-void StringDetail::FreeContentBlock(TUntypedPoolAllocation* pool, void* block) { pool->Free(block); }
-
 template <typename CharT>
 void TOrvStringContent<CharT>::Destroy() {
-  TUntypedPoolAllocation* pool = StringDetail::g_contentPool<CharT>;
+  TStringContentPool* pool = StringDetail::g_contentPool<CharT>;
   this->~TOrvStringContent();
   StringDetail::FreeContentBlock(pool, this);
 }
@@ -108,22 +109,24 @@ std::uint32_t TOrvStringContent<CharT>::ComputeHashNoCase() const {
 
 void InitStringLibrary() {
   StringDetail::g_contentPool<char> =
-      new TUntypedPoolAllocation(sizeof(TOrvStringContent<char>), &Domain::AllDomain, "String content pool");
+      new TStringContentPool(sizeof(TOrvStringContent<char>));
   StringDetail::g_contentPool<wchar_t> =
-      new TUntypedPoolAllocation(sizeof(TOrvStringContent<wchar_t>), &Domain::AllDomain, "String content pool");
+      new TStringContentPool(sizeof(TOrvStringContent<wchar_t>));
   if (g_hexFloatStreamFlagIndex < 0) g_hexFloatStreamFlagIndex = std::ios_base::xalloc();
 }
 
 template <typename CharT>
 void DestroyStringContentPool() {
-  TUntypedPoolAllocation* pool = StringDetail::g_contentPool<CharT>;
+  TStringContentPool* pool = StringDetail::g_contentPool<CharT>;
   if (pool == nullptr) return;
   // Blocks still alive give their texts' storage back to the string heap; the chunks go at once.
-  pool->ForEachAllocatedElement([](void* element) {
-    auto* content = static_cast<TOrvStringContent<CharT>*>(element);
-    using TStdString = TEngineStdString<CharT>;
-    const_cast<TStdString&>(content->GetText()).~TStdString();
-  });
+  pool->ForEachAllocatedElement(
+      [](void* element, void*) {
+        using TStdString = TEngineStdString<CharT>;
+        auto* content = static_cast<TOrvStringContent<CharT>*>(element);
+        const_cast<TStdString&>(content->GetText()).~TStdString();
+      },
+      nullptr);
   pool->FreeAllChunks();
   delete pool;
   StringDetail::g_contentPool<CharT> = nullptr;
@@ -136,7 +139,7 @@ void ShutdownStringLibrary() {
 
 template <typename CharT>
 std::uint32_t GetStringContentLiveCount() {
-  TUntypedPoolAllocation* pool = StringDetail::g_contentPool<CharT>;
+  TStringContentPool* pool = StringDetail::g_contentPool<CharT>;
   return pool != nullptr ? pool->GetLiveCount() : 0;
 }
 

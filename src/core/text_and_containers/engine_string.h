@@ -13,11 +13,26 @@
 #include <utility>
 
 #include "core/runtime/heap.h"
+#include "core/runtime/untyped_pool.h"
 #include "core/text_and_containers/engine_vector.h"
 
 namespace Orvan {
 
-class TUntypedPoolAllocation;
+// A content pool: the engine's locked pool, counting the blocks it has handed out.
+class TStringContentPool final : public TUntypedPoolAllocation<Domain::TMemoryDomainTag> {
+ public:
+  explicit TStringContentPool(std::uint32_t elementSize)
+      : TUntypedPoolAllocation(elementSize, &Domain::AllDomain, "String content pool") {}
+  void* Allocate() {
+    void* block = TUntypedPoolAllocation::Allocate();
+    liveCount_.fetch_add(1, std::memory_order_relaxed);
+    return block;
+  }
+  void Free(void* block) {
+    TUntypedPoolAllocation::Free(block);
+    liveCount_.fetch_sub(1, std::memory_order_relaxed);
+  }
+};
 
 template <typename CharT>
 class TOrvString;
@@ -38,10 +53,10 @@ struct TCharRange {
 namespace StringDetail {
 // The two "String content pool"s: null before InitStringLibrary and after DestroyStringContentPool.
 template <typename CharT>
-inline TUntypedPoolAllocation* g_contentPool = nullptr;
+inline TStringContentPool* g_contentPool = nullptr;
 
-void* AllocateContentBlock(TUntypedPoolAllocation* pool);
-void FreeContentBlock(TUntypedPoolAllocation* pool, void* block);
+inline void* AllocateContentBlock(TStringContentPool* pool) { return pool->Allocate(); }
+inline void FreeContentBlock(TStringContentPool* pool, void* block) { pool->Free(block); }
 }  // namespace StringDetail
 
 // Tag of the constructor that copies another string's characters into a block of its own.
@@ -57,7 +72,7 @@ class TOrvStringContent {
   // goes back when the text's construction throws.
   template <typename... Args>
   static TOrvStringContent* Create(Args&&... args) {
-    TUntypedPoolAllocation* pool = StringDetail::g_contentPool<CharT>;
+    TStringContentPool* pool = StringDetail::g_contentPool<CharT>;
     void* block = StringDetail::AllocateContentBlock(pool);
     try {
       return new (block) TOrvStringContent(std::forward<Args>(args)...);
@@ -440,7 +455,7 @@ void DestroyStringContentPool();
 void ShutdownStringLibrary();
 // The content pool of a character type (null outside InitStringLibrary .. DestroyStringContentPool).
 template <typename CharT>
-TUntypedPoolAllocation* GetStringContentPool() {
+TStringContentPool* GetStringContentPool() {
   return StringDetail::g_contentPool<CharT>;
 }
 // Blocks of a content pool in use (0 without a pool).

@@ -94,7 +94,7 @@ TVector<StringT> TokenizeT(const std::string& text, const char* delimiters, Make
 
 bool EqualsNoCase(const char* a, const char* b) { return ::strcasecmp(OrEmpty(a), OrEmpty(b)) == 0; }
 bool EqualsNoCase(const wchar_t* a, const wchar_t* b) { return ::wcscasecmp(OrEmpty(a), OrEmpty(b)) == 0; }
-bool CharEqualsNoCase(char a, char b) { return FoldByteToLower(a) == FoldByteToLower(b); }
+bool CharEqualsNoCase(char a, char b) { return FoldAsciiLower(a) == FoldAsciiLower(b); }
 
 bool StartsWith(const char* text, const char* prefix, std::uint32_t textLength, std::uint32_t prefixLength) {
   return StartsWithT<false>(text, prefix, textLength, prefixLength);
