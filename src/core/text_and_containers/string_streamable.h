@@ -101,7 +101,8 @@ template <typename T>
 class TStringStreamableImpl<T, std::enable_if_t<StreamableDetail::kWidensToSigned<T>>>
     : public TStringStreamableImpl<const long long, void> {
  public:
-  explicit TStringStreamableImpl(T value) : TStringStreamableImpl<const long long, void>(static_cast<long long>(value)) {}
+  explicit TStringStreamableImpl(T value)
+      : TStringStreamableImpl<const long long, void>(static_cast<long long>(value)) {}
 };
 
 template <typename T>
