@@ -1,15 +1,454 @@
-// Engine dynamic arrays and their shared growth rule.
+// Engine dynamic arrays and their shared growth rule: TVector keeps its elements in one heap block,
+// TInlineVector keeps the first N inside the object and moves to a heap block when they outgrow it.
+//
+// Use:
+//   TVector<TThing*> list;                  // default allocator (domain 0)
+//   list.PushBack(thing);                   // grows by ComputeGrownCapacity when full
+//   for (TThing* t : list) ...;             // begin()/end() are plain pointers
+//   list.EraseAt(2); list.PopBack();        // removal keeps the order of the rest
+//   list.Clear();                           // destroys the elements and frees the block
+//
+// Elements live in raw storage and are constructed and destroyed explicitly. There are no bound
+// checks: callers index within GetSize(). An instance is used by one thread at a time. A vector is
+// bound to one storage source for its whole life (the Storage parameter, see below). Allocation
+// failure throws std::bad_alloc and leaves the vector as it was.
 #pragma once
 
+#include <cassert>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <type_traits>
+#include <utility>
+
+#include "core/runtime/global_allocation.h"
+#include "core/runtime/heap.h"
 
 namespace Orvan {
 
 // The growth rule: first 4 slots (1 above 256-byte elements), doubling while twice the bytes stay
 // within 240, then the most elements whose bytes plus the 16-byte block header fit the smallest
-// power of two holding one and a half times the current bytes.
+// power of two holding one and a half times the current bytes. The result is always above the
+// input; when it does not fit 32 bits this form answers 0xFFFFFFFF (the largest capacity there
+// is), so callers that must know use the 64-bit form.
 std::uint32_t ComputeGrownCapacity(std::uint32_t capacity, std::uint32_t elementSize);
-// The same in 64 bits, for callers that must see when the result no longer fits 32 bits.
+// The same in 64 bits. When the result does not fit 64 bits (the bytes overflow) the answer is
+// UINT64_MAX, which no caller can allocate.
 std::uint64_t ComputeGrownCapacity64(std::uint64_t capacity, std::uint64_t elementSize);
+
+// ---- Storage sources. A Storage is a class with two static members:
+//   static void* Allocate(std::size_t bytes);  // never null: throws std::bad_alloc instead
+//   static void Free(void* block) noexcept;    // null is ignored
+// Blocks are only ever freed through the Storage that allocated them. A per-thread source
+// (the calling thread's heap) fits the same shape.
+
+// The default allocator: engine allocation in memory domain 0.
+struct TDefaultStorage {
+  static void* Allocate(std::size_t bytes) { return AllocateMemoryOrThrow(kDomainEngine, bytes); }
+  static void Free(void* block) noexcept { FreeMemory(kDomainEngine, block); }
+};
+
+// The process-wide general heap (file-name and path-node arrays, pool chunk lists).
+struct TGeneralHeapStorage {
+  static void* Allocate(std::size_t bytes) { return AllocateFromGeneralHeap(bytes); }
+  static void Free(void* block) noexcept { FreeToGeneralHeap(block); }
+};
+
+// Element types whose bytes may move to a new address with no constructor or destructor run
+// (handles such as engine strings). Specialise to std::true_type for such types; growth and
+// erasure then move them with memcpy/memmove and never destroy the old copies.
+template <typename T>
+struct TMovesBitwise : std::is_trivially_copyable<T> {};
+
+namespace VectorDetail {
+
+// The grown room as a u32 slot count whose bytes fit a std::size_t; std::bad_alloc otherwise.
+template <typename T>
+std::uint32_t GrownRoom(std::uint32_t room) {
+  const std::uint64_t grown = ComputeGrownCapacity64(room, sizeof(T));
+  if (grown > std::numeric_limits<std::uint32_t>::max() ||
+      grown > std::numeric_limits<std::size_t>::max() / sizeof(T)) {
+    ThrowBadAlloc();
+  }
+  return static_cast<std::uint32_t>(grown);
+}
+
+template <typename T, typename Storage>
+T* AllocateSlots(std::uint32_t count) {
+  if (count > std::numeric_limits<std::size_t>::max() / sizeof(T)) ThrowBadAlloc();
+  return static_cast<T*>(Storage::Allocate(std::size_t{count} * sizeof(T)));
+}
+
+}  // namespace VectorDetail
+
+// The element operations both vector forms share.
+template <typename T>
+class TVectorElements {
+ public:
+  // Copy-constructs `count` elements into raw storage. When a copy throws, the copies made so far
+  // are destroyed and the exception passes on.
+  static void CopyElements(T* destination, const T* source, std::uint32_t count) {
+    if constexpr (std::is_nothrow_copy_constructible_v<T>) {
+      std::uint32_t i = 0;
+      for (; i + 4 <= count; i += 4) {
+        ::new (static_cast<void*>(destination + i)) T(source[i]);
+        ::new (static_cast<void*>(destination + i + 1)) T(source[i + 1]);
+        ::new (static_cast<void*>(destination + i + 2)) T(source[i + 2]);
+        ::new (static_cast<void*>(destination + i + 3)) T(source[i + 3]);
+      }
+      for (; i < count; ++i) ::new (static_cast<void*>(destination + i)) T(source[i]);
+    } else {
+      std::uint32_t built = 0;
+      try {
+        for (; built < count; ++built) ::new (static_cast<void*>(destination + built)) T(source[built]);
+      } catch (...) {
+        DestroyRange(destination, built);
+        throw;
+      }
+    }
+  }
+
+  // Destroys `count` elements from the last one down to the first.
+  static void DestroyRange(T* first, std::uint32_t count) noexcept {
+    if constexpr (!std::is_trivially_destructible_v<T>) {
+      while (count > 0) first[--count].~T();
+    }
+  }
+
+ protected:
+  // Moves `count` live elements from `source` into the raw block `destination`; afterwards the
+  // elements live only in `destination`. When this throws, `source` is untouched and
+  // `destination` holds nothing.
+  static void Relocate(T* destination, T* source, std::uint32_t count) {
+    if (count == 0) return;
+    if constexpr (std::is_trivially_copyable_v<T>) {
+      // Short lists of 4-byte values are copied by the unrolled loop, longer ones by memcpy.
+      if (sizeof(T) == 4 && count > 8) {
+        std::memcpy(static_cast<void*>(destination), static_cast<const void*>(source), std::size_t{count} * sizeof(T));
+      } else {
+        CopyElements(destination, source, count);
+      }
+    } else if constexpr (TMovesBitwise<T>::value) {
+      std::memcpy(static_cast<void*>(destination), static_cast<const void*>(source), std::size_t{count} * sizeof(T));
+    } else if constexpr (std::is_nothrow_move_constructible_v<T>) {
+      for (std::uint32_t i = 0; i < count; ++i) {
+        ::new (static_cast<void*>(destination + i)) T(std::move(source[i]));
+        source[i].~T();
+      }
+    } else {
+      // A throwing copy must not leave half the elements behind: copy all, then drop the old.
+      CopyElements(destination, source, count);
+      DestroyRange(source, count);
+    }
+  }
+
+  // Removes the element at `index` of `size` live elements, shifting the later ones down.
+  static void EraseShifting(T* data, std::uint32_t size, std::uint32_t index) {
+    T* hole = data + index;
+    const std::uint32_t after = size - index - 1;
+    if constexpr (TMovesBitwise<T>::value) {
+      hole->~T();
+      std::memmove(static_cast<void*>(hole), static_cast<const void*>(hole + 1), std::size_t{after} * sizeof(T));
+    } else {
+      for (std::uint32_t i = 0; i < after; ++i) hole[i] = std::move(hole[i + 1]);
+      data[size - 1].~T();
+    }
+  }
+
+  // Moves `size` 4-byte values up by one slot (room for one more is there).
+  static void ShiftUpByOne(T* data, std::uint32_t size) noexcept {
+    if (size > 8) {
+      std::memmove(static_cast<void*>(data + 1), static_cast<const void*>(data), std::size_t{size} * sizeof(T));
+    } else {
+      for (std::uint32_t i = size; i > 0; --i) data[i] = data[i - 1];
+    }
+  }
+};
+
+// ---- TVector: {data, size, capacity}; capacity 0 means no block (data is then never read).
+template <typename T, typename Storage = TDefaultStorage>
+class TVector : public TVectorElements<T> {
+  using Base = TVectorElements<T>;
+
+ public:
+  using value_type = T;
+  using iterator = T*;
+  using const_iterator = const T*;
+
+  TVector() noexcept = default;
+  ~TVector() { Clear(); }
+
+  TVector(const TVector&) = delete;
+  TVector& operator=(const TVector&) = delete;
+  // Moving hands the block over; the source is left empty with no block.
+  TVector(TVector&& other) noexcept : data_(other.data_), size_(other.size_), capacity_(other.capacity_) {
+    other.data_ = nullptr;
+    other.size_ = 0;
+    other.capacity_ = 0;
+  }
+  TVector& operator=(TVector&& other) noexcept {
+    if (this != &other) {
+      Clear();
+      data_ = other.data_;
+      size_ = other.size_;
+      capacity_ = other.capacity_;
+      other.data_ = nullptr;
+      other.size_ = 0;
+      other.capacity_ = 0;
+    }
+    return *this;
+  }
+
+  T* Data() noexcept { return data_; }
+  const T* Data() const noexcept { return data_; }
+  std::uint32_t GetSize() const noexcept { return size_; }
+  std::uint32_t Size() const noexcept { return size_; }
+  std::uint32_t GetCapacity() const noexcept { return capacity_; }
+  bool IsEmpty() const noexcept { return size_ == 0; }
+
+  T& operator[](std::uint32_t index) noexcept { return data_[index]; }
+  const T& operator[](std::uint32_t index) const noexcept { return data_[index]; }
+  T& Back() noexcept { return data_[size_ - 1]; }
+  const T& Back() const noexcept { return data_[size_ - 1]; }
+  T* begin() noexcept { return data_; }
+  T* end() noexcept { return data_ + size_; }
+  const T* begin() const noexcept { return data_; }
+  const T* end() const noexcept { return data_ + size_; }
+
+  // Makes room for at least one more element by the growth rule; the size is unchanged.
+  void Grow() {
+    const std::uint32_t grown = VectorDetail::GrownRoom<T>(capacity_);
+    T* block = VectorDetail::AllocateSlots<T, Storage>(grown);
+    try {
+      Base::Relocate(block, data_, size_);
+    } catch (...) {
+      Storage::Free(block);
+      throw;
+    }
+    if (capacity_ != 0) Storage::Free(data_);
+    data_ = block;
+    capacity_ = grown;
+  }
+
+  // Appends a copy of `value`, which may be an element of this very vector.
+  void PushBack(const T& value) {
+    if (size_ == capacity_) {
+      T copy(value);  // the grow would free the block `value` may live in
+      Grow();
+      ::new (static_cast<void*>(data_ + size_)) T(std::move(copy));
+    } else {
+      ::new (static_cast<void*>(data_ + size_)) T(value);
+    }
+    ++size_;
+  }
+  void PushBack(T&& value) {
+    if (size_ == capacity_) {
+      T moved(std::move(value));
+      Grow();
+      ::new (static_cast<void*>(data_ + size_)) T(std::move(moved));
+    } else {
+      ::new (static_cast<void*>(data_ + size_)) T(std::move(value));
+    }
+    ++size_;
+  }
+
+  // Inserts `value` at index 0; for 4-byte plain values only.
+  void PushFront(const T& value)
+    requires(sizeof(T) == 4 && std::is_trivially_copyable_v<T>)
+  {
+    const T copy = value;
+    if (size_ == capacity_) Grow();
+    Base::ShiftUpByOne(data_, size_);
+    data_[0] = copy;
+    ++size_;
+  }
+
+  // Destroys every element and frees the block, if any.
+  void Clear() noexcept {
+    Base::DestroyRange(data_, size_);
+    size_ = 0;
+    if (capacity_ != 0) {
+      Storage::Free(data_);
+      capacity_ = 0;
+    }
+  }
+
+  // For empty vectors: when the capacity is below `count`, a block of exactly `count` slots
+  // replaces the storage (nothing is copied); otherwise nothing happens.
+  void ReserveEmpty(std::uint32_t count) {
+    assert(size_ == 0);
+    if (capacity_ >= count) return;
+    T* block = VectorDetail::AllocateSlots<T, Storage>(count);
+    if (capacity_ != 0) Storage::Free(data_);
+    data_ = block;
+    capacity_ = count;
+  }
+
+  // Removes the element at `index` (< size), keeping the order of the others.
+  void EraseAt(std::uint32_t index) {
+    Base::EraseShifting(data_, size_, index);
+    --size_;
+  }
+
+  // Removes the last element; the vector must not be empty.
+  void PopBack() noexcept {
+    --size_;
+    data_[size_].~T();
+  }
+
+ private:
+  T* data_ = nullptr;
+  std::uint32_t size_ = 0;
+  std::uint32_t capacity_ = 0;
+};
+
+// ---- TInlineVector: {data, size, inline buffer of N, capacity}. Capacity 0 means the elements
+// live in the inline buffer (room N); otherwise `data` points at a heap block of that many slots.
+// GetCapacity() answers the effective room. The inline buffer is never passed to Storage::Free.
+template <typename T, std::uint32_t N, typename Storage = TDefaultStorage>
+class TInlineVector : public TVectorElements<T> {
+  static_assert(N > 0, "an inline vector needs inline room");
+  using Base = TVectorElements<T>;
+
+ public:
+  using value_type = T;
+  using iterator = T*;
+  using const_iterator = const T*;
+
+  TInlineVector() noexcept : data_(InlineData()) {}
+  ~TInlineVector() { Clear(); }
+
+  TInlineVector(const TInlineVector&) = delete;
+  TInlineVector(TInlineVector&&) = delete;
+  TInlineVector& operator=(TInlineVector&&) = delete;
+
+  // Assignment of plain values. The target keeps its storage when that holds the source's
+  // elements and is not more than twice the source's room; otherwise it takes storage of exactly
+  // the source's size (the inline buffer when the source is empty).
+  TInlineVector& operator=(const TInlineVector& other)
+    requires std::is_trivially_copyable_v<T>
+  {
+    if (this == &other) return *this;
+    const std::uint32_t count = other.size_;
+    if (GetCapacity() < count || capacity_ / 2 > other.GetCapacity()) {
+      T* block = InlineData();
+      if (count != 0) block = VectorDetail::AllocateSlots<T, Storage>(count);
+      if (capacity_ != 0) Storage::Free(data_);
+      data_ = block;
+      capacity_ = count;
+    }
+    if (count != 0) {
+      std::memcpy(static_cast<void*>(data_), static_cast<const void*>(other.data_), std::size_t{count} * sizeof(T));
+    }
+    size_ = count;
+    return *this;
+  }
+
+  T* Data() noexcept { return data_; }
+  const T* Data() const noexcept { return data_; }
+  std::uint32_t GetSize() const noexcept { return size_; }
+  std::uint32_t Size() const noexcept { return size_; }
+  // The effective room: the heap block's slots, or N while the elements are inline.
+  std::uint32_t GetCapacity() const noexcept { return capacity_ != 0 ? capacity_ : N; }
+  bool IsInline() const noexcept { return capacity_ == 0; }
+  bool IsEmpty() const noexcept { return size_ == 0; }
+
+  T& operator[](std::uint32_t index) noexcept { return data_[index]; }
+  const T& operator[](std::uint32_t index) const noexcept { return data_[index]; }
+  T& Back() noexcept { return data_[size_ - 1]; }
+  const T& Back() const noexcept { return data_[size_ - 1]; }
+  T* begin() noexcept { return data_; }
+  T* end() noexcept { return data_ + size_; }
+  const T* begin() const noexcept { return data_; }
+  const T* end() const noexcept { return data_ + size_; }
+
+  // Makes room for at least one more element: grows from the effective room by the growth rule.
+  void Grow() {
+    const std::uint32_t grown = VectorDetail::GrownRoom<T>(GetCapacity());
+    T* block = VectorDetail::AllocateSlots<T, Storage>(grown);
+    try {
+      Base::Relocate(block, data_, size_);
+    } catch (...) {
+      Storage::Free(block);
+      throw;
+    }
+    if (capacity_ != 0) Storage::Free(data_);
+    data_ = block;
+    capacity_ = grown;
+  }
+
+  void PushBack(const T& value) {
+    if (size_ == GetCapacity()) {
+      T copy(value);  // the grow would free the storage `value` may live in
+      Grow();
+      ::new (static_cast<void*>(data_ + size_)) T(std::move(copy));
+    } else {
+      ::new (static_cast<void*>(data_ + size_)) T(value);
+    }
+    ++size_;
+  }
+  void PushBack(T&& value) {
+    if (size_ == GetCapacity()) {
+      T moved(std::move(value));
+      Grow();
+      ::new (static_cast<void*>(data_ + size_)) T(std::move(moved));
+    } else {
+      ::new (static_cast<void*>(data_ + size_)) T(std::move(value));
+    }
+    ++size_;
+  }
+
+  void PushFront(const T& value)
+    requires(sizeof(T) == 4 && std::is_trivially_copyable_v<T>)
+  {
+    const T copy = value;
+    if (size_ == GetCapacity()) Grow();
+    Base::ShiftUpByOne(data_, size_);
+    data_[0] = copy;
+    ++size_;
+  }
+
+  // Destroys every element; a heap block is freed and the elements go back inline.
+  void Clear() noexcept {
+    Base::DestroyRange(data_, size_);
+    size_ = 0;
+    if (capacity_ != 0) {
+      Storage::Free(data_);
+      capacity_ = 0;
+      data_ = InlineData();
+    }
+  }
+
+  // For empty vectors: when the room is below `count`, a heap block of exactly `count` slots
+  // replaces the storage (nothing is copied); otherwise nothing happens.
+  void ReserveEmpty(std::uint32_t count) {
+    assert(size_ == 0);
+    if (GetCapacity() >= count) return;
+    T* block = VectorDetail::AllocateSlots<T, Storage>(count);
+    if (capacity_ != 0) Storage::Free(data_);
+    data_ = block;
+    capacity_ = count;
+  }
+
+  void EraseAt(std::uint32_t index) {
+    Base::EraseShifting(data_, size_, index);
+    --size_;
+  }
+
+  void PopBack() noexcept {
+    --size_;
+    data_[size_].~T();
+  }
+
+ private:
+  T* InlineData() noexcept { return reinterpret_cast<T*>(inline_); }
+
+  T* data_;
+  std::uint32_t size_ = 0;
+  alignas(T) unsigned char inline_[N * sizeof(T)];
+  std::uint32_t capacity_ = 0;
+};
 
 }  // namespace Orvan
