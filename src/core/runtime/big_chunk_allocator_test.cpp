@@ -430,6 +430,9 @@ TEST(BigChunkAllocatorProcess, CreateFailureLeavesNoInstance) {
 }
 
 TEST(BigChunkAllocatorProcess, ProcessInstanceServesStreamBuffers) {
+  // The test environment runs with the process instance; this test builds its own from scratch
+  // and puts one back for the tests after it.
+  TBigChunkAllocator::Destroy();
   ASSERT_EQ(GetBigChunkAllocator(), nullptr);
   const std::uint32_t generalBefore = GeneralLiveCount();
   TBigChunkAllocator::Create();
@@ -477,6 +480,7 @@ TEST(BigChunkAllocatorProcess, ProcessInstanceServesStreamBuffers) {
   EXPECT_EQ(GetBigChunkAllocator(), nullptr);
   EXPECT_EQ(GeneralLiveCount(), generalBefore) << "every region and record went back";
   TBigChunkAllocator::Destroy();  // nothing left to do
+  TBigChunkAllocator::Create();
 }
 
 // Two threads allocate and free mixed sizes around the 1 MiB boundary over small regions, so
