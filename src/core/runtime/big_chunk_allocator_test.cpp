@@ -409,7 +409,15 @@ TEST(BigChunkAllocator, RegionAllocationFailureThrowsAndLeavesNothingBehind) {
   }
 }
 
-TEST(BigChunkAllocatorProcess, CreateFailureLeavesNoInstance) {
+// The test environment runs with the process instance; these tests build their own from scratch
+// and put one back for the tests after them.
+class BigChunkAllocatorProcess : public ::testing::Test {
+ protected:
+  void SetUp() override { TBigChunkAllocator::Destroy(); }
+  void TearDown() override { TBigChunkAllocator::Create(); }
+};
+
+TEST_F(BigChunkAllocatorProcess, CreateFailureLeavesNoInstance) {
   ASSERT_EQ(GetBigChunkAllocator(), nullptr);
   for (const FailureCase& failure : kFailures) {
     SCOPED_TRACE(failure.name);
@@ -429,10 +437,7 @@ TEST(BigChunkAllocatorProcess, CreateFailureLeavesNoInstance) {
   }
 }
 
-TEST(BigChunkAllocatorProcess, ProcessInstanceServesStreamBuffers) {
-  // The test environment runs with the process instance; this test builds its own from scratch
-  // and puts one back for the tests after it.
-  TBigChunkAllocator::Destroy();
+TEST_F(BigChunkAllocatorProcess, ProcessInstanceServesStreamBuffers) {
   ASSERT_EQ(GetBigChunkAllocator(), nullptr);
   const std::uint32_t generalBefore = GeneralLiveCount();
   TBigChunkAllocator::Create();
@@ -480,7 +485,6 @@ TEST(BigChunkAllocatorProcess, ProcessInstanceServesStreamBuffers) {
   EXPECT_EQ(GetBigChunkAllocator(), nullptr);
   EXPECT_EQ(GeneralLiveCount(), generalBefore) << "every region and record went back";
   TBigChunkAllocator::Destroy();  // nothing left to do
-  TBigChunkAllocator::Create();
 }
 
 // Two threads allocate and free mixed sizes around the 1 MiB boundary over small regions, so
