@@ -236,7 +236,9 @@ TEST(GlobalAllocation, AnyAlignmentBlocks) {
     // The block lies past the inner block by at most the alignment; below 16 by exactly it.
     EXPECT_GT(Address(block), Address(inner));
     EXPECT_LE(Address(block) - Address(inner), c.expected);
-    if (c.expected < 16) EXPECT_EQ(Address(block) - Address(inner), c.expected);
+    if (c.expected < 16) {
+      EXPECT_EQ(Address(block) - Address(inner), c.expected);
+    }
     EXPECT_EQ(allocations, 1);
     EXPECT_EQ(releases, 1);
   }

@@ -24,4 +24,14 @@ void TMutex::Synchronize() {
   Unlock();
 }
 
+std::uint32_t GetCountLocked(TMutexGuardedCount& object) {
+  TMutexLocker locker(object.mutex);
+  return object.count;
+}
+
+bool IsBelowCountLocked(TMutexGuardedCount& object, const std::uint32_t* value) {
+  TMutexLocker locker(object.mutex);
+  return *value < object.count;
+}
+
 }  // namespace Orvan

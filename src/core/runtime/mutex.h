@@ -57,6 +57,16 @@ class TOptionalMutexLocker {
   TMutex* mutex_;
 };
 
+// A count kept beside the mutex that guards it; the accessors read it under that mutex.
+struct TMutexGuardedCount {
+  TMutex mutex;
+  std::uint32_t count = 0;
+};
+
+std::uint32_t GetCountLocked(TMutexGuardedCount& object);
+// Whether *value is below the object's count.
+bool IsBelowCountLocked(TMutexGuardedCount& object, const std::uint32_t* value);
+
 // Initialises a recursive, priority-inheriting POSIX mutex (TMutex and the event's mutex).
 void InitRecursivePriorityInheritMutex(pthread_mutex_t* mutex);
 

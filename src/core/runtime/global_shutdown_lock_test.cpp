@@ -1,0 +1,53 @@
+#include "core/runtime/global_shutdown_lock.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <barrier>
+#include <thread>
+#include <vector>
+
+#include "core/runtime/event.h"
+
+namespace Orvan {
+namespace {
+
+TEST(GlobalShutdownLockThreaded, CheckpointsPassBeforeShutdown) {
+  // More threads than mutexes, so that some share an index.
+  constexpr int kThreads = 23;
+  std::barrier start(kThreads);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&] {
+      start.arrive_and_wait();
+      for (int i = 0; i < 100; ++i) PassGlobalShutdownCheckpoint();
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  PassGlobalShutdownCheckpoint();
+  SUCCEED();
+}
+
+// Runs in the death-test child: shutdown holds the mutexes for good.
+[[noreturn]] void EnterShutdownAndCheckCheckpoints() {
+  EnterGlobalShutdown();
+  // The entering thread passes every checkpoint, the mutexes being recursive.
+  PassGlobalShutdownCheckpoint();
+  PassGlobalShutdownCheckpoint();
+  TEvent passed(TEvent::kManualReset);
+  std::thread other([&passed] {
+    PassGlobalShutdownCheckpoint();
+    passed.Set();
+  });
+  other.detach();
+  // Any other thread stops at its checkpoint; _exit ends it with the process.
+  _exit(passed.TimedWait(50) ? 1 : 0);
+}
+
+TEST(GlobalShutdownLockThreadedDeathTest, EnteringThreadPassesOthersStop) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(EnterShutdownAndCheckCheckpoints(), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace Orvan
