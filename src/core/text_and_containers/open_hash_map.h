@@ -93,6 +93,33 @@ inline constexpr std::size_t BlockBytes(std::size_t capacity) noexcept {
   return EntryBytes<TEntry>(capacity) + 2 * capacity * sizeof(std::uint32_t);
 }
 
+// Everything a probe derives from k, looked up once per call. Shifts by k-dependent amounts are
+// kept as multipliers: a multiply is one cheap instruction where a shift by a register is not.
+struct TSlotLevel {
+  std::uint32_t tagMask;         // the tag's width
+  std::uint32_t tagMultiplier;   // 1 << tag shift
+  std::uint32_t homeMultiplier;  // 1 << home shift
+  std::uint32_t slotMask;
+  std::uint32_t indexMask;
+  std::uint32_t preTestMask;     // bits k..31 of a slot word
+  std::size_t slotOffset;        // bytes of entries before the slot words
+};
+inline constexpr std::uint32_t kMaxSlotBits = 31;
+struct TSlotLevels {
+  TSlotLevel levels[kMaxSlotBits + 1];
+};
+template <typename TEntry>
+inline constexpr TSlotLevels kSlotLevels = [] {
+  TSlotLevels table{};
+  for (std::uint32_t k = 1; k <= kMaxSlotBits; ++k) {
+    const std::uint32_t tagShift = TagShift(k);
+    const std::uint32_t slotMask = (1u << k) - 1;
+    table.levels[k] = {(1u << (32 - tagShift)) - 1, 1u << tagShift, 1u << HomeShift(k), slotMask,
+                       (1u << (k - 1)) - 1, ~slotMask, EntryBytes<TEntry>(std::size_t{1} << (k - 1))};
+  }
+  return table;
+}();
+
 template <typename TEntry, std::uint32_t kCapacity>
 struct TInlineBlock {
   alignas(alignof(TEntry) > 4 ? alignof(TEntry) : 4) unsigned char bytes[BlockBytes<TEntry>(kCapacity)];
@@ -188,10 +215,9 @@ class TOpenHashMap {
   // entry's address, or the first empty slot on the probe's path and stores null.
   template <typename TProbe>
   std::uint32_t FindSlot(const TProbe& probe, std::uint32_t hash, TEntry** entry) {
-    std::uint32_t index;
-    const std::uint32_t slot = FindSlotIndex(probe, hash, &index);
-    *entry = index == kNoEntry ? nullptr : Entries() + index;
-    return slot;
+    const TProbeResult found = Probe(probe, hash);
+    *entry = const_cast<TEntry*>(found.entry);
+    return found.slot;
   }
 
   // Lookup: the entry whose key equals the probe, or null.
@@ -202,9 +228,7 @@ class TOpenHashMap {
   template <typename TProbe>
   const TEntry* Find(const TProbe& probe) const noexcept {
     if (Count() == 0) return nullptr;
-    std::uint32_t index;
-    FindSlotIndex(probe, THash()(probe), &index);
-    return index == kNoEntry ? nullptr : Entries() + index;
+    return Probe(probe, THash()(probe)).entry;
   }
 
   // Stores the entry of the key and returns false, or claims a new raw entry, stores its address
@@ -246,9 +270,8 @@ class TOpenHashMap {
   template <typename TProbe>
   bool Erase(const TProbe& key) {
     if (Count() == 0) return false;
-    std::uint32_t index;
-    const std::uint32_t slot = FindSlotIndex(key, THash()(key), &index);
-    return index != kNoEntry && EraseAt(slot);
+    const TProbeResult found = Probe(key, THash()(key));
+    return found.entry != nullptr && EraseAt(found.slot);
   }
 
   // Empties the map and keeps its storage; only for entries that need no destruction.
@@ -325,8 +348,13 @@ class TOpenHashMap {
     header_ &= ~OpenHashMapLayout::kCountMask;
   }
 
+  // The slot FindSlot answers, and the entry found there or null.
+  struct TProbeResult {
+    std::uint32_t slot;
+    const TEntry* entry;
+  };
   template <typename TProbe>
-  std::uint32_t FindSlotIndex(const TProbe& probe, std::uint32_t hash, std::uint32_t* index) const;
+  [[gnu::always_inline]] inline TProbeResult Probe(const TProbe& probe, std::uint32_t hash) const;
   std::uint32_t FirstEmptySlot(std::uint32_t hash) const noexcept;
   // Makes room for one more entry (growing when full) and returns the slot it will take.
   std::uint32_t PrepareAppend(std::uint32_t hash);
@@ -361,48 +389,41 @@ using TSmallOpenHashMap = TOpenHashMap<TEntry, THash, TEqual, TAllocator, 4>;
 
 template <typename TEntry, typename THash, typename TEqual, typename TAllocator, std::uint32_t kInlineCapacity>
 template <typename TProbe>
-std::uint32_t TOpenHashMap<TEntry, THash, TEqual, TAllocator, kInlineCapacity>::FindSlotIndex(
-    const TProbe& probe, std::uint32_t hash, std::uint32_t* index) const {
+inline typename TOpenHashMap<TEntry, THash, TEqual, TAllocator, kInlineCapacity>::TProbeResult
+TOpenHashMap<TEntry, THash, TEqual, TAllocator, kInlineCapacity>::Probe(const TProbe& probe, std::uint32_t hash) const {
   using namespace OpenHashMapLayout;
-  const std::uint32_t k = SlotBits();
-  const std::uint32_t tagShift = TagShift(k);
-  const std::uint32_t slotMask = (1u << k) - 1;
-  const std::uint32_t indexMask = (1u << (k - 1)) - 1;
-  const std::uint32_t tag = Tag(hash, tagShift);
+  const TSlotLevel& level = kSlotLevels<TEntry>.levels[SlotBits()];
+  std::uint32_t tag = hash & level.tagMask;
+  if (tag == 0) tag = 1;
   // Bits k..31 of a word: the whole tag up to k = 14; above, the tag's lowest bit shares bit k - 1
-  // with the index and is left to the key comparison.
-  const std::uint32_t preTestMask = ~slotMask;
-  const std::uint32_t preTestValue = (tag << tagShift) & preTestMask;
-  const std::uint32_t* slots = SlotWords();
+  // with the index and is left to the key comparison. An empty word ends the path either way.
+  const std::uint32_t preTestValue = (tag * level.tagMultiplier) & level.preTestMask;
+  const auto* slots = reinterpret_cast<const std::uint32_t*>(storage_ + level.slotOffset);
   const TEntry* entries = Entries();
-  std::uint32_t i = Home(tag, HomeShift(k), slotMask);
+  // Indices in pointer width: no widening on every step.
+  const std::size_t slotMask = level.slotMask;
+  const std::size_t indexMask = level.indexMask;
+  std::size_t i = (tag * level.homeMultiplier) & level.slotMask;
   for (;;) {
     const std::uint32_t word = slots[i];
-    if ((word & preTestMask) == preTestValue) {
-      if (word == 0) break;
-      const std::uint32_t candidate = word & indexMask;
-      if (TEqual()(TEntryKeyOf<TEntry>::Get(entries[candidate]), probe)) {
-        *index = candidate;
-        return i;
-      }
-    } else if (word == 0) {
-      break;
+    if (word == 0) return {static_cast<std::uint32_t>(i), nullptr};
+    if ((word & level.preTestMask) == preTestValue) {
+      const TEntry* candidate = entries + (word & indexMask);
+      if (TEqual()(TEntryKeyOf<TEntry>::Get(*candidate), probe)) return {static_cast<std::uint32_t>(i), candidate};
     }
     i = (i + 1) & slotMask;
   }
-  *index = kNoEntry;
-  return i;
 }
 
 template <typename TEntry, typename THash, typename TEqual, typename TAllocator, std::uint32_t kInlineCapacity>
 std::uint32_t TOpenHashMap<TEntry, THash, TEqual, TAllocator, kInlineCapacity>::FirstEmptySlot(
     std::uint32_t hash) const noexcept {
-  using namespace OpenHashMapLayout;
-  const std::uint32_t k = SlotBits();
-  const std::uint32_t slotMask = (1u << k) - 1;
-  const std::uint32_t* slots = SlotWords();
-  std::uint32_t i = Home(Tag(hash, TagShift(k)), HomeShift(k), slotMask);
-  while (slots[i] != 0) i = (i + 1) & slotMask;
+  const OpenHashMapLayout::TSlotLevel& level = OpenHashMapLayout::kSlotLevels<TEntry>.levels[SlotBits()];
+  std::uint32_t tag = hash & level.tagMask;
+  if (tag == 0) tag = 1;
+  const auto* slots = reinterpret_cast<const std::uint32_t*>(storage_ + level.slotOffset);
+  std::uint32_t i = (tag * level.homeMultiplier) & level.slotMask;
+  while (slots[i] != 0) i = (i + 1) & level.slotMask;
   return i;
 }
 
@@ -421,12 +442,12 @@ bool TOpenHashMap<TEntry, THash, TEqual, TAllocator, kInlineCapacity>::FindOrIns
   const std::uint32_t hash = THash()(key);
   std::uint32_t slot = 0;
   if (SlotBits() != 0) {
-    std::uint32_t index;
-    slot = FindSlotIndex(key, hash, &index);
-    if (index != kNoEntry) {
-      *entry = Entries() + index;
+    const TProbeResult found = Probe(key, hash);
+    if (found.entry != nullptr) {
+      *entry = const_cast<TEntry*>(found.entry);
       return false;
     }
+    slot = found.slot;
   }
   const std::uint32_t count = Count();
   CheckRoomForOneMore(count);
