@@ -8,6 +8,7 @@
 
 #include "core/runtime/created_on_first_use.h"
 #include "core/runtime/global_allocation.h"
+#include "core/text_and_containers/hash_functors.h"
 #include "core/text_and_containers/open_hash_map.h"
 #include "core/text_and_containers/text_encoding.h"
 
@@ -21,9 +22,7 @@ constexpr std::uint32_t kFrameLineBytes = 2048;
 std::atomic<std::uint64_t> g_lookupCount{0};
 
 // A 64-bit address hashes as its low half XOR its high half.
-std::uint32_t FoldAddress(std::uintptr_t address) {
-  return static_cast<std::uint32_t>(address) ^ static_cast<std::uint32_t>(static_cast<std::uint64_t>(address) >> 32);
-}
+std::uint32_t FoldAddress(std::uintptr_t address) { return TPointerHash::FoldAddress(address); }
 
 struct TSymbolKey {
   std::uintptr_t address;
