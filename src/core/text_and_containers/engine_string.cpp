@@ -8,6 +8,7 @@
 #include <cwctype>
 #include <ios>
 #include <ostream>
+#include <stdexcept>
 
 #include "core/text_and_containers/string_utilities.h"
 #include "core/text_and_containers/text_encoding.h"
@@ -252,6 +253,11 @@ const typename TOrvString<CharT>::TStdString& TOrvString<CharT>::EmptyStdString(
   // An empty standard string owns no storage, so it is valid before start-up and after shutdown.
   static const TStdString empty;
   return empty;
+}
+
+template <typename CharT>
+void TOrvString<CharT>::ThrowNullRange() {
+  throw std::logic_error("basic_string: construction from null is not valid");
 }
 
 template <typename CharT>

@@ -154,7 +154,10 @@ class TOrvString {
     requires(std::is_same_v<P, const CharT*> || std::is_same_v<P, CharT*> ||
              (kWide && (std::is_same_v<P, const std::uint16_t*> || std::is_same_v<P, std::uint16_t*>)))
   TOrvString(P first, P last) {
-    if (first != last) content_ = TContent::Create(first, last);
+    if (first == last) return;
+    // The standard string no longer refuses a null range start itself; it would try to copy it.
+    if (first == nullptr) ThrowNullRange();
+    content_ = TContent::Create(first, last);
   }
   TOrvString(TRange range);
   explicit TOrvString(CharT c);
@@ -346,6 +349,7 @@ class TOrvString {
     }
   }
   static const TStdString& EmptyStdString();
+  [[noreturn]] static void ThrowNullRange();
   // A new string of a followed by b (both non-empty, or the result's caller accepts a copy).
   static TOrvString Concatenate(const CharT* a, std::size_t aLength, const CharT* b, std::size_t bLength);
   static TOrvString ConcatenateText(const TOrvString& a, const CharT* b);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/text_and_containers/text_hash.h"
+#include "support/process_allocator_seam.h"
 
 namespace Orvan {
 namespace {
@@ -665,6 +666,33 @@ TEST(EngineStringFormTest, StreamInsertionConvertsBetweenForms) {
 
   EXPECT_EQ(static_cast<std::string>(TNarrow("x")), "x");
   EXPECT_EQ(static_cast<std::wstring>(TWide()), L"");
+}
+
+TEST(EngineStringFailureTest, FailedBlocksLeaveTheHandlesAsTheyWere) {
+  const std::uint32_t liveBefore = GetStringContentLiveCount<char>();
+  const char* end = "abc";
+  EXPECT_THROW(TNarrow(static_cast<const char*>(nullptr), end), std::logic_error);
+  EXPECT_EQ(GetStringContentLiveCount<char>(), liveBefore);
+
+  // A pool element is free to take, but the copy's characters cannot be allocated.
+  TNarrow spare("spare");
+  spare.Clear();
+  const TNarrow original("a text too long for the inline buffer");
+  TNarrow shared = original;
+  bool threw = false;
+  OrvTest::InstallSeam();
+  OrvTest::g_seam.failAllocate = true;
+  try {
+    shared += 'x';
+  } catch (const std::bad_alloc&) {
+    threw = true;
+  }
+  OrvTest::RestoreSeam();
+  EXPECT_TRUE(threw);
+  EXPECT_EQ(shared.GetContent(), original.GetContent());
+  EXPECT_EQ(original.GetRefCount(), 2);
+  EXPECT_EQ(shared, "a text too long for the inline buffer");
+  EXPECT_EQ(GetStringContentLiveCount<char>(), liveBefore + 1);
 }
 
 // Takes the pools down and back up: only the strings it makes are alive meanwhile.
