@@ -65,6 +65,23 @@ TEST_F(ThreadLocalStorage, TheConstructingThreadIsRegisteredOnceAndKeepsItsArray
   EXPECT_EQ(manager_->GetThreadCount(), 1u);
 }
 
+TEST_F(ThreadLocalStorage, IsASingletonTheEngineShutdownDestroys) {
+  TSingletonRegistry* registry = TSingletonRegistry::Get();
+  ASSERT_NE(registry, nullptr);
+  bool listed = false;
+  for (std::uint32_t i = 0; i < registry->GetSize(); ++i) {
+    Meta::TSingletonBase* entry = registry->GetEntry(i);
+    if (entry == manager_) {
+      listed = true;
+      EXPECT_EQ(entry->destroyedByRegistry, 0u);  // not the registry's to destroy
+    }
+  }
+  EXPECT_TRUE(listed);
+  EXPECT_EQ(GetThreadLocalStorageManager(), manager_);
+  EXPECT_EQ(CreateThreadLocalStorageManager(), manager_);  // built once
+  EXPECT_NE(GetThreadLocalStorageMutex(), nullptr);
+}
+
 TEST_F(ThreadLocalStorage, ASlotRegisteredLaterReadsNullUntilStored) {
   std::vector<int> deaths;
   const std::uint32_t first = manager_->RegisterSlot("First");
