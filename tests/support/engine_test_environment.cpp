@@ -3,13 +3,17 @@
 #include "core/runtime/big_chunk_allocator.h"
 #include "core/runtime/heap.h"
 #include "core/runtime/singleton.h"
+#include "core/runtime/thread_attachment.h"
+#include "core/runtime/thread_local_heap.h"
+#include "core/runtime/thread_local_storage.h"
 #include "core/runtime/weak_observer_registry.h"
 #include "core/text_and_containers/engine_string.h"
 
 namespace OrvTest {
 
 // Engine start-up order: heaps and the big-chunk allocator, the weak-observer registry, the
-// string content pools, then the singleton registry.
+// string content pools, the singleton registry, the thread-local storage with its heap slot, and
+// last the main thread's attach.
 void StartEngineForTests() {
   Orvan::CreateStringHeap();
   Orvan::CreateGeneralHeap();
@@ -17,11 +21,16 @@ void StartEngineForTests() {
   Orvan::TWeakObserverRegistry::Create();
   Orvan::InitStringLibrary();
   Orvan::TSingletonRegistry::Create();
+  Orvan::RegisterThreadLocalHeapSlot();
+  Orvan::AttachThreadToEngine();
 }
 
-// Shutdown runs the other way: the registry-owned singletons (the pools) first, then the string
-// pools, the observer registry, and the heaps last.
+// Shutdown runs the other way: the main thread's thread-local objects (its heap) and the storage
+// manager, the registry-owned singletons (the pools), then the string pools, the observer
+// registry, and the heaps last.
 void StopEngineForTests() {
+  Orvan::DetachThreadFromEngine();
+  Orvan::DestroyThreadLocalStorageManager();
   Orvan::TSingletonRegistry::DestroyAll();
   Orvan::TSingletonRegistry::Destroy();
   Orvan::ShutdownStringLibrary();

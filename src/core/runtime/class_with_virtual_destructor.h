@@ -1,6 +1,6 @@
 // The root of the engine's polymorphic classes, the one text every such object can give of itself
-// (its dynamic type's name and its address, for diagnostics), and the two small helpers owners
-// use to let go of such objects.
+// (its dynamic type's name and its address, for diagnostics), and the two small helpers owners use
+// to let go of such objects.
 #pragma once
 
 #include <type_traits>
