@@ -15,6 +15,7 @@
 #include "core/runtime/crash_information.h"
 #include "core/runtime/created_on_first_use.h"
 #include "core/runtime/engine_exception.h"
+#include "core/runtime/thread.h"
 #include "core/text_and_containers/positional_format.h"
 #include "core/text_and_containers/text_encoding.h"
 
@@ -128,6 +129,30 @@ std::uint32_t ShowDialogBox(std::int32_t /*callStackRequest*/, std::int32_t /*bu
   const std::wstring wideMessage = Utf8ToWide(message);
   const std::wstring wideCallStack = Utf8ToWide(callStack);
   return kDialogAnswerYes;
+}
+
+std::uint32_t RunCatchingExceptions(TRunnableObject* object) {
+  const TDialogDescriptor descriptor{0, kUncaughtExceptionDialogId, 1, kDialogButtonsIgnoreOnceIgnoreAlwaysQuit,
+                                     kQuitGameCaption, 0};
+  try {
+    object->RunInThread();
+    return 0;
+  } catch (const EException& failure) {
+    const TOrvString<wchar_t> message = failure.GetWideMessage();
+    const TStringStreamableImpl<const TOrvString<wchar_t>> messageArgument(message);
+    const TStringStreamableImpl<const char*> emptyArgument("");
+    const TStringStreamable* arguments[] = {&messageArgument, &emptyArgument};
+    OrvDialog(&descriptor, "Uncatched EException : %1\n%2", arguments, 2);
+  } catch (const std::bad_alloc&) {
+    OrvDialog(&descriptor, "NOT ENOUGH MEMORY!", nullptr, 0);
+  } catch (const std::exception& failure) {
+    const char* const what = failure.what();
+    const TStringStreamableImpl<const char* const> whatArgument(what);
+    const TStringStreamableImpl<const char*> emptyArgument("");
+    const TStringStreamable* arguments[] = {&whatArgument, &emptyArgument};
+    OrvDialog(&descriptor, "Uncatched std::exception : %1\n%2", arguments, 2);
+  }
+  return 1;
 }
 
 void SetDialogObserverForTests(TDialogObserver observer, void* context) {

@@ -10,6 +10,7 @@
 #include <new>
 #include <typeinfo>
 
+#include "core/runtime/dialog.h"
 #include "core/runtime/engine_exception.h"
 #include "core/runtime/global_allocation.h"
 #include "core/runtime/thread_attachment.h"
@@ -248,17 +249,29 @@ std::uint32_t TRunnableObject::Start(void*, std::uint32_t level, std::uint32_t s
 }
 
 std::uint32_t TRunnableObject::ThreadEntry(void* object) {
-  // Exceptions escaping Run are not caught here yet: the dialog layer's RunCatchingExceptions is to
-  // take this call's place, turning them into a dialog.
-  static_cast<TRunnableObject*>(object)->RunInThread();
-  return 0;
+  // An exception escaping the body becomes a dialog; the thread then ends normally.
+  return RunCatchingExceptions(static_cast<TRunnableObject*>(object));
 }
 
 void TRunnableObject::RunInThread() {
+  // A body that throws still ends its run: the flag is cleared and the thread detached on the way
+  // out, so IsRunning does not report a dead thread and its thread-local objects are released.
+  class TEndOfRun {
+   public:
+    explicit TEndOfRun(std::atomic<bool>& running) : running_(running) {}
+    ~TEndOfRun() {
+      running_.store(false, std::memory_order_release);
+      if (attached) DetachThreadFromEngine();
+    }
+    bool attached = false;
+
+   private:
+    std::atomic<bool>& running_;
+  };
+  TEndOfRun end(running_);
   AttachThreadToEngine();
+  end.attached = true;
   Run();
-  running_.store(false, std::memory_order_release);
-  DetachThreadFromEngine();
 }
 
 std::uint32_t TRunnableObject::Join() {

@@ -143,7 +143,12 @@ const std::vector<TGrammarCase>& GrammarCases() {
       {"one digit only", "%10", {"x"}, "x0", {}},
       {"empty format", "", {"x"}, "", {}},
       {"UTF-8 literals pass through", "\xC3\xA9t\xC3\xA9 %1", {"\xE2\x82\xAC"}, "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC", {}},
-      {"bad placeholder", "%abc", {}, "%abc", {{EWarning::kBadPlaceholder, BadPlaceholderText("a", "bc"), ""}}},
+      // The dialog formats narrow text, where a wide unit shows as its decimal code.
+      {"bad placeholder",
+       "%abc",
+       {},
+       "%abc",
+       {{EWarning::kBadPlaceholder, BadPlaceholderText("a", "bc"), BadPlaceholderText("97", "bc")}}},
       {"missing argument", "a%2b", {"x"}, "ab", {{EWarning::kMissingArgument, MissingArgumentText("b"), ""}}},
       {"no arguments at all", "%1", {}, "", {{EWarning::kMissingArgument, MissingArgumentText(""), ""}}},
       // Narrow text sees a lead byte after '%'; wide text sees U+00E9, shown as its decimal code.
