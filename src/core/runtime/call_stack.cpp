@@ -96,10 +96,22 @@ std::uint32_t UsableLongDepth(std::uint32_t skip, std::uint32_t depth) {
 
 }  // namespace
 
-std::uint32_t DropLeadingFrames(void** frames, int taken, std::uint32_t skip) {
-  if (taken <= 0 || skip >= static_cast<std::uint32_t>(taken)) return 0;
-  const std::uint32_t count = static_cast<std::uint32_t>(taken) - skip;
-  std::memmove(frames, frames + skip, count * sizeof(void*));
+std::uint32_t DropLeadingFrames(void** frames, int taken, std::uint32_t skip, const void* callerReturn) {
+  if (taken <= 0) return 0;
+  const std::uint32_t total = static_cast<std::uint32_t>(taken);
+  // Interposed frames are few: look for the caller's return address among the first ones.
+  constexpr std::uint32_t kInterposedFramesLimit = 4;
+  std::uint32_t own = 0;
+  for (std::uint32_t i = 1; i < total && i <= kInterposedFramesLimit; ++i) {
+    if (frames[i] == callerReturn) {
+      own = i - 1;
+      break;
+    }
+  }
+  const std::uint64_t first = std::uint64_t{own} + skip;
+  if (first >= total) return 0;
+  const std::uint32_t count = total - static_cast<std::uint32_t>(first);
+  std::memmove(frames, frames + first, count * sizeof(void*));
   return count;
 }
 

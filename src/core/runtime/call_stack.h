@@ -12,15 +12,18 @@
 
 namespace Orvan {
 
-// Moves frames [skip, taken) to the front; returns their count (0 when skip >= taken).
-std::uint32_t DropLeadingFrames(void** frames, int taken, std::uint32_t skip);
+// Moves the frames after the caller's first `skip` ones to the front and returns their count (0
+// when none is left). The caller's own frame is the one just before `callerReturn` (the caller's
+// return address); a backtrace interposed by a tool adds frames before it, which are dropped too.
+std::uint32_t DropLeadingFrames(void** frames, int taken, std::uint32_t skip, const void* callerReturn);
 
 // Takes up to `capacity` return addresses of the calling thread and drops the first `skip` of
 // them; returns the count kept (0 when skip >= the count taken). Always inlined, so frame 0 is the
 // caller's own frame.
 __attribute__((always_inline)) inline std::uint32_t CaptureBacktrace(void** frames, std::uint32_t capacity,
                                                                      std::uint32_t skip) {
-  return DropLeadingFrames(frames, ::backtrace(frames, static_cast<int>(capacity)), skip);
+  return DropLeadingFrames(frames, ::backtrace(frames, static_cast<int>(capacity)), skip,
+                           __builtin_return_address(0));
 }
 
 // Only a thread's own stack can be taken: 0 for any other thread id.

@@ -108,14 +108,42 @@ TEST(CallStack, CaptureBacktraceDropsSkippedFrames) {
   EXPECT_EQ(CaptureBacktrace(frames, 3, 7), 0u);
   EXPECT_EQ(CaptureBacktrace(frames, 0, 0), 0u);
 
-  void* whole[4];
-  void* skipped[4];
-  const std::uint32_t wholeCount = CaptureBacktrace(whole, 4, 0);
-  const std::uint32_t skippedCount = CaptureBacktrace(skipped, 4, 1);
-  ASSERT_EQ(wholeCount, 4u);
-  ASSERT_EQ(skippedCount, 3u);
-  // Frame 0 is this function at two different places; the callers above it are the same.
-  for (std::uint32_t i = 0; i < 3; ++i) EXPECT_EQ(skipped[i], whole[i + 1]) << i;
+  void* whole[6];
+  void* skipped[6];
+  const std::uint32_t wholeCount = CaptureBacktrace(whole, 6, 0);
+  const std::uint32_t skippedCount = CaptureBacktrace(skipped, 6, 1);
+  // The test runner's frames are deep enough to fill the buffer (less a tool's interposed frame).
+  ASSERT_GE(wholeCount, 5u);
+  ASSERT_EQ(skippedCount, wholeCount - 1);
+  for (std::uint32_t i = 0; i + 1 < wholeCount; ++i) EXPECT_EQ(skipped[i], whole[i + 1]) << i;
+}
+
+// A backtrace interposed by a tool (a sanitizer's) adds its own frame before the caller's.
+TEST(CallStack, FramesBeforeTheCallersOwnAreDropped) {
+  void* const interposed = reinterpret_cast<void*>(0x10);
+  void* const own = reinterpret_cast<void*>(0x20);
+  void* const callerReturn = reinterpret_cast<void*>(0x30);
+  void* const above = reinterpret_cast<void*>(0x40);
+  const struct {
+    std::vector<void*> taken;
+    std::uint32_t skip;
+    std::vector<void*> kept;
+  } cases[] = {
+      {{own, callerReturn, above}, 0, {own, callerReturn, above}},
+      {{own, callerReturn, above}, 1, {callerReturn, above}},
+      {{interposed, own, callerReturn, above}, 0, {own, callerReturn, above}},
+      {{interposed, own, callerReturn, above}, 2, {above}},
+      {{interposed, own, callerReturn, above}, 3, {}},
+      {{own, above}, 1, {above}},  // no return address to place the caller: frame 0 is its own
+      {{}, 0, {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<void*> frames = c.taken;
+    frames.resize(8);
+    const std::uint32_t count =
+        DropLeadingFrames(frames.data(), static_cast<int>(c.taken.size()), c.skip, callerReturn);
+    EXPECT_EQ(std::vector<void*>(frames.begin(), frames.begin() + count), c.kept) << c.taken.size() << " " << c.skip;
+  }
 }
 
 TEST(CallStack, OtherThreadsStackIsEmptyAndWritesNothing) {
