@@ -154,7 +154,8 @@ class TRunnableObject {
   // Starts Run on a new thread and returns its engine id; the argument is ignored. On failure
   // (EException) the object stays not attached and not running.
   std::uint32_t Start(void* ignored, std::uint32_t level, std::uint32_t stackSize, const char* name);
-  // What the thread runs: attach to the engine, Run, clear the running flag, detach.
+  // What the thread runs: attach to the engine, Run, clear the running flag, detach (the last two
+  // also when Run throws).
   void RunInThread();
   // Waits for an attached thread to end (not for the event); returns 1.
   std::uint32_t Join();
