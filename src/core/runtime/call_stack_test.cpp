@@ -3,7 +3,10 @@
 #include <cxxabi.h>
 #include <execinfo.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <sstream>
 #include <string>
@@ -11,6 +14,7 @@
 #include <vector>
 
 #include "core/runtime/call_stack_symbols.h"
+#include "support/process_allocator_seam.h"
 
 // Probes with external linkage, so the executable's dynamic symbol table names them.
 namespace OrvTest {
@@ -254,6 +258,23 @@ TEST(CallStack, LongStackCapturesNothingAndFlagsAnUnusableDepth) {
   }
   WarmUpSimpleCallStackPools();
   WarmUpLongCallStackPools();
+}
+
+// Runs in the death test's child: no core file, standard output joins the checked error output,
+// and the process allocator fails, so a frame array needing a new pool block cannot be had.
+void AllocateFramesWithoutMemory() {
+  const rlimit noCore{0, 0};
+  ::setrlimit(RLIMIT_CORE, &noCore);
+  ::dup2(STDERR_FILENO, STDOUT_FILENO);
+  OrvTest::InstallSeam();
+  OrvTest::g_seam.failAllocate = true;
+  AllocateCallStackFrames(ECallStackKind::kLong, 100000);
+}
+
+TEST(CallStackDeathTest, FrameArrayFailureEndsTheProcessWithItsCount) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(AllocateFramesWithoutMemory(), ::testing::KilledBySignal(SIGABRT),
+              "Critical error! Impossible to allocate a TSimpleCallStack \\(100000 elements\\)!");
 }
 
 TEST(CallStackThreaded, CopyOfAnotherThreadsStackTakesTheCopiersThreadId) {
