@@ -1,15 +1,23 @@
 #include "support/engine_test_environment.h"
 
 #include "core/runtime/heap.h"
+#include "core/runtime/singleton.h"
+#include "core/text_and_containers/engine_string.h"
 
 namespace OrvTest {
 
 void StartEngineForTests() {
   Orvan::CreateStringHeap();
   Orvan::CreateGeneralHeap();
+  Orvan::InitStringLibrary();
+  Orvan::TSingletonRegistry::Create();
 }
 
 void StopEngineForTests() {
+  // The registry-owned singletons (the pools) go before the heaps their chunks came from.
+  Orvan::TSingletonRegistry::DestroyAll();
+  Orvan::TSingletonRegistry::Destroy();
+  Orvan::ShutdownStringLibrary();
   Orvan::DestroyGeneralHeap();
   Orvan::DestroyStringHeap();
 }
