@@ -1,0 +1,138 @@
+// Lookups and insert/erase pairs of the engine's open hash map against std::unordered_map and
+// abseil's flat_hash_map. Keys are N distinct random u32 values; lookups walk a precomputed
+// shuffle of them (hits) or of N other values (misses), so no order helps any table.
+#include <benchmark/benchmark.h>
+
+#include <absl/container/flat_hash_map.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <random>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "core/text_and_containers/hash_functors.h"
+
+namespace {
+
+using namespace Orvan;
+
+struct TKeySet {
+  std::vector<std::uint32_t> keys;     // insertion order
+  std::vector<std::uint32_t> hits;     // the keys, shuffled
+  std::vector<std::uint32_t> misses;   // as many absent values, shuffled
+};
+
+const TKeySet& KeysFor(std::size_t n) {
+  static std::map<std::size_t, std::unique_ptr<TKeySet>> cache;
+  auto& slot = cache[n];
+  if (!slot) {
+    slot = std::make_unique<TKeySet>();
+    std::mt19937 random(static_cast<std::uint32_t>(n) * 2654435761u + 1);
+    std::unordered_set<std::uint32_t> seen;
+    while (slot->keys.size() < n) {
+      const std::uint32_t key = random();
+      if (seen.insert(key).second) slot->keys.push_back(key);
+    }
+    while (slot->misses.size() < n) {
+      const std::uint32_t key = random();
+      if (seen.insert(key).second) slot->misses.push_back(key);
+    }
+    slot->hits = slot->keys;
+    std::shuffle(slot->hits.begin(), slot->hits.end(), random);
+  }
+  return *slot;
+}
+
+// The three tables behind one interface.
+struct TOpenTable {
+  TU32ToU32Map map;
+  void Insert(std::uint32_t key, std::uint32_t value) {
+    TU32ToU32Map::TEntryType* entry;
+    if (map.FindOrInsert(key, &entry)) ::new (static_cast<void*>(entry)) TU32ToU32Map::TEntryType{key, value};
+  }
+  const void* Find(std::uint32_t key) const { return map.Find(key); }
+  void Erase(std::uint32_t key) { map.Erase(key); }
+};
+
+template <typename TMap>
+struct TStdLikeTable {
+  TMap map;
+  void Insert(std::uint32_t key, std::uint32_t value) { map.emplace(key, value); }
+  const void* Find(std::uint32_t key) const {
+    const auto found = map.find(key);
+    return found == map.end() ? nullptr : &found->second;
+  }
+  void Erase(std::uint32_t key) { map.erase(key); }
+};
+
+using TStdTable = TStdLikeTable<std::unordered_map<std::uint32_t, std::uint32_t>>;
+using TAbslTable = TStdLikeTable<absl::flat_hash_map<std::uint32_t, std::uint32_t>>;
+
+// One filled table per type and size, shared by the benchmarks and their repetitions; the
+// insert/erase benchmark leaves it as it found it.
+template <typename TTable>
+TTable& TableFor(std::size_t n) {
+  static std::map<std::size_t, std::unique_ptr<TTable>> cache;
+  auto& slot = cache[n];
+  if (!slot) {
+    slot = std::make_unique<TTable>();
+    for (const std::uint32_t key : KeysFor(n).keys) slot->Insert(key, key ^ 0x5555u);
+  }
+  return *slot;
+}
+
+template <typename TTable>
+void RunFind(benchmark::State& state, bool hits) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  const TTable& table = TableFor<TTable>(n);
+  const std::vector<std::uint32_t>& probes = hits ? KeysFor(n).hits : KeysFor(n).misses;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(table.Find(probes[i]));
+    if (++i == probes.size()) i = 0;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+template <typename TTable>
+void BM_FindHit(benchmark::State& state) {
+  RunFind<TTable>(state, true);
+}
+template <typename TTable>
+void BM_FindMiss(benchmark::State& state) {
+  RunFind<TTable>(state, false);
+}
+
+template <typename TTable>
+void BM_InsertErase(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  TTable& table = TableFor<TTable>(n);
+  const std::vector<std::uint32_t>& absent = KeysFor(n).misses;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    table.Insert(absent[i], 1);
+    table.Erase(absent[i]);
+    if (++i == absent.size()) i = 0;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void Sizes(benchmark::internal::Benchmark* benchmark) { benchmark->Arg(1000)->Arg(1000000); }
+
+BENCHMARK(BM_FindHit<TOpenTable>)->Name("BM_FindHit_OpenHashMap")->Apply(Sizes);
+BENCHMARK(BM_FindHit<TStdTable>)->Name("BM_FindHit_StdUnorderedMap")->Apply(Sizes);
+BENCHMARK(BM_FindHit<TAbslTable>)->Name("BM_FindHit_AbslFlatHashMap")->Apply(Sizes);
+BENCHMARK(BM_FindMiss<TOpenTable>)->Name("BM_FindMiss_OpenHashMap")->Apply(Sizes);
+BENCHMARK(BM_FindMiss<TStdTable>)->Name("BM_FindMiss_StdUnorderedMap")->Apply(Sizes);
+BENCHMARK(BM_FindMiss<TAbslTable>)->Name("BM_FindMiss_AbslFlatHashMap")->Apply(Sizes);
+BENCHMARK(BM_InsertErase<TOpenTable>)->Name("BM_InsertErase_OpenHashMap")->Apply(Sizes);
+BENCHMARK(BM_InsertErase<TStdTable>)->Name("BM_InsertErase_StdUnorderedMap")->Apply(Sizes);
+BENCHMARK(BM_InsertErase<TAbslTable>)->Name("BM_InsertErase_AbslFlatHashMap")->Apply(Sizes);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,141 @@
+// The hash functors and key equalities of the engine's keyed tables, the value types stored in
+// them, the wrappers that construct new entries, and the map instances in use. The hash values
+// are fixed so that every build lays out its tables alike.
+//
+// A table keyed by another type plugs in with a functor pair: a hash (key -> u32, with overloads
+// for the probe types it accepts) and an equality (stored key, probe) -> bool.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#include "core/runtime/global_allocation.h"
+#include "core/runtime/heap.h"
+#include "core/text_and_containers/open_hash_map.h"
+
+namespace Orvan {
+
+// Integer mix of a 32-bit key.
+struct TIntegerHash {
+  std::uint32_t operator()(std::uint32_t key) const noexcept {
+    std::uint32_t x = (key ^ 0xdeadbeefu) + (key << 4);
+    x ^= x >> 10;
+    x += x >> 24;
+    x *= 129;
+    x ^= x >> 13;
+    return x;
+  }
+};
+
+// Hash of an address. The mix is defined on 32-bit addresses, so a 64-bit address is folded first
+// (low half XOR high half); every address below 2^32 hashes as it would in a 32-bit build.
+struct TPointerHash {
+  static std::uint32_t FoldAddress(std::uintptr_t address) noexcept {
+    return static_cast<std::uint32_t>(address) ^ static_cast<std::uint32_t>(static_cast<std::uint64_t>(address) >> 32);
+  }
+  static std::uint32_t HashAddress(std::uint32_t address) noexcept {
+    // Arithmetic shift: the sign bit fills, so q << 4 equals address & ~15.
+    const std::uint32_t q = static_cast<std::uint32_t>(static_cast<std::int32_t>(address) >> 4);
+    std::uint32_t x = (q ^ 0xdeadbeefu) + (q << 4);
+    x ^= x >> 10;
+    x *= 129;
+    x ^= x >> 13;
+    return x;
+  }
+  std::uint32_t operator()(const volatile void* pointer) const noexcept {
+    return HashAddress(FoldAddress(reinterpret_cast<std::uintptr_t>(pointer)));
+  }
+};
+
+// Keys compared as one value: integers, pointers.
+struct TWordEqual {
+  template <typename TKey, typename TProbe>
+  bool operator()(const TKey& key, const TProbe& probe) const noexcept {
+    return key == probe;
+  }
+};
+
+// The assertion reporter's location: the addresses of the file-name and expression texts and the
+// line. The texts are not compared; two failures share a location when all three fields agree.
+struct TLocationKey {
+  const char* file;
+  const char* expression;
+  std::uint32_t line;
+};
+
+// djb2 over the fields' bytes in memory order (pointers are 8 bytes on this host); the padding
+// after `line` is not hashed.
+struct TLocationHash {
+  std::uint32_t operator()(const TLocationKey& key) const noexcept;
+};
+
+struct TLocationEqual {
+  bool operator()(const TLocationKey& a, const TLocationKey& b) const noexcept {
+    return a.file == b.file && a.expression == b.expression && a.line == b.line;
+  }
+};
+
+// A text of at most 28 bytes held inside an entry.
+struct TShortByteString {
+  static constexpr std::uint32_t kCapacity = 28;
+  std::uint8_t bytes[kCapacity];
+  std::uint32_t length;  // 0 to kCapacity
+};
+
+// The value of a key, a new entry getting the value-initialised value (0 for numbers).
+// Returns {added, value}.
+template <typename TMap>
+std::pair<bool, decltype(&std::declval<typename TMap::TEntryType&>().value)> FindOrAddDefault(
+    TMap& map, const typename TMap::TKey& key) {
+  using TEntry = typename TMap::TEntryType;
+  TEntry* entry;
+  const bool added = map.FindOrInsert(key, &entry);
+  if (added) ::new (static_cast<void*>(entry)) TEntry{key, {}};
+  return {added, &entry->value};
+}
+
+// Stores a copy of the value under the key, adding the entry when absent. Returns {entry, added}.
+template <typename TMap>
+std::pair<typename TMap::TEntryType*, bool> InsertOrAssign(TMap& map, const typename TMap::TKey& key,
+                                                            const TShortByteString& value) {
+  using TEntry = typename TMap::TEntryType;
+  // The length field is trusted nowhere: never copy past the 28 bytes.
+  const std::uint32_t length = value.length < TShortByteString::kCapacity ? value.length : TShortByteString::kCapacity;
+  TEntry* entry;
+  const bool added = map.FindOrInsert(key, &entry);
+  if (added) {
+    ::new (static_cast<void*>(entry)) TEntry{key, {}};
+  } else if (&entry->value == &value) {
+    return {entry, false};
+  }
+  entry->value.length = 0;
+  std::memcpy(entry->value.bytes, value.bytes, length);
+  entry->value.length = length;
+  return {entry, added};
+}
+
+// ---- Instances
+
+// u32 to u32, default allocator: thread-local storage slots, match-making indices, replays.
+using TU32ToU32Map = TOpenHashMap<TKeyValueEntry<std::uint32_t, std::uint32_t>, TIntegerHash, TWordEqual,
+                                  default_allocator<unsigned char>>;
+
+// A set of pointers; erasing with EraseAt(slot, &out) hands the erased pointer back.
+template <typename T>
+using TPointerSet = TOpenHashMap<T*, TPointerHash, TWordEqual, default_allocator<unsigned char>>;
+
+// The same on the general heap, for sets whose map object is itself made on demand with Create
+// and ended with Destroy.
+template <typename T>
+using TGeneralHeapPointerSet = TOpenHashMap<T*, TPointerHash, TWordEqual, general_heap_allocator<unsigned char>>;
+
+// The assertion reporter's set of locations already reported.
+using TLocationSet = TOpenHashMap<TLocationKey, TLocationHash, TLocationEqual, default_allocator<unsigned char>>;
+
+// The children of a file-name tree node by component id, in the small-buffer form.
+template <typename TNode>
+using TComponentChildMap =
+    TSmallOpenHashMap<TKeyValueEntry<std::uint32_t, TNode*>, TIntegerHash, TWordEqual, general_heap_allocator<unsigned char>>;
+
+}  // namespace Orvan
