@@ -3,6 +3,7 @@
 #include "core/runtime/heap.h"
 #include "core/runtime/singleton.h"
 #include "core/text_and_containers/engine_string.h"
+#include "core/tokens/token_tables.h"
 
 namespace OrvTest {
 
@@ -11,9 +12,12 @@ void StartEngineForTests() {
   Orvan::CreateGeneralHeap();
   Orvan::InitStringLibrary();
   Orvan::TSingletonRegistry::Create();
+  Orvan::InitInternedTokenTables();
 }
 
 void StopEngineForTests() {
+  // The token tables go before the singletons still alive, as in core shutdown.
+  Orvan::DestroyAllInternedTokenTables();
   // The registry-owned singletons (the pools) go before the heaps their chunks came from.
   Orvan::TSingletonRegistry::DestroyAll();
   Orvan::TSingletonRegistry::Destroy();
