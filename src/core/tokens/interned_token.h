@@ -51,7 +51,7 @@ class TInternedToken {
 
   // ---- Text: no lock, no checks; the table must be live and the id issued by it.
   const TTokenText* GetTextSlot() const noexcept { return TTable::GetEntry(id_); }
-  const char* c_str() const noexcept { return GetTextSlot()->c_str(); }
+  const char* c_str() const noexcept { return TTable::GetText(id_); }
   // Writes the text and its NUL (length + 1 bytes; the buffer is not checked) and returns the
   // length, so a caller may go on writing over the NUL.
   std::uint32_t CopyText(char* buffer) const noexcept { return TokenDetail::CopyText(*GetTextSlot(), buffer); }

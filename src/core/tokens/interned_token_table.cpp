@@ -40,7 +40,7 @@ void TInternedTokenPages::ReserveEmpty(std::uint32_t capacity) {
 TInternedTokenPages::TPageReservation::TPageReservation(TInternedTokenPages& pages, std::uint32_t id)
     : pages_(pages) {
   if ((id & kTokenSlotMask) != 0) return;
-  page_ = new TInternedTokenPage;
+  page_ = new TInternedTokenPage();
   if (pages.size_ < pages.capacity_) return;
   try {
     const std::uint64_t grown = ComputeGrownCapacity64(pages.capacity_, sizeof(TPagePointer));
@@ -78,7 +78,10 @@ void TInternedTokenPages::TPageReservation::Commit() noexcept {
 
 void TInternedTokenPages::PublishText(std::uint32_t id, const TTokenText& text) noexcept {
   TPagePointer* pages = pages_.load(std::memory_order_relaxed);
-  pages[id >> kTokenPageShift].load(std::memory_order_relaxed)->slots[id & kTokenSlotMask] = text;
+  TInternedTokenPage* page = pages[id >> kTokenPageShift].load(std::memory_order_relaxed);
+  TTokenText& slot = page->slots[id & kTokenSlotMask];
+  slot = text;
+  page->texts[id & kTokenSlotMask] = slot.c_str();
   // The slot is written before the count that makes it visible to a reader walking the ids.
   count_.store(id + 1, std::memory_order_release);
 }

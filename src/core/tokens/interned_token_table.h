@@ -1,6 +1,6 @@
 // Interned token tables: each gives every distinct text of one kind a dense id, once, for the life
 // of the process, so the engine can hold, copy and compare such texts as small integers. A table is
-// three process-wide objects: the id pages (id -> text), the text map (text -> id) and its lock.
+// three process-wide parts: the id pages (id -> text), the text map (text -> id) and its lock.
 // Interning takes the lock; reading the text of an id takes none.
 #pragma once
 
@@ -39,10 +39,13 @@ inline constexpr std::uint32_t kDefaultReservedTokenPages = sizeof(TId) == 2 ? 6
 // Refuses a new text in a table whose id type has no id left for it. The table is left unchanged.
 [[noreturn]] void ThrowTokenTableFull(std::uint64_t idLimit);
 
-// A page: 1024 handles, all null (the empty text) when it is made. It never moves and is freed only
-// when its table is shut down.
+// A page: 1024 handles, all null (the empty text) when it is made, and beside each handle the
+// address of its characters, so that reading a text is one load instead of two (handle, then the
+// block's text). The handle's reference keeps those characters in place: a shared block is copied
+// before anyone writes to it. A page never moves and is freed only when its table is shut down.
 struct TInternedTokenPage {
   TTokenText slots[kTokenPageSlots];
+  const char* texts[kTokenPageSlots];
 };
 
 // The id -> text side of a table: the page-pointer array, its size (pages in use) and capacity,
@@ -52,12 +55,14 @@ struct TInternedTokenPage {
 // order: a new text's slot, then the count; a new page's pointer in the array; a grown array's
 // pointer. An array replaced by growth stays allocated until Clear: a reader that loaded it just
 // before the switch still reads valid page pointers from it.
+//
+// The object itself has no destructor: its table keeps it in static storage (one load less on
+// every read) and empties it with Clear at shutdown.
 class TInternedTokenPages {
  public:
   using TPagePointer = std::atomic<TInternedTokenPage*>;
 
-  TInternedTokenPages() noexcept = default;
-  ~TInternedTokenPages() { Clear(); }
+  constexpr TInternedTokenPages() noexcept = default;
   TInternedTokenPages(const TInternedTokenPages&) = delete;
   TInternedTokenPages& operator=(const TInternedTokenPages&) = delete;
 
@@ -69,6 +74,12 @@ class TInternedTokenPages {
     const TPagePointer* pages = pages_.load(std::memory_order_acquire);
     const TInternedTokenPage* page = pages[id >> kTokenPageShift].load(std::memory_order_acquire);
     return &page->slots[id & kTokenSlotMask];
+  }
+  // The characters of an issued id's text.
+  const char* GetText(std::uint32_t id) const noexcept {
+    const TPagePointer* pages = pages_.load(std::memory_order_acquire);
+    const TInternedTokenPage* page = pages[id >> kTokenPageShift].load(std::memory_order_acquire);
+    return page->texts[id & kTokenSlotMask];
   }
   // The current page-pointer array (tests follow its replacement).
   const TPagePointer* GetPageArray() const noexcept { return pages_.load(std::memory_order_acquire); }
@@ -103,7 +114,7 @@ class TInternedTokenPages {
   void PublishText(std::uint32_t id, const TTokenText& text) noexcept;
 
   // Frees the pages from the last to the first (each releasing its handles from slot 1023 down to
-  // slot 0), then every page-pointer array; size, capacity and count become 0.
+  // slot 0), then every page-pointer array; size, capacity and count become 0. It may run again.
   void Clear() noexcept;
 
  private:
@@ -251,8 +262,9 @@ class TInternedTokenTable {
   static TInternedTokenPages* GetPages() noexcept { return s_pages; }
   static TMutex* GetMutex() noexcept { return s_mutex; }
   // A live table only; no lock.
-  static std::uint32_t GetCount() noexcept { return s_pages->GetCount(); }
-  static const TTokenText* GetEntry(std::uint32_t id) noexcept { return s_pages->GetSlot(id); }
+  static std::uint32_t GetCount() noexcept { return s_pagesObject.GetCount(); }
+  static const TTokenText* GetEntry(std::uint32_t id) noexcept { return s_pagesObject.GetSlot(id); }
+  static const char* GetText(std::uint32_t id) noexcept { return s_pagesObject.GetText(id); }
 
  private:
   template <typename TKey>
@@ -260,6 +272,8 @@ class TInternedTokenTable {
   static void CreateTextMap();
   static void CreatePages();
 
+  // s_pages points at s_pagesObject while the table is live. Readers go to the object directly.
+  static inline TInternedTokenPages s_pagesObject;
   static inline TInternedTokenPages* s_pages = nullptr;
   static inline TTextMap* s_map = nullptr;
   static inline TMutex* s_mutex = nullptr;
@@ -326,17 +340,17 @@ void TInternedTokenTable<TTag, TIdArg, kRuleArg, kPagesArg>::CreateTextMap() {
 
 template <typename TTag, typename TIdArg, ETokenCaseRule kRuleArg, std::uint32_t kPagesArg>
 void TInternedTokenTable<TTag, TIdArg, kRuleArg, kPagesArg>::CreatePages() {
-  TInternedTokenPages* pages = new TInternedTokenPages;
+  TInternedTokenPages& pages = s_pagesObject;
   try {
-    pages->ReserveEmpty(kReservedPages);
-    TInternedTokenPages::TPageReservation first(*pages, 0);
+    pages.ReserveEmpty(kReservedPages);
+    TInternedTokenPages::TPageReservation first(pages, 0);
     first.Commit();
   } catch (...) {
-    delete pages;
+    pages.Clear();
     throw;
   }
-  pages->PublishText(0, TTokenText());
-  s_pages = pages;
+  pages.PublishText(0, TTokenText());
+  s_pages = &pages;
 }
 
 template <typename TTag, typename TIdArg, ETokenCaseRule kRuleArg, std::uint32_t kPagesArg>
@@ -351,7 +365,7 @@ void TInternedTokenTable<TTag, TIdArg, kRuleArg, kPagesArg>::Shutdown() noexcept
     s_map = nullptr;
   }
   if (s_pages != nullptr) {
-    delete s_pages;
+    s_pages->Clear();
     s_pages = nullptr;
   }
 }

@@ -110,7 +110,14 @@ TYPED_TEST(InternedTokenTableTest, KeyFormsAndCaseRulesGiveExpectedIds) {
   const std::vector<std::string>& texts = this->kSensitive ? sensitiveTexts : insensitiveTexts;
   ASSERT_EQ(TTable::GetCount(), texts.size());
   EXPECT_EQ(TTable::GetMap()->Count(), texts.size());
-  for (std::uint32_t id = 0; id < texts.size(); ++id) EXPECT_STREQ(TTable::GetEntry(id)->c_str(), texts[id].c_str());
+  for (std::uint32_t id = 0; id < texts.size(); ++id) {
+    EXPECT_STREQ(TTable::GetEntry(id)->c_str(), texts[id].c_str());
+    EXPECT_STREQ(TTable::GetText(id), texts[id].c_str());
+    // The page keeps the address of the block's own characters.
+    if (!TTable::GetEntry(id)->IsEmpty()) {
+      EXPECT_EQ(TTable::GetText(id), TTable::GetEntry(id)->c_str());
+    }
+  }
   EXPECT_TRUE(TTable::GetEntry(0)->IsEmpty());
   if (this->kSensitive) {
     EXPECT_FALSE(TTable::GetEntry(10)->IsEmpty());  // its own empty block

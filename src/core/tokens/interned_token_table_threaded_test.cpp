@@ -1,5 +1,6 @@
 // Interning from many threads at once while other threads read texts without the lock.
 #include <gtest/gtest.h>
+#include <strings.h>
 
 #include <atomic>
 #include <barrier>
@@ -79,6 +80,7 @@ TEST(InternedTokenTableThreaded, ConcurrentInternersAgreeOnOneDenseIdPerText) {
           const std::uint32_t id = published[i].load(std::memory_order_acquire);
           if (id == 0) continue;
           if (!TTable::GetEntry(id)->EqualsNoCase(texts[i].c_str())) wrongTexts.fetch_add(1);
+          if (strcasecmp(TTable::GetText(id), texts[i].c_str()) != 0) wrongTexts.fetch_add(1);
           reads.fetch_add(1, std::memory_order_relaxed);
           // Every id below the count already has its text.
           const std::uint32_t count = TTable::GetCount();

@@ -43,6 +43,7 @@ TYPED_TEST(InternedTokenTest, ValuesCompareAndSwapByIdAlone) {
   EXPECT_EQ(TToken(Orvan::TTokenRange{"alphabet", "alphabet" + 5}), alsoA);
   EXPECT_EQ(TToken(TTokenText("alpha")), alsoA);
   EXPECT_EQ(alsoA.GetTextSlot(), TToken::GetEntry(alsoA.GetId()));
+  EXPECT_EQ(alsoA.c_str(), alsoA.GetTextSlot()->c_str());
   EXPECT_EQ(TToken::GetCount(), 3u);
   EXPECT_EQ(TToken::GetMap(), TypeParam::GetMap());
   EXPECT_EQ(TToken::GetPages(), TypeParam::GetPages());
