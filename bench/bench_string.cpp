@@ -8,7 +8,6 @@
 #include <string>
 
 #include "core/text_and_containers/engine_string.h"
-#include "support/engine_test_environment.h"
 
 namespace {
 
@@ -68,13 +67,3 @@ BENCHMARK(BM_HashAgain_EngineString)->Arg(100);
 BENCHMARK(BM_HashAgain_StdString)->Arg(100);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  OrvTest::StartEngineForTests();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  OrvTest::StopEngineForTests();
-  return 0;
-}

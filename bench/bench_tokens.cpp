@@ -15,7 +15,6 @@
 
 #include "core/tokens/interned_token.h"
 #include "core/tokens/interned_token_table.h"
-#include "support/engine_test_environment.h"
 
 namespace {
 
@@ -154,13 +153,3 @@ BENCHMARK(BM_TextFirstByteOfId_TokenTable)->Arg(4096);
 BENCHMARK(BM_TextFirstByteOfId_StdVector)->Arg(4096);
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  OrvTest::StartEngineForTests();
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  OrvTest::StopEngineForTests();
-  return 0;
-}

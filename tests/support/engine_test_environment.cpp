@@ -1,27 +1,44 @@
 #include "support/engine_test_environment.h"
 
+#include "core/runtime/big_chunk_allocator.h"
 #include "core/runtime/heap.h"
 #include "core/runtime/singleton.h"
+#include "core/runtime/thread_attachment.h"
+#include "core/runtime/thread_local_heap.h"
+#include "core/runtime/thread_local_storage.h"
+#include "core/runtime/weak_observer_registry.h"
 #include "core/text_and_containers/engine_string.h"
 #include "core/tokens/token_tables.h"
 
 namespace OrvTest {
 
+// Engine start-up order: heaps and the big-chunk allocator, the weak-observer registry, the
+// string content pools, the singleton registry, the token tables, the thread-local storage with
+// its heap slot, and last the main thread's attach.
 void StartEngineForTests() {
   Orvan::CreateStringHeap();
   Orvan::CreateGeneralHeap();
+  Orvan::TBigChunkAllocator::Create();
+  Orvan::TWeakObserverRegistry::Create();
   Orvan::InitStringLibrary();
   Orvan::TSingletonRegistry::Create();
   Orvan::InitInternedTokenTables();
+  Orvan::RegisterThreadLocalHeapSlot();
+  Orvan::AttachThreadToEngine();
 }
 
+// Shutdown runs the other way: the main thread's thread-local objects (its heap) and the storage
+// manager, the token tables (in creation order), the registry-owned singletons (the pools), then
+// the string pools, the observer registry, and the heaps last.
 void StopEngineForTests() {
-  // The token tables go before the singletons still alive, as in core shutdown.
+  Orvan::DetachThreadFromEngine();
+  Orvan::DestroyThreadLocalStorageManager();
   Orvan::DestroyAllInternedTokenTables();
-  // The registry-owned singletons (the pools) go before the heaps their chunks came from.
   Orvan::TSingletonRegistry::DestroyAll();
   Orvan::TSingletonRegistry::Destroy();
   Orvan::ShutdownStringLibrary();
+  Orvan::TWeakObserverRegistry::Destroy();
+  Orvan::TBigChunkAllocator::Destroy();
   Orvan::DestroyGeneralHeap();
   Orvan::DestroyStringHeap();
 }

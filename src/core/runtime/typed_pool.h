@@ -42,6 +42,11 @@ class TPoolAllocation final : public TUntypedPoolAllocation<TDomainTag>,
     TPoolAllocation* pool = TSingletonPart::GetInstancePointer();
     return pool != nullptr ? pool->TPool::ReleaseFreeChunks(scratchHeap) : 0;
   }
+  // The same with the calling thread's heap for the scratch buckets.
+  static std::uint32_t ReleaseFreeChunks() {
+    TPoolAllocation* pool = TSingletonPart::GetInstancePointer();
+    return pool != nullptr ? pool->TPool::ReleaseFreeChunks() : 0;
+  }
   static void FreeAllChunks() {
     TPoolAllocation* pool = TSingletonPart::GetInstancePointer();
     if (pool != nullptr) pool->TPool::FreeAllChunks();

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <utility>
 
+#include "core/runtime/thread_local_heap.h"
 #include "core/text_and_containers/engine_vector.h"
 
 namespace Orvan {
@@ -170,6 +171,11 @@ void ReleaseToGeneralHeap(void*, void* chunk) { FreeToGeneralHeap(chunk); }
 }  // namespace
 
 template <typename TDomainTag>
+std::uint32_t TUntypedPoolAllocation<TDomainTag>::ReleaseFreeChunks() {
+  return ReleaseFreeChunks(GetThreadLocalHeap());
+}
+
+template <typename TDomainTag>
 std::uint32_t TUntypedPoolAllocation<TDomainTag>::ReleaseFreeChunks(THeap* scratchHeap) {
   void* rebuilt = nullptr;
   const std::uint32_t released = PoolDetail::ReleaseWhollyFreeChunks(
@@ -202,9 +208,12 @@ void* TAlignedChunkMemory::AllocateChunkMemory(std::size_t bytes, const Domain::
 void TAlignedChunkMemory::FreeChunkMemory(void* chunk) { FreeAlignedMemory(chunk); }
 
 void* TThreadHeapChunkMemory::AllocateChunkMemory(std::size_t bytes, const Domain::TMemoryDomainRecord*) {
+  if (heap_ == nullptr) heap_ = GetThreadLocalHeap();
   return heap_->Allocate(bytes);
 }
-void TThreadHeapChunkMemory::FreeChunkMemory(void* chunk) { heap_->Free(chunk); }
+void TThreadHeapChunkMemory::FreeChunkMemory(void* chunk) {
+  (heap_ != nullptr ? heap_ : GetThreadLocalHeap())->Free(chunk);
+}
 
 template <typename TChunkMemory>
 TUnlockedPool<TChunkMemory>::TUnlockedPool(TChunkMemory memory, std::uint32_t elementSize,
@@ -253,6 +262,11 @@ void TUnlockedPool<TChunkMemory>::FreeAllChunks() {
 template <typename TChunkMemory>
 void TUnlockedPool<TChunkMemory>::ReleaseChunk(void* context, void* chunk) {
   static_cast<TUnlockedPool*>(context)->FreeChunkMemory(chunk);
+}
+
+template <typename TChunkMemory>
+std::uint32_t TUnlockedPool<TChunkMemory>::ReleaseFreeChunks() {
+  return ReleaseFreeChunks(GetThreadLocalHeap());
 }
 
 template <typename TChunkMemory>

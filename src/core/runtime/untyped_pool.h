@@ -219,6 +219,8 @@ class TUntypedPoolAllocation {
   // Returns the bytes of the chunks whose elements were all free and rebuilds the free list in
   // address order; the scratch buckets of big pools come from `scratchHeap`.
   std::uint32_t ReleaseFreeChunks(THeap* scratchHeap);
+  // The same with the calling thread's heap for the scratch buckets (an attached thread).
+  std::uint32_t ReleaseFreeChunks();
   // Calls `callback` for every element not on the free list, chunk by chunk in address order.
   void ForEachAllocatedElement(TPoolElementCallback callback, void* userValue) const;
 
@@ -264,7 +266,8 @@ struct TAlignedChunkMemory {
   void FreeChunkMemory(void* chunk);
 };
 
-// Chunks from one thread's heap, given at construction; chunk records in engine allocation.
+// Chunks from one thread's heap: the one given at construction, else the heap of the thread that
+// allocates the first chunk. Chunk records in engine allocation.
 struct TThreadHeapChunkMemory {
   static constexpr TPoolChunkList::TStorage kListStorage = TPoolChunkList::TStorage::EngineAllocation;
   explicit TThreadHeapChunkMemory(THeap* heap) : heap_(heap) {}
@@ -306,6 +309,8 @@ class TUnlockedPool : protected TChunkMemory {
   // Every chunk back, chunk list and free list emptied.
   void FreeAllChunks();
   std::uint32_t ReleaseFreeChunks(THeap* scratchHeap);
+  // The same with the calling thread's heap for the scratch buckets (an attached thread).
+  std::uint32_t ReleaseFreeChunks();
   void ForEachAllocatedElement(TPoolElementCallback callback, void* userValue) const;
 
   std::uint32_t GetElementSize() const { return elementSize_; }
@@ -363,10 +368,16 @@ class TUntypedPoolAllocationAlignedNoLock final
   }
 };
 
-// Unlocked pool whose chunks come from one thread's heap.
+// Unlocked pool whose chunks come from one thread's heap: the calling thread's when the first chunk
+// is allocated, or the heap given at construction.
 class TUntypedPoolAllocationThreadHeapNoLock final
     : public PoolDetail::TUnlockedPool<PoolDetail::TThreadHeapChunkMemory> {
  public:
+  explicit TUntypedPoolAllocationThreadHeapNoLock(std::uint32_t elementSize,
+                                                  const Domain::TMemoryDomainRecord* domain = &Domain::AllDomain,
+                                                  const char* name = "",
+                                                  std::uint32_t requestedElementsPerChunk = kPoolDefaultRequest)
+      : TUntypedPoolAllocationThreadHeapNoLock(nullptr, elementSize, domain, name, requestedElementsPerChunk) {}
   TUntypedPoolAllocationThreadHeapNoLock(THeap* heap, std::uint32_t elementSize,
                                          const Domain::TMemoryDomainRecord* domain = &Domain::AllDomain,
                                          const char* name = "",

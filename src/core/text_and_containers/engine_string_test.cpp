@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/runtime/thread_attachment.h"
+#include "core/runtime/thread_local_heap.h"
 #include "core/text_and_containers/text_hash.h"
 #include "support/process_allocator_seam.h"
 
@@ -699,6 +701,9 @@ TEST(EngineStringFailureTest, FailedBlocksLeaveTheHandlesAsTheyWere) {
 TEST(EngineStringLifecycleTest, StringsOutlivingTheirPoolDoNothingWhenDestroyed) {
   auto* narrow = new TNarrow("a text long enough to live on the string heap");
   auto* wide = new TWide(L"wide");
+  // The thread-local storage keeps its slot names in engine strings: it goes first, as at shutdown.
+  DetachThreadFromEngine();
+  DestroyThreadLocalStorageManager();
   ShutdownStringLibrary();
   EXPECT_EQ(GetStringContentPool<char>(), nullptr);
   EXPECT_EQ(GetStringContentLiveCount<char>(), 0u);
@@ -709,6 +714,8 @@ TEST(EngineStringLifecycleTest, StringsOutlivingTheirPoolDoNothingWhenDestroyed)
   EXPECT_GE(GetHexFloatStreamFlagIndex(), 0);
   EXPECT_EQ(GetStringContentLiveCount<char>(), 0u);
   EXPECT_EQ(TNarrow("again"), "again");
+  RegisterThreadLocalHeapSlot();
+  AttachThreadToEngine();
 }
 
 }  // namespace

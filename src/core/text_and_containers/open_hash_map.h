@@ -292,7 +292,6 @@ class TOpenHashMap {
   }
 
  protected:
-  static constexpr std::uint32_t kNoEntry = 0xFFFFFFFFu;
   using TByteAllocator = typename std::allocator_traits<TAllocator>::template rebind_alloc<unsigned char>;
 
   static constexpr bool IsInlineCapacity(std::uint32_t capacity) noexcept {

@@ -504,6 +504,8 @@ constexpr std::uint32_t W(std::uint32_t home, std::uint32_t index) { return ((ho
 // Slot word with tag t at tag shift 16 (home = (t << 1) & 15).
 constexpr std::uint32_t W16(std::uint32_t tag, std::uint32_t index) { return (tag << 16) | index; }
 
+void PrintTo(const TEraseSlotCase& c, std::ostream* out) { *out << c.name; }
+
 class EraseHashSlotTest : public ::testing::TestWithParam<TEraseSlotCase> {};
 
 TEST_P(EraseHashSlotTest, ShiftsBackTheWordsWhosePathCrossesTheHole) {
