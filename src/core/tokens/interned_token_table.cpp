@@ -2,6 +2,7 @@
 #include "core/tokens/interned_token_table.h"
 
 #include <limits>
+#include <string>
 
 #include "core/runtime/engine_exception.h"
 #include "core/text_and_containers/engine_vector.h"
