@@ -9,12 +9,14 @@
 #include "core/runtime/thread_local_storage.h"
 #include "core/runtime/weak_observer_registry.h"
 #include "core/text_and_containers/engine_string.h"
+#include "core/tokens/token_tables.h"
 
 namespace OrvTest {
 
 // Engine start-up order: heaps and the big-chunk allocator, the weak-observer registry, the
-// string content pools, the singleton registry, the thread-local storage with its heap slot, the
-// shared stack-based allocator with its slot and shared chunk, and last the main thread's attach.
+// string content pools, the singleton registry, the token tables, the thread-local storage with
+// its heap slot, the shared stack-based allocator with its slot and shared chunk, and last the main
+// thread's attach.
 void StartEngineForTests() {
   Orvan::CreateStringHeap();
   Orvan::CreateGeneralHeap();
@@ -22,6 +24,7 @@ void StartEngineForTests() {
   Orvan::TWeakObserverRegistry::Create();
   Orvan::InitStringLibrary();
   Orvan::TSingletonRegistry::Create();
+  Orvan::InitInternedTokenTables();
   Orvan::RegisterThreadLocalHeapSlot();
   Orvan::CreateSharedStackAllocator();
   Orvan::RegisterThreadLocalStackAllocatorSlot();
@@ -30,13 +33,14 @@ void StartEngineForTests() {
 
 // Shutdown runs the other way: the main thread's stack-based allocator and the shared chunk, the
 // main thread's thread-local objects (its heap), the shared allocator and the storage manager,
-// the registry-owned singletons (the pools), then the string pools, the observer registry, and
-// the heaps last.
+// the token tables (in creation order), the registry-owned singletons (the pools), then the string
+// pools, the observer registry, and the heaps last.
 void StopEngineForTests() {
   Orvan::ReleaseThreadStackAllocator();
   Orvan::DetachThreadFromEngine();
   Orvan::DestroySharedStackAllocator();
   Orvan::DestroyThreadLocalStorageManager();
+  Orvan::DestroyAllInternedTokenTables();
   Orvan::TSingletonRegistry::DestroyAll();
   Orvan::TSingletonRegistry::Destroy();
   Orvan::ShutdownStringLibrary();
