@@ -16,13 +16,23 @@
 
 namespace Orvan {
 
+namespace HashDetail {
+// x * 129 as one multiply instruction: for the constant the compiler would pick a shift, an add
+// and a move, which costs more on the lookup path than the multiply.
+inline std::uint32_t MultiplyBy129(std::uint32_t x) noexcept {
+  std::uint32_t multiplier = 129;
+  asm("" : "+r"(multiplier));
+  return x * multiplier;
+}
+}  // namespace HashDetail
+
 // Integer mix of a 32-bit key.
 struct TIntegerHash {
   std::uint32_t operator()(std::uint32_t key) const noexcept {
     std::uint32_t x = (key ^ 0xdeadbeefu) + (key << 4);
     x ^= x >> 10;
     x += x >> 24;
-    x *= 129;
+    x = HashDetail::MultiplyBy129(x);
     x ^= x >> 13;
     return x;
   }
@@ -39,7 +49,7 @@ struct TPointerHash {
     const std::uint32_t q = static_cast<std::uint32_t>(static_cast<std::int32_t>(address) >> 4);
     std::uint32_t x = (q ^ 0xdeadbeefu) + (q << 4);
     x ^= x >> 10;
-    x *= 129;
+    x = HashDetail::MultiplyBy129(x);
     x ^= x >> 13;
     return x;
   }
