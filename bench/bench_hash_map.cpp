@@ -134,5 +134,3 @@ BENCHMARK(BM_InsertErase<TStdTable>)->Name("BM_InsertErase_StdUnorderedMap")->Ap
 BENCHMARK(BM_InsertErase<TAbslTable>)->Name("BM_InsertErase_AbslFlatHashMap")->Apply(Sizes);
 
 }  // namespace
-
-BENCHMARK_MAIN();

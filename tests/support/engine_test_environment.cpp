@@ -1,15 +1,47 @@
 #include "support/engine_test_environment.h"
 
+#include "core/runtime/big_chunk_allocator.h"
 #include "core/runtime/heap.h"
+#include "core/runtime/singleton.h"
+#include "core/runtime/stack_based_allocator.h"
+#include "core/runtime/thread_attachment.h"
+#include "core/runtime/thread_local_heap.h"
+#include "core/runtime/thread_local_storage.h"
+#include "core/runtime/weak_observer_registry.h"
+#include "core/text_and_containers/engine_string.h"
 
 namespace OrvTest {
 
+// Engine start-up order: heaps and the big-chunk allocator, the weak-observer registry, the
+// string content pools, the singleton registry, the thread-local storage with its heap slot, the
+// shared stack-based allocator with its slot and shared chunk, and last the main thread's attach.
 void StartEngineForTests() {
   Orvan::CreateStringHeap();
   Orvan::CreateGeneralHeap();
+  Orvan::TBigChunkAllocator::Create();
+  Orvan::TWeakObserverRegistry::Create();
+  Orvan::InitStringLibrary();
+  Orvan::TSingletonRegistry::Create();
+  Orvan::RegisterThreadLocalHeapSlot();
+  Orvan::CreateSharedStackAllocator();
+  Orvan::RegisterThreadLocalStackAllocatorSlot();
+  Orvan::AttachThreadToEngine();
 }
 
+// Shutdown runs the other way: the main thread's stack-based allocator and the shared chunk, the
+// main thread's thread-local objects (its heap), the shared allocator and the storage manager,
+// the registry-owned singletons (the pools), then the string pools, the observer registry, and
+// the heaps last.
 void StopEngineForTests() {
+  Orvan::ReleaseThreadStackAllocator();
+  Orvan::DetachThreadFromEngine();
+  Orvan::DestroySharedStackAllocator();
+  Orvan::DestroyThreadLocalStorageManager();
+  Orvan::TSingletonRegistry::DestroyAll();
+  Orvan::TSingletonRegistry::Destroy();
+  Orvan::ShutdownStringLibrary();
+  Orvan::TWeakObserverRegistry::Destroy();
+  Orvan::TBigChunkAllocator::Destroy();
   Orvan::DestroyGeneralHeap();
   Orvan::DestroyStringHeap();
 }

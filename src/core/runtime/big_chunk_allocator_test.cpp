@@ -409,7 +409,15 @@ TEST(BigChunkAllocator, RegionAllocationFailureThrowsAndLeavesNothingBehind) {
   }
 }
 
-TEST(BigChunkAllocatorProcess, CreateFailureLeavesNoInstance) {
+// The test environment runs with the process instance; these tests build their own from scratch
+// and put one back for the tests after them.
+class BigChunkAllocatorProcess : public ::testing::Test {
+ protected:
+  void SetUp() override { TBigChunkAllocator::Destroy(); }
+  void TearDown() override { TBigChunkAllocator::Create(); }
+};
+
+TEST_F(BigChunkAllocatorProcess, CreateFailureLeavesNoInstance) {
   ASSERT_EQ(GetBigChunkAllocator(), nullptr);
   for (const FailureCase& failure : kFailures) {
     SCOPED_TRACE(failure.name);
@@ -429,7 +437,7 @@ TEST(BigChunkAllocatorProcess, CreateFailureLeavesNoInstance) {
   }
 }
 
-TEST(BigChunkAllocatorProcess, ProcessInstanceServesStreamBuffers) {
+TEST_F(BigChunkAllocatorProcess, ProcessInstanceServesStreamBuffers) {
   ASSERT_EQ(GetBigChunkAllocator(), nullptr);
   const std::uint32_t generalBefore = GeneralLiveCount();
   TBigChunkAllocator::Create();

@@ -52,6 +52,10 @@ std::uint32_t GetCurrentThreadId() {
   return id;
 }
 
+void StoreCurrentThreadId(std::uint32_t id) {
+  pthread_setspecific(GetCurrentThreadKey(), reinterpret_cast<void*>(static_cast<std::uintptr_t>(id)));
+}
+
 std::uint32_t TakeNextThreadId() {
   std::uint32_t current = threadIdCounter.load(std::memory_order_relaxed);
   while (!threadIdCounter.compare_exchange_strong(current, current + 1, std::memory_order_relaxed)) {

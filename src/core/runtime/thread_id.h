@@ -13,6 +13,9 @@ std::uint32_t GetCurrentThreadId();
 // Takes the next id from the process-wide counter (the first id is 1).
 std::uint32_t TakeNextThreadId();
 
+// Gives the calling thread the id its creator took for it (the first thing an engine thread does).
+void StoreCurrentThreadId(std::uint32_t id);
+
 // ---- Thread-id registry. Takes no lock; 0 marks an empty word.
 std::uint32_t GetMainThreadId();
 // Records the calling thread as the main thread and returns its id.

@@ -25,6 +25,7 @@
 
 #include "core/runtime/global_allocation.h"
 #include "core/runtime/heap.h"
+#include "core/runtime/thread_local_heap.h"
 
 namespace Orvan {
 
@@ -42,7 +43,7 @@ std::uint64_t ComputeGrownCapacity64(std::uint64_t capacity, std::uint64_t eleme
 //   static void* Allocate(std::size_t bytes);  // never null: throws std::bad_alloc instead
 //   static void Free(void* block) noexcept;    // null is ignored
 // Blocks are only ever freed through the Storage that allocated them. A per-thread source
-// (the calling thread's heap) fits the same shape.
+// (the calling thread's heap, TThreadHeapStorage) fits the same shape.
 
 // The default allocator: engine allocation in memory domain 0.
 struct TDefaultStorage {
@@ -54,6 +55,16 @@ struct TDefaultStorage {
 struct TGeneralHeapStorage {
   static void* Allocate(std::size_t bytes) { return AllocateFromGeneralHeap(bytes); }
   static void Free(void* block) noexcept { FreeToGeneralHeap(block); }
+};
+
+// The calling thread's heap, for containers that live on one thread (the thread must be attached
+// to the engine). A block goes back to the heap of the thread that frees it: the thread that
+// allocated it.
+struct TThreadHeapStorage {
+  static void* Allocate(std::size_t bytes) { return GetThreadLocalHeap()->Allocate(bytes); }
+  static void Free(void* block) noexcept {
+    if (block != nullptr) GetThreadLocalHeap()->Free(block);
+  }
 };
 
 // Element types whose bytes may move to a new address with no constructor or destructor run

@@ -1,0 +1,108 @@
+// Fuzz target of the UTF-8 <-> wide conversions: any bytes, read as UTF-8, as 16-bit units and as
+// 32-bit units, through every form. Well-formed input round-trips; buffer forms never write past
+// their capacity (each buffer is exactly its capacity, so the sanitizer sees any overrun).
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <cwchar>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/text_and_containers/text_encoding.h"
+#include "support/engine_test_environment.h"
+
+namespace {
+
+void Check(bool condition) {
+  if (!condition) std::abort();
+}
+
+bool Contains(const std::string& haystack, const char* needle) { return haystack.find(needle) != std::string::npos; }
+
+void CheckUtf8BufferForm(const std::string& text, std::uint32_t capacity) {
+  const std::string terminated = text.substr(0, std::strlen(text.c_str()));
+  const std::wstring full = Orvan::Utf8ToWide(terminated);
+  std::vector<wchar_t> buffer(capacity);
+  const bool ok = Orvan::Utf8ToWide(buffer.data(), capacity, terminated.c_str());
+  if (ok) {
+    Check(std::wcslen(buffer.data()) == full.size() && full.compare(buffer.data()) == 0);
+  } else if (capacity > 0) {
+    Check(buffer[0] == L'\0');
+  }
+}
+
+void CheckWideBufferForm(const std::wstring& text, std::uint32_t capacity) {
+  const std::string full = Orvan::WideToUtf8(text.c_str());
+  std::vector<char> buffer(capacity);
+  const bool ok = Orvan::WideToUtf8(buffer.data(), capacity, text.c_str());
+  if (ok) {
+    // A unit whose low 16 bits are 0 encodes as a NUL byte inside the text.
+    Check(full.size() < capacity && std::memcmp(buffer.data(), full.data(), full.size()) == 0 &&
+          buffer[full.size()] == '\0');
+  } else if (capacity > 0) {
+    Check(full.size() >= capacity || full.empty());
+    Check(std::memchr(buffer.data(), '\0', capacity) != nullptr);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  static const bool started = (OrvTest::StartEngineForTests(), true);
+  static_cast<void>(started);
+  if (size > 65536) return 0;
+  const std::uint32_t capacity = size > 0 ? data[0] % 40 : 0;
+  const std::string bytes(reinterpret_cast<const char*>(data), size);
+
+  // UTF-8 in.
+  const std::wstring wide = Orvan::Utf8ToWide(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  const bool wellFormed = bytes.empty() || !wide.empty();
+  Check(wide.size() <= bytes.size());
+  if (wellFormed && !Contains(bytes, "\xF4\x8F\xBF\xBF")) Check(Orvan::WideToUtf8(wide) == bytes);
+  {
+    const Orvan::TOrvString<wchar_t> engine = Orvan::Utf8ToWide(Orvan::TOrvString<char>(bytes));
+    Check(std::wstring(engine.GetData(), engine.GetLength()) == wide);
+  }
+  {
+    std::wostringstream stream;
+    Orvan::WriteUtf8AsWide(stream, bytes.c_str());
+    const std::wstring untilNul = Orvan::Utf8ToWide(bytes.c_str());
+    if (!untilNul.empty()) Check(stream.str() == untilNul);
+  }
+  CheckUtf8BufferForm(bytes, capacity);
+
+  // 16-bit units in (zero-extended), and raw 32-bit units in.
+  std::vector<std::uint16_t> units(size / 2);
+  if (!units.empty()) std::memcpy(units.data(), data, units.size() * 2);
+  std::wstring fromUnits(units.size(), L'\0');
+  Orvan::CopyUtf16ToWide(fromUnits.data(), units.data(), static_cast<std::uint32_t>(units.size()));
+  std::wstring fromWords(size / 4, L'\0');
+  if (!fromWords.empty()) std::memcpy(fromWords.data(), data, fromWords.size() * 4);
+  for (const std::wstring& text : {fromUnits, fromWords}) {
+    const std::string utf8 = Orvan::WideToUtf8(text.data(), static_cast<std::uint32_t>(text.size()));
+    if (!utf8.empty()) {
+      // Well-formed: the UTF-8 decodes back to the low 16 bits of every unit, but for the pair of
+      // U+10FFFF, which is written as U+FFFD.
+      const std::wstring back = Orvan::Utf8ToWide(utf8);
+      Check(back.size() <= text.size());
+      if (back.size() == text.size()) {
+        for (std::size_t i = 0; i < text.size(); ++i) Check(back[i] == (text[i] & 0xFFFF) || back[i] == 0xFFFD);
+      } else {
+        Check(text.find(wchar_t(0xDBFF)) != std::wstring::npos);
+      }
+    }
+    {
+      std::ostringstream stream;
+      Orvan::WriteWideAsUtf8(stream, text.c_str());
+      const std::string untilNul = Orvan::WideToUtf8(text.c_str());
+      if (!untilNul.empty()) Check(stream.str() == untilNul);
+    }
+    CheckWideBufferForm(text, capacity);
+    Orvan::WideToUtf8(Orvan::TOrvString<wchar_t>(text.data(), static_cast<std::uint32_t>(text.size())));
+  }
+
+  Orvan::BuildTextConversionErrorMessage(L"utf-8", L"utf-le-16", data, static_cast<std::uint32_t>(size),
+                                         capacity, static_cast<std::int32_t>(capacity % 3));
+  return 0;
+}

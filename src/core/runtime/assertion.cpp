@@ -1,0 +1,165 @@
+// The assertion reporter, the minimal reporter and the crash-information text.
+#include "core/runtime/assertion.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+
+#include "core/runtime/call_stack.h"
+#include "core/runtime/call_stack_symbols.h"
+#include "core/runtime/crash_information.h"
+#include "core/runtime/created_on_first_use.h"
+#include "core/runtime/debug_output.h"
+#include "core/runtime/dialog.h"
+#include "core/runtime/global_allocation.h"
+#include "core/runtime/mutex.h"
+#include "core/runtime/thread_services.h"
+#include "core/text_and_containers/open_hash_map.h"
+#include "core/text_and_containers/text_encoding.h"
+
+namespace Orvan {
+
+namespace {
+
+// A failure's location: the addresses of its texts and its line.
+struct TAssertionLocation {
+  const char* file;
+  const char* expression;
+  std::uint32_t line;
+};
+
+// djb2 over the bytes of the three fields in order (never over padding), 32-bit wrap, no mask.
+struct TAssertionLocationHash {
+  static std::uint32_t AddBytes(std::uint32_t h, const void* field, std::size_t size) {
+    const unsigned char* bytes = static_cast<const unsigned char*>(field);
+    for (std::size_t i = 0; i < size; ++i) h = h * 33u + bytes[i];
+    return h;
+  }
+  std::uint32_t operator()(const TAssertionLocation& location) const noexcept {
+    std::uint32_t h = 5381u;
+    h = AddBytes(h, &location.file, sizeof(location.file));
+    h = AddBytes(h, &location.expression, sizeof(location.expression));
+    h = AddBytes(h, &location.line, sizeof(location.line));
+    return h;
+  }
+};
+
+struct TAssertionLocationEqual {
+  bool operator()(const TAssertionLocation& a, const TAssertionLocation& b) const noexcept {
+    return a.file == b.file && a.expression == b.expression && a.line == b.line;
+  }
+};
+
+// Reporters on any thread read the set while something may silence a location: a lock guards it.
+struct TSilencedLocations {
+  TMutex mutex;
+  TOpenHashMap<TAssertionLocation, TAssertionLocationHash, TAssertionLocationEqual,
+               default_allocator<TAssertionLocation>>
+      locations;
+};
+
+TCreatedOnFirstUse<TSilencedLocations> g_silenced;
+
+bool IsSilenced(const TAssertionLocation& location) {
+  TSilencedLocations& silenced = g_silenced.Get();
+  TMutexLocker lock(silenced.mutex);
+  return !silenced.locations.IsEmpty() && silenced.locations.Find(location) != nullptr;
+}
+
+void BreakIntoDebugger() {
+#if defined(__x86_64__) || defined(__i386__)
+  __asm__ volatile("int3");
+#else
+  std::raise(SIGTRAP);
+#endif
+}
+
+// The calling thread's call stack, one frame a line, then an empty line.
+__attribute__((noinline)) void WriteCallStackOfThisThread(std::wostream& report) {
+  try {
+    const TSimpleCallStack stack(0, 10, GetCurrentThreadId(), GetCallStackProcessId());
+    report << stack;
+  } catch (...) {
+    report << L"--end of callstack sur erreur --" << L'\n';
+  }
+  report << L'\n';
+}
+
+void WriteToDebugOutput(const std::wstring& report) {
+  OutputDebugString_ostream& output = GetDebugOutputStream();
+  output << report << L'\n';
+  output.flush();
+}
+
+const char* TextOrEmpty(const char* text) { return text != nullptr ? text : ""; }
+
+}  // namespace
+
+void ReportAssertionFailure(const char* file, std::uint32_t line, const char* expression, const char* message) {
+  if (message == nullptr) message = "(no message)";
+  const TAssertionLocation location{file, expression, line};
+  if (IsSilenced(location)) return;
+
+  std::wostringstream report;
+  WriteCallStackOfThisThread(report);
+  WriteUtf8AsWide(report, file);
+  report << L'(' << line << L"): ASSERTION FAILED: (";
+  WriteUtf8AsWide(report, expression);
+  report << L"): ";
+  WriteUtf8AsWide(report, message);
+  WriteToDebugOutput(report.str());
+
+  if (IsSilenced(location)) return;
+  if (IsDebuggerAttached()) {
+    BreakIntoDebugger();
+    return;
+  }
+  const char* const fileText = TextOrEmpty(file);
+  const char* const expressionText = TextOrEmpty(expression);
+  const TStringStreamableImpl<const char*> fileArgument(fileText);
+  const TStringStreamableImpl<const long long> lineArgument(static_cast<long long>(line));
+  const TStringStreamableImpl<const char*> expressionArgument(expressionText);
+  const TStringStreamableImpl<const char*> messageArgument(message);
+  const TStringStreamableImpl<const char*> emptyArgument("");
+  const TStringStreamable* arguments[] = {&fileArgument, &lineArgument, &expressionArgument, &messageArgument,
+                                          &emptyArgument};
+  const TDialogDescriptor descriptor{0, kAssertionDialogId, 1, kDialogButtonsIgnoreOnceIgnoreAlwaysQuit,
+                                     kQuitGameCaption, 0};
+  OrvDialog(&descriptor, L"Assert!\n%1 (%2)\n%3\n%4", arguments, 5);
+}
+
+void MinimalistAssertionFailed() {
+  // A trap without a debugger would end the process: only an attached debugger gets one.
+  if (IsDebuggerAttached()) BreakIntoDebugger();
+  std::wostringstream report;
+  WriteCallStackOfThisThread(report);
+  report << L"MINIMALIST ASSERTION FAILED";
+  WriteToDebugOutput(report.str());
+  if (IsDebuggerAttached()) BreakIntoDebugger();
+}
+
+int FormatCrashInfo(const char* file, std::int32_t line, const char* expression, const char* information) {
+  return std::snprintf(GetCrashInformation(), kCrashInformationBytes, "File : %s @ %d\nTest : %s\nCrash Infos :\n%s",
+                       TextOrEmpty(file), static_cast<int>(line), TextOrEmpty(expression), TextOrEmpty(information));
+}
+
+void SilenceAssertionLocation(const char* file, std::uint32_t line, const char* expression) {
+  TSilencedLocations& silenced = g_silenced.Get();
+  TMutexLocker lock(silenced.mutex);
+  const TAssertionLocation location{file, expression, line};
+  TAssertionLocation* entry = nullptr;
+  if (silenced.locations.FindOrInsert(location, &entry)) new (entry) TAssertionLocation(location);
+}
+
+bool IsAssertionLocationSilenced(const char* file, std::uint32_t line, const char* expression) {
+  return IsSilenced(TAssertionLocation{file, expression, line});
+}
+
+void ClearSilencedAssertionLocations() {
+  TSilencedLocations& silenced = g_silenced.Get();
+  TMutexLocker lock(silenced.mutex);
+  silenced.locations.Clear();
+}
+
+}  // namespace Orvan
