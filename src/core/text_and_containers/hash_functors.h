@@ -12,7 +12,10 @@
 
 #include "core/runtime/global_allocation.h"
 #include "core/runtime/heap.h"
+#include "core/runtime/thread_local_heap.h"
+#include "core/text_and_containers/engine_string.h"
 #include "core/text_and_containers/open_hash_map.h"
+#include "core/text_and_containers/text_hash.h"
 
 namespace Orvan {
 
@@ -63,6 +66,48 @@ struct TWordEqual {
   template <typename TKey, typename TProbe>
   bool operator()(const TKey& key, const TProbe& probe) const noexcept {
     return key == probe;
+  }
+};
+
+// Narrow engine-string keys by their cached case-sensitive hash; a NUL-terminated probe hashes
+// as the string holding its text would.
+struct TStringHash {
+  std::uint32_t operator()(const TOrvString<char>& key) const noexcept { return key.GetHash(); }
+  std::uint32_t operator()(const char* text) const noexcept { return HashStringDjb2(text); }
+};
+
+struct TStringEqual {
+  // Both hashes are cached in the strings' blocks by the time keys are compared: a differing hash
+  // settles most candidates that share only the slot's few tag bits without reading any text.
+  bool operator()(const TOrvString<char>& key, const TOrvString<char>& probe) const noexcept {
+    return key.GetHash() == probe.GetHash() && key == probe;
+  }
+  bool operator()(const TOrvString<char>& key, const char* probe) const noexcept { return key == probe; }
+};
+
+// Engine-string keys without regard to case (narrow: lower-case djb2, wide: lower-case FNV-1),
+// probed by a string, a NUL-terminated text or, for narrow keys, a view.
+struct TStringHashNoCase {
+  template <typename CharT>
+  std::uint32_t operator()(const TOrvString<CharT>& key) const noexcept {
+    return key.GetHashNoCase();
+  }
+  std::uint32_t operator()(const TOrvSubString<char>& view) const noexcept { return view.GetHashNoCase(); }
+  std::uint32_t operator()(const char* text) const noexcept { return HashStringNoCase(text); }
+  std::uint32_t operator()(const wchar_t* text) const noexcept { return HashWideStringNoCase(text); }
+};
+
+struct TStringEqualNoCase {
+  template <typename CharT>
+  bool operator()(const TOrvString<CharT>& key, const TOrvString<CharT>& probe) const noexcept {
+    return key.GetHashNoCase() == probe.GetHashNoCase() && key.EqualsNoCase(probe);
+  }
+  template <typename CharT>
+  bool operator()(const TOrvString<CharT>& key, const CharT* probe) const noexcept {
+    return key.EqualsNoCase(probe);
+  }
+  bool operator()(const TOrvString<char>& key, const TOrvSubString<char>& probe) const noexcept {
+    return TOrvSubString<char>(key).EqualsNoCase(probe);
   }
 };
 
@@ -130,6 +175,32 @@ std::pair<typename TMap::TEntryType*, bool> InsertOrAssign(TMap& map, const type
 // u32 to u32, default allocator: thread-local storage slots, match-making indices, replays.
 using TU32ToU32Map = TOpenHashMap<TKeyValueEntry<std::uint32_t, std::uint32_t>, TIntegerHash, TWordEqual,
                                   default_allocator<unsigned char>>;
+
+// u32 to u32 on the calling thread's heap: the game session's table of values per key.
+using TThreadHeapU32ToU32Map = TOpenHashMap<TKeyValueEntry<std::uint32_t, std::uint32_t>, TIntegerHash, TWordEqual,
+                                            thread_local_allocator<unsigned char>>;
+
+// Narrow names to objects on the calling thread's heap: the session's property table, per-user
+// variables, game information from the match-making server.
+template <typename T>
+using TStringToPointerMap =
+    TOpenHashMap<TKeyValueEntry<TOrvString<char>, T*>, TStringHash, TStringEqual, thread_local_allocator<unsigned char>>;
+
+// The same on the general heap: the named-callback manager.
+template <typename T>
+using TGeneralHeapStringToPointerMap =
+    TOpenHashMap<TKeyValueEntry<TOrvString<char>, T*>, TStringHash, TStringEqual, general_heap_allocator<unsigned char>>;
+
+// Narrow names to ids without regard to case: thread-local slot names, file extensions.
+using TStringNoCaseToU32Map = TOpenHashMap<TKeyValueEntry<TOrvString<char>, std::uint32_t>, TStringHashNoCase,
+                                           TStringEqualNoCase, default_allocator<unsigned char>>;
+
+// An INI text document: sections by name, each a map of keys to values, names without regard to
+// case. Copying a section map copies every key map with it.
+using TIniKeyMap = TOpenHashMap<TKeyValueEntry<TOrvString<wchar_t>, TOrvString<wchar_t>>, TStringHashNoCase,
+                                TStringEqualNoCase, default_allocator<unsigned char>>;
+using TIniSectionMap = TOpenHashMap<TKeyValueEntry<TOrvString<wchar_t>, TIniKeyMap>, TStringHashNoCase,
+                                    TStringEqualNoCase, default_allocator<unsigned char>>;
 
 // A set of pointers; erasing with EraseAt(slot, &out) hands the erased pointer back.
 template <typename T>
