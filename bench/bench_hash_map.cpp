@@ -1,6 +1,8 @@
 // Lookups and insert/erase pairs of the engine's open hash map against std::unordered_map and
 // abseil's flat_hash_map. Keys are N distinct random u32 values; lookups walk a precomputed
-// shuffle of them (hits) or of N other values (misses), so no order helps any table.
+// shuffle of them (hits) or of N other values (misses), so no order helps any table. The string
+// pair looks names up in a table of engine strings, whose probes carry their cached hash, against
+// std::string keys.
 #include <benchmark/benchmark.h>
 
 #include <absl/container/flat_hash_map.h>
@@ -10,6 +12,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
@@ -120,6 +123,64 @@ void BM_InsertErase(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations());
 }
+
+// N distinct names of 6 to 24 letters, and a shuffled list of them to look up.
+struct TNameSet {
+  std::vector<std::string> names;
+  std::vector<std::string> lookups;
+};
+
+const TNameSet& NamesFor(std::size_t n) {
+  static std::map<std::size_t, std::unique_ptr<TNameSet>> cache;
+  auto& slot = cache[n];
+  if (!slot) {
+    slot = std::make_unique<TNameSet>();
+    std::mt19937 random(static_cast<std::uint32_t>(n) + 77);
+    std::unordered_set<std::string> seen;
+    while (slot->names.size() < n) {
+      std::string name(6 + random() % 19, ' ');
+      for (char& c : name) c = static_cast<char>('a' + random() % 26);
+      if (seen.insert(name).second) slot->names.push_back(name);
+    }
+    slot->lookups = slot->names;
+    std::shuffle(slot->lookups.begin(), slot->lookups.end(), random);
+  }
+  return *slot;
+}
+
+using TNameMap = TOpenHashMap<TKeyValueEntry<TOrvString<char>, std::uint32_t>, TStringHash, TStringEqual,
+                              default_allocator<unsigned char>>;
+
+void BM_FindHitString_OpenHashMap(benchmark::State& state) {
+  const TNameSet& names = NamesFor(static_cast<std::size_t>(state.range(0)));
+  TNameMap map;
+  for (std::uint32_t i = 0; i < names.names.size(); ++i) map.InsertNew(TOrvString<char>(names.names[i]), i);
+  // Probes are strings of their own (not the keys' blocks), as names arriving from elsewhere are.
+  std::vector<TOrvString<char>> probes(names.lookups.begin(), names.lookups.end());
+  std::size_t i = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(map.Find(probes[i]));
+    if (++i == probes.size()) i = 0;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+void BM_FindHitString_StdUnorderedMap(benchmark::State& state) {
+  const TNameSet& names = NamesFor(static_cast<std::size_t>(state.range(0)));
+  std::unordered_map<std::string, std::uint32_t> map;
+  for (std::uint32_t i = 0; i < names.names.size(); ++i) map.emplace(names.names[i], i);
+  const std::vector<std::string>& probes = names.lookups;
+  std::size_t i = 0;
+  for (auto _ : state) {
+    const auto found = map.find(probes[i]);
+    benchmark::DoNotOptimize(found == map.end() ? nullptr : &found->second);
+    if (++i == probes.size()) i = 0;
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+
+BENCHMARK(BM_FindHitString_OpenHashMap)->Arg(100000);
+BENCHMARK(BM_FindHitString_StdUnorderedMap)->Arg(100000);
 
 void Sizes(benchmark::internal::Benchmark* benchmark) { benchmark->Arg(1000)->Arg(1000000); }
 

@@ -12,9 +12,22 @@
 
 #include "core/runtime/global_allocation.h"
 #include "core/runtime/heap.h"
+#include "core/runtime/thread_local_heap.h"
+#include "core/text_and_containers/engine_string.h"
 #include "core/text_and_containers/open_hash_map.h"
+#include "core/text_and_containers/text_hash.h"
 
 namespace Orvan {
+
+namespace HashDetail {
+// x * 129 as one multiply instruction: for the constant the compiler would pick a shift, an add
+// and a move, which costs more on the lookup path than the multiply.
+inline std::uint32_t MultiplyBy129(std::uint32_t x) noexcept {
+  std::uint32_t multiplier = 129;
+  asm("" : "+r"(multiplier));
+  return x * multiplier;
+}
+}  // namespace HashDetail
 
 // Integer mix of a 32-bit key.
 struct TIntegerHash {
@@ -22,7 +35,7 @@ struct TIntegerHash {
     std::uint32_t x = (key ^ 0xdeadbeefu) + (key << 4);
     x ^= x >> 10;
     x += x >> 24;
-    x *= 129;
+    x = HashDetail::MultiplyBy129(x);
     x ^= x >> 13;
     return x;
   }
@@ -39,7 +52,7 @@ struct TPointerHash {
     const std::uint32_t q = static_cast<std::uint32_t>(static_cast<std::int32_t>(address) >> 4);
     std::uint32_t x = (q ^ 0xdeadbeefu) + (q << 4);
     x ^= x >> 10;
-    x *= 129;
+    x = HashDetail::MultiplyBy129(x);
     x ^= x >> 13;
     return x;
   }
@@ -53,6 +66,48 @@ struct TWordEqual {
   template <typename TKey, typename TProbe>
   bool operator()(const TKey& key, const TProbe& probe) const noexcept {
     return key == probe;
+  }
+};
+
+// Narrow engine-string keys by their cached case-sensitive hash; a NUL-terminated probe hashes
+// as the string holding its text would.
+struct TStringHash {
+  std::uint32_t operator()(const TOrvString<char>& key) const noexcept { return key.GetHash(); }
+  std::uint32_t operator()(const char* text) const noexcept { return HashStringDjb2(text); }
+};
+
+struct TStringEqual {
+  // Both hashes are cached in the strings' blocks by the time keys are compared: a differing hash
+  // settles most candidates that share only the slot's few tag bits without reading any text.
+  bool operator()(const TOrvString<char>& key, const TOrvString<char>& probe) const noexcept {
+    return key.GetHash() == probe.GetHash() && key == probe;
+  }
+  bool operator()(const TOrvString<char>& key, const char* probe) const noexcept { return key == probe; }
+};
+
+// Engine-string keys without regard to case (narrow: lower-case djb2, wide: lower-case FNV-1),
+// probed by a string, a NUL-terminated text or, for narrow keys, a view.
+struct TStringHashNoCase {
+  template <typename CharT>
+  std::uint32_t operator()(const TOrvString<CharT>& key) const noexcept {
+    return key.GetHashNoCase();
+  }
+  std::uint32_t operator()(const TOrvSubString<char>& view) const noexcept { return view.GetHashNoCase(); }
+  std::uint32_t operator()(const char* text) const noexcept { return HashStringNoCase(text); }
+  std::uint32_t operator()(const wchar_t* text) const noexcept { return HashWideStringNoCase(text); }
+};
+
+struct TStringEqualNoCase {
+  template <typename CharT>
+  bool operator()(const TOrvString<CharT>& key, const TOrvString<CharT>& probe) const noexcept {
+    return key.GetHashNoCase() == probe.GetHashNoCase() && key.EqualsNoCase(probe);
+  }
+  template <typename CharT>
+  bool operator()(const TOrvString<CharT>& key, const CharT* probe) const noexcept {
+    return key.EqualsNoCase(probe);
+  }
+  bool operator()(const TOrvString<char>& key, const TOrvSubString<char>& probe) const noexcept {
+    return TOrvSubString<char>(key).EqualsNoCase(probe);
   }
 };
 
@@ -120,6 +175,32 @@ std::pair<typename TMap::TEntryType*, bool> InsertOrAssign(TMap& map, const type
 // u32 to u32, default allocator: thread-local storage slots, match-making indices, replays.
 using TU32ToU32Map = TOpenHashMap<TKeyValueEntry<std::uint32_t, std::uint32_t>, TIntegerHash, TWordEqual,
                                   default_allocator<unsigned char>>;
+
+// u32 to u32 on the calling thread's heap: the game session's table of values per key.
+using TThreadHeapU32ToU32Map = TOpenHashMap<TKeyValueEntry<std::uint32_t, std::uint32_t>, TIntegerHash, TWordEqual,
+                                            thread_local_allocator<unsigned char>>;
+
+// Narrow names to objects on the calling thread's heap: the session's property table, per-user
+// variables, game information from the match-making server.
+template <typename T>
+using TStringToPointerMap =
+    TOpenHashMap<TKeyValueEntry<TOrvString<char>, T*>, TStringHash, TStringEqual, thread_local_allocator<unsigned char>>;
+
+// The same on the general heap: the named-callback manager.
+template <typename T>
+using TGeneralHeapStringToPointerMap =
+    TOpenHashMap<TKeyValueEntry<TOrvString<char>, T*>, TStringHash, TStringEqual, general_heap_allocator<unsigned char>>;
+
+// Narrow names to ids without regard to case: thread-local slot names, file extensions.
+using TStringNoCaseToU32Map = TOpenHashMap<TKeyValueEntry<TOrvString<char>, std::uint32_t>, TStringHashNoCase,
+                                           TStringEqualNoCase, default_allocator<unsigned char>>;
+
+// An INI text document: sections by name, each a map of keys to values, names without regard to
+// case. Copying a section map copies every key map with it.
+using TIniKeyMap = TOpenHashMap<TKeyValueEntry<TOrvString<wchar_t>, TOrvString<wchar_t>>, TStringHashNoCase,
+                                TStringEqualNoCase, default_allocator<unsigned char>>;
+using TIniSectionMap = TOpenHashMap<TKeyValueEntry<TOrvString<wchar_t>, TIniKeyMap>, TStringHashNoCase,
+                                    TStringEqualNoCase, default_allocator<unsigned char>>;
 
 // A set of pointers; erasing with EraseAt(slot, &out) hands the erased pointer back.
 template <typename T>

@@ -209,4 +209,92 @@ TEST(HashInstances, ComponentChildMapFindsChildrenById) {
   EXPECT_EQ(children.Find(7u), nullptr);
 }
 
+// ---- Engine-string keys.
+
+using TNarrow = TOrvString<char>;
+using TWide = TOrvString<wchar_t>;
+
+TEST(HashInstances, StringKeysAreFoundByStringOrText) {
+  const std::uint32_t liveTexts = GetStringContentLiveCount<char>();
+  {
+    int objects[3];
+    TStringToPointerMap<int> properties;
+    const char* const names[] = {"GameSpeed", "MaxPlayers", "gamespeed"};
+    for (int i = 0; i < 3; ++i) properties.InsertNew(TNarrow(names[i]), &objects[i]);
+    for (int i = 0; i < 3; ++i) {
+      const auto* byString = properties.Find(TNarrow(TNarrow(names[i]), kDeepCopy));
+      ASSERT_NE(byString, nullptr) << names[i];
+      EXPECT_EQ(byString->value, &objects[i]);
+      EXPECT_EQ(properties.Find(names[i]), byString) << names[i];
+      EXPECT_EQ(TStringHash()(names[i]), byString->key.GetHash());
+    }
+    EXPECT_EQ(properties.Find("GAMESPEED"), nullptr);
+    EXPECT_TRUE(properties.Erase("MaxPlayers"));
+    EXPECT_EQ(properties.Find("MaxPlayers"), nullptr);
+  }
+  EXPECT_EQ(GetStringContentLiveCount<char>(), liveTexts);  // every key released
+}
+
+TEST(HashInstances, NoCaseNamesAreFoundInAnyCaseAndByView) {
+  TStringNoCaseToU32Map extensions;
+  const char* const names[] = {"dds", "XML", "Ini", "tga"};
+  for (std::uint32_t id = 0; id < 4; ++id) extensions.InsertNew(TNarrow(names[id]), id);
+
+  struct TProbeCase {
+    const char* text;
+    std::uint32_t id;
+  };
+  for (const TProbeCase& c : std::vector<TProbeCase>{{"DDS", 0}, {"xml", 1}, {"iNI", 2}, {"TGA", 3}}) {
+    const auto* byString = extensions.Find(TNarrow(c.text));
+    ASSERT_NE(byString, nullptr) << c.text;
+    EXPECT_EQ(byString->value, c.id);
+    EXPECT_EQ(extensions.Find(c.text), byString) << c.text;
+  }
+  // A view into a longer text: the extension of a file name.
+  const TNarrow fileName("Textures/Ground.DDS");
+  const TOrvSubString<char> extension(&fileName, 16, 19);
+  const auto* byView = extensions.Find(extension);
+  ASSERT_NE(byView, nullptr);
+  EXPECT_EQ(byView->value, 0u);
+  EXPECT_EQ(extensions.Find(TOrvSubString<char>(&fileName, 15, 19)), nullptr);  // ".DDS"
+  EXPECT_EQ(extensions.Find("png"), nullptr);
+}
+
+TEST(HashInstances, IniSectionsCopyTheirKeyMaps) {
+  const std::uint32_t liveTexts = GetStringContentLiveCount<wchar_t>();
+  {
+    TIniSectionMap document;
+    for (const wchar_t* section : {L"Server", L"Network", L"Log"}) {
+      TIniSectionMap::TEntryType* entry;
+      ASSERT_TRUE(document.FindOrInsert(TWide(section), &entry));
+      ::new (static_cast<void*>(entry)) TIniSectionMap::TEntryType{TWide(section), TIniKeyMap()};
+      for (const wchar_t* key : {L"Port", L"Name", L"Level", L"Path", L"Size"}) {
+        entry->value.InsertNew(TWide(key), TWide(section) + L"." + key);
+      }
+    }
+    TIniSectionMap copy;
+    copy = document;
+    document.Clear();
+    const auto* network = copy.Find(L"NETWORK");
+    ASSERT_NE(network, nullptr);
+    const auto* port = network->value.Find(L"port");
+    ASSERT_NE(port, nullptr);
+    EXPECT_TRUE(port->value == L"Network.Port");
+    EXPECT_EQ(copy.Find(TWide(L"log"))->value.Count(), 5u);
+  }
+  EXPECT_EQ(GetStringContentLiveCount<wchar_t>(), liveTexts);
+}
+
+TEST(HashInstances, ThreadHeapTableTakesItsBlockFromTheThreadHeap) {
+  THeap* heap = GetThreadLocalHeap();
+  const std::uint32_t blocks = heap->GetLiveCount();
+  {
+    TThreadHeapU32ToU32Map values;
+    *FindOrAddDefault(values, 3u).second = 30;
+    EXPECT_EQ(heap->GetLiveCount(), blocks + 1);
+    EXPECT_EQ(*FindOrAddDefault(values, 3u).second, 30u);
+  }
+  EXPECT_EQ(heap->GetLiveCount(), blocks);
+}
+
 }  // namespace
