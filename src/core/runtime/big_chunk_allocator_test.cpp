@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <array>
 #include <barrier>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <ostream>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "core/runtime/heap.h"
+#include "support/failing_allocation.h"
 
 namespace Orvan {
 
@@ -343,28 +343,6 @@ TEST(BigChunkAllocator, RejectsRegionSizesItCannotLayOut) {
   }
 }
 
-// A process allocator that fails every request above a limit and counts what is outstanding.
-struct TLimitedProcessAllocator {
-  static inline std::size_t limit = 0;
-  static inline int outstanding = 0;
-  static void* Allocate(std::size_t size) {
-    if (size > limit) return nullptr;
-    void* raw = std::malloc(size);
-    if (raw != nullptr) ++outstanding;
-    return raw;
-  }
-  static void* Reallocate(void* raw, std::size_t size) { return std::realloc(raw, size); }
-  static void Release(void* raw) {
-    if (raw != nullptr) --outstanding;
-    std::free(raw);
-  }
-  static TProcessAllocator Install(std::size_t failAbove) {
-    limit = failAbove;
-    outstanding = 0;
-    return SetProcessAllocatorForTests({&Allocate, &Reallocate, &Release});
-  }
-};
-
 struct FailureCase {
   const char* name;
   std::size_t failAbove;
@@ -379,17 +357,11 @@ TEST(BigChunkAllocator, RegionAllocationFailureThrowsAndLeavesNothingBehind) {
     void* full = allocator.Allocate(kFresh);
     const std::uint32_t generalBefore = GeneralLiveCount();
 
-    const TProcessAllocator previous = TLimitedProcessAllocator::Install(failure.failAbove);
-    bool threw = false;
-    try {
-      allocator.Raw().Allocate(kMiB);
-    } catch (const std::bad_alloc&) {
-      threw = true;
-    }
-    SetProcessAllocatorForTests(previous);
+    const OrvTest::TLimitedAllocationRun run =
+        OrvTest::RunWithAllocationsAbove(failure.failAbove, [&] { allocator.Raw().Allocate(kMiB); });
 
-    EXPECT_TRUE(threw);
-    EXPECT_EQ(TLimitedProcessAllocator::outstanding, 0);
+    EXPECT_TRUE(run.threwBadAlloc);
+    EXPECT_EQ(run.outstanding, 0);
     EXPECT_EQ(GeneralLiveCount(), generalBefore);
     allocator.Check();
     EXPECT_EQ(allocator.Regions().size(), 1u);
@@ -422,17 +394,11 @@ TEST_F(BigChunkAllocatorProcess, CreateFailureLeavesNoInstance) {
   for (const FailureCase& failure : kFailures) {
     SCOPED_TRACE(failure.name);
     const std::uint32_t generalBefore = GeneralLiveCount();
-    const TProcessAllocator previous = TLimitedProcessAllocator::Install(failure.failAbove);
-    bool threw = false;
-    try {
-      TBigChunkAllocator::Create();
-    } catch (const std::bad_alloc&) {
-      threw = true;
-    }
-    SetProcessAllocatorForTests(previous);
-    EXPECT_TRUE(threw);
+    const OrvTest::TLimitedAllocationRun run =
+        OrvTest::RunWithAllocationsAbove(failure.failAbove, [] { TBigChunkAllocator::Create(); });
+    EXPECT_TRUE(run.threwBadAlloc);
     EXPECT_EQ(GetBigChunkAllocator(), nullptr);
-    EXPECT_EQ(TLimitedProcessAllocator::outstanding, 0);
+    EXPECT_EQ(run.outstanding, 0);
     EXPECT_EQ(GeneralLiveCount(), generalBefore);
   }
 }

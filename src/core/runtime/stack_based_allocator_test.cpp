@@ -4,7 +4,6 @@
 
 #include <array>
 #include <barrier>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -13,6 +12,7 @@
 
 #include "core/runtime/global_allocation.h"
 #include "core/runtime/heap.h"
+#include "support/failing_allocation.h"
 
 namespace {
 
@@ -242,29 +242,6 @@ TEST_F(StackBasedAllocatorTest, ChunkEmptiedOutOfOrderLeavesTheListSound) {
   EXPECT_EQ(allocator.GetChunkCount(), 1u);
 }
 
-// Fails every process allocation above a limit and counts the blocks it handed out.
-struct TLimitedProcessAllocator {
-  static inline std::size_t limit = 0;
-  static inline int outstanding = 0;
-  static void* Allocate(std::size_t size) {
-    if (size > limit) return nullptr;
-    void* raw = std::malloc(size);
-    if (raw != nullptr) ++outstanding;
-    return raw;
-  }
-  static void* Reallocate(void* raw, std::size_t size) { return std::realloc(raw, size); }
-  // Only blocks taken inside the window are given back inside it.
-  static void Release(void* raw) {
-    if (raw != nullptr) --outstanding;
-    std::free(raw);
-  }
-  static TProcessAllocator Install(std::size_t failAbove) {
-    limit = failAbove;
-    outstanding = 0;
-    return SetProcessAllocatorForTests({&Allocate, &Reallocate, &Release});
-  }
-};
-
 struct FailureCase {
   const char* name;
   std::size_t failAbove;
@@ -283,18 +260,11 @@ TEST_F(StackBasedAllocatorTest, FailedChunkThrowsAndLeavesTheAllocatorAsItWas) {
     TStackBasedBlock block;
 
     // Larger than the shared chunk, so a new chunk is needed.
-    const TProcessAllocator previous = TLimitedProcessAllocator::Install(failure.failAbove);
-    bool threw = false;
-    try {
-      allocator.Allocate(block, 600000);
-    } catch (const std::bad_alloc&) {
-      threw = true;
-    }
-    const int outstanding = TLimitedProcessAllocator::outstanding;
-    SetProcessAllocatorForTests(previous);
+    const OrvTest::TLimitedAllocationRun run =
+        OrvTest::RunWithAllocationsAbove(failure.failAbove, [&] { allocator.Allocate(block, 600000); });
 
-    EXPECT_TRUE(threw);
-    EXPECT_EQ(outstanding, 0);
+    EXPECT_TRUE(run.threwBadAlloc);
+    EXPECT_EQ(run.outstanding, 0);
     EXPECT_EQ(GetGeneralHeap()->GetLiveCount(), generalBefore);
     EXPECT_EQ(block.chunk, nullptr);
     EXPECT_EQ(block.data, nullptr);
@@ -311,17 +281,10 @@ TEST_F(StackBasedAllocatorTest, FailedFirstChunkFailsTheConstruction) {
   for (const FailureCase& failure : kFailures) {
     SCOPED_TRACE(failure.name);
     const std::uint32_t generalBefore = GetGeneralHeap()->GetLiveCount();
-    const TProcessAllocator previous = TLimitedProcessAllocator::Install(failure.failAbove);
-    bool threw = false;
-    try {
-      delete new TStackBasedAllocator;
-    } catch (const std::bad_alloc&) {
-      threw = true;
-    }
-    const int outstanding = TLimitedProcessAllocator::outstanding;
-    SetProcessAllocatorForTests(previous);
-    EXPECT_TRUE(threw);
-    EXPECT_EQ(outstanding, 0);
+    const OrvTest::TLimitedAllocationRun run =
+        OrvTest::RunWithAllocationsAbove(failure.failAbove, [] { delete new TStackBasedAllocator; });
+    EXPECT_TRUE(run.threwBadAlloc);
+    EXPECT_EQ(run.outstanding, 0);
     EXPECT_EQ(GetGeneralHeap()->GetLiveCount(), generalBefore);
   }
 }
