@@ -15,6 +15,7 @@
 
 #include "core/runtime/heap.h"
 #include "support/failing_allocation.h"
+#include "support/lock_probe.h"
 
 namespace Orvan {
 
@@ -365,13 +366,8 @@ TEST(BigChunkAllocator, RegionAllocationFailureThrowsAndLeavesNothingBehind) {
     EXPECT_EQ(GeneralLiveCount(), generalBefore);
     allocator.Check();
     EXPECT_EQ(allocator.Regions().size(), 1u);
-    bool lockedElsewhere = false;
-    std::thread([&] {
-      TMutex& mutex = Access::Mutex(allocator.Raw());
-      lockedElsewhere = mutex.TryLock();
-      if (lockedElsewhere) mutex.Unlock();
-    }).join();
-    EXPECT_TRUE(lockedElsewhere) << "the mutex must be released by the exception";
+    EXPECT_TRUE(OrvTest::TryLockFromOtherThread(Access::Mutex(allocator.Raw())))
+        << "the mutex must be released by the exception";
 
     void* next = allocator.Allocate(kMiB);  // works again once memory is there
     EXPECT_NE(next, nullptr);

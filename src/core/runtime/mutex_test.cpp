@@ -4,24 +4,16 @@
 
 #include <barrier>
 #include <cstdint>
-#include <future>
 #include <thread>
 #include <vector>
 
 #include "core/runtime/event.h"
+#include "support/lock_probe.h"
 
 namespace Orvan {
 namespace {
 
-// TryLock on a fresh thread; gives the mutex straight back when it got it.
-bool TryLockFromOtherThread(TMutex& mutex) {
-  return std::async(std::launch::async, [&mutex] {
-           const bool taken = mutex.TryLock();
-           if (taken) mutex.Unlock();
-           return taken;
-         })
-      .get();
-}
+using OrvTest::TryLockFromOtherThread;
 
 TEST(MutexThreaded, TryLockFromAnotherThreadFailsWhileHeldOnceOrTwice) {
   TMutex mutex;
