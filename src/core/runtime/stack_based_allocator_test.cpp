@@ -13,32 +13,18 @@
 #include "core/runtime/global_allocation.h"
 #include "core/runtime/heap.h"
 #include "support/failing_allocation.h"
+#include "support/stack_based_allocator_helpers.h"
 
 namespace {
 
 using namespace Orvan;
 using TChunk = TStackBasedAllocator::TChunk;
 
-// Capacity of the shared chunk: 513000 raised to a multiple of 16.
-constexpr std::uint32_t kSharedCapacity = 513008;
-
-TSharedStackBasedBigChunkAllocator& Shared() { return *TSharedStackBasedBigChunkAllocator::GetInstancePointer(); }
-
-// The size of a block whose cost is exactly `cost` (a multiple of 16, at least 32).
-std::uint32_t SizeCosting(std::uint32_t cost) { return cost - 20; }
-
-// Takes one block that leaves `left` bytes free in the allocator's current chunk.
-void FillLeaving(TStackBasedAllocator& allocator, TStackBasedBlock& filler, std::uint32_t left) {
-  const TChunk* chunk = allocator.GetCurrentChunk();
-  allocator.Allocate(filler, SizeCosting(chunk->capacity - chunk->used - left));
-}
-
-// Forgets a block whose chunk was destroyed with its allocator.
-void Disown(TStackBasedBlock& block) {
-  block.chunk = nullptr;
-  block.data = nullptr;
-  block.size = 0;
-}
+using OrvTest::Disown;
+using OrvTest::FillLeaving;
+using OrvTest::kSharedCapacity;
+using OrvTest::Shared;
+using OrvTest::SizeCosting;
 
 std::uint32_t OffsetInChunk(const TStackBasedBlock& block) {
   return static_cast<std::uint32_t>(static_cast<char*>(block.data) - block.chunk->memory);

@@ -251,27 +251,21 @@ const std::vector<TCutCase>& CutCases() {
   return cases;
 }
 
-TEST(PositionalFormatBuffers, CutCasesNarrow) {
+// Runs every cut case through one of the buffer variants.
+void ExpectCutCases(TBufferResult (*formatBuffer)(std::uint32_t, const std::string&, const TArguments&)) {
   OrvTest::TDialogRecorder dialogs;
   for (const TCutCase& c : CutCases()) {
     SCOPED_TRACE(c.name);
-    const TBufferResult got = FormatNarrowBuffer(c.capacity, c.format, TArguments(c.arguments));
+    const TBufferResult got = formatBuffer(c.capacity, c.format, TArguments(c.arguments));
     EXPECT_EQ(got.text, c.expected);
     EXPECT_EQ(got.result, c.result);
     EXPECT_TRUE(got.sentinelIntact);
   }
 }
 
-TEST(PositionalFormatBuffers, CutCasesWide) {
-  OrvTest::TDialogRecorder dialogs;
-  for (const TCutCase& c : CutCases()) {
-    SCOPED_TRACE(c.name);
-    const TBufferResult got = FormatWideBuffer(c.capacity, c.format, TArguments(c.arguments));
-    EXPECT_EQ(got.text, c.expected);
-    EXPECT_EQ(got.result, c.result);
-    EXPECT_TRUE(got.sentinelIntact);
-  }
-}
+TEST(PositionalFormatBuffers, CutCasesNarrow) { ExpectCutCases(&FormatNarrowBuffer); }
+
+TEST(PositionalFormatBuffers, CutCasesWide) { ExpectCutCases(&FormatWideBuffer); }
 
 TEST(PositionalFormatBuffers, CapacityZeroWritesNothing) {
   char narrow = '#';
