@@ -20,11 +20,8 @@ namespace {
 using namespace Orvan;
 using TChunk = TStackBasedAllocator::TChunk;
 
-using OrvTest::Disown;
-using OrvTest::FillLeaving;
-using OrvTest::kSharedCapacity;
-using OrvTest::Shared;
-using OrvTest::SizeCosting;
+// Shared, FillLeaving, Disown and the rest of the chunk helpers.
+using namespace OrvTest;
 
 std::uint32_t OffsetInChunk(const TStackBasedBlock& block) {
   return static_cast<std::uint32_t>(static_cast<char*>(block.data) - block.chunk->memory);

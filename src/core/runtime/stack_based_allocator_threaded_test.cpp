@@ -15,10 +15,8 @@ namespace {
 using namespace Orvan;
 using TChunk = TStackBasedAllocator::TChunk;
 
-using OrvTest::Disown;
-using OrvTest::FillLeaving;
-using OrvTest::kSharedCapacity;
-using OrvTest::Shared;
+// Shared, FillLeaving, Disown and the rest of the chunk helpers.
+using namespace OrvTest;
 
 // Runs `body` on a new engine thread, attached around it.
 void OnEngineThread(const std::function<void()>& body) {
