@@ -4,18 +4,17 @@
 
 #include <algorithm>
 #include <array>
-#include <barrier>
 #include <cstring>
 #include <limits>
 #include <ostream>
 #include <random>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "core/runtime/heap.h"
 #include "support/failing_allocation.h"
 #include "support/lock_probe.h"
+#include "support/threads_together.h"
 
 namespace Orvan {
 
@@ -457,7 +456,6 @@ TEST(BigChunkAllocatorThreaded, TwoThreadsKeepTheChainsSound) {
   constexpr int kThreads = 2;
   constexpr int kSteps = 3000;
   const std::size_t sizes[] = {1000, 1048575, 1048576, 1048577, 3 * kMiB / 2, 5 * kMiB / 2, kFresh};
-  std::barrier<> start(kThreads);
   std::array<int, kThreads> failures{};
   std::array<std::size_t, kThreads> mostRegions{};
 
@@ -481,7 +479,6 @@ TEST(BigChunkAllocatorThreaded, TwoThreadsKeepTheChainsSound) {
     // The walk takes the allocator's mutex, so it checks the chains between the other thread's
     // operations as well.
     auto walk = [&] { mostRegions[thread] = std::max(mostRegions[thread], Walk(allocator.Raw()).size()); };
-    start.arrive_and_wait();
     for (int step = 0; step < kSteps; ++step) {
       if (held.empty() || (held.size() < 4 && random() % 2 == 0)) {
         const std::size_t size = sizes[random() % std::size(sizes)];
@@ -504,9 +501,7 @@ TEST(BigChunkAllocatorThreaded, TwoThreadsKeepTheChainsSound) {
     while (!held.empty()) release(held.size() - 1);
   };
 
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) threads.emplace_back(run, t);
-  for (std::thread& thread : threads) thread.join();
+  OrvTest::RunOnThreadsTogether(kThreads, run);
 
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
   EXPECT_GT(std::max(mostRegions[0], mostRegions[1]), 2u) << "the run should add regions";
