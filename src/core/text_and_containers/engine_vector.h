@@ -178,9 +178,9 @@ class TVectorElements {
   }
 };
 
-// ---- The members both forms share, written once over the form's own fields (declared there, in
-// the form's field order): `data_`, `size_`, `capacity_` (0 = no heap block), and the form's
-// GetCapacity(), the effective room, and EmptyData(), where `data_` points without a heap block.
+// ---- What both forms share, written once against the fields each form declares in its own order:
+// `data_`, `size_` and `capacity_` (0 = no heap block), with the form's GetCapacity() (the
+// effective room) and EmptyData() (where `data_` points while there is no heap block).
 template <typename T, typename Storage, typename TForm>
 class TVectorCommon : public TVectorElements<T> {
   using Base = TVectorElements<T>;
