@@ -65,12 +65,7 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> Contents(const TMap& map) {
 
 template <typename TMap>
 void Put(TMap& map, std::uint32_t key, std::uint32_t value) {
-  TEntry* entry;
-  if (map.FindOrInsert(key, &entry)) {
-    ::new (static_cast<void*>(entry)) TEntry{key, value};
-  } else {
-    entry->value = value;
-  }
+  *FindOrAddDefault(map, key).second = value;
 }
 
 template <typename TMap>

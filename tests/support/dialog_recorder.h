@@ -2,6 +2,8 @@
 // them, so every test starts with no site suppressed.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -47,5 +49,23 @@ class TDialogRecorder {
 
   std::vector<TRecordedDialog> dialogs_;
 };
+
+// Whether a dialog is the engine's non-fatal warning at site (0, idHigh): it asks for the call
+// stack, offers ignore once / ignore always / quit and is captioned "Quit game ?".
+inline ::testing::AssertionResult IsQuitGameWarning(const TRecordedDialog& dialog, std::uint32_t idHigh) {
+  if (dialog.idLow != 0 || dialog.idHigh != idHigh) {
+    return ::testing::AssertionFailure() << "site (" << dialog.idLow << ", " << dialog.idHigh << "), expected (0, "
+                                         << idHigh << ")";
+  }
+  if (dialog.callStackRequest != 1) {
+    return ::testing::AssertionFailure() << "call stack request " << dialog.callStackRequest << ", expected 1";
+  }
+  if (dialog.buttonSet != 7) {
+    return ::testing::AssertionFailure() << "button set " << dialog.buttonSet << ", expected 7";
+  }
+  if (dialog.caption != "Quit game ?") return ::testing::AssertionFailure() << "caption \"" << dialog.caption << '"';
+  if (dialog.fatal != 0) return ::testing::AssertionFailure() << "fatal " << int(dialog.fatal) << ", expected 0";
+  return ::testing::AssertionSuccess();
+}
 
 }  // namespace OrvTest

@@ -3,7 +3,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <sstream>
 
 #include "core/runtime/call_stack.h"
@@ -15,53 +14,22 @@
 #include "core/runtime/global_allocation.h"
 #include "core/runtime/mutex.h"
 #include "core/runtime/thread_services.h"
-#include "core/text_and_containers/open_hash_map.h"
+#include "core/text_and_containers/hash_functors.h"
 #include "core/text_and_containers/text_encoding.h"
 
 namespace Orvan {
 
 namespace {
 
-// A failure's location: the addresses of its texts and its line.
-struct TAssertionLocation {
-  const char* file;
-  const char* expression;
-  std::uint32_t line;
-};
-
-// djb2 over the bytes of the three fields in order (never over padding), 32-bit wrap, no mask.
-struct TAssertionLocationHash {
-  static std::uint32_t AddBytes(std::uint32_t h, const void* field, std::size_t size) {
-    const unsigned char* bytes = static_cast<const unsigned char*>(field);
-    for (std::size_t i = 0; i < size; ++i) h = h * 33u + bytes[i];
-    return h;
-  }
-  std::uint32_t operator()(const TAssertionLocation& location) const noexcept {
-    std::uint32_t h = 5381u;
-    h = AddBytes(h, &location.file, sizeof(location.file));
-    h = AddBytes(h, &location.expression, sizeof(location.expression));
-    h = AddBytes(h, &location.line, sizeof(location.line));
-    return h;
-  }
-};
-
-struct TAssertionLocationEqual {
-  bool operator()(const TAssertionLocation& a, const TAssertionLocation& b) const noexcept {
-    return a.file == b.file && a.expression == b.expression && a.line == b.line;
-  }
-};
-
 // Reporters on any thread read the set while something may silence a location: a lock guards it.
 struct TSilencedLocations {
   TMutex mutex;
-  TOpenHashMap<TAssertionLocation, TAssertionLocationHash, TAssertionLocationEqual,
-               default_allocator<TAssertionLocation>>
-      locations;
+  TLocationSet locations;
 };
 
 TCreatedOnFirstUse<TSilencedLocations> g_silenced;
 
-bool IsSilenced(const TAssertionLocation& location) {
+bool IsSilenced(const TLocationKey& location) {
   TSilencedLocations& silenced = g_silenced.Get();
   TMutexLocker lock(silenced.mutex);
   return !silenced.locations.IsEmpty() && silenced.locations.Find(location) != nullptr;
@@ -98,7 +66,7 @@ const char* TextOrEmpty(const char* text) { return text != nullptr ? text : ""; 
 
 void ReportAssertionFailure(const char* file, std::uint32_t line, const char* expression, const char* message) {
   if (message == nullptr) message = "(no message)";
-  const TAssertionLocation location{file, expression, line};
+  const TLocationKey location{file, expression, line};
   if (IsSilenced(location)) return;
 
   std::wostringstream report;
@@ -147,13 +115,13 @@ int FormatCrashInfo(const char* file, std::int32_t line, const char* expression,
 void SilenceAssertionLocation(const char* file, std::uint32_t line, const char* expression) {
   TSilencedLocations& silenced = g_silenced.Get();
   TMutexLocker lock(silenced.mutex);
-  const TAssertionLocation location{file, expression, line};
-  TAssertionLocation* entry = nullptr;
-  if (silenced.locations.FindOrInsert(location, &entry)) new (entry) TAssertionLocation(location);
+  const TLocationKey location{file, expression, line};
+  TLocationKey* entry = nullptr;
+  if (silenced.locations.FindOrInsert(location, &entry)) new (entry) TLocationKey(location);
 }
 
 bool IsAssertionLocationSilenced(const char* file, std::uint32_t line, const char* expression) {
-  return IsSilenced(TAssertionLocation{file, expression, line});
+  return IsSilenced(TLocationKey{file, expression, line});
 }
 
 void ClearSilencedAssertionLocations() {

@@ -4,17 +4,17 @@
 
 #include <algorithm>
 #include <array>
-#include <barrier>
-#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <ostream>
 #include <random>
 #include <stdexcept>
-#include <thread>
 #include <vector>
 
 #include "core/runtime/heap.h"
+#include "support/failing_allocation.h"
+#include "support/lock_probe.h"
+#include "support/threads_together.h"
 
 namespace Orvan {
 
@@ -343,28 +343,6 @@ TEST(BigChunkAllocator, RejectsRegionSizesItCannotLayOut) {
   }
 }
 
-// A process allocator that fails every request above a limit and counts what is outstanding.
-struct TLimitedProcessAllocator {
-  static inline std::size_t limit = 0;
-  static inline int outstanding = 0;
-  static void* Allocate(std::size_t size) {
-    if (size > limit) return nullptr;
-    void* raw = std::malloc(size);
-    if (raw != nullptr) ++outstanding;
-    return raw;
-  }
-  static void* Reallocate(void* raw, std::size_t size) { return std::realloc(raw, size); }
-  static void Release(void* raw) {
-    if (raw != nullptr) --outstanding;
-    std::free(raw);
-  }
-  static TProcessAllocator Install(std::size_t failAbove) {
-    limit = failAbove;
-    outstanding = 0;
-    return SetProcessAllocatorForTests({&Allocate, &Reallocate, &Release});
-  }
-};
-
 struct FailureCase {
   const char* name;
   std::size_t failAbove;
@@ -379,27 +357,16 @@ TEST(BigChunkAllocator, RegionAllocationFailureThrowsAndLeavesNothingBehind) {
     void* full = allocator.Allocate(kFresh);
     const std::uint32_t generalBefore = GeneralLiveCount();
 
-    const TProcessAllocator previous = TLimitedProcessAllocator::Install(failure.failAbove);
-    bool threw = false;
-    try {
-      allocator.Raw().Allocate(kMiB);
-    } catch (const std::bad_alloc&) {
-      threw = true;
-    }
-    SetProcessAllocatorForTests(previous);
+    const OrvTest::TLimitedAllocationRun run =
+        OrvTest::RunWithAllocationsAbove(failure.failAbove, [&] { allocator.Raw().Allocate(kMiB); });
 
-    EXPECT_TRUE(threw);
-    EXPECT_EQ(TLimitedProcessAllocator::outstanding, 0);
+    EXPECT_TRUE(run.threwBadAlloc);
+    EXPECT_EQ(run.outstanding, 0);
     EXPECT_EQ(GeneralLiveCount(), generalBefore);
     allocator.Check();
     EXPECT_EQ(allocator.Regions().size(), 1u);
-    bool lockedElsewhere = false;
-    std::thread([&] {
-      TMutex& mutex = Access::Mutex(allocator.Raw());
-      lockedElsewhere = mutex.TryLock();
-      if (lockedElsewhere) mutex.Unlock();
-    }).join();
-    EXPECT_TRUE(lockedElsewhere) << "the mutex must be released by the exception";
+    EXPECT_TRUE(OrvTest::TryLockFromOtherThread(Access::Mutex(allocator.Raw())))
+        << "the mutex must be released by the exception";
 
     void* next = allocator.Allocate(kMiB);  // works again once memory is there
     EXPECT_NE(next, nullptr);
@@ -422,17 +389,11 @@ TEST_F(BigChunkAllocatorProcess, CreateFailureLeavesNoInstance) {
   for (const FailureCase& failure : kFailures) {
     SCOPED_TRACE(failure.name);
     const std::uint32_t generalBefore = GeneralLiveCount();
-    const TProcessAllocator previous = TLimitedProcessAllocator::Install(failure.failAbove);
-    bool threw = false;
-    try {
-      TBigChunkAllocator::Create();
-    } catch (const std::bad_alloc&) {
-      threw = true;
-    }
-    SetProcessAllocatorForTests(previous);
-    EXPECT_TRUE(threw);
+    const OrvTest::TLimitedAllocationRun run =
+        OrvTest::RunWithAllocationsAbove(failure.failAbove, [] { TBigChunkAllocator::Create(); });
+    EXPECT_TRUE(run.threwBadAlloc);
     EXPECT_EQ(GetBigChunkAllocator(), nullptr);
-    EXPECT_EQ(TLimitedProcessAllocator::outstanding, 0);
+    EXPECT_EQ(run.outstanding, 0);
     EXPECT_EQ(GeneralLiveCount(), generalBefore);
   }
 }
@@ -495,7 +456,6 @@ TEST(BigChunkAllocatorThreaded, TwoThreadsKeepTheChainsSound) {
   constexpr int kThreads = 2;
   constexpr int kSteps = 3000;
   const std::size_t sizes[] = {1000, 1048575, 1048576, 1048577, 3 * kMiB / 2, 5 * kMiB / 2, kFresh};
-  std::barrier<> start(kThreads);
   std::array<int, kThreads> failures{};
   std::array<std::size_t, kThreads> mostRegions{};
 
@@ -519,7 +479,6 @@ TEST(BigChunkAllocatorThreaded, TwoThreadsKeepTheChainsSound) {
     // The walk takes the allocator's mutex, so it checks the chains between the other thread's
     // operations as well.
     auto walk = [&] { mostRegions[thread] = std::max(mostRegions[thread], Walk(allocator.Raw()).size()); };
-    start.arrive_and_wait();
     for (int step = 0; step < kSteps; ++step) {
       if (held.empty() || (held.size() < 4 && random() % 2 == 0)) {
         const std::size_t size = sizes[random() % std::size(sizes)];
@@ -542,9 +501,7 @@ TEST(BigChunkAllocatorThreaded, TwoThreadsKeepTheChainsSound) {
     while (!held.empty()) release(held.size() - 1);
   };
 
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) threads.emplace_back(run, t);
-  for (std::thread& thread : threads) thread.join();
+  OrvTest::RunOnThreadsTogether(kThreads, run);
 
   for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
   EXPECT_GT(std::max(mostRegions[0], mostRegions[1]), 2u) << "the run should add regions";

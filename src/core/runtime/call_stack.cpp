@@ -51,6 +51,24 @@ TCreatedOnFirstUse<TFramePoolHolder<kLong2ChunkFrames>> g_long2Pool;
 TCreatedOnFirstUse<TFramePoolHolder<kLong3ChunkFrames>> g_long3Pool;
 TCreatedOnFirstUse<TFramePoolHolder<kLong4ChunkFrames>> g_long4Pool;
 
+// Calls `use` with the holder of the pool, built on first use.
+template <typename TUse>
+decltype(auto) WithFramePool(ECallStackFramePool pool, TUse&& use) {
+  switch (pool) {
+    case ECallStackFramePool::kSmall:
+      return use(g_smallPool.Get());
+    case ECallStackFramePool::kSimpleOverflow:
+      return use(g_simpleOverflowPool.Get());
+    case ECallStackFramePool::kLong2:
+      return use(g_long2Pool.Get());
+    case ECallStackFramePool::kLong3:
+      return use(g_long3Pool.Get());
+    case ECallStackFramePool::kLong4:
+      return use(g_long4Pool.Get());
+  }
+  std::abort();  // no such pool: SelectCallStackFramePool never answers one
+}
+
 std::uint32_t ChunkFrames(ECallStackFramePool pool) {
   switch (pool) {
     case ECallStackFramePool::kSmall:
@@ -130,24 +148,7 @@ ECallStackFramePool SelectCallStackFramePool(ECallStackKind kind, std::uint32_t 
 void** AllocateCallStackFrames(ECallStackKind kind, std::uint32_t count) {
   const ECallStackFramePool pool = SelectCallStackFramePool(kind, count);
   const std::size_t chunks = ChunksFor(pool, count);
-  void** frames = nullptr;
-  switch (pool) {
-    case ECallStackFramePool::kSmall:
-      frames = g_smallPool.Get().Allocate(chunks);
-      break;
-    case ECallStackFramePool::kSimpleOverflow:
-      frames = g_simpleOverflowPool.Get().Allocate(chunks);
-      break;
-    case ECallStackFramePool::kLong2:
-      frames = g_long2Pool.Get().Allocate(chunks);
-      break;
-    case ECallStackFramePool::kLong3:
-      frames = g_long3Pool.Get().Allocate(chunks);
-      break;
-    case ECallStackFramePool::kLong4:
-      frames = g_long4Pool.Get().Allocate(chunks);
-      break;
-  }
+  void** const frames = WithFramePool(pool, [chunks](auto& holder) { return holder.Allocate(chunks); });
   if (frames == nullptr) AbortOnFrameArrayFailure(count);
   return frames;
 }
@@ -156,23 +157,7 @@ void FreeCallStackFrames(ECallStackKind kind, void** frames, std::uint32_t count
   if (frames == nullptr) return;
   const ECallStackFramePool pool = SelectCallStackFramePool(kind, count);
   const std::size_t chunks = ChunksFor(pool, count);
-  switch (pool) {
-    case ECallStackFramePool::kSmall:
-      g_smallPool.Get().Free(frames, chunks);
-      break;
-    case ECallStackFramePool::kSimpleOverflow:
-      g_simpleOverflowPool.Get().Free(frames, chunks);
-      break;
-    case ECallStackFramePool::kLong2:
-      g_long2Pool.Get().Free(frames, chunks);
-      break;
-    case ECallStackFramePool::kLong3:
-      g_long3Pool.Get().Free(frames, chunks);
-      break;
-    case ECallStackFramePool::kLong4:
-      g_long4Pool.Get().Free(frames, chunks);
-      break;
-  }
+  WithFramePool(pool, [frames, chunks](auto& holder) { holder.Free(frames, chunks); });
 }
 
 void WarmUpSimpleCallStackPools() {

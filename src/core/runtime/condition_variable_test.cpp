@@ -4,26 +4,19 @@
 
 #include <atomic>
 #include <chrono>
-#include <future>
 #include <thread>
 #include <vector>
 
 #include "core/runtime/event.h"
 #include "core/runtime/semaphore.h"
+#include "support/lock_probe.h"
 
 namespace Orvan {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-bool TryLockFromOtherThread(TMutex& mutex) {
-  return std::async(std::launch::async, [&mutex] {
-           const bool taken = mutex.TryLock();
-           if (taken) mutex.Unlock();
-           return taken;
-         })
-      .get();
-}
+using OrvTest::TryLockFromOtherThread;
 
 TEST(ConditionVariableThreaded, TimedWaitWithNobodySignallingReportsTimeOutAndHoldsTheMutex) {
   TMutex mutex;

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <barrier>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "support/threads_together.h"
 
 namespace Orvan {
 namespace {
@@ -62,17 +62,11 @@ TEST_F(DebugOutput, WithoutASinkLinesAreDiscarded) {
 
 TEST(DebugOutputThreaded, EveryThreadWritesItsOwnStream) {
   constexpr int kThreads = 4;
-  std::barrier start(kThreads);
   std::vector<const OutputDebugString_ostream*> streams(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      streams[t] = &GetDebugOutputStream();
-      for (int i = 0; i < 200; ++i) GetDebugOutputStream() << L"line from a thread " << i << L'\n';
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  OrvTest::RunOnThreadsTogether(kThreads, [&](int t) {
+    streams[t] = &GetDebugOutputStream();
+    for (int i = 0; i < 200; ++i) GetDebugOutputStream() << L"line from a thread " << i << L'\n';
+  });
   for (int t = 1; t < kThreads; ++t) EXPECT_NE(streams[t], streams[0]);
 }
 

@@ -4,15 +4,13 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <barrier>
 #include <csignal>
 #include <cstring>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "core/runtime/crash_information.h"
 #include "support/dialog_recorder.h"
+#include "support/threads_together.h"
 
 namespace Orvan {
 namespace {
@@ -116,20 +114,14 @@ TEST(DialogThreaded, SitesAreSuppressedFromManyThreads) {
   SetDialogObserverForTests(nullptr, nullptr);  // the recorder's vector is not for threads
   constexpr int kThreads = 8;
   constexpr std::uint32_t kSitesPerThread = 100;
-  std::barrier start(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&start, t] {
-      start.arrive_and_wait();
-      for (std::uint32_t i = 0; i < kSitesPerThread; ++i) {
-        const TDialogDescriptor descriptor{static_cast<std::uint32_t>(t + 1), i, 0,
-                                           kDialogButtonsIgnoreOnceIgnoreAlwaysQuit, "Quit game ?", 0};
-        OrvDialog(&descriptor, "threaded", nullptr, 0);
-        OrvDialog(&descriptor, "threaded", nullptr, 0);
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  OrvTest::RunOnThreadsTogether(kThreads, [&](int t) {
+    for (std::uint32_t i = 0; i < kSitesPerThread; ++i) {
+      const TDialogDescriptor descriptor{static_cast<std::uint32_t>(t + 1), i, 0,
+                                         kDialogButtonsIgnoreOnceIgnoreAlwaysQuit, "Quit game ?", 0};
+      OrvDialog(&descriptor, "threaded", nullptr, 0);
+      OrvDialog(&descriptor, "threaded", nullptr, 0);
+    }
+  });
   std::uint32_t suppressed = 0;
   for (int t = 0; t < kThreads; ++t) {
     for (std::uint32_t i = 0; i < kSitesPerThread; ++i) suppressed += IsDialogSuppressed(t + 1, i) ? 1 : 0;

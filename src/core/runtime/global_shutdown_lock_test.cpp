@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <barrier>
 #include <thread>
-#include <vector>
 
 #include "core/runtime/event.h"
+#include "support/threads_together.h"
 
 namespace Orvan {
 namespace {
@@ -15,15 +14,9 @@ namespace {
 TEST(GlobalShutdownLockThreaded, CheckpointsPassBeforeShutdown) {
   // More threads than mutexes, so that some share an index.
   constexpr int kThreads = 23;
-  std::barrier start(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&] {
-      start.arrive_and_wait();
-      for (int i = 0; i < 100; ++i) PassGlobalShutdownCheckpoint();
-    });
-  }
-  for (auto& thread : threads) thread.join();
+  OrvTest::RunOnThreadsTogether(kThreads, [&](int) {
+    for (int i = 0; i < 100; ++i) PassGlobalShutdownCheckpoint();
+  });
   PassGlobalShutdownCheckpoint();
   SUCCEED();
 }

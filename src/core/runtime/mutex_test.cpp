@@ -2,26 +2,18 @@
 
 #include <gtest/gtest.h>
 
-#include <barrier>
 #include <cstdint>
-#include <future>
 #include <thread>
 #include <vector>
 
 #include "core/runtime/event.h"
+#include "support/lock_probe.h"
+#include "support/threads_together.h"
 
 namespace Orvan {
 namespace {
 
-// TryLock on a fresh thread; gives the mutex straight back when it got it.
-bool TryLockFromOtherThread(TMutex& mutex) {
-  return std::async(std::launch::async, [&mutex] {
-           const bool taken = mutex.TryLock();
-           if (taken) mutex.Unlock();
-           return taken;
-         })
-      .get();
-}
+using OrvTest::TryLockFromOtherThread;
 
 TEST(MutexThreaded, TryLockFromAnotherThreadFailsWhileHeldOnceOrTwice) {
   TMutex mutex;
@@ -82,18 +74,12 @@ TEST(MutexThreaded, ExcludesOtherThreads) {
   constexpr int kIncrements = 20000;
   TMutex mutex;
   std::uint64_t counter = 0;  // plain: only the mutex keeps the increments apart
-  std::barrier start(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&] {
-      start.arrive_and_wait();
-      for (int i = 0; i < kIncrements; ++i) {
-        TMutexLocker locker(mutex);
-        ++counter;
-      }
-    });
-  }
-  for (auto& thread : threads) thread.join();
+  OrvTest::RunOnThreadsTogether(kThreads, [&](int) {
+    for (int i = 0; i < kIncrements; ++i) {
+      TMutexLocker locker(mutex);
+      ++counter;
+    }
+  });
   EXPECT_EQ(counter, std::uint64_t{kThreads} * kIncrements);
 }
 

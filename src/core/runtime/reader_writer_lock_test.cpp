@@ -2,12 +2,12 @@
 
 #include <gtest/gtest.h>
 
-#include <barrier>
 #include <cstdint>
 #include <thread>
 #include <vector>
 
 #include "core/runtime/event.h"
+#include "support/threads_together.h"
 
 namespace Orvan {
 namespace {
@@ -68,29 +68,20 @@ TEST(ReaderWriterLockThreaded, ReadersNeverSeeAHalfWrite) {
   std::uint64_t first = 0;
   std::uint64_t second = 0;
   std::atomic<int> tornReads{0};
-  std::barrier start(kReaders + kWriters);
-  std::vector<std::thread> threads;
-  for (int i = 0; i < kWriters; ++i) {
-    threads.emplace_back([&] {
-      start.arrive_and_wait();
-      for (int r = 0; r < kRounds; ++r) {
+  // Threads 0 to kWriters - 1 write, the others read.
+  OrvTest::RunOnThreadsTogether(kWriters + kReaders, [&](int i) {
+    for (int r = 0; r < kRounds; ++r) {
+      if (i < kWriters) {
         lock.WriteLock();
         ++first;
         ++second;
         lock.WriteUnlock();
-      }
-    });
-  }
-  for (int i = 0; i < kReaders; ++i) {
-    threads.emplace_back([&] {
-      start.arrive_and_wait();
-      for (int r = 0; r < kRounds; ++r) {
+      } else {
         TScopedReadLock read(&lock);
         if (first != second) ++tornReads;
       }
-    });
-  }
-  for (auto& thread : threads) thread.join();
+    }
+  });
   EXPECT_EQ(tornReads, 0);
   EXPECT_EQ(first, std::uint64_t{kWriters} * kRounds);
 }

@@ -7,24 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "core/runtime/typed_pool.h"
+#include "support/counted_objects_fixture.h"
 
 namespace {
 
 using namespace Orvan;
 
-// Count blocks taken from their pool and not given back yet.
-std::uint32_t LiveCountBlocks() {
-  const auto* pool = TPoolAllocation<TAdditionalRefAndWeakCount>::GetInstancePointer();
-  return pool != nullptr ? pool->GetLiveCount() : 0;
-}
-
-// Counts constructions and destructions so that every test can check they match.
-struct TLifeCounts {
-  int constructed = 0;
-  int destroyed = 0;
-};
-TLifeCounts g_life;
+using OrvTest::g_life;
+using OrvTest::LiveCountBlocks;
 
 class TCountedThing : public RTTI::TWeakAndRefCountableWithVirtualDestructor {
  public:
@@ -64,24 +54,7 @@ class TOwnedThing : public RTTI::TClassWithVirtualDestructor {
   ~TOwnedThing() override { ++g_life.destroyed; }
 };
 
-class RefCountingTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    g_life = {};
-    liveBlocks_ = LiveCountBlocks();
-  }
-  void TearDown() override {
-    EXPECT_EQ(g_life.constructed, g_life.destroyed);
-    EXPECT_EQ(LiveCountBlocks(), liveBlocks_);
-  }
-
-  static TCountWord Word(const TWeakAndRefCountable& object) { return *object.GetCountWord(); }
-  static TAdditionalRefAndWeakCount* Block(const TWeakAndRefCountable& object) {
-    return TWeakAndRefCountable::BlockOf(Word(object));
-  }
-
-  std::uint32_t liveBlocks_ = 0;
-};
+using RefCountingTest = OrvTest::CountedObjectsTest;
 
 TEST_F(RefCountingTest, CountWordStepsByTwoInlineAndInTheBlock) {
   auto* thing = new TCountedThing;

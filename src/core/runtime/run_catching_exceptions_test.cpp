@@ -54,12 +54,7 @@ TEST(RunCatchingExceptionsThreaded, EscapingExceptionsBecomeDialogs) {
     ASSERT_EQ(dialogs.Dialogs().size(), 1u);
     const OrvTest::TRecordedDialog& dialog = dialogs.Dialogs()[0];
     EXPECT_EQ(dialog.text, c.text);
-    EXPECT_EQ(dialog.idLow, 0u);
-    EXPECT_EQ(dialog.idHigh, kUncaughtExceptionDialogId);
-    EXPECT_EQ(dialog.callStackRequest, 1);
-    EXPECT_EQ(dialog.buttonSet, 7);
-    EXPECT_EQ(dialog.caption, "Quit game ?");
-    EXPECT_EQ(dialog.fatal, 0u);
+    EXPECT_TRUE(OrvTest::IsQuitGameWarning(dialog, kUncaughtExceptionDialogId));
   }
 }
 

@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <barrier>
 #include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "support/process_allocator_seam.h"
+#include "support/threads_together.h"
 
 namespace {
 
@@ -194,16 +193,10 @@ class TCounted : public Meta::TSingleton<TCounted, true> {
 
 TEST_F(SingletonThreaded, RacingAccessorsBuildOneInstance) {
   g_countedBuilds = 0;
-  std::barrier start(kRacers);
   std::vector<TCounted*> seen(kRacers, nullptr);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kRacers; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      seen[t] = TCounted::Instance();
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  OrvTest::RunOnThreadsTogether(kRacers, [&](int t) {
+    seen[t] = TCounted::Instance();
+  });
   EXPECT_EQ(g_countedBuilds.load(), 1);
   ASSERT_NE(seen[0], nullptr);
   EXPECT_EQ(seen, std::vector<TCounted*>(kRacers, seen[0]));
@@ -223,21 +216,15 @@ class TFlaky : public Meta::TSingleton<TFlaky, true> {
 
 TEST_F(SingletonThreaded, FailedConstructionLetsAnotherThreadBuild) {
   g_flakyAttempts = 0;
-  std::barrier start(kRacers);
   std::atomic<int> exceptions{0};
   std::vector<TFlaky*> seen(kRacers, nullptr);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kRacers; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      try {
-        seen[t] = TFlaky::Instance();
-      } catch (const std::runtime_error&) {
-        exceptions.fetch_add(1);
-      }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  OrvTest::RunOnThreadsTogether(kRacers, [&](int t) {
+    try {
+      seen[t] = TFlaky::Instance();
+    } catch (const std::runtime_error&) {
+      exceptions.fetch_add(1);
+    }
+  });
   EXPECT_EQ(exceptions.load(), 1);
   EXPECT_EQ(g_flakyAttempts.load(), 2);
   TFlaky* built = TFlaky::GetInstancePointer();

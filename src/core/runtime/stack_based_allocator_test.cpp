@@ -4,7 +4,6 @@
 
 #include <array>
 #include <barrier>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -13,32 +12,16 @@
 
 #include "core/runtime/global_allocation.h"
 #include "core/runtime/heap.h"
+#include "support/failing_allocation.h"
+#include "support/stack_based_allocator_helpers.h"
 
 namespace {
 
 using namespace Orvan;
 using TChunk = TStackBasedAllocator::TChunk;
 
-// Capacity of the shared chunk: 513000 raised to a multiple of 16.
-constexpr std::uint32_t kSharedCapacity = 513008;
-
-TSharedStackBasedBigChunkAllocator& Shared() { return *TSharedStackBasedBigChunkAllocator::GetInstancePointer(); }
-
-// The size of a block whose cost is exactly `cost` (a multiple of 16, at least 32).
-std::uint32_t SizeCosting(std::uint32_t cost) { return cost - 20; }
-
-// Takes one block that leaves `left` bytes free in the allocator's current chunk.
-void FillLeaving(TStackBasedAllocator& allocator, TStackBasedBlock& filler, std::uint32_t left) {
-  const TChunk* chunk = allocator.GetCurrentChunk();
-  allocator.Allocate(filler, SizeCosting(chunk->capacity - chunk->used - left));
-}
-
-// Forgets a block whose chunk was destroyed with its allocator.
-void Disown(TStackBasedBlock& block) {
-  block.chunk = nullptr;
-  block.data = nullptr;
-  block.size = 0;
-}
+// Shared, FillLeaving, Disown and the rest of the chunk helpers.
+using namespace OrvTest;
 
 std::uint32_t OffsetInChunk(const TStackBasedBlock& block) {
   return static_cast<std::uint32_t>(static_cast<char*>(block.data) - block.chunk->memory);
@@ -242,29 +225,6 @@ TEST_F(StackBasedAllocatorTest, ChunkEmptiedOutOfOrderLeavesTheListSound) {
   EXPECT_EQ(allocator.GetChunkCount(), 1u);
 }
 
-// Fails every process allocation above a limit and counts the blocks it handed out.
-struct TLimitedProcessAllocator {
-  static inline std::size_t limit = 0;
-  static inline int outstanding = 0;
-  static void* Allocate(std::size_t size) {
-    if (size > limit) return nullptr;
-    void* raw = std::malloc(size);
-    if (raw != nullptr) ++outstanding;
-    return raw;
-  }
-  static void* Reallocate(void* raw, std::size_t size) { return std::realloc(raw, size); }
-  // Only blocks taken inside the window are given back inside it.
-  static void Release(void* raw) {
-    if (raw != nullptr) --outstanding;
-    std::free(raw);
-  }
-  static TProcessAllocator Install(std::size_t failAbove) {
-    limit = failAbove;
-    outstanding = 0;
-    return SetProcessAllocatorForTests({&Allocate, &Reallocate, &Release});
-  }
-};
-
 struct FailureCase {
   const char* name;
   std::size_t failAbove;
@@ -283,18 +243,11 @@ TEST_F(StackBasedAllocatorTest, FailedChunkThrowsAndLeavesTheAllocatorAsItWas) {
     TStackBasedBlock block;
 
     // Larger than the shared chunk, so a new chunk is needed.
-    const TProcessAllocator previous = TLimitedProcessAllocator::Install(failure.failAbove);
-    bool threw = false;
-    try {
-      allocator.Allocate(block, 600000);
-    } catch (const std::bad_alloc&) {
-      threw = true;
-    }
-    const int outstanding = TLimitedProcessAllocator::outstanding;
-    SetProcessAllocatorForTests(previous);
+    const OrvTest::TLimitedAllocationRun run =
+        OrvTest::RunWithAllocationsAbove(failure.failAbove, [&] { allocator.Allocate(block, 600000); });
 
-    EXPECT_TRUE(threw);
-    EXPECT_EQ(outstanding, 0);
+    EXPECT_TRUE(run.threwBadAlloc);
+    EXPECT_EQ(run.outstanding, 0);
     EXPECT_EQ(GetGeneralHeap()->GetLiveCount(), generalBefore);
     EXPECT_EQ(block.chunk, nullptr);
     EXPECT_EQ(block.data, nullptr);
@@ -311,17 +264,10 @@ TEST_F(StackBasedAllocatorTest, FailedFirstChunkFailsTheConstruction) {
   for (const FailureCase& failure : kFailures) {
     SCOPED_TRACE(failure.name);
     const std::uint32_t generalBefore = GetGeneralHeap()->GetLiveCount();
-    const TProcessAllocator previous = TLimitedProcessAllocator::Install(failure.failAbove);
-    bool threw = false;
-    try {
-      delete new TStackBasedAllocator;
-    } catch (const std::bad_alloc&) {
-      threw = true;
-    }
-    const int outstanding = TLimitedProcessAllocator::outstanding;
-    SetProcessAllocatorForTests(previous);
-    EXPECT_TRUE(threw);
-    EXPECT_EQ(outstanding, 0);
+    const OrvTest::TLimitedAllocationRun run =
+        OrvTest::RunWithAllocationsAbove(failure.failAbove, [] { delete new TStackBasedAllocator; });
+    EXPECT_TRUE(run.threwBadAlloc);
+    EXPECT_EQ(run.outstanding, 0);
     EXPECT_EQ(GetGeneralHeap()->GetLiveCount(), generalBefore);
   }
 }

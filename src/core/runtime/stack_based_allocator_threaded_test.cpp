@@ -8,15 +8,15 @@
 #include "core/runtime/stack_based_allocator.h"
 #include "core/runtime/thread_attachment.h"
 #include "core/runtime/thread_local_storage.h"
+#include "support/stack_based_allocator_helpers.h"
 
 namespace {
 
 using namespace Orvan;
 using TChunk = TStackBasedAllocator::TChunk;
 
-constexpr std::uint32_t kSharedCapacity = 513008;
-
-TSharedStackBasedBigChunkAllocator& Shared() { return *TSharedStackBasedBigChunkAllocator::GetInstancePointer(); }
+// Shared, FillLeaving, Disown and the rest of the chunk helpers.
+using namespace OrvTest;
 
 // Runs `body` on a new engine thread, attached around it.
 void OnEngineThread(const std::function<void()>& body) {
@@ -25,18 +25,6 @@ void OnEngineThread(const std::function<void()>& body) {
     body();
     DetachThreadFromEngine();
   }).join();
-}
-
-// Takes one block that leaves `left` bytes free in the allocator's current chunk.
-void FillLeaving(TStackBasedAllocator& allocator, TStackBasedBlock& filler, std::uint32_t left) {
-  const TChunk* chunk = allocator.GetCurrentChunk();
-  allocator.Allocate(filler, chunk->capacity - chunk->used - left - 20);
-}
-
-void Disown(TStackBasedBlock& block) {
-  block.chunk = nullptr;
-  block.data = nullptr;
-  block.size = 0;
 }
 
 class StackBasedAllocatorThreaded : public ::testing::Test {

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "support/threads_together.h"
+
 namespace Orvan {
 namespace {
 
@@ -31,17 +33,11 @@ TEST(ThreadIdThreaded, SameIdTwiceOnAThreadAndADifferentOneElsewhere) {
 TEST(ThreadIdThreaded, ThreadsStartingTogetherGetDistinctIds) {
   constexpr int kThreads = 8;
   constexpr int kTakenPerThread = 20;
-  std::barrier start(kThreads);
   std::vector<std::vector<std::uint32_t>> ids(kThreads);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      ids[t].push_back(GetCurrentThreadId());
-      for (int i = 0; i < kTakenPerThread; ++i) ids[t].push_back(TakeNextThreadId());
-    });
-  }
-  for (auto& thread : threads) thread.join();
+  OrvTest::RunOnThreadsTogether(kThreads, [&](int t) {
+    ids[t].push_back(GetCurrentThreadId());
+    for (int i = 0; i < kTakenPerThread; ++i) ids[t].push_back(TakeNextThreadId());
+  });
   std::set<std::uint32_t> distinct;
   for (const auto& perThread : ids) {
     // One thread's ids come from a counter that only grows.

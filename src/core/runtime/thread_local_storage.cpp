@@ -13,29 +13,16 @@
 #include "core/runtime/thread_id.h"
 #include "core/text_and_containers/engine_string.h"
 #include "core/text_and_containers/hash_functors.h"
-#include "core/text_and_containers/open_hash_map.h"
 
 namespace Orvan {
 
 namespace {
 
-// Slot names are looked up without regard to case.
-struct TSlotNameHash {
-  std::uint32_t operator()(const TOrvString<char>& name) const noexcept { return name.GetHashNoCase(); }
-};
-struct TSlotNameEqual {
-  bool operator()(const TOrvString<char>& name, const TOrvString<char>& probe) const noexcept {
-    return name.EqualsNoCase(probe);
-  }
-};
-using TSlotNameMap = TOpenHashMap<TKeyValueEntry<TOrvString<char>, std::uint32_t>, TSlotNameHash, TSlotNameEqual,
-                                  default_allocator<unsigned char>>;
-
 // The manager's state lives outside the object, from its construction to its destruction.
 struct TManagerState {
   TMutex mutex;
   TU32ToU32Map threadIndices;  // engine thread id -> thread number
-  TSlotNameMap slotNames;
+  TStringNoCaseToU32Map slotNames;  // looked up without regard to case
   std::uint32_t slotCount = 0;
 };
 

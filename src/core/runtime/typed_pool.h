@@ -15,17 +15,15 @@
 
 namespace Orvan {
 
-// The pool of one type: elements of the type's size.
-template <typename TPooled, typename TDomainTag = Domain::TMemoryDomainTag>
-class TPoolAllocation final : public TUntypedPoolAllocation<TDomainTag>,
-                              public Meta::TSingleton<TPoolAllocation<TPooled, TDomainTag>, true> {
+namespace PoolDetail {
+
+// The locked pool as the typed pools use it: every element handed out is counted until it comes
+// back.
+template <typename TDomainTag>
+class TCountingPool : public TUntypedPoolAllocation<TDomainTag> {
   using TPool = TUntypedPoolAllocation<TDomainTag>;
-  using TSingletonPart = Meta::TSingleton<TPoolAllocation, true>;
 
  public:
-  static constexpr std::uint32_t kElementSize = RoundPoolElementSize(sizeof(TPooled));
-  static_assert(alignof(TPooled) <= kBlockAlignment, "pool elements are aligned as heap blocks at most");
-
   void* Allocate() {
     void* element = TPool::Allocate();
     this->liveCount_.fetch_add(1, std::memory_order_relaxed);
@@ -35,6 +33,23 @@ class TPoolAllocation final : public TUntypedPoolAllocation<TDomainTag>,
     TPool::Free(element);
     this->liveCount_.fetch_sub(1, std::memory_order_relaxed);
   }
+
+ protected:
+  using TPool::TPool;
+};
+
+}  // namespace PoolDetail
+
+// The pool of one type: elements of the type's size.
+template <typename TPooled, typename TDomainTag = Domain::TMemoryDomainTag>
+class TPoolAllocation final : public PoolDetail::TCountingPool<TDomainTag>,
+                              public Meta::TSingleton<TPoolAllocation<TPooled, TDomainTag>, true> {
+  using TPool = PoolDetail::TCountingPool<TDomainTag>;
+  using TSingletonPart = Meta::TSingleton<TPoolAllocation, true>;
+
+ public:
+  static constexpr std::uint32_t kElementSize = RoundPoolElementSize(sizeof(TPooled));
+  static_assert(alignof(TPooled) <= kBlockAlignment, "pool elements are aligned as heap blocks at most");
 
   // The release of wholly free chunks on the pool when it exists; 0, and nothing built, otherwise.
   // No other thread may use the pool meanwhile.
@@ -61,23 +76,13 @@ class TPoolAllocation final : public TUntypedPoolAllocation<TDomainTag>,
 // The pool of one size class, shared by classes derived from `TBase` that fit it.
 template <std::size_t SizeClass, typename TBase, typename TDomainTag = Domain::TMemoryDomainTag>
 class TPoolAllocationRegionSegregated final
-    : public TUntypedPoolAllocation<TDomainTag>,
+    : public PoolDetail::TCountingPool<TDomainTag>,
       public Meta::TSingleton<TPoolAllocationRegionSegregated<SizeClass, TBase, TDomainTag>, true> {
-  using TPool = TUntypedPoolAllocation<TDomainTag>;
+  using TPool = PoolDetail::TCountingPool<TDomainTag>;
   using TSingletonPart = Meta::TSingleton<TPoolAllocationRegionSegregated, true>;
 
  public:
   static constexpr std::uint32_t kElementSize = RoundPoolElementSize(SizeClass);
-
-  void* Allocate() {
-    void* element = TPool::Allocate();
-    this->liveCount_.fetch_add(1, std::memory_order_relaxed);
-    return element;
-  }
-  void Free(void* element) {
-    TPool::Free(element);
-    this->liveCount_.fetch_sub(1, std::memory_order_relaxed);
-  }
 
  private:
   friend TSingletonPart;

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <barrier>
-#include <thread>
 #include <vector>
+
+#include "support/threads_together.h"
 
 namespace {
 
@@ -190,16 +190,10 @@ struct TRacedThing {
 
 TEST(TypedPoolThreaded, FirstAllocationsOnManyThreadsBuildOnePool) {
   constexpr int kThreads = 8;
-  std::barrier start(kThreads);
   std::vector<TRacedThing*> things(kThreads, nullptr);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      things[t] = new TRacedThing;
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+  OrvTest::RunOnThreadsTogether(kThreads, [&](int t) {
+    things[t] = new TRacedThing;
+  });
   TPoolAllocation<TRacedThing>* pool = TPoolAllocation<TRacedThing>::GetInstancePointer();
   ASSERT_NE(pool, nullptr);
   EXPECT_EQ(CountRegistryEntries(pool), 1u);

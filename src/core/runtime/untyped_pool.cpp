@@ -89,6 +89,21 @@ void LinkChunkElements(void* start, std::uint32_t elementCount, std::uint32_t el
   SetNextOf(element, nullptr);
 }
 
+// Adds a chunk of `elementsPerChunk` elements whose memory comes from `allocate(bytes)`, links its
+// elements (onto no free list yet) and moves `elementsPerChunk` on to the next chunk's count. The
+// record's place comes first, so that a failure to grow the list leaves no chunk behind.
+template <typename TAllocate>
+TPoolChunkRecord AddLinkedChunk(TPoolChunkList& chunks, std::uint32_t elementSize, std::uint32_t& elementsPerChunk,
+                                TAllocate&& allocate) {
+  chunks.ReserveOneMore();
+  void* start = allocate(std::size_t{elementSize} * elementsPerChunk);
+  const TPoolChunkRecord record{reinterpret_cast<std::uintptr_t>(start), elementsPerChunk};
+  chunks.Append(record);
+  LinkChunkElements(start, elementsPerChunk, elementSize);
+  elementsPerChunk = ComputeNextElementsPerChunk(elementsPerChunk, elementSize);
+  return record;
+}
+
 std::uint32_t ComputeStatistics(const TPoolChunkList& chunks, std::uint32_t elementSize, void* freeHead,
                                 TPoolStatistics* statistics) {
   std::uint32_t freeCount = 0;
@@ -126,14 +141,8 @@ TPoolFreeListHead TUntypedPoolAllocation<TDomainTag>::TrySetFreeListHead(void* n
 
 template <typename TDomainTag>
 TPoolChunkRecord TUntypedPoolAllocation<TDomainTag>::AllocateChunk() {
-  // The record's place first, so that a failure to grow the list leaves no chunk behind.
-  chunks_.ReserveOneMore();
-  void* start = AllocateFromGeneralHeap(std::size_t{elementSize_} * elementsPerChunk_, domain_);
-  const TPoolChunkRecord record{reinterpret_cast<std::uintptr_t>(start), elementsPerChunk_};
-  chunks_.Append(record);
-  PoolDetail::LinkChunkElements(start, elementsPerChunk_, elementSize_);
-  elementsPerChunk_ = ComputeNextElementsPerChunk(elementsPerChunk_, elementSize_);
-  return record;
+  return PoolDetail::AddLinkedChunk(chunks_, elementSize_, elementsPerChunk_,
+                                    [this](std::size_t bytes) { return AllocateFromGeneralHeap(bytes, domain_); });
 }
 
 template <typename TDomainTag>
@@ -238,13 +247,8 @@ bool TUnlockedPool<TChunkMemory>::ContainsAddress(const void* address) const {
 
 template <typename TChunkMemory>
 TPoolChunkRecord TUnlockedPool<TChunkMemory>::AllocateChunk() {
-  chunks_.ReserveOneMore();
-  void* start = this->AllocateChunkMemory(std::size_t{elementSize_} * elementsPerChunk_, domain_);
-  const TPoolChunkRecord record{reinterpret_cast<std::uintptr_t>(start), elementsPerChunk_};
-  chunks_.Append(record);
-  LinkChunkElements(start, elementsPerChunk_, elementSize_);
-  elementsPerChunk_ = ComputeNextElementsPerChunk(elementsPerChunk_, elementSize_);
-  return record;
+  return AddLinkedChunk(chunks_, elementSize_, elementsPerChunk_,
+                        [this](std::size_t bytes) { return this->AllocateChunkMemory(bytes, domain_); });
 }
 
 template <typename TChunkMemory>

@@ -3,13 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <barrier>
 #include <cstring>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "support/process_allocator_seam.h"
+#include "support/threads_together.h"
 
 namespace {
 
@@ -211,38 +210,32 @@ TEST(UntypedPoolThreaded, ConcurrentAllocateAndFreeNeverShareAnElement) {
   constexpr std::uint32_t kWords = 4;
   constexpr std::uint32_t kSlots = 16;
   TUntypedPoolAllocation<> pool(kWords * sizeof(std::uint64_t));
-  std::barrier start(kStressThreads);
   std::vector<std::uint64_t> foreignStamps(kStressThreads, 0);
-  std::vector<std::thread> threads;
-  for (std::uint32_t t = 0; t < kStressThreads; ++t) {
-    threads.emplace_back([&, t] {
-      std::uint64_t* slots[kSlots] = {};
-      std::uint64_t stamps[kSlots] = {};
-      std::uint64_t random = 0x9E3779B97F4A7C15ull * (t + 1);
-      start.arrive_and_wait();
-      for (std::uint32_t i = 0; i < kStressPairsPerThread; ++i) {
-        random ^= random << 13;
-        random ^= random >> 7;
-        random ^= random << 17;
-        const std::uint32_t slot = random % kSlots;
-        if (slots[slot] != nullptr) {
-          for (std::uint32_t w = 0; w < kWords; ++w) foreignStamps[t] += slots[slot][w] != stamps[slot];
-          pool.Free(slots[slot]);
-        }
-        auto* element = static_cast<std::uint64_t*>(pool.Allocate());
-        const std::uint64_t stamp = (std::uint64_t{t} << 56) | i;
-        for (std::uint32_t w = 0; w < kWords; ++w) element[w] = stamp;
-        slots[slot] = element;
-        stamps[slot] = stamp;
-      }
-      for (std::uint32_t slot = 0; slot < kSlots; ++slot) {
-        if (slots[slot] == nullptr) continue;
+  OrvTest::RunOnThreadsTogether(kStressThreads, [&](std::uint32_t t) {
+    std::uint64_t* slots[kSlots] = {};
+    std::uint64_t stamps[kSlots] = {};
+    std::uint64_t random = 0x9E3779B97F4A7C15ull * (t + 1);
+    for (std::uint32_t i = 0; i < kStressPairsPerThread; ++i) {
+      random ^= random << 13;
+      random ^= random >> 7;
+      random ^= random << 17;
+      const std::uint32_t slot = random % kSlots;
+      if (slots[slot] != nullptr) {
         for (std::uint32_t w = 0; w < kWords; ++w) foreignStamps[t] += slots[slot][w] != stamps[slot];
         pool.Free(slots[slot]);
       }
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+      auto* element = static_cast<std::uint64_t*>(pool.Allocate());
+      const std::uint64_t stamp = (std::uint64_t{t} << 56) | i;
+      for (std::uint32_t w = 0; w < kWords; ++w) element[w] = stamp;
+      slots[slot] = element;
+      stamps[slot] = stamp;
+    }
+    for (std::uint32_t slot = 0; slot < kSlots; ++slot) {
+      if (slots[slot] == nullptr) continue;
+      for (std::uint32_t w = 0; w < kWords; ++w) foreignStamps[t] += slots[slot][w] != stamps[slot];
+      pool.Free(slots[slot]);
+    }
+  });
   EXPECT_EQ(foreignStamps, std::vector<std::uint64_t>(kStressThreads, 0));
   TPoolStatistics statistics;
   EXPECT_EQ(pool.GetStatistics(&statistics), 0u);

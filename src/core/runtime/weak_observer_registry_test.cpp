@@ -8,24 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "core/runtime/typed_pool.h"
+#include "support/counted_objects_fixture.h"
 #include "support/process_allocator_seam.h"
 
 namespace {
 
 using namespace Orvan;
 
-// Count blocks taken from their pool and not given back yet.
-std::uint32_t LiveCountBlocks() {
-  const auto* pool = TPoolAllocation<TAdditionalRefAndWeakCount>::GetInstancePointer();
-  return pool != nullptr ? pool->GetLiveCount() : 0;
-}
-
-struct TLifeCounts {
-  int constructed = 0;
-  int destroyed = 0;
-};
-TLifeCounts g_life;
+using OrvTest::g_life;
 
 // What happened, in order: notifications and deaths.
 std::vector<std::string> g_log;
@@ -80,36 +70,31 @@ class TBareContainer : public TAbstractWeakContainer {
   }
 };
 
-class WeakObserverRegistryTest : public ::testing::Test {
+class WeakObserverRegistryTest : public OrvTest::CountedObjectsTest {
  protected:
   void SetUp() override {
-    g_life = {};
     g_log.clear();
     ASSERT_NE(TWeakObserverRegistry::Get(), nullptr);
     ASSERT_EQ(Registry().GetEntryCount(), 0u);
-    liveBlocks_ = LiveCountBlocks();
+    CountedObjectsTest::SetUp();
   }
   void TearDown() override {
-    EXPECT_EQ(g_life.constructed, g_life.destroyed);
+    CountedObjectsTest::TearDown();
     ASSERT_NE(TWeakObserverRegistry::Get(), nullptr);
     EXPECT_EQ(Registry().GetEntryCount(), 0u);
-    // A block freed twice, or never, shows here.
-    EXPECT_EQ(LiveCountBlocks(), liveBlocks_);
   }
 
   static TWeakObserverRegistry& Registry() { return *TWeakObserverRegistry::Get(); }
-  static TCountWord Word(const TWeakAndRefCountable& object) { return *object.GetCountWord(); }
+  // Every object these tests watch has its counts in a block.
   static TAdditionalRefAndWeakCount* Block(const TWeakAndRefCountable& object) {
     EXPECT_FALSE(TWeakAndRefCountable::IsInline(Word(object)));
-    return TWeakAndRefCountable::BlockOf(Word(object));
+    return CountedObjectsTest::Block(object);
   }
   static std::uint32_t IndexOf(const TWeakAndRefCountable& object, TAbstractWeakContainer& container) {
     std::uint32_t index = 0xFFFFFFFFu;
     EXPECT_TRUE(Registry().FindIndex(object.GetCountWord(), &container, &index));
     return index;
   }
-
-  std::uint32_t liveBlocks_ = 0;
 };
 
 TEST_F(WeakObserverRegistryTest, WatcherIsNotifiedBeforeTheDeletingDestructor) {

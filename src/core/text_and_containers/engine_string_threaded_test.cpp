@@ -1,10 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <barrier>
-#include <thread>
 #include <vector>
 
 #include "core/text_and_containers/engine_string.h"
+#include "support/threads_together.h"
 
 namespace Orvan {
 namespace {
@@ -20,19 +19,13 @@ TEST(EngineStringThreadedTest, CopiesAndReleasesOfOneStringOnManyThreadsBalance)
   const std::uint32_t liveBefore = GetStringContentLiveCount<char>();
   {
     const TOrvString<char> shared("one text shared by every thread");
-    std::barrier start(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-      threads.emplace_back([&] {
-        start.arrive_and_wait();
-        for (int i = 0; i < kCopiesPerThread; ++i) {
-          TOrvString<char> copy(shared);
-          TOrvString<char> other;
-          other = copy;
-        }
-      });
-    }
-    for (std::thread& thread : threads) thread.join();
+    OrvTest::RunOnThreadsTogether(kThreads, [&](int) {
+      for (int i = 0; i < kCopiesPerThread; ++i) {
+        TOrvString<char> copy(shared);
+        TOrvString<char> other;
+        other = copy;
+      }
+    });
     EXPECT_EQ(shared.GetRefCount(), 1);
     EXPECT_EQ(shared, "one text shared by every thread");
     EXPECT_EQ(GetStringContentLiveCount<char>(), liveBefore + 1);
@@ -44,21 +37,15 @@ TEST(EngineStringThreadedTest, WritersOfSharedHandlesEachTakeTheirOwnCopy) {
   const std::uint32_t liveBefore = GetStringContentLiveCount<wchar_t>();
   {
     std::vector<TOrvString<wchar_t>> handles(kThreads, TOrvString<wchar_t>(L"base"));
-    std::barrier start(kThreads);
-    std::vector<std::thread> threads;
-    for (int t = 0; t < kThreads; ++t) {
-      threads.emplace_back([&, t] {
-        start.arrive_and_wait();
-        for (int i = 0; i < 1000; ++i) {
-          TOrvString<wchar_t> mine = handles[t];
-          mine += static_cast<wchar_t>(L'a' + t);
-          handles[t].GetHash();
-          handles[t] = mine.Left(4);
-        }
-        handles[t] += static_cast<wchar_t>(L'a' + t);
-      });
-    }
-    for (std::thread& thread : threads) thread.join();
+    OrvTest::RunOnThreadsTogether(kThreads, [&](int t) {
+      for (int i = 0; i < 1000; ++i) {
+        TOrvString<wchar_t> mine = handles[t];
+        mine += static_cast<wchar_t>(L'a' + t);
+        handles[t].GetHash();
+        handles[t] = mine.Left(4);
+      }
+      handles[t] += static_cast<wchar_t>(L'a' + t);
+    });
     for (int t = 0; t < kThreads; ++t) {
       EXPECT_EQ(handles[t], (TOrvString<wchar_t>(L"base") + static_cast<wchar_t>(L'a' + t)));
     }

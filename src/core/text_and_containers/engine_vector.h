@@ -178,9 +178,11 @@ class TVectorElements {
   }
 };
 
-// ---- TVector: {data, size, capacity}; capacity 0 means no block (data is then never read).
-template <typename T, typename Storage = TDefaultStorage>
-class TVector : public TVectorElements<T> {
+// ---- What both forms share, written once against the fields each form declares in its own order:
+// `data_`, `size_` and `capacity_` (0 = no heap block), with the form's GetCapacity() (the
+// effective room) and EmptyData() (where `data_` points while there is no heap block).
+template <typename T, typename Storage, typename TForm>
+class TVectorCommon : public TVectorElements<T> {
   using Base = TVectorElements<T>;
 
  public:
@@ -188,8 +190,129 @@ class TVector : public TVectorElements<T> {
   using iterator = T*;
   using const_iterator = const T*;
 
+  T* Data() noexcept { return Form().data_; }
+  const T* Data() const noexcept { return Form().data_; }
+  std::uint32_t GetSize() const noexcept { return Form().size_; }
+  std::uint32_t Size() const noexcept { return Form().size_; }
+  bool IsEmpty() const noexcept { return Form().size_ == 0; }
+
+  T& operator[](std::uint32_t index) noexcept { return Data()[index]; }
+  const T& operator[](std::uint32_t index) const noexcept { return Data()[index]; }
+  T& Back() noexcept { return Data()[GetSize() - 1]; }
+  const T& Back() const noexcept { return Data()[GetSize() - 1]; }
+  T* begin() noexcept { return Data(); }
+  T* end() noexcept { return Data() + GetSize(); }
+  const T* begin() const noexcept { return Data(); }
+  const T* end() const noexcept { return Data() + GetSize(); }
+
+  // Makes room for at least one more element: grows from the effective room by the growth rule;
+  // the size is unchanged.
+  void Grow() {
+    TForm& v = Form();
+    const std::uint32_t grown = VectorDetail::GrownRoom<T>(v.GetCapacity());
+    T* block = VectorDetail::AllocateSlots<T, Storage>(grown);
+    try {
+      Base::Relocate(block, v.data_, v.size_);
+    } catch (...) {
+      Storage::Free(block);
+      throw;
+    }
+    ReplaceStorage(block, grown);
+  }
+
+  // Appends a copy of `value`, which may be an element of this very vector.
+  void PushBack(const T& value) {
+    TForm& v = Form();
+    if (v.size_ == v.GetCapacity()) {
+      T copy(value);  // the grow would free the storage `value` may live in
+      Grow();
+      ::new (static_cast<void*>(v.data_ + v.size_)) T(std::move(copy));
+    } else {
+      ::new (static_cast<void*>(v.data_ + v.size_)) T(value);
+    }
+    ++v.size_;
+  }
+  void PushBack(T&& value) {
+    TForm& v = Form();
+    if (v.size_ == v.GetCapacity()) {
+      T moved(std::move(value));
+      Grow();
+      ::new (static_cast<void*>(v.data_ + v.size_)) T(std::move(moved));
+    } else {
+      ::new (static_cast<void*>(v.data_ + v.size_)) T(std::move(value));
+    }
+    ++v.size_;
+  }
+
+  // Inserts `value` at index 0; for 4-byte plain values only.
+  void PushFront(const T& value)
+    requires(sizeof(T) == 4 && std::is_trivially_copyable_v<T>)
+  {
+    TForm& v = Form();
+    const T copy = value;
+    if (v.size_ == v.GetCapacity()) Grow();
+    Base::ShiftUpByOne(v.data_, v.size_);
+    v.data_[0] = copy;
+    ++v.size_;
+  }
+
+  // Destroys every element; a heap block is freed and `data_` goes back to the form's empty data.
+  void Clear() noexcept {
+    TForm& v = Form();
+    Base::DestroyRange(v.data_, v.size_);
+    v.size_ = 0;
+    if (v.capacity_ != 0) {
+      Storage::Free(v.data_);
+      v.capacity_ = 0;
+      v.data_ = v.EmptyData();
+    }
+  }
+
+  // For empty vectors: when the room is below `count`, a heap block of exactly `count` slots
+  // replaces the storage (nothing is copied); otherwise nothing happens.
+  void ReserveEmpty(std::uint32_t count) {
+    assert(GetSize() == 0);
+    if (Form().GetCapacity() >= count) return;
+    ReplaceStorage(VectorDetail::AllocateSlots<T, Storage>(count), count);
+  }
+
+  // Removes the element at `index` (< size), keeping the order of the others.
+  void EraseAt(std::uint32_t index) {
+    TForm& v = Form();
+    Base::EraseShifting(v.data_, v.size_, index);
+    --v.size_;
+  }
+
+  // Removes the last element; the vector must not be empty.
+  void PopBack() noexcept {
+    TForm& v = Form();
+    --v.size_;
+    v.data_[v.size_].~T();
+  }
+
+ protected:
+  // Frees the heap block, if any, and takes `block` of `capacity` slots in its place (capacity 0:
+  // `block` is the form's empty data). The elements are the caller's business.
+  void ReplaceStorage(T* block, std::uint32_t capacity) noexcept {
+    TForm& v = Form();
+    if (v.capacity_ != 0) Storage::Free(v.data_);
+    v.data_ = block;
+    v.capacity_ = capacity;
+  }
+
+ private:
+  TForm& Form() noexcept { return static_cast<TForm&>(*this); }
+  const TForm& Form() const noexcept { return static_cast<const TForm&>(*this); }
+};
+
+// ---- TVector: {data, size, capacity}; capacity 0 means no block (data is then null).
+template <typename T, typename Storage = TDefaultStorage>
+class TVector : public TVectorCommon<T, Storage, TVector<T, Storage>> {
+  friend class TVectorCommon<T, Storage, TVector>;
+
+ public:
   TVector() noexcept = default;
-  ~TVector() { Clear(); }
+  ~TVector() { this->Clear(); }
 
   TVector(const TVector&) = delete;
   TVector& operator=(const TVector&) = delete;
@@ -201,7 +324,7 @@ class TVector : public TVectorElements<T> {
   }
   TVector& operator=(TVector&& other) noexcept {
     if (this != &other) {
-      Clear();
+      this->Clear();
       data_ = other.data_;
       size_ = other.size_;
       capacity_ = other.capacity_;
@@ -212,104 +335,11 @@ class TVector : public TVectorElements<T> {
     return *this;
   }
 
-  T* Data() noexcept { return data_; }
-  const T* Data() const noexcept { return data_; }
-  std::uint32_t GetSize() const noexcept { return size_; }
-  std::uint32_t Size() const noexcept { return size_; }
   std::uint32_t GetCapacity() const noexcept { return capacity_; }
-  bool IsEmpty() const noexcept { return size_ == 0; }
-
-  T& operator[](std::uint32_t index) noexcept { return data_[index]; }
-  const T& operator[](std::uint32_t index) const noexcept { return data_[index]; }
-  T& Back() noexcept { return data_[size_ - 1]; }
-  const T& Back() const noexcept { return data_[size_ - 1]; }
-  T* begin() noexcept { return data_; }
-  T* end() noexcept { return data_ + size_; }
-  const T* begin() const noexcept { return data_; }
-  const T* end() const noexcept { return data_ + size_; }
-
-  // Makes room for at least one more element by the growth rule; the size is unchanged.
-  void Grow() {
-    const std::uint32_t grown = VectorDetail::GrownRoom<T>(capacity_);
-    T* block = VectorDetail::AllocateSlots<T, Storage>(grown);
-    try {
-      Base::Relocate(block, data_, size_);
-    } catch (...) {
-      Storage::Free(block);
-      throw;
-    }
-    if (capacity_ != 0) Storage::Free(data_);
-    data_ = block;
-    capacity_ = grown;
-  }
-
-  // Appends a copy of `value`, which may be an element of this very vector.
-  void PushBack(const T& value) {
-    if (size_ == capacity_) {
-      T copy(value);  // the grow would free the block `value` may live in
-      Grow();
-      ::new (static_cast<void*>(data_ + size_)) T(std::move(copy));
-    } else {
-      ::new (static_cast<void*>(data_ + size_)) T(value);
-    }
-    ++size_;
-  }
-  void PushBack(T&& value) {
-    if (size_ == capacity_) {
-      T moved(std::move(value));
-      Grow();
-      ::new (static_cast<void*>(data_ + size_)) T(std::move(moved));
-    } else {
-      ::new (static_cast<void*>(data_ + size_)) T(std::move(value));
-    }
-    ++size_;
-  }
-
-  // Inserts `value` at index 0; for 4-byte plain values only.
-  void PushFront(const T& value)
-    requires(sizeof(T) == 4 && std::is_trivially_copyable_v<T>)
-  {
-    const T copy = value;
-    if (size_ == capacity_) Grow();
-    Base::ShiftUpByOne(data_, size_);
-    data_[0] = copy;
-    ++size_;
-  }
-
-  // Destroys every element and frees the block, if any.
-  void Clear() noexcept {
-    Base::DestroyRange(data_, size_);
-    size_ = 0;
-    if (capacity_ != 0) {
-      Storage::Free(data_);
-      capacity_ = 0;
-    }
-  }
-
-  // For empty vectors: when the capacity is below `count`, a block of exactly `count` slots
-  // replaces the storage (nothing is copied); otherwise nothing happens.
-  void ReserveEmpty(std::uint32_t count) {
-    assert(size_ == 0);
-    if (capacity_ >= count) return;
-    T* block = VectorDetail::AllocateSlots<T, Storage>(count);
-    if (capacity_ != 0) Storage::Free(data_);
-    data_ = block;
-    capacity_ = count;
-  }
-
-  // Removes the element at `index` (< size), keeping the order of the others.
-  void EraseAt(std::uint32_t index) {
-    Base::EraseShifting(data_, size_, index);
-    --size_;
-  }
-
-  // Removes the last element; the vector must not be empty.
-  void PopBack() noexcept {
-    --size_;
-    data_[size_].~T();
-  }
 
  private:
+  static T* EmptyData() noexcept { return nullptr; }
+
   T* data_ = nullptr;
   std::uint32_t size_ = 0;
   std::uint32_t capacity_ = 0;
@@ -319,17 +349,13 @@ class TVector : public TVectorElements<T> {
 // live in the inline buffer (room N); otherwise `data` points at a heap block of that many slots.
 // GetCapacity() answers the effective room. The inline buffer is never passed to Storage::Free.
 template <typename T, std::uint32_t N, typename Storage = TDefaultStorage>
-class TInlineVector : public TVectorElements<T> {
+class TInlineVector : public TVectorCommon<T, Storage, TInlineVector<T, N, Storage>> {
   static_assert(N > 0, "an inline vector needs inline room");
-  using Base = TVectorElements<T>;
+  friend class TVectorCommon<T, Storage, TInlineVector>;
 
  public:
-  using value_type = T;
-  using iterator = T*;
-  using const_iterator = const T*;
-
-  TInlineVector() noexcept : data_(InlineData()) {}
-  ~TInlineVector() { Clear(); }
+  TInlineVector() noexcept : data_(EmptyData()) {}
+  ~TInlineVector() { this->Clear(); }
 
   TInlineVector(const TInlineVector&) = delete;
   TInlineVector(TInlineVector&&) = delete;
@@ -344,11 +370,7 @@ class TInlineVector : public TVectorElements<T> {
     if (this == &other) return *this;
     const std::uint32_t count = other.size_;
     if (GetCapacity() < count || capacity_ / 2 > other.GetCapacity()) {
-      T* block = InlineData();
-      if (count != 0) block = VectorDetail::AllocateSlots<T, Storage>(count);
-      if (capacity_ != 0) Storage::Free(data_);
-      data_ = block;
-      capacity_ = count;
+      this->ReplaceStorage(count != 0 ? VectorDetail::AllocateSlots<T, Storage>(count) : EmptyData(), count);
     }
     if (count != 0) {
       std::memcpy(static_cast<void*>(data_), static_cast<const void*>(other.data_), std::size_t{count} * sizeof(T));
@@ -357,104 +379,12 @@ class TInlineVector : public TVectorElements<T> {
     return *this;
   }
 
-  T* Data() noexcept { return data_; }
-  const T* Data() const noexcept { return data_; }
-  std::uint32_t GetSize() const noexcept { return size_; }
-  std::uint32_t Size() const noexcept { return size_; }
   // The effective room: the heap block's slots, or N while the elements are inline.
   std::uint32_t GetCapacity() const noexcept { return capacity_ != 0 ? capacity_ : N; }
   bool IsInline() const noexcept { return capacity_ == 0; }
-  bool IsEmpty() const noexcept { return size_ == 0; }
-
-  T& operator[](std::uint32_t index) noexcept { return data_[index]; }
-  const T& operator[](std::uint32_t index) const noexcept { return data_[index]; }
-  T& Back() noexcept { return data_[size_ - 1]; }
-  const T& Back() const noexcept { return data_[size_ - 1]; }
-  T* begin() noexcept { return data_; }
-  T* end() noexcept { return data_ + size_; }
-  const T* begin() const noexcept { return data_; }
-  const T* end() const noexcept { return data_ + size_; }
-
-  // Makes room for at least one more element: grows from the effective room by the growth rule.
-  void Grow() {
-    const std::uint32_t grown = VectorDetail::GrownRoom<T>(GetCapacity());
-    T* block = VectorDetail::AllocateSlots<T, Storage>(grown);
-    try {
-      Base::Relocate(block, data_, size_);
-    } catch (...) {
-      Storage::Free(block);
-      throw;
-    }
-    if (capacity_ != 0) Storage::Free(data_);
-    data_ = block;
-    capacity_ = grown;
-  }
-
-  void PushBack(const T& value) {
-    if (size_ == GetCapacity()) {
-      T copy(value);  // the grow would free the storage `value` may live in
-      Grow();
-      ::new (static_cast<void*>(data_ + size_)) T(std::move(copy));
-    } else {
-      ::new (static_cast<void*>(data_ + size_)) T(value);
-    }
-    ++size_;
-  }
-  void PushBack(T&& value) {
-    if (size_ == GetCapacity()) {
-      T moved(std::move(value));
-      Grow();
-      ::new (static_cast<void*>(data_ + size_)) T(std::move(moved));
-    } else {
-      ::new (static_cast<void*>(data_ + size_)) T(std::move(value));
-    }
-    ++size_;
-  }
-
-  void PushFront(const T& value)
-    requires(sizeof(T) == 4 && std::is_trivially_copyable_v<T>)
-  {
-    const T copy = value;
-    if (size_ == GetCapacity()) Grow();
-    Base::ShiftUpByOne(data_, size_);
-    data_[0] = copy;
-    ++size_;
-  }
-
-  // Destroys every element; a heap block is freed and the elements go back inline.
-  void Clear() noexcept {
-    Base::DestroyRange(data_, size_);
-    size_ = 0;
-    if (capacity_ != 0) {
-      Storage::Free(data_);
-      capacity_ = 0;
-      data_ = InlineData();
-    }
-  }
-
-  // For empty vectors: when the room is below `count`, a heap block of exactly `count` slots
-  // replaces the storage (nothing is copied); otherwise nothing happens.
-  void ReserveEmpty(std::uint32_t count) {
-    assert(size_ == 0);
-    if (GetCapacity() >= count) return;
-    T* block = VectorDetail::AllocateSlots<T, Storage>(count);
-    if (capacity_ != 0) Storage::Free(data_);
-    data_ = block;
-    capacity_ = count;
-  }
-
-  void EraseAt(std::uint32_t index) {
-    Base::EraseShifting(data_, size_, index);
-    --size_;
-  }
-
-  void PopBack() noexcept {
-    --size_;
-    data_[size_].~T();
-  }
 
  private:
-  T* InlineData() noexcept { return reinterpret_cast<T*>(inline_); }
+  T* EmptyData() noexcept { return reinterpret_cast<T*>(inline_); }
 
   T* data_;
   std::uint32_t size_ = 0;

@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "support/failing_allocation.h"
+
 namespace {
 
 using Orvan::ComputeGrownCapacity;
@@ -130,28 +132,17 @@ struct TFakeHugeStorage {
   static void Free(void*) noexcept {}
 };
 
-void* FailAllocation(std::size_t) { return nullptr; }
-void* FailReallocation(void*, std::size_t) { return nullptr; }
-
 // Runs `action` while every allocation of the process fails and answers whether it threw
 // std::bad_alloc. No gtest call may run inside: it would allocate through the failing seam.
 template <typename F>
 bool ThrowsBadAllocWhenAllocationFails(F&& action) {
-  Orvan::TProcessAllocator failing = Orvan::GetProcessAllocator();
-  failing.allocate = &FailAllocation;
-  failing.reallocate = &FailReallocation;
-  const Orvan::TProcessAllocator previous = Orvan::SetProcessAllocatorForTests(failing);
-  bool threw = false;
+  const OrvTest::TFailingAllocationScope failing(0);
   try {
     action();
   } catch (const std::bad_alloc&) {
-    threw = true;
-  } catch (...) {
-    Orvan::SetProcessAllocatorForTests(previous);
-    throw;
+    return true;
   }
-  Orvan::SetProcessAllocatorForTests(previous);
-  return threw;
+  return false;
 }
 
 class EngineVectorTest : public ::testing::Test {

@@ -38,19 +38,6 @@ namespace {
 using StreamableDetail::PrintText;
 using StreamableDetail::PrintUtf8Text;
 
-// The "through a temporary stream" path: the value's own StreamTo, then a print of the text.
-int PrintThroughStream(const TStringStreamable& value, char* buffer, std::uint32_t room) {
-  std::ostringstream stream;
-  value.StreamTo(stream);
-  return PrintText(buffer, room, stream.str().c_str());
-}
-
-int PrintThroughStream(const TStringStreamable& value, wchar_t* buffer, std::uint32_t room) {
-  std::wostringstream stream;
-  value.StreamTo(stream);
-  return PrintText(buffer, room, stream.str().c_str());
-}
-
 template <typename CharT>
 std::basic_ostream<CharT>& InsertText(std::basic_ostream<CharT>& stream, const CharT* text) {
   if (text == nullptr) {
@@ -69,6 +56,18 @@ bool WantsHexFloat(std::ios_base& stream) {
 }
 
 }  // namespace
+
+// ---- Prints through a temporary stream: the value's own StreamTo, then a print of the text.
+int TStringStreamableThroughStream::PrintTo(char* buffer, std::uint32_t room) const {
+  std::ostringstream stream;
+  StreamTo(stream);
+  return PrintText(buffer, room, stream.str().c_str());
+}
+int TStringStreamableThroughStream::PrintTo(wchar_t* buffer, std::uint32_t room) const {
+  std::wostringstream stream;
+  StreamTo(stream);
+  return PrintText(buffer, room, stream.str().c_str());
+}
 
 // ---- Signed numbers.
 std::ostream& TStringStreamableImpl<const long long, void>::StreamTo(std::ostream& stream) const {
@@ -140,12 +139,6 @@ std::ostream& TStringStreamableImpl<const char* const, void>::StreamTo(std::ostr
 std::wostream& TStringStreamableImpl<const char* const, void>::StreamTo(std::wostream& stream) const {
   return WriteUtf8AsWide(stream, *text_);
 }
-int TStringStreamableImpl<const char* const, void>::PrintTo(char* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
-}
-int TStringStreamableImpl<const char* const, void>::PrintTo(wchar_t* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
-}
 
 // ---- The engine's standard string.
 std::ostream& TStringStreamableImpl<const TEngineStdString<char>, void>::StreamTo(std::ostream& stream) const {
@@ -154,12 +147,6 @@ std::ostream& TStringStreamableImpl<const TEngineStdString<char>, void>::StreamT
 std::wostream& TStringStreamableImpl<const TEngineStdString<char>, void>::StreamTo(std::wostream& stream) const {
   return WriteUtf8AsWide(stream, text_->c_str());
 }
-int TStringStreamableImpl<const TEngineStdString<char>, void>::PrintTo(char* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
-}
-int TStringStreamableImpl<const TEngineStdString<char>, void>::PrintTo(wchar_t* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
-}
 
 // ---- const TOrvString<char>.
 std::ostream& TStringStreamableImpl<const TOrvString<char>, void>::StreamTo(std::ostream& stream) const {
@@ -167,12 +154,6 @@ std::ostream& TStringStreamableImpl<const TOrvString<char>, void>::StreamTo(std:
 }
 std::wostream& TStringStreamableImpl<const TOrvString<char>, void>::StreamTo(std::wostream& stream) const {
   return WriteUtf8AsWide(stream, text_->c_str());
-}
-int TStringStreamableImpl<const TOrvString<char>, void>::PrintTo(char* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
-}
-int TStringStreamableImpl<const TOrvString<char>, void>::PrintTo(wchar_t* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
 }
 
 // ---- TOrvString<char>.
@@ -196,12 +177,6 @@ std::ostream& TStringStreamableImpl<const TOrvString<wchar_t>, void>::StreamTo(s
 std::wostream& TStringStreamableImpl<const TOrvString<wchar_t>, void>::StreamTo(std::wostream& stream) const {
   return stream << *text_;
 }
-int TStringStreamableImpl<const TOrvString<wchar_t>, void>::PrintTo(char* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
-}
-int TStringStreamableImpl<const TOrvString<wchar_t>, void>::PrintTo(wchar_t* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
-}
 
 // ---- const wchar_t* const.
 std::ostream& TStringStreamableImpl<const wchar_t* const, void>::StreamTo(std::ostream& stream) const {
@@ -209,12 +184,6 @@ std::ostream& TStringStreamableImpl<const wchar_t* const, void>::StreamTo(std::o
 }
 std::wostream& TStringStreamableImpl<const wchar_t* const, void>::StreamTo(std::wostream& stream) const {
   return InsertText(stream, *text_);
-}
-int TStringStreamableImpl<const wchar_t* const, void>::PrintTo(char* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
-}
-int TStringStreamableImpl<const wchar_t* const, void>::PrintTo(wchar_t* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
 }
 
 // ---- const char.
@@ -224,12 +193,6 @@ std::ostream& TStringStreamableImpl<const char, void>::StreamTo(std::ostream& st
 std::wostream& TStringStreamableImpl<const char, void>::StreamTo(std::wostream& stream) const {
   return stream << stream.widen(*character_);
 }
-int TStringStreamableImpl<const char, void>::PrintTo(char* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
-}
-int TStringStreamableImpl<const char, void>::PrintTo(wchar_t* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
-}
 
 // ---- const wchar_t.
 std::ostream& TStringStreamableImpl<const wchar_t, void>::StreamTo(std::ostream& stream) const {
@@ -237,12 +200,6 @@ std::ostream& TStringStreamableImpl<const wchar_t, void>::StreamTo(std::ostream&
 }
 std::wostream& TStringStreamableImpl<const wchar_t, void>::StreamTo(std::wostream& stream) const {
   return stream << *character_;
-}
-int TStringStreamableImpl<const wchar_t, void>::PrintTo(char* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
-}
-int TStringStreamableImpl<const wchar_t, void>::PrintTo(wchar_t* buffer, std::uint32_t room) const {
-  return PrintThroughStream(*this, buffer, room);
 }
 
 }  // namespace Orvan

@@ -70,6 +70,14 @@ int PrintUtf8Text(wchar_t* buffer, std::uint32_t room, const char* text);
 
 }  // namespace StreamableDetail
 
+// Adapters whose buffer prints are the text of their own StreamTo, made in a temporary standard
+// stream: they define only the two StreamTo.
+class TStringStreamableThroughStream : public TStringStreamable {
+ public:
+  int PrintTo(char* buffer, std::uint32_t room) const override;
+  int PrintTo(wchar_t* buffer, std::uint32_t room) const override;
+};
+
 // ---- Numbers.
 template <>
 class TStringStreamableImpl<const long long, void> : public TStringStreamable {
@@ -159,13 +167,11 @@ class TStringStreamableImpl<const char[N], void> : public TStringStreamableImpl<
 
 // Holds the address of the caller's pointer; wide output stops at the first malformed sequence.
 template <>
-class TStringStreamableImpl<const char* const, void> : public TStringStreamable {
+class TStringStreamableImpl<const char* const, void> : public TStringStreamableThroughStream {
  public:
   explicit TStringStreamableImpl(const char* const& text) : text_(&text) {}
   std::ostream& StreamTo(std::ostream& stream) const override;
   std::wostream& StreamTo(std::wostream& stream) const override;
-  int PrintTo(char* buffer, std::uint32_t room) const override;
-  int PrintTo(wchar_t* buffer, std::uint32_t room) const override;
 
  private:
   const char* const* text_;
@@ -174,26 +180,22 @@ class TStringStreamableImpl<const char* const, void> : public TStringStreamable 
 // Narrow streams get every character (embedded NULs included); wide streams the text up to the
 // first NUL, decoded.
 template <>
-class TStringStreamableImpl<const TEngineStdString<char>, void> : public TStringStreamable {
+class TStringStreamableImpl<const TEngineStdString<char>, void> : public TStringStreamableThroughStream {
  public:
   explicit TStringStreamableImpl(const TEngineStdString<char>& text) : text_(&text) {}
   std::ostream& StreamTo(std::ostream& stream) const override;
   std::wostream& StreamTo(std::wostream& stream) const override;
-  int PrintTo(char* buffer, std::uint32_t room) const override;
-  int PrintTo(wchar_t* buffer, std::uint32_t room) const override;
 
  private:
   const TEngineStdString<char>* text_;
 };
 
 template <>
-class TStringStreamableImpl<const TOrvString<char>, void> : public TStringStreamable {
+class TStringStreamableImpl<const TOrvString<char>, void> : public TStringStreamableThroughStream {
  public:
   explicit TStringStreamableImpl(const TOrvString<char>& text) : text_(&text) {}
   std::ostream& StreamTo(std::ostream& stream) const override;
   std::wostream& StreamTo(std::wostream& stream) const override;  // stops at a malformed sequence
-  int PrintTo(char* buffer, std::uint32_t room) const override;
-  int PrintTo(wchar_t* buffer, std::uint32_t room) const override;
 
  private:
   const TOrvString<char>* text_;
@@ -215,13 +217,11 @@ class TStringStreamableImpl<TOrvString<char>, void> : public TStringStreamable {
 
 // ---- Wide texts (UTF-16 units); narrow output is their UTF-8, cut at a lone surrogate.
 template <>
-class TStringStreamableImpl<const TOrvString<wchar_t>, void> : public TStringStreamable {
+class TStringStreamableImpl<const TOrvString<wchar_t>, void> : public TStringStreamableThroughStream {
  public:
   explicit TStringStreamableImpl(const TOrvString<wchar_t>& text) : text_(&text) {}
   std::ostream& StreamTo(std::ostream& stream) const override;
   std::wostream& StreamTo(std::wostream& stream) const override;
-  int PrintTo(char* buffer, std::uint32_t room) const override;
-  int PrintTo(wchar_t* buffer, std::uint32_t room) const override;
 
  private:
   const TOrvString<wchar_t>* text_;
@@ -229,13 +229,11 @@ class TStringStreamableImpl<const TOrvString<wchar_t>, void> : public TStringStr
 
 // Holds the address of the caller's pointer. A null text is for wide streams only.
 template <>
-class TStringStreamableImpl<const wchar_t* const, void> : public TStringStreamable {
+class TStringStreamableImpl<const wchar_t* const, void> : public TStringStreamableThroughStream {
  public:
   explicit TStringStreamableImpl(const wchar_t* const& text) : text_(&text) {}
   std::ostream& StreamTo(std::ostream& stream) const override;
   std::wostream& StreamTo(std::wostream& stream) const override;
-  int PrintTo(char* buffer, std::uint32_t room) const override;
-  int PrintTo(wchar_t* buffer, std::uint32_t room) const override;
 
  private:
   const wchar_t* const* text_;
@@ -244,13 +242,11 @@ class TStringStreamableImpl<const wchar_t* const, void> : public TStringStreamab
 // ---- Single characters.
 // Wide output widens the character by the stream's locale.
 template <>
-class TStringStreamableImpl<const char, void> : public TStringStreamable {
+class TStringStreamableImpl<const char, void> : public TStringStreamableThroughStream {
  public:
   explicit TStringStreamableImpl(const char& character) : character_(&character) {}
   std::ostream& StreamTo(std::ostream& stream) const override;
   std::wostream& StreamTo(std::wostream& stream) const override;
-  int PrintTo(char* buffer, std::uint32_t room) const override;
-  int PrintTo(wchar_t* buffer, std::uint32_t room) const override;
 
  private:
   const char* character_;
@@ -258,13 +254,11 @@ class TStringStreamableImpl<const char, void> : public TStringStreamable {
 
 // Narrow output shows the character's decimal code.
 template <>
-class TStringStreamableImpl<const wchar_t, void> : public TStringStreamable {
+class TStringStreamableImpl<const wchar_t, void> : public TStringStreamableThroughStream {
  public:
   explicit TStringStreamableImpl(const wchar_t& character) : character_(&character) {}
   std::ostream& StreamTo(std::ostream& stream) const override;
   std::wostream& StreamTo(std::wostream& stream) const override;
-  int PrintTo(char* buffer, std::uint32_t room) const override;
-  int PrintTo(wchar_t* buffer, std::uint32_t room) const override;
 
  private:
   const wchar_t* character_;

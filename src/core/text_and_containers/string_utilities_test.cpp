@@ -194,7 +194,8 @@ TEST(StringUtilitiesTest, ToStringTwoDecimals) {
   EXPECT_EQ(ToStringTwoDecimals(3.4e38f).GetLength(), 42u);
 }
 
-int PrintNarrow(char* buffer, char** end, std::uint32_t capacity, const char* format, ...) {
+template <typename CharT>
+int Print(CharT* buffer, CharT** end, std::uint32_t capacity, const CharT* format, ...) {
   va_list arguments;
   va_start(arguments, format);
   // Two attempts on one argument list: each takes its own copy.
@@ -204,31 +205,22 @@ int PrintNarrow(char* buffer, char** end, std::uint32_t capacity, const char* fo
   return result;
 }
 
-int PrintWide(wchar_t* buffer, wchar_t** end, std::uint32_t capacity, const wchar_t* format, ...) {
-  va_list arguments;
-  va_start(arguments, format);
-  int result = VPrintToBuffer(buffer, end, 1, format, arguments);
-  if (result == kPrintBufferTooSmall) result = VPrintToBuffer(buffer, end, capacity, format, arguments);
-  va_end(arguments);
-  return result;
-}
-
 TEST(StringUtilitiesTest, VPrintToBufferReportsRoomAndFailure) {
   char buffer[8];
   char* end = nullptr;
-  EXPECT_EQ(PrintNarrow(buffer, &end, 4, "%s", "abcd"), kPrintBufferTooSmall);
-  EXPECT_EQ(PrintNarrow(buffer, &end, 4, "%s%d", "ab", 7), kPrintDone);
+  EXPECT_EQ(Print(buffer, &end, 4, "%s", "abcd"), kPrintBufferTooSmall);
+  EXPECT_EQ(Print(buffer, &end, 4, "%s%d", "ab", 7), kPrintDone);
   EXPECT_EQ(end, buffer + 3);
   EXPECT_STREQ(buffer, "ab7");
 
   wchar_t wide[8];
   wchar_t* wideEnd = nullptr;
-  EXPECT_EQ(PrintWide(wide, &wideEnd, 4, L"%ls", L"abcd"), kPrintBufferTooSmall);
-  EXPECT_EQ(PrintWide(wide, &wideEnd, 4, L"%ls%d", L"ab", 7), kPrintDone);
+  EXPECT_EQ(Print(wide, &wideEnd, 4, L"%ls", L"abcd"), kPrintBufferTooSmall);
+  EXPECT_EQ(Print(wide, &wideEnd, 4, L"%ls%d", L"ab", 7), kPrintDone);
   EXPECT_EQ(wideEnd, wide + 3);
   EXPECT_EQ(std::wstring(wide), L"ab7");
   // A narrow argument that is no multibyte text in the C locale fails whatever the room.
-  EXPECT_EQ(PrintWide(wide, &wideEnd, 8, L"%s", "\xC3\xA9"), kPrintFailed);
+  EXPECT_EQ(Print(wide, &wideEnd, 8, L"%s", "\xC3\xA9"), kPrintFailed);
 }
 
 TEST(StringUtilitiesTest, StreamingCopyAtEveryAlignment) {

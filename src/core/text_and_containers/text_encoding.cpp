@@ -131,6 +131,19 @@ bool EncodeInto(NarrowString& out, const wchar_t* text, std::size_t length) {
   return EncodeUtf8(text, length, [&out](char byte) { out.push_back(byte); });
 }
 
+// The standard-string conversions: the whole text, or the empty text when it is malformed.
+std::wstring DecodedOrEmpty(const char* text, std::size_t length) {
+  std::wstring out;
+  if (!DecodeInto(out, text, length)) out.clear();
+  return out;
+}
+
+std::string EncodedOrEmpty(const wchar_t* text, std::size_t length) {
+  std::string out;
+  if (!EncodeInto(out, text, length)) out.clear();
+  return out;
+}
+
 }  // namespace
 
 const char* GetTextEncodingName(TTextEncoding id) { return id <= 4 ? kEncodingNames[id] : ""; }
@@ -146,22 +159,12 @@ void GetByteOrderMark(TByteOrderMark& out, TTextEncoding id) {
   out = kByteOrderMarks[id >= 1 && id <= 4 ? id : 0];
 }
 
-std::wstring Utf8ToWide(const char* text, std::uint32_t length) {
-  std::wstring out;
-  if (!DecodeInto(out, text, length)) out.clear();
-  return out;
-}
+std::wstring Utf8ToWide(const char* text, std::uint32_t length) { return DecodedOrEmpty(text, length); }
 
-std::wstring Utf8ToWide(const std::string& text) {
-  std::wstring out;
-  if (!DecodeInto(out, text.data(), text.size())) out.clear();
-  return out;
-}
+std::wstring Utf8ToWide(const std::string& text) { return DecodedOrEmpty(text.data(), text.size()); }
 
 std::wstring Utf8ToWide(const char* text) {
-  std::wstring out;
-  if (text != nullptr && !DecodeInto(out, text, std::strlen(text))) out.clear();
-  return out;
+  return text != nullptr ? DecodedOrEmpty(text, std::strlen(text)) : std::wstring();
 }
 
 TOrvString<wchar_t> Utf8ToWide(const TOrvString<char>& text) {
@@ -195,22 +198,12 @@ std::wostream& WriteUtf8AsWide(std::wostream& stream, const char* text) {
   return stream;
 }
 
-std::string WideToUtf8(const wchar_t* text, std::uint32_t length) {
-  std::string out;
-  if (!EncodeInto(out, text, length)) out.clear();
-  return out;
-}
+std::string WideToUtf8(const wchar_t* text, std::uint32_t length) { return EncodedOrEmpty(text, length); }
 
-std::string WideToUtf8(const std::wstring& text) {
-  std::string out;
-  if (!EncodeInto(out, text.data(), text.size())) out.clear();
-  return out;
-}
+std::string WideToUtf8(const std::wstring& text) { return EncodedOrEmpty(text.data(), text.size()); }
 
 std::string WideToUtf8(const wchar_t* text) {
-  std::string out;
-  if (text != nullptr && !EncodeInto(out, text, std::wcslen(text))) out.clear();
-  return out;
+  return text != nullptr ? EncodedOrEmpty(text, std::wcslen(text)) : std::string();
 }
 
 TOrvString<char> WideToUtf8(const TOrvString<wchar_t>& text) {

@@ -3,14 +3,13 @@
 #include <strings.h>
 
 #include <atomic>
-#include <barrier>
 #include <cctype>
 #include <set>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "core/tokens/interned_token_table.h"
+#include "support/threads_together.h"
 #include "support/token_test_tables.h"
 
 namespace {
@@ -42,54 +41,53 @@ TEST(InternedTokenTableThreaded, ConcurrentInternersAgreeOnOneDenseIdPerText) {
   std::atomic<std::uint32_t> wrongTexts{0};
   std::atomic<std::uint32_t> emptyNewest{0};
   std::atomic<std::uint64_t> reads{0};
-  std::barrier start(kInterners + kReaders);
 
-  std::vector<std::thread> threads;
-  for (std::uint32_t t = 0; t < kInterners; ++t) {
-    threads.emplace_back([&, t] {
-      start.arrive_and_wait();
-      for (std::uint32_t k = 0; k < kTexts; ++k) {
-        const std::uint32_t i = (k * kStrides[t] + t * 613) % kTexts;
-        if (i % kInterners == t) continue;
-        const std::string& text = (t & 1) != 0 ? upperTexts[i] : texts[i];
-        std::uint32_t id;
-        switch (t % 3) {
-          case 0:
-            id = TTable::Intern(text.c_str());
-            break;
-          case 1:
-            id = TTable::Intern(TTokenRange{text.data(), text.data() + text.size()});
-            break;
-          default:
-            id = TTable::Intern(TTokenText(text.c_str()));
-            break;
-        }
-        ids[t][i] = id;
-        published[i].store(id, std::memory_order_release);
+  auto intern = [&](std::uint32_t t) {
+    for (std::uint32_t k = 0; k < kTexts; ++k) {
+      const std::uint32_t i = (k * kStrides[t] + t * 613) % kTexts;
+      if (i % kInterners == t) continue;
+      const std::string& text = (t & 1) != 0 ? upperTexts[i] : texts[i];
+      std::uint32_t id;
+      switch (t % 3) {
+        case 0:
+          id = TTable::Intern(text.c_str());
+          break;
+        case 1:
+          id = TTable::Intern(TTokenRange{text.data(), text.data() + text.size()});
+          break;
+        default:
+          id = TTable::Intern(TTokenText(text.c_str()));
+          break;
       }
-      internersRunning.fetch_sub(1, std::memory_order_release);
-    });
-  }
-  for (std::uint32_t r = 0; r < kReaders; ++r) {
-    threads.emplace_back([&, r] {
-      start.arrive_and_wait();
-      bool last;
-      do {
-        last = internersRunning.load(std::memory_order_acquire) == 0;
-        for (std::uint32_t i = r; i < kTexts; i += 7) {
-          const std::uint32_t id = published[i].load(std::memory_order_acquire);
-          if (id == 0) continue;
-          if (!TTable::GetEntry(id)->EqualsNoCase(texts[i].c_str())) wrongTexts.fetch_add(1);
-          if (strcasecmp(TTable::GetText(id), texts[i].c_str()) != 0) wrongTexts.fetch_add(1);
-          reads.fetch_add(1, std::memory_order_relaxed);
-          // Every id below the count already has its text.
-          const std::uint32_t count = TTable::GetCount();
-          if (count > 1 && TTable::GetEntry(count - 1)->IsEmpty()) emptyNewest.fetch_add(1);
-        }
-      } while (!last);
-    });
-  }
-  for (std::thread& thread : threads) thread.join();
+      ids[t][i] = id;
+      published[i].store(id, std::memory_order_release);
+    }
+    internersRunning.fetch_sub(1, std::memory_order_release);
+  };
+  auto read = [&](std::uint32_t r) {
+    bool last;
+    do {
+      last = internersRunning.load(std::memory_order_acquire) == 0;
+      for (std::uint32_t i = r; i < kTexts; i += 7) {
+        const std::uint32_t id = published[i].load(std::memory_order_acquire);
+        if (id == 0) continue;
+        if (!TTable::GetEntry(id)->EqualsNoCase(texts[i].c_str())) wrongTexts.fetch_add(1);
+        if (strcasecmp(TTable::GetText(id), texts[i].c_str()) != 0) wrongTexts.fetch_add(1);
+        reads.fetch_add(1, std::memory_order_relaxed);
+        // Every id below the count already has its text.
+        const std::uint32_t count = TTable::GetCount();
+        if (count > 1 && TTable::GetEntry(count - 1)->IsEmpty()) emptyNewest.fetch_add(1);
+      }
+    } while (!last);
+  };
+  // Threads 0 to kInterners - 1 intern, the others read.
+  OrvTest::RunOnThreadsTogether(kInterners + kReaders, [&](std::uint32_t t) {
+    if (t < kInterners) {
+      intern(t);
+    } else {
+      read(t - kInterners);
+    }
+  });
 
   EXPECT_EQ(wrongTexts.load(), 0u);
   EXPECT_EQ(emptyNewest.load(), 0u);
