@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/text_and_containers/engine_string.h"
 #include "core/text_and_containers/hash_functors.h"
 #include "support/failing_allocation.h"
 #include "support/open_hash_map_checks.h"
@@ -55,17 +56,21 @@ using TU64Map = TOpenHashMap<TKeyValueEntry<std::uint64_t, TCounted>, TLowWordHa
                              default_allocator<unsigned char>>;
 using TSmallMap = TSmallOpenHashMap<TKeyValueEntry<std::uint32_t, TCounted>, TIntegerHash, TWordEqual,
                                     general_heap_allocator<unsigned char>>;
+using TStringMap = TOpenHashMap<TKeyValueEntry<TOrvString<char>, TCounted>, TStringHash, TStringEqual,
+                                general_heap_allocator<unsigned char>>;
 
 template <typename TMap>
 struct TMapTraits;
 template <>
 struct TMapTraits<TU32Map> {
+  using MirrorHash = std::hash<std::uint32_t>;
   static std::uint32_t Key(std::uint32_t i) { return i * 2654435761u + 7; }
   // Capacities after erasing 9 entries one by one from capacity 16.
   static std::vector<std::uint32_t> ShrinkSequence() { return {16, 8, 8, 8, 8, 4, 4, 2, 1}; }
 };
 template <>
 struct TMapTraits<TU64Map> {
+  using MirrorHash = std::hash<std::uint64_t>;
   static std::uint64_t Key(std::uint32_t i) { return (std::uint64_t{i % 5 + 1} << 32) | (i / 5); }
   static std::vector<std::uint32_t> ShrinkSequence() { return {16, 8, 8, 8, 8, 4, 4, 2, 1}; }
 };
@@ -73,6 +78,15 @@ template <>
 struct TMapTraits<TSmallMap> : TMapTraits<TU32Map> {
   // Inline capacities never shrink.
   static std::vector<std::uint32_t> ShrinkSequence() { return {16, 8, 8, 8, 8, 4, 4, 4, 4}; }
+};
+// Engine-string keys: entries own a counted reference that relocation and erasure must carry along.
+template <>
+struct TMapTraits<TStringMap> {
+  struct MirrorHash {
+    std::size_t operator()(const TOrvString<char>& key) const { return std::hash<std::string>()(key.c_str()); }
+  };
+  static TOrvString<char> Key(std::uint32_t i) { return TOrvString<char>(("key-" + std::to_string(i * 7919u)).c_str()); }
+  static std::vector<std::uint32_t> ShrinkSequence() { return {16, 8, 8, 8, 8, 4, 4, 2, 1}; }
 };
 
 template <typename TMap>
@@ -106,8 +120,17 @@ class OpenHashMapTyped : public ::testing::Test {
   using TEntry = typename TMap::TEntryType;
   static TKey Key(std::uint32_t i) { return TMapTraits<TMap>::Key(i); }
 
-  void SetUp() override { TCounted::constructions = TCounted::destructions = 0; }
-  void TearDown() override { EXPECT_EQ(TCounted::Live(), 0) << "an entry was made and never destroyed"; }
+  void SetUp() override {
+    TCounted::constructions = TCounted::destructions = 0;
+    liveStrings_ = GetStringContentLiveCount<char>();
+  }
+  void TearDown() override {
+    EXPECT_EQ(TCounted::Live(), 0) << "an entry was made and never destroyed";
+    EXPECT_EQ(GetStringContentLiveCount<char>(), liveStrings_) << "a string key was leaked or released twice";
+  }
+
+ private:
+  std::uint32_t liveStrings_ = 0;
 };
 
 class MapNames {
@@ -116,11 +139,12 @@ class MapNames {
   static std::string GetName(int) {
     if (std::is_same_v<T, TU32Map>) return "U32Key";
     if (std::is_same_v<T, TU64Map>) return "U64Key";
+    if (std::is_same_v<T, TStringMap>) return "StringKey";
     return "SmallBuffer";
   }
 };
 
-using TMapTypes = ::testing::Types<TU32Map, TU64Map, TSmallMap>;
+using TMapTypes = ::testing::Types<TU32Map, TU64Map, TSmallMap, TStringMap>;
 TYPED_TEST_SUITE(OpenHashMapTyped, TMapTypes, MapNames);
 
 TYPED_TEST(OpenHashMapTyped, FindsInsertedKeysAndForgetsErasedOnes) {
@@ -324,7 +348,7 @@ TYPED_TEST(OpenHashMapTyped, FailedAssignmentLeavesAnEmptyMap) {
 
 TYPED_TEST(OpenHashMapTyped, MatchesStdUnorderedMapOverRandomOperations) {
   std::mt19937 random(20240611);
-  std::unordered_map<typename TestFixture::TKey, std::uint32_t> mirror;
+  std::unordered_map<typename TestFixture::TKey, std::uint32_t, typename TMapTraits<TypeParam>::MirrorHash> mirror;
   TypeParam map;
   constexpr std::uint32_t kSteps = 120000;
   constexpr std::uint32_t kKeys = 3000;
