@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "core/runtime/typed_pool.h"
+#include "core/memory/typed_pool.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "core/text_and_containers/hash_functors.h"
+#include "core/text/hash_functors.h"
 
 namespace {
 

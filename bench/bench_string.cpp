@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "core/text_and_containers/engine_string.h"
+#include "core/text/engine_string.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "core/text_and_containers/hash_functors.h"
-#include "core/text_and_containers/open_hash_map.h"
+#include "core/containers/open_hash_map.h"
+#include "core/text/hash_functors.h"
 #include "support/engine_test_environment.h"
 #include "support/failing_allocation.h"
 #include "support/open_hash_map_checks.h"

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "core/runtime/engine_exception.h"
-#include "core/text_and_containers/positional_format.h"
+#include "core/diagnostics/engine_exception.h"
+#include "core/text/positional_format.h"
 #include "support/engine_test_environment.h"
 
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/text_and_containers/text_encoding.h"
+#include "core/text/text_encoding.h"
 #include "support/engine_test_environment.h"
 
 namespace {

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "core/runtime/ref_counting.h"
-#include "core/runtime/typed_pool.h"
+#include "core/memory/typed_pool.h"
+#include "core/objects/ref_counting.h"
 
 namespace OrvTest {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/runtime/dialog.h"
+#include "core/diagnostics/dialog.h"
 
 namespace OrvTest {
 

@@ -1,14 +1,14 @@
 #include "support/engine_test_environment.h"
 
-#include "core/runtime/big_chunk_allocator.h"
-#include "core/runtime/heap.h"
-#include "core/runtime/singleton.h"
-#include "core/runtime/stack_based_allocator.h"
-#include "core/runtime/thread_attachment.h"
-#include "core/runtime/thread_local_heap.h"
-#include "core/runtime/thread_local_storage.h"
-#include "core/runtime/weak_observer_registry.h"
-#include "core/text_and_containers/engine_string.h"
+#include "core/memory/big_chunk_allocator.h"
+#include "core/memory/heap.h"
+#include "core/memory/stack_based_allocator.h"
+#include "core/memory/thread_local_heap.h"
+#include "core/objects/weak_observer_registry.h"
+#include "core/singletons/singleton.h"
+#include "core/text/engine_string.h"
+#include "core/threads/thread_attachment.h"
+#include "core/threads/thread_local_storage.h"
 #include "core/tokens/token_tables.h"
 
 namespace OrvTest {

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "core/runtime/global_allocation.h"
+#include "core/memory/global_allocation.h"
 
 namespace OrvTest {
 

@@ -4,7 +4,7 @@
 
 #include <future>
 
-#include "core/runtime/mutex.h"
+#include "core/sync/mutex.h"
 
 namespace OrvTest {
 

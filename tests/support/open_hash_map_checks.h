@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "core/text_and_containers/open_hash_map.h"
+#include "core/containers/open_hash_map.h"
 
 namespace OrvTest {
 

@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "core/runtime/global_allocation.h"
+#include "core/memory/global_allocation.h"
 
 namespace OrvTest {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "core/runtime/stack_based_allocator.h"
+#include "core/memory/stack_based_allocator.h"
 
 namespace OrvTest {
 

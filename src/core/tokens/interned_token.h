@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <utility>
 
-#include "core/text_and_containers/engine_vector.h"
+#include "core/containers/engine_vector.h"
 #include "core/tokens/interned_token_table.h"
 
 namespace Orvan {

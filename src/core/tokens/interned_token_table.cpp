@@ -4,8 +4,8 @@
 #include <limits>
 #include <string>
 
-#include "core/runtime/engine_exception.h"
-#include "core/text_and_containers/engine_vector.h"
+#include "core/containers/engine_vector.h"
+#include "core/diagnostics/engine_exception.h"
 
 namespace Orvan {
 

@@ -11,11 +11,11 @@
 #include <type_traits>
 #include <utility>
 
-#include "core/runtime/global_allocation.h"
-#include "core/runtime/mutex.h"
-#include "core/text_and_containers/engine_string.h"
-#include "core/text_and_containers/open_hash_map.h"
-#include "core/text_and_containers/text_hash.h"
+#include "core/containers/open_hash_map.h"
+#include "core/memory/global_allocation.h"
+#include "core/sync/mutex.h"
+#include "core/text/engine_string.h"
+#include "core/text/text_hash.h"
 
 namespace Orvan {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/runtime/engine_exception.h"
+#include "core/diagnostics/engine_exception.h"
 #include "core/tokens/interned_token.h"
 #include "support/failing_allocation.h"
 #include "support/token_test_tables.h"

@@ -1,0 +1,133 @@
+// The observer registry and the weak containers' slot bookkeeping.
+#include "core/objects/weak_observer_registry.h"
+
+#include <cassert>
+
+namespace Orvan {
+
+TWeakObserverRegistry* TWeakObserverRegistry::instance_ = nullptr;
+
+void TWeakObserverRegistry::Create() {
+  assert(instance_ == nullptr);
+  instance_ = new TWeakObserverRegistry;
+}
+
+void TWeakObserverRegistry::Destroy() {
+  // The map's destructor hands its nodes back to the node pool one by one.
+  delete instance_;
+  instance_ = nullptr;
+}
+
+bool TWeakObserverRegistry::Insert(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t index) {
+  return map_.try_emplace(TWeakObserverKey{countWord, container}, index).second;
+}
+
+void TWeakObserverRegistry::Unregister(TAbstractWeakContainer* container, TCountWord* countWord) noexcept {
+  TWeakAndRefCountable::RemoveObserverReference(countWord);
+  map_.erase(TWeakObserverKey{countWord, container});
+  --container->registrationCount_;
+}
+
+void TWeakObserverRegistry::SetIndex(TCountWord* countWord, TAbstractWeakContainer* container,
+                                     std::uint32_t index) noexcept {
+  const auto found = map_.find(TWeakObserverKey{countWord, container});
+  if (found != map_.end()) found->second = index;
+}
+
+bool TWeakObserverRegistry::FindIndex(TCountWord* countWord, TAbstractWeakContainer* container,
+                                      std::uint32_t* index) const noexcept {
+  const auto found = map_.find(TWeakObserverKey{countWord, container});
+  if (found == map_.end()) return false;
+  *index = found->second;
+  return true;
+}
+
+bool TWeakObserverRegistry::FindFirstObserver(TCountWord* countWord, TAbstractWeakContainer** container,
+                                              std::uint32_t* index) const noexcept {
+  // A null container is the smallest second half of a key.
+  const auto found = map_.lower_bound(TWeakObserverKey{countWord, nullptr});
+  if (found == map_.end() || found->first.countWord != countWord) return false;
+  *container = found->first.container;
+  *index = found->second;
+  return true;
+}
+
+void RegisterWeakObserver(TAbstractWeakContainer* container, TCountWord* countWord, std::uint32_t index) {
+  TWeakObserverRegistry* registry = TWeakObserverRegistry::Get();
+  assert(registry != nullptr);
+  TAdditionalRefAndWeakCount* block = TWeakAndRefCountable::AddObserverReference(countWord);
+  try {
+    registry->Insert(countWord, container, index);
+  } catch (...) {
+    TWeakAndRefCountable::RemoveObserverReference(countWord);
+    throw;
+  }
+  block->flags |= TAdditionalRefAndWeakCount::kRegisteredFlag;
+  ++container->registrationCount_;
+}
+
+void UnregisterWeakObserver(TAbstractWeakContainer* container, TCountWord* countWord) noexcept {
+  TWeakObserverRegistry* registry = TWeakObserverRegistry::Get();
+  assert(registry != nullptr);
+  registry->Unregister(container, countWord);
+}
+
+TAbstractWeakContainer::~TAbstractWeakContainer() { assert(registrationCount_ == 0); }
+
+std::uint32_t TAbstractWeakContainer::AppendAndRegister(TCountWord* countWord) {
+  const std::uint32_t index = entries_.GetSize();
+  entries_.PushBack(countWord);
+  try {
+    RegisterWeakObserver(this, countWord, index);
+  } catch (...) {
+    entries_.PopBack();
+    throw;
+  }
+  return index;
+}
+
+void TAbstractWeakContainer::RemoveAt(std::uint32_t index) {
+  entries_[index] = nullptr;
+  if (iterationDepth_ == 0) {
+    MoveEntry(entries_.GetSize() - 1, index);
+    entries_.PopBack();
+  } else {
+    compactionPending_ = true;
+  }
+}
+
+void TAbstractWeakContainer::MoveEntry(std::uint32_t from, std::uint32_t to) {
+  if (from == to) return;
+  TCountWord* countWord = entries_[from];
+  entries_[to] = countWord;
+  if (countWord != nullptr) {
+    TWeakObserverRegistry* registry = TWeakObserverRegistry::Get();
+    assert(registry != nullptr);
+    registry->SetIndex(countWord, this, to);
+  }
+  entries_[from] = nullptr;
+}
+
+void TAbstractWeakContainer::EndIteration() {
+  assert(iterationDepth_ > 0);
+  if (--iterationDepth_ != 0 || !compactionPending_) return;
+  Compact();
+  compactionPending_ = false;
+}
+
+void TAbstractWeakContainer::Compact() {
+  // Live entries from the back fill holes at the front until the two searches meet.
+  std::uint32_t front = 0;
+  std::uint32_t back = entries_.GetSize();  // one past the candidate at the back
+  for (;;) {
+    while (front < back && entries_[front] != nullptr) ++front;
+    while (back > front && entries_[back - 1] == nullptr) --back;
+    if (front >= back) break;
+    MoveEntry(back - 1, front);
+    ++front;
+    --back;
+  }
+  while (entries_.GetSize() > front) entries_.PopBack();
+}
+
+}  // namespace Orvan

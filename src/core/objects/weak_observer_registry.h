@@ -1,0 +1,151 @@
+// Weak references: containers that watch counted objects without holding them, and the
+// process-wide registry that tells those containers when a watched object dies.
+//
+// A container registers each object it watches under the object's slot index in the container;
+// when the object's last reference goes, the registry calls the container's OnWeakObjectDestroyed
+// with that index, and the container unregisters and empties the slot. Entries removed while the
+// container is being iterated leave holes that are compacted when the outermost iteration ends, so
+// the indices an iteration sees stay put.
+//
+// The registry has no lock: it and the containers are used from one thread.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <utility>
+
+#include <boost/pool/pool_alloc.hpp>
+
+#include "core/containers/engine_vector.h"
+#include "core/objects/ref_counting.h"
+
+namespace Orvan {
+
+class TAbstractWeakContainer;
+
+// (watched object's count word, watching container), ordered by the word's address first.
+struct TWeakObserverKey {
+  TCountWord* countWord;
+  TAbstractWeakContainer* container;
+};
+
+struct TWeakObserverKeyLess {
+  bool operator()(const TWeakObserverKey& left, const TWeakObserverKey& right) const noexcept {
+    const auto leftWord = reinterpret_cast<std::uintptr_t>(left.countWord);
+    const auto rightWord = reinterpret_cast<std::uintptr_t>(right.countWord);
+    if (leftWord != rightWord) return leftWord < rightWord;
+    return reinterpret_cast<std::uintptr_t>(left.container) < reinterpret_cast<std::uintptr_t>(right.container);
+  }
+};
+
+class TWeakObserverRegistry {
+ public:
+  // Tree nodes come from a Boost singleton pool of node-sized blocks, grown 32 nodes at a time
+  // with no limit; erased nodes go back to its free list, never to the heap.
+  using TNodeAllocator = boost::fast_pool_allocator<std::pair<const TWeakObserverKey, std::uint32_t>,
+                                                    boost::default_user_allocator_new_delete,
+                                                    boost::details::pool::default_mutex, 32, 0>;
+  // Value: the watched object's slot index in the container. Keys are unique.
+  using TMap = std::map<TWeakObserverKey, std::uint32_t, TWeakObserverKeyLess, TNodeAllocator>;
+
+  // Engine start-up: makes the empty registry. There must not be one already.
+  static void Create();
+  // Engine shutdown: gives every node back to the pool, notifying nobody and touching no object,
+  // and deletes the registry. Harmless when there is none (called twice, or before Create).
+  static void Destroy();
+  // Null before Create and after Destroy.
+  static TWeakObserverRegistry* Get() noexcept { return instance_; }
+
+  // Adds the entry unless the key is already there, which keeps its index. True when added.
+  bool Insert(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t index);
+  // Takes one registration of `container` off the object: one observer reference less on the
+  // object, every entry of the key erased, one registration less on the container.
+  void Unregister(TAbstractWeakContainer* container, TCountWord* countWord) noexcept;
+  // Points the key's entry at another slot of its container; nothing when the key is absent.
+  void SetIndex(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t index) noexcept;
+  // The index of the key's entry, or false when the key is absent.
+  bool FindIndex(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t* index) const noexcept;
+  // The first container (in key order) registered for the object, with its index.
+  bool FindFirstObserver(TCountWord* countWord, TAbstractWeakContainer** container,
+                         std::uint32_t* index) const noexcept;
+  std::size_t GetEntryCount() const noexcept { return map_.size(); }
+
+ private:
+  TWeakObserverRegistry() = default;
+  ~TWeakObserverRegistry() = default;
+
+  TMap map_;
+  static TWeakObserverRegistry* instance_;
+};
+
+// Registers `container` as a watcher of the object under `index`: one observer reference on the
+// object (its count moves to a block on the first), the registry entry (an existing one for the
+// same pair keeps its index), one registration more on the container. On std::bad_alloc nothing
+// has changed. The registry must exist.
+void RegisterWeakObserver(TAbstractWeakContainer* container, TCountWord* countWord, std::uint32_t index);
+// TWeakObserverRegistry::Unregister on the process registry, which must exist.
+void UnregisterWeakObserver(TAbstractWeakContainer* container, TCountWord* countWord) noexcept;
+
+// The base of weak containers: a list of watched objects' count words, where null is a hole.
+class TAbstractWeakContainer {
+ public:
+  TAbstractWeakContainer() noexcept = default;
+  TAbstractWeakContainer(const TAbstractWeakContainer&) = delete;
+  TAbstractWeakContainer& operator=(const TAbstractWeakContainer&) = delete;
+  // Derived containers unregister from every object before they go.
+  virtual ~TAbstractWeakContainer();
+
+  // The object behind `countWord`, registered under `index`, is dying. The container must
+  // unregister from it (UnregisterWeakObserver) before it returns; usually it also calls RemoveAt.
+  virtual void OnWeakObjectDestroyed(TCountWord* countWord, std::uint32_t index) = 0;
+
+  // Makes the entry a hole. Outside iterations the last entry moves into it and the list shrinks
+  // by one; during one the hole stays until the outermost iteration ends.
+  void RemoveAt(std::uint32_t index);
+  // Moves an entry to another slot (a hole) and updates its registry index; `from` becomes a hole.
+  void MoveEntry(std::uint32_t from, std::uint32_t to);
+
+  // Iterations nest; removals inside them keep every other entry's index until the outermost ends.
+  void BeginIteration() noexcept { ++iterationDepth_; }
+  void EndIteration();
+
+  // Brackets an iteration for the scope's lifetime.
+  class TIterationScope {
+   public:
+    explicit TIterationScope(TAbstractWeakContainer& container) noexcept : container_(container) {
+      container_.BeginIteration();
+    }
+    ~TIterationScope() { container_.EndIteration(); }
+    TIterationScope(const TIterationScope&) = delete;
+    TIterationScope& operator=(const TIterationScope&) = delete;
+
+   private:
+    TAbstractWeakContainer& container_;
+  };
+
+  std::uint32_t GetRegistrationCount() const noexcept { return registrationCount_; }
+  std::uint32_t GetEntryCount() const noexcept { return entries_.GetSize(); }
+  // Null for a hole.
+  TCountWord* GetEntry(std::uint32_t index) const noexcept { return entries_[index]; }
+  std::uint32_t GetIterationDepth() const noexcept { return iterationDepth_; }
+  bool IsCompactionPending() const noexcept { return compactionPending_; }
+
+ protected:
+  // Appends the object's count word and registers under its slot; std::bad_alloc leaves the list
+  // and the registry as they were. Returns the slot.
+  std::uint32_t AppendAndRegister(TCountWord* countWord);
+
+ private:
+  friend class TWeakObserverRegistry;
+  friend void RegisterWeakObserver(TAbstractWeakContainer*, TCountWord*, std::uint32_t);
+
+  void Compact();
+
+  std::uint32_t registrationCount_ = 0;
+  TVector<TCountWord*> entries_;  // engine allocation, domain 0
+  std::uint32_t iterationDepth_ = 0;
+  bool compactionPending_ = false;
+};
+
+}  // namespace Orvan
