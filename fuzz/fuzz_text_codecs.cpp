@@ -4,8 +4,6 @@
 // the first sizing, and decoding the encoding of the input gives the input back.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -14,17 +12,13 @@
 #include "core/numbers/md5.h"
 #include "core/text/base64.h"
 #include "support/engine_test_environment.h"
+#include "support/fuzz_check.h"
 
 namespace {
 
 using namespace Orvan;
 using TNarrow = TOrvString<char>;
-
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "text codecs fuzz: %s\n", what);
-  std::abort();
-}
+using OrvTest::FuzzCheck;
 
 std::string Text(const TNarrow& text) { return std::string(text.GetData(), text.GetLength()); }
 
@@ -34,14 +28,14 @@ void CheckDecoder(bool (*decode)(const char*, const char*, TNarrow&),
   const auto* first = reinterpret_cast<const char*>(data);
   TNarrow out("former text");
   const bool ok = decode(first, first + size, out);
-  Check(out.GetLength() <= size / 4 * 3, "decoded past the first sizing");
-  if (!ok) Check(out.GetLength() == size / 4 * 3, "a failed decode changed the first sizing");
+  FuzzCheck(out.GetLength() <= size / 4 * 3, "decoded past the first sizing");
+  if (!ok) FuzzCheck(out.GetLength() == size / 4 * 3, "a failed decode changed the first sizing");
 
   const TNarrow encoded = encode(data, data + size);
-  Check(encoded.GetLength() == (size + 2) / 3 * 4, "encoded length");
+  FuzzCheck(encoded.GetLength() == (size + 2) / 3 * 4, "encoded length");
   TNarrow back;
-  Check(decode(encoded.GetData(), encoded.GetData() + encoded.GetLength(), back), "own encoding refused");
-  Check(Text(back) == std::string(first, size), "round trip");
+  FuzzCheck(decode(encoded.GetData(), encoded.GetData() + encoded.GetLength(), back), "own encoding refused");
+  FuzzCheck(Text(back) == std::string(first, size), "round trip");
 }
 
 }  // namespace
@@ -64,9 +58,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const TGuid sentinel(1, 2, 3, 4);
   TGuid guid = sentinel;
   if (guid.FromString(terminated.get())) {
-    Check(size >= 38 && data[0] == '{' && data[37] == '}', "GUID text accepted without its form");
+    FuzzCheck(size >= 38 && data[0] == '{' && data[37] == '}', "GUID text accepted without its form");
   } else {
-    Check(guid == sentinel, "a refused GUID text changed the target");
+    FuzzCheck(guid == sentinel, "a refused GUID text changed the target");
   }
 
   const std::uint32_t size32 = static_cast<std::uint32_t>(size);
@@ -75,9 +69,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const TNarrow string(exact.get(), size32);
   const TMD5Digest fromString = TMD5Digest::FromHexString(string);
   const TMD5Digest fromView = TMD5Digest::FromHexString(TOrvSubString<char>(string));
-  Check(fromString == sized && fromView == sized, "hex string forms disagree");
-  if (size < TMD5Digest::kHexLength) Check(sized.IsZero() && untilNul.IsZero(), "a short hex text was read");
-  if (std::strlen(terminated.get()) >= TMD5Digest::kHexLength) Check(untilNul == sized, "hex text forms disagree");
-  Check(TMD5Digest::FromHexString(sized.ToString()) == sized, "hex round trip");
+  FuzzCheck(fromString == sized && fromView == sized, "hex string forms disagree");
+  if (size < TMD5Digest::kHexLength) FuzzCheck(sized.IsZero() && untilNul.IsZero(), "a short hex text was read");
+  if (std::strlen(terminated.get()) >= TMD5Digest::kHexLength) FuzzCheck(untilNul == sized, "hex text forms disagree");
+  FuzzCheck(TMD5Digest::FromHexString(sized.ToString()) == sized, "hex round trip");
   return 0;
 }
