@@ -62,10 +62,11 @@ def server_binary():
 
 
 def free_port(udp_too=True):
-    """A loopback port free for TCP (and for UDP too, as the server's client port needs both) right now."""
+    """A port free right now for TCP (and for UDP too, as the server's client port needs both); bound on
+    every local address, as the server's listeners are, though nothing is ever sent beyond loopback."""
     for _ in range(100):
         with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as tcp:
-            tcp.bind((LOOPBACK, 0))
+            tcp.bind(("0.0.0.0", 0))
             port = tcp.getsockname()[1]
             if not udp_too:
                 return port

@@ -5,7 +5,7 @@ every frame it receives, decoded, and sends chat, pings, commands, state request
 As a program it prints one JSON event a line and reads JSON commands on standard input (peer_events.py):
 
     python3 game_client.py --port P --player-id 5 --version 1.0 [--password PW] [--ask]
-                           [--demo [--command-ticks 50]]
+                           [--demo [--command-ticks 50]] [--print admission,next_state,closed]
 
     {"event": "connected", "local": "127.0.0.1:40000"}
     {"event": "frame", "channel": 193, "name": "admission", "user_session_id": 1, "spectator": false, "state": 0}
@@ -233,8 +233,14 @@ def decode_server_frame(body):
 
 
 class GameClient:
-    def __init__(self, emit=None, answer_pings=True, play_along=False, command_ticks=50, checksum=0x600DF00D):
+    """`keep` (a predicate over events) limits what is recorded, for long games with many clients;
+    `on_frame` is called with every decoded frame, recorded or not."""
+
+    def __init__(self, emit=None, answer_pings=True, play_along=False, command_ticks=50, checksum=0x600DF00D,
+                 keep=None, on_frame=None):
         self.events = EventLog(emit)
+        self.keep = keep
+        self.on_frame = on_frame
         self.answer_pings = answer_pings
         self.play_along = play_along
         self.command_ticks = command_ticks
@@ -332,7 +338,10 @@ class GameClient:
                 if body is None:
                     break
                 event = decode_server_frame(body)
-                self.events.record(event)
+                if self.on_frame is not None:
+                    self.on_frame(event)
+                if self.keep is None or self.keep(event):
+                    self.events.record(event)
                 await self._react(event)
         except wire.FrameError as error:
             self.events.record({"event": "frame_error", "reason": str(error)})
@@ -387,11 +396,20 @@ def main():
     parser.add_argument("--demo", action="store_true", help="play along through every phase")
     parser.add_argument("--command-ticks", type=int, default=50,
                         help="ticks of the command phase before asking for the debriefing")
+    parser.add_argument("--print", dest="shown", help="comma-separated event and frame names to print (default: all)")
     args = parser.parse_args()
     if args.host not in ("127.0.0.1", "::1", "localhost"):
         parser.error("the peer connects on loopback only")
 
-    client = GameClient(emit=print_event, play_along=args.demo, command_ticks=args.command_ticks)
+    emit = print_event
+    if args.shown:
+        shown = set(args.shown.split(","))
+
+        def emit(event):
+            if event.get("name") in shown or event.get("event") in shown:
+                print_event(event)
+
+    client = GameClient(emit=emit, play_along=args.demo, command_ticks=args.command_ticks)
 
     async def start():
         await client.connect(args.port, args.host)

@@ -2,7 +2,10 @@
 play-along mode against a scripted stand-in for the server."""
 
 import asyncio
+import json
 import struct
+import subprocess
+import sys
 import unittest
 
 import game_client
@@ -144,6 +147,29 @@ class PlayAlongTest(unittest.IsolatedAsyncioTestCase):
         self.assertEqual(last["reason_name"], "KickedAtEndGame")
         await self.client.events.wait_for({"event": "closed"})
         self.assertEqual((self.client.user_session_id, self.client.state, self.client.orders_sent), (3, 101, 3))
+
+
+class ProgramTest(unittest.IsolatedAsyncioTestCase):
+    async def test_connects_prints_what_it_is_asked_to_and_ends_with_the_connection(self):
+        accepted = asyncio.Queue()
+        listener = await asyncio.start_server(lambda r, w: accepted.put_nowait((r, w)), "127.0.0.1", 0)
+        self.addAsyncCleanup(listener.wait_closed)
+        self.addCleanup(listener.close)
+        port = listener.sockets[0].getsockname()[1]
+        program = await asyncio.create_subprocess_exec(
+            sys.executable, "-u", "game_client.py", "--port", str(port), "--player-id", "9", "--version", "3.1",
+            "--ticket", "ab", "--print", "admission,closed", stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)
+        self.addCleanup(lambda: program.returncode is None and program.kill())
+        reader, writer = await asyncio.wait_for(accepted.get(), 10)
+        body = await asyncio.wait_for(wire.read_frame(reader), 10)
+        self.assertEqual(body, game_client.encode_connect(9, b"\xab", "3.1")[2:])
+        writer.write(frame("c5 01 00000001") + frame("c1 00000002 00 00000000"))
+        self.assertEqual(await asyncio.wait_for(wire.read_frame(reader), 10), bytes.fromhex("c50000000001"))
+        writer.close()
+        output = await asyncio.wait_for(program.stdout.read(), 10)
+        self.assertEqual(await program.wait(), 0)
+        events = [json.loads(line) for line in output.decode().splitlines()]
+        self.assertEqual([(e["event"], e.get("user_session_id")) for e in events], [("frame", 2), ("closed", None)])
 
 
 if __name__ == "__main__":
