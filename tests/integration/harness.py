@@ -232,9 +232,19 @@ class JsonPeerProcess(ManagedProcess):
 
         return json.loads(self.wait_for_line(test, timeout, start))
 
-    def send(self, command):
+    def send(self, command, timeout=DEFAULT_TIMEOUT):
+        """Sends one command and waits until the peer has carried it out (its "ack" event); the peer's
+        "error" event for it fails the test."""
+        self._commands = getattr(self, "_commands", 0) + 1
+        command = dict(command, id=self._commands)
+        start = self.mark()
         self.process.stdin.write((json.dumps(command) + "\n").encode("utf-8"))
         self.process.stdin.flush()
+        answer = self.wait_event(lambda e: e.get("id") == command["id"] and e.get("event") in ("ack", "error"),
+                                 timeout, start)
+        if answer["event"] == "error":
+            raise AssertionError("%s refused %r: %s" % (self.name, command, answer.get("reason")))
+        return answer
 
     @property
     def port(self):

@@ -57,6 +57,9 @@ def gone(pid, timeout=10.0):
 class ProcessesTest(harness.IntegrationTestCase):
     def test_stand_in_server_and_peer_meet_through_the_harness(self):
         mms = self.start_mms_peer()
+        self.assertEqual(mms.send({"cmd": "on_init", "mode": "silent"})["event"], "ack")
+        with self.assertRaises(AssertionError):
+            mms.send({"cmd": "on_init", "mode": "sometimes"})
         server = self.start_server(mms_port=mms.port, login="ab", key="c", binary=write_stand_in(self.workdir))
         init = mms.wait_event({"name": "init"})
         self.assertEqual((init["login"], init["port"], init["address"]), ("ab", 10000, "1.2.3.4"))

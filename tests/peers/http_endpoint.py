@@ -15,8 +15,10 @@ It prints one JSON event a line on standard output, the first with its port:
     {"event": "answered", "index": 0, "status": 200}    or    {"event": "closed_without_answer", "index": 0}
     {"event": "held", "index": 0}
 
-"parts" is there for multipart bodies only. Commands come as JSON lines on standard input, or as the
-JSON body of a POST to /__endpoint__ (answered with {"ok": true}, or the recorded requests for "dump"):
+"parts" is there for multipart bodies only. Commands come as JSON lines on standard input, each answered
+once in force by {"event": "ack", "cmd": ..., "id": <the command's optional "id">} (or an "error" event),
+or as the JSON body of a POST to /__endpoint__ (answered with {"ok": true}, or the recorded requests for
+"dump"):
 
     {"cmd": "answer", "status": 500, "body": "text", "headers": {"Content-Type": "..."},
      "chunks": ["part 1", "part 2"]}      the answer from now on ("chunks": chunked transfer)
@@ -290,13 +292,19 @@ def main():
                 continue
             try:
                 command = json.loads(line)
-                if command.get("cmd") == "quit":
-                    break
-                result = endpoint.command(command)
-                if command.get("cmd") == "dump":
-                    emit({"event": "dump", "requests": result["requests"]})
             except ValueError as error:
-                emit({"event": "error", "reason": str(error)})
+                emit({"event": "error", "reason": "bad command: %s" % error})
+                continue
+            if command.get("cmd") == "quit":
+                break
+            try:
+                result = endpoint.command(command)
+            except ValueError as error:
+                emit({"event": "error", "cmd": command.get("cmd"), "id": command.get("id"), "reason": str(error)})
+                continue
+            if command.get("cmd") == "dump":
+                emit({"event": "dump", "requests": result["requests"]})
+            emit({"event": "ack", "cmd": command.get("cmd"), "id": command.get("id")})
         else:
             return  # end of input: keep serving until a signal
         stop.set()

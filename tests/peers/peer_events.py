@@ -3,8 +3,10 @@ prints those events as JSON lines and takes JSON commands on standard input.
 
 An event is a dict with an "event" key. Tests that import a peer wait with `await log.wait_for(...)`;
 tests that run it as a program read its standard output, one JSON object a line, and write commands, one
-JSON object a line with a "cmd" key, to its standard input. End of input does not stop a peer (it may run
-with input from /dev/null); SIGTERM, SIGINT or {"cmd": "quit"} do.
+JSON object a line with a "cmd" key, to its standard input. Each command is answered, once it has run, by
+{"event": "ack", "cmd": ..., "id": ...} or {"event": "error", ...} carrying the command's optional "id",
+so a test knows when it is in force. End of input does not stop a peer (it may run with input from
+/dev/null); SIGTERM, SIGINT or {"cmd": "quit"} do.
 """
 
 import asyncio
@@ -101,7 +103,10 @@ def run_command_loop(start, handle, finished=None):
                 try:
                     await handle(command)
                 except Exception as error:  # a bad command must not end the peer
-                    print_event({"event": "error", "cmd": command.get("cmd"), "reason": repr(error)})
+                    print_event({"event": "error", "cmd": command.get("cmd"), "id": command.get("id"),
+                                 "reason": repr(error)})
+                    continue
+                print_event({"event": "ack", "cmd": command.get("cmd"), "id": command.get("id")})
 
         server = asyncio.ensure_future(serve_commands())
         waits = [asyncio.ensure_future(stop.wait())]
