@@ -6,7 +6,7 @@ answers a test must control.
 
     python3 http_endpoint.py [--port 0] [--certfile cert.pem --keyfile key.pem]
 
-It prints one JSON event a line on standard output, the first with its port:
+It prints one JSON event a line on standard output, the first with its port (see peer_events.py):
 
     {"event": "listening", "host": "127.0.0.1", "port": 40123, "scheme": "http"}
     {"event": "request", "index": 0, "method": "POST", "path": "/recorddedicatedgame",
@@ -39,10 +39,14 @@ import email.parser
 import email.policy
 import http.server
 import json
-import signal
+import os
 import ssl
 import sys
 import threading
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+from peer_events import print_event, run_command_loop  # noqa: E402
 
 CONTROL_PATH = "/__endpoint__"
 
@@ -272,46 +276,17 @@ def main():
     if args.host not in ("127.0.0.1", "::1", "localhost"):
         parser.error("the endpoint listens on loopback only")
 
-    lock = threading.Lock()
+    endpoint = HttpEndpoint(args.host, args.port, args.certfile, args.keyfile, print_event)
 
-    def emit(event):
-        with lock:
-            sys.stdout.write(json.dumps(event) + "\n")
-            sys.stdout.flush()
+    async def start():
+        endpoint.start()
 
-    endpoint = HttpEndpoint(args.host, args.port, args.certfile, args.keyfile, emit)
-    endpoint.start()
-    stop = threading.Event()
-    for number in (signal.SIGTERM, signal.SIGINT):
-        signal.signal(number, lambda *_: stop.set())
+    async def handle(command):
+        result = endpoint.command(command)
+        if command.get("cmd") == "dump":
+            print_event({"event": "dump", "requests": result["requests"]})
 
-    def read_commands():
-        for line in sys.stdin:
-            line = line.strip()
-            if not line:
-                continue
-            try:
-                command = json.loads(line)
-            except ValueError as error:
-                emit({"event": "error", "reason": "bad command: %s" % error})
-                continue
-            if command.get("cmd") == "quit":
-                break
-            try:
-                result = endpoint.command(command)
-            except ValueError as error:
-                emit({"event": "error", "cmd": command.get("cmd"), "id": command.get("id"), "reason": str(error)})
-                continue
-            if command.get("cmd") == "dump":
-                emit({"event": "dump", "requests": result["requests"]})
-            emit({"event": "ack", "cmd": command.get("cmd"), "id": command.get("id")})
-        else:
-            return  # end of input: keep serving until a signal
-        stop.set()
-
-    threading.Thread(target=read_commands, daemon=True).start()
-    while not stop.wait(3600):
-        pass
+    run_command_loop(start, handle)
     endpoint.stop()
 
 

@@ -63,9 +63,15 @@ def matches(event, match):
     return all(event.get(key) == value for key, value in match.items())
 
 
+_print_lock = threading.Lock()
+
+
 def print_event(event):
-    sys.stdout.write(json.dumps(event, default=str) + "\n")
-    sys.stdout.flush()
+    """One event as a JSON line; whole lines even when several threads print."""
+    line = json.dumps(event, default=str) + "\n"
+    with _print_lock:
+        sys.stdout.write(line)
+        sys.stdout.flush()
 
 
 def run_command_loop(start, handle, finished=None):
