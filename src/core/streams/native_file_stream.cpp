@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <utility>
 
 #include "core/diagnostics/engine_exception_kinds.h"
 #include "core/streams/memory_cursor.h"
@@ -12,15 +13,14 @@ namespace Orvan {
 
 namespace {
 
-TNativeFileCalls g_calls = {&::write, &::ftruncate64};
+TNativeWriteCall g_write = &::write;
+TNativeTruncateCall g_truncate = &::ftruncate64;
 
 }  // namespace
 
-TNativeFileCalls SetNativeFileCallsForTests(const TNativeFileCalls& calls) {
-  const TNativeFileCalls previous = g_calls;
-  g_calls = calls;
-  return previous;
-}
+TNativeWriteCall SetNativeWriteCallForTests(TNativeWriteCall call) { return std::exchange(g_write, call); }
+
+TNativeTruncateCall SetNativeTruncateCallForTests(TNativeTruncateCall call) { return std::exchange(g_truncate, call); }
 
 TNativeFileStream::TNativeFileStream(std::int32_t descriptor, std::uint32_t, std::uint32_t value) noexcept
     : descriptor_(descriptor), value_(value) {}
@@ -64,7 +64,7 @@ std::int32_t TNativeFileStream::Write(const void* source, std::uint32_t count) {
   const auto* bytes = static_cast<const std::uint8_t*>(source);
   std::uint64_t written = 0;
   while (written < count) {
-    const ssize_t result = g_calls.write(descriptor_, bytes + written, count - written);
+    const ssize_t result = g_write(descriptor_, bytes + written, count - written);
     if (result < 0) {
       if (errno == EINTR) continue;
       if (written == 0) return -1;
@@ -78,7 +78,7 @@ std::int32_t TNativeFileStream::Write(const void* source, std::uint32_t count) {
 }
 
 void TNativeFileStream::SetSize(std::uint32_t size) {
-  if (g_calls.truncate(descriptor_, off64_t{size}) == 0) return;
+  if (g_truncate(descriptor_, off64_t{size}) == 0) return;
   if (errno == ENOSPC) throw EVolumeFull();
 }
 

@@ -52,12 +52,11 @@ class TNativeFileStream : public TStream, public TWeakAndRefCountable {
 };
 
 // The system calls behind the stream's writes and length changes. Tests swap them to make short
-// writes, interruptions and failures that a disk would not give on demand.
-struct TNativeFileCalls {
-  ssize_t (*write)(int descriptor, const void* source, std::size_t count);
-  int (*truncate)(int descriptor, off64_t length);
-};
-// Installs `calls` and returns the ones they replace.
-TNativeFileCalls SetNativeFileCallsForTests(const TNativeFileCalls& calls);
+// writes, interruptions and failures that a disk would not give on demand; each setter returns the
+// call it replaces.
+using TNativeWriteCall = ssize_t (*)(int descriptor, const void* source, std::size_t count);
+using TNativeTruncateCall = int (*)(int descriptor, off64_t length);
+TNativeWriteCall SetNativeWriteCallForTests(TNativeWriteCall call);
+TNativeTruncateCall SetNativeTruncateCallForTests(TNativeTruncateCall call);
 
 }  // namespace Orvan
