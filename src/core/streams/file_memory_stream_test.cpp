@@ -5,8 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "core/diagnostics/engine_exception_kinds.h"
@@ -14,24 +12,15 @@
 #include "support/debug_output_recorder.h"
 #include "support/native_file_calls.h"
 #include "support/stream_test_fixture.h"
-#include "support/temporary_folder.h"
+#include "support/test_file.h"
 
 namespace Orvan {
 namespace {
 
 class FileMemoryStreamTest : public OrvTest::StreamTest {
  protected:
-  // The test file, holding `bytes`, opened for reading and writing as a counted stream.
-  TCountedPtr<TStream> OpenFile(const std::string& bytes) {
-    std::ofstream(path_, std::ios::binary | std::ios::trunc) << bytes;
-    const int descriptor = ::open(path_.c_str(), O_RDWR);
-    EXPECT_NE(descriptor, -1) << path_;
-    return TCountedPtr<TStream>(new TNativeFileStream(descriptor, 0, 0));
-  }
-  std::string FileBytes() const {
-    std::ifstream in(path_, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
+  TCountedPtr<TStream> OpenFile(const std::string& bytes) { return file_.Open(bytes); }
+  std::string FileBytes() const { return file_.Bytes(); }
   static std::string ContentOf(const TFileMemoryStream& stream) {
     return std::string(reinterpret_cast<const char*>(stream.GetData()), stream.GetSize());
   }
@@ -44,8 +33,7 @@ class FileMemoryStreamTest : public OrvTest::StreamTest {
     return TWeakAndRefCountable::GetReferenceCount(static_cast<TNativeFileStream*>(file.Get())->GetCountWord());
   }
 
-  OrvTest::TTemporaryFolder folder_;
-  const std::string path_ = folder_.Path("image.bin");
+  OrvTest::TTestFile file_;
 };
 
 TEST_F(FileMemoryStreamTest, LoadsTheWholeFileOrItsRegion) {

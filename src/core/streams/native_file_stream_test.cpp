@@ -7,35 +7,23 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "core/diagnostics/engine_exception_kinds.h"
 #include "support/counted_objects_fixture.h"
 #include "support/native_file_calls.h"
-#include "support/temporary_folder.h"
+#include "support/test_file.h"
 
 namespace Orvan {
 namespace {
 
 class NativeFileStreamTest : public OrvTest::CountedObjectsTest {
  protected:
-  // A file holding `bytes`, opened for reading and writing.
-  TCountedPtr<TNativeFileStream> OpenFile(const std::string& bytes) {
-    std::ofstream(path_, std::ios::binary | std::ios::trunc) << bytes;
-    const int descriptor = ::open(path_.c_str(), O_RDWR);
-    EXPECT_NE(descriptor, -1) << path_;
-    return TCountedPtr<TNativeFileStream>(new TNativeFileStream(descriptor, 0, 0));
-  }
-  std::string FileBytes() const {
-    std::ifstream in(path_, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  }
+  TCountedPtr<TNativeFileStream> OpenFile(const std::string& bytes) { return file_.Open(bytes); }
+  std::string FileBytes() const { return file_.Bytes(); }
 
-  OrvTest::TTemporaryFolder folder_;
-  const std::string path_ = folder_.Path("file.bin");
+  OrvTest::TTestFile file_;
 };
 
 TEST_F(NativeFileStreamTest, SeekMovesOnlyToTargetsWithinTheFile) {
