@@ -77,7 +77,9 @@ std::uint64_t Crc64Update(const std::uint8_t* data, std::uint32_t size, std::uin
   return crc;
 }
 
-std::uint64_t Crc64(const std::uint8_t* data, std::uint32_t size) { return ~Crc64Update(data, size, ~std::uint64_t{0}); }
+std::uint64_t Crc64(const std::uint8_t* data, std::uint32_t size) {
+  return ~Crc64Update(data, size, ~std::uint64_t{0});
+}
 
 std::uint32_t Crc32(const std::uint8_t* data, std::uint32_t size) {
   if (data == nullptr) return 0;

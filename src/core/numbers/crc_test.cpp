@@ -73,7 +73,8 @@ TEST(CrcTest, AgreeWithBoostAndZlibOnRandomInputs) {
     TBoostCrc32 seeded32(initial);
     seeded32.process_bytes(data.data(), data.size());
     EXPECT_EQ(Crc32WithInitial(initial, data.data(), size), seeded32.checksum());
-    EXPECT_EQ(Crc32WithInitial(initial, data.data(), size), ::crc32(Reverse32(initial) ^ 0xFFFFFFFF, data.data(), size));
+    EXPECT_EQ(Crc32WithInitial(initial, data.data(), size),
+              ::crc32(Reverse32(initial) ^ 0xFFFFFFFF, data.data(), size));
     const auto initial16 = static_cast<std::uint16_t>(initial);
     TBoostCrc16 seeded16(initial16);
     seeded16.process_bytes(data.data(), data.size());

@@ -25,7 +25,9 @@ constexpr TAlphabet BuildAlphabet(char digit62, char digit63) {
   alphabet.digits[62] = digit62;
   alphabet.digits[63] = digit63;
   for (std::uint8_t& value : alphabet.values) value = kNotInAlphabet;
-  for (int i = 0; i < 64; ++i) alphabet.values[static_cast<unsigned char>(alphabet.digits[i])] = static_cast<std::uint8_t>(i);
+  for (int i = 0; i < 64; ++i) {
+    alphabet.values[static_cast<unsigned char>(alphabet.digits[i])] = static_cast<std::uint8_t>(i);
+  }
   return alphabet;
 }
 

@@ -13,7 +13,8 @@ TEST(HexTextTest, DigitValuesOfEveryByte) {
     SCOPED_TRACE(byte);
     const char c = static_cast<char>(byte);
     const std::size_t at = digits.find(c);
-    const std::uint8_t expected = at == std::string::npos ? kNotHexDigit : static_cast<std::uint8_t>(at < 16 ? at : at - 6);
+    const std::uint8_t expected =
+        at == std::string::npos ? kNotHexDigit : static_cast<std::uint8_t>(at < 16 ? at : at - 6);
     EXPECT_EQ(HexDigitValue(c), expected);
   }
   const std::uint8_t bytes[] = {0x00, 0x9F, 0xFA};
