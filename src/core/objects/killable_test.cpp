@@ -42,10 +42,12 @@ class TUnit : public TKillable {
 
 std::string NameOf(TKillable* killable) { return static_cast<TUnit*>(killable)->Name(); }
 
-// Records its notifications and runs an action from inside them.
-class TRecordingList : public TAbstractKillableList {
+// A list or pointer that records its notifications and runs an action from inside them.
+template <typename TContainer>
+class TRecording : public TContainer {
  public:
-  explicit TRecordingList(std::string name) : name_(std::move(name)) {}
+  template <typename... TArgs>
+  explicit TRecording(std::string name, TArgs&&... args) : TContainer(std::forward<TArgs>(args)...), name_(std::move(name)) {}
   void OnKilled(TKillable* killable) override {
     g_events.push_back(name_ + " notified of " + NameOf(killable));
     if (onKilled) onKilled(killable);
@@ -56,18 +58,8 @@ class TRecordingList : public TAbstractKillableList {
   std::string name_;
 };
 
-class TRecordingPtr : public TKillablePtr<TUnit> {
- public:
-  explicit TRecordingPtr(std::string name, TUnit* target = nullptr) : TKillablePtr(target), name_(std::move(name)) {}
-  void OnKilled(TKillable* killable) override {
-    g_events.push_back(name_ + " notified of " + NameOf(killable));
-    if (onKilled) onKilled(killable);
-  }
-  std::function<void(TKillable*)> onKilled;
-
- private:
-  std::string name_;
-};
+using TRecordingList = TRecording<TAbstractKillableList>;
+using TRecordingPtr = TRecording<TKillablePtr<TUnit>>;
 
 class TRecordingCleaner final : public TKillableCleaner {
  public:
