@@ -45,7 +45,7 @@ class TKillable : public TKillableOnTimerAble {
   // Frees the watcher storage without telling anyone: a watched object is killed, not deleted.
   ~TKillable() override;
 
-  virtual void MarkKilled() noexcept { cleanerWord_ |= kKilledFlag; }
+  virtual void MarkKilled() { cleanerWord_ |= kKilledFlag; }
 
   // Null for the default cleaner; the flags are kept.
   void SetCleaner(TKillableCleaner* cleaner) noexcept;
