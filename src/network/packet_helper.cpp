@@ -1,6 +1,8 @@
 // Frame writing and reassembly.
 #include "network/packet_helper.h"
 
+#include <arpa/inet.h>
+
 #include "core/text/positional_format.h"
 #include "network/buffer_io.h"
 #include "network/network_hooks.h"
@@ -72,19 +74,19 @@ bool TPacketHelperBase::ReceivePacket(IStreamInterface* stream, std::uint16_t& p
     const std::uint32_t lengthReady = stream->CheckIfProblemDuringReceiving(2);
     if (lengthReady == kReceiveNotYet) return true;
     if (lengthReady != kReceiveReady) return false;
-    std::uint8_t lengthBytes[2];
-    if (stream->Read(lengthBytes, sizeof(lengthBytes)) != sizeof(lengthBytes)) return false;
-    TFixedBufferReader reader(lengthBytes, sizeof(lengthBytes));
-    std::uint16_t length = 0;
-    if (!ReadUInt16(reader, length)) return false;
+    // The big-endian "H" of the format letters, read as one word and decoded in place: this runs
+    // for every frame.
+    std::uint16_t wireLength = 0;
+    if (stream->Read(&wireLength, sizeof(wireLength)) != sizeof(wireLength)) return false;
+    const std::uint32_t length = ntohs(wireLength);
     if (length > maximumSize_) {
       NetworkLog(kNetworkLogWarning, FormatValues("TPacketHelperBase::ReceivePacket() -> frame of %1 bytes is above "
                                                   "the %2 bytes accepted: connection dropped",
-                                                  static_cast<unsigned>(length), maximumSize_));
+                                                  length, maximumSize_));
       return false;
     }
     if (length == 0 && observer_ != nullptr) observer_->OnReceived(stream, 2);
-    pendingSize = length;
+    pendingSize = static_cast<std::uint16_t>(length);
   }
   const std::uint32_t bodyReady = stream->CheckIfProblemDuringReceiving(pendingSize);
   if (bodyReady == kReceiveNotYet) return true;

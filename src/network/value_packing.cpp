@@ -303,14 +303,24 @@ std::uint32_t UnpackValuesUnchecked(IBufferReader& reader, const char* format, .
   return result;
 }
 
-std::uint32_t WriteUInt8(IBufferWriter& writer, std::uint8_t value) { return PackValues(writer, "B", value); }
-std::uint32_t WriteUInt16(IBufferWriter& writer, std::uint16_t value) { return PackValues(writer, "H", value); }
-std::uint32_t WriteUInt32(IBufferWriter& writer, std::uint32_t value) { return PackValues(writer, "I", value); }
-std::uint32_t WriteUInt64(IBufferWriter& writer, std::uint64_t value) { return PackValues(writer, "Q", value); }
+// The single values write and read exactly what "B", "H", "I" and "Q" do, without walking a format:
+// the frame length of every message goes through them.
+std::uint32_t WriteUInt8(IBufferWriter& writer, std::uint8_t value) { return WriteBigEndian(writer, value, 1); }
+std::uint32_t WriteUInt16(IBufferWriter& writer, std::uint16_t value) { return WriteBigEndian(writer, value, 2); }
+std::uint32_t WriteUInt32(IBufferWriter& writer, std::uint32_t value) { return WriteBigEndian(writer, value, 4); }
+std::uint32_t WriteUInt64(IBufferWriter& writer, std::uint64_t value) { return WriteBigEndian(writer, value, 8); }
 
-bool ReadUInt8(IBufferReader& reader, std::uint8_t& value) { return UnpackValues(reader, "B", &value) == kBufferOk; }
-bool ReadUInt16(IBufferReader& reader, std::uint16_t& value) { return UnpackValues(reader, "H", &value) == kBufferOk; }
-bool ReadUInt32(IBufferReader& reader, std::uint32_t& value) { return UnpackValues(reader, "I", &value) == kBufferOk; }
-bool ReadUInt64(IBufferReader& reader, std::uint64_t& value) { return UnpackValues(reader, "Q", &value) == kBufferOk; }
+template <typename T>
+static bool ReadSingle(IBufferReader& reader, T& value) {
+  std::uint64_t read = 0;
+  if (ReadBigEndian(reader, read, sizeof(T)) != kBufferOk) return false;
+  value = static_cast<T>(read);
+  return true;
+}
+
+bool ReadUInt8(IBufferReader& reader, std::uint8_t& value) { return ReadSingle(reader, value); }
+bool ReadUInt16(IBufferReader& reader, std::uint16_t& value) { return ReadSingle(reader, value); }
+bool ReadUInt32(IBufferReader& reader, std::uint32_t& value) { return ReadSingle(reader, value); }
+bool ReadUInt64(IBufferReader& reader, std::uint64_t& value) { return ReadSingle(reader, value); }
 
 }  // namespace Orvan::Network
