@@ -12,6 +12,12 @@ BUILD_TSAN := build/tsan
 BUILD_RELEASE := build/release
 BUILD_FUZZ := build/fuzz
 BENCH_RESULTS := build/bench-results
+FUZZ_FINDINGS := $(BUILD_FUZZ)/findings
+# The symbolizer (Debian llvm-16) names functions and lines in the stack traces of a finding.
+FUZZ_SYMBOLIZER := /usr/bin/llvm-symbolizer-16
+FUZZ_ENV := ASAN_SYMBOLIZER_PATH=$(FUZZ_SYMBOLIZER) \
+	ASAN_OPTIONS=external_symbolizer_path=$(FUZZ_SYMBOLIZER):symbolize=1 \
+	UBSAN_OPTIONS=external_symbolizer_path=$(FUZZ_SYMBOLIZER):symbolize=1:print_stacktrace=1
 
 # Suites whose names contain this run real threads; the ThreadSanitizer build runs them.
 TSAN_TESTS ?= Threaded
@@ -55,18 +61,29 @@ bench: setup
 			--benchmark_out=$(BENCH_RESULTS)/$$name.json || exit 1; \
 	done
 
+# Each target runs for FUZZ_SECONDS; a finding (crash-*, leak-*, timeout-*, oom-*) is written to
+# $(FUZZ_FINDINGS)/<target>/ and the run goes on with the next target, failing at the end.
 fuzz:
 	@bash scripts/setup.sh fuzz
 	@cmake -S . -B $(BUILD_FUZZ) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DWERROR=$(CMAKE_WERROR) \
 		-DCMAKE_C_COMPILER=clang-16 -DCMAKE_CXX_COMPILER=clang++-16 -DORV_FUZZ=ON \
 		-DORV_SANITIZE=address,undefined >/dev/null
 	@cmake --build $(BUILD_FUZZ) -j $(JOBS)
-	@for prog in $(BUILD_FUZZ)/fuzz_*; do \
+	@export $(FUZZ_ENV); results=""; failed=0; \
+	for prog in $(BUILD_FUZZ)/fuzz_*; do \
+		[ -f "$$prog" ] && [ -x "$$prog" ] || continue; \
 		name=$$(basename $$prog); short=$${name#fuzz_}; \
 		echo "== $$name for $(FUZZ_SECONDS) s"; \
-		mkdir -p $(BUILD_FUZZ)/corpus/$$short; \
-		$$prog -max_total_time=$(FUZZ_SECONDS) $(BUILD_FUZZ)/corpus/$$short fuzz/corpus/$$short || exit 1; \
-	done
+		mkdir -p $(BUILD_FUZZ)/corpus/$$short $(FUZZ_FINDINGS)/$$short; \
+		if $$prog -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=$(FUZZ_FINDINGS)/$$short/ \
+			$(BUILD_FUZZ)/corpus/$$short fuzz/corpus/$$short; then \
+			results="$$results\n  $$name: clean"; \
+		else \
+			results="$$results\n  $$name: FAILED, finding in $(FUZZ_FINDINGS)/$$short/"; failed=1; \
+		fi; \
+	done; \
+	printf "== fuzz results:$$results\n"; \
+	exit $$failed
 
 run:
 	@echo "The server binary is not built yet: 'make run' has nothing to start."

@@ -4,8 +4,6 @@
 // insertion that changed a map aborts.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <new>
 #include <unordered_map>
 #include <utility>
@@ -15,6 +13,7 @@
 #include "core/text/hash_functors.h"
 #include "support/engine_test_environment.h"
 #include "support/failing_allocation.h"
+#include "support/fuzz_check.h"
 #include "support/open_hash_map_checks.h"
 
 namespace {
@@ -32,11 +31,7 @@ using TPileMap = TOpenHashMap<TEntry, TPileHash, TWordEqual, default_allocator<u
 using TSmallMap = TSmallOpenHashMap<TEntry, TIntegerHash, TWordEqual, general_heap_allocator<unsigned char>>;
 using TMirror = std::unordered_map<std::uint32_t, std::uint32_t>;
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "open hash map fuzz: %s\n", what);
-  std::abort();
-}
+using OrvTest::FuzzCheck;
 
 class TReader {
  public:
@@ -70,8 +65,8 @@ void Put(TMap& map, std::uint32_t key, std::uint32_t value) {
 
 template <typename TMap>
 void CheckAgainstMirror(const TMap& map, const TMirror& mirror) {
-  Check(map.Count() == mirror.size(), "count differs from the mirror");
-  Check(OrvTest::CheckOpenHashMapInvariants(map).empty(), "slot array broken");
+  FuzzCheck(map.Count() == mirror.size(), "count differs from the mirror");
+  FuzzCheck(OrvTest::CheckOpenHashMapInvariants(map).empty(), "slot array broken");
 }
 
 template <typename TMap>
@@ -79,8 +74,8 @@ void EraseEntryAt(TMap& map, std::uint32_t index) {
   const std::uint32_t key = map.Entries()[index].key;
   TEntry* entry;
   const std::uint32_t slot = map.FindSlot(key, typename TMap::THashType()(key), &entry);
-  Check(entry == map.Entries() + index, "FindSlot missed a live entry");
-  Check(map.EraseAt(slot), "EraseAt of a live slot failed");
+  FuzzCheck(entry == map.Entries() + index, "FindSlot missed a live entry");
+  FuzzCheck(map.EraseAt(slot), "EraseAt of a live slot failed");
 }
 
 template <typename TMap>
@@ -89,19 +84,19 @@ void EraseAtRawSlot(TMap& map, std::uint8_t pick) {
   const std::uint32_t slot = pick & ((1u << map.SlotBits()) - 1);
   if (map.SlotWords()[slot] != 0) return;
   const std::uint32_t count = map.Count();
-  Check(!map.EraseAt(slot), "EraseAt of an empty slot erased");
-  Check(map.Count() == count, "EraseAt of an empty slot changed the count");
+  FuzzCheck(!map.EraseAt(slot), "EraseAt of an empty slot erased");
+  FuzzCheck(map.Count() == count, "EraseAt of an empty slot changed the count");
 }
 
 template <typename TMap>
 void CopyRoundTrip(TMap& map) {
   TMap copy(map);
-  Check(copy.Header() == map.Header() && Contents(copy) == Contents(map), "copy differs from its source");
+  FuzzCheck(copy.Header() == map.Header() && Contents(copy) == Contents(map), "copy differs from its source");
   for (std::uint32_t i = 0; i < 2 * map.Capacity(); ++i) {
-    Check(copy.SlotWords()[i] == map.SlotWords()[i], "copy has other slot words");
+    FuzzCheck(copy.SlotWords()[i] == map.SlotWords()[i], "copy has other slot words");
   }
   map = copy;
-  Check(Contents(copy) == Contents(map), "assignment back differs");
+  FuzzCheck(Contents(copy) == Contents(map), "assignment back differs");
 }
 
 // Inserts with every allocation failing. Returns whether it threw; a map that threw must be
@@ -119,7 +114,7 @@ bool InsertWithoutMemory(TMap& map, std::uint32_t key, std::uint32_t value) {
       threw = true;
     }
   }
-  if (threw) Check(map.Header() == header && Contents(map) == before, "failed insertion changed the map");
+  if (threw) FuzzCheck(map.Header() == header && Contents(map) == before, "failed insertion changed the map");
   return threw;
 }
 
@@ -173,8 +168,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const auto expected = mirror.find(key);
         maps.ForEach([&](auto& map) {
           const TEntry* found = map.Find(key);
-          Check((found == nullptr) == (expected == mirror.end()), "lookup differs");
-          if (found != nullptr) Check(found->value == expected->second, "value differs");
+          FuzzCheck((found == nullptr) == (expected == mirror.end()), "lookup differs");
+          if (found != nullptr) FuzzCheck(found->value == expected->second, "value differs");
         });
         break;
       }
@@ -182,7 +177,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       case 6: {
         const std::uint32_t key = input.Key();
         const bool expected = mirror.erase(key) == 1;
-        maps.ForEach([&](auto& map) { Check(map.Erase(key) == expected, "erase differs"); });
+        maps.ForEach([&](auto& map) { FuzzCheck(map.Erase(key) == expected, "erase differs"); });
         break;
       }
       case 7: {
@@ -221,7 +216,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bool allThrew = true;
         maps.ForEach([&](auto& map) {
           const bool threw = InsertWithoutMemory(map, key, value);
-          Check(!threw || !present, "assigning an existing key needs no memory");
+          FuzzCheck(!threw || !present, "assigning an existing key needs no memory");
           anyThrew |= threw;
           allThrew &= threw;
         });
@@ -236,12 +231,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     maps.ForEach([&](auto& map) { CheckAgainstMirror(map, mirror); });
     const auto order = Contents(maps.plain);
-    Check(Contents(maps.pile) == order && Contents(maps.small) == order, "entry order differs between instances");
+    FuzzCheck(Contents(maps.pile) == order && Contents(maps.small) == order, "entry order differs between instances");
   }
   for (const auto& [key, value] : mirror) {
     maps.ForEach([&](auto& map) {
       const TEntry* found = map.Find(key);
-      Check(found != nullptr && found->value == value, "final contents differ");
+      FuzzCheck(found != nullptr && found->value == value, "final contents differ");
     });
   }
   return 0;

@@ -5,8 +5,6 @@
 // may throw EException.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <cwchar>
 #include <memory>
@@ -16,6 +14,7 @@
 #include "core/diagnostics/engine_exception.h"
 #include "core/text/positional_format.h"
 #include "support/engine_test_environment.h"
+#include "support/fuzz_check.h"
 
 namespace {
 
@@ -25,11 +24,7 @@ constexpr std::size_t kGuardUnits = 16;
 constexpr char kGuard = '\x5A';
 constexpr wchar_t kWideGuard = L'\x5A5A';
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "positional format fuzz: %s\n", what);
-  std::abort();
-}
+using OrvTest::FuzzCheck;
 
 // Argument k takes one of several adapter kinds, so that direct prints, prints through a stream
 // and the conversions between widths all run.
@@ -79,13 +74,13 @@ class TArguments {
 
 template <typename CharT>
 void CheckBuffer(const std::vector<CharT>& buffer, std::uint32_t capacity, std::uint32_t result, CharT guard) {
-  Check(result <= capacity, "result above the capacity");
-  for (std::size_t i = capacity; i < buffer.size(); ++i) Check(buffer[i] == guard, "write past the capacity");
+  FuzzCheck(result <= capacity, "result above the capacity");
+  for (std::size_t i = capacity; i < buffer.size(); ++i) FuzzCheck(buffer[i] == guard, "write past the capacity");
   if (capacity == 0) return;
   bool terminated = false;
   for (std::uint32_t i = 0; i < capacity && !terminated; ++i) terminated = buffer[i] == CharT();
-  Check(terminated, "output not terminated");
-  Check(buffer[result < capacity ? result : capacity - 1] == CharT(), "terminator not at the result");
+  FuzzCheck(terminated, "output not terminated");
+  FuzzCheck(buffer[result < capacity ? result : capacity - 1] == CharT(), "terminator not at the result");
 }
 
 }  // namespace

@@ -10,7 +10,8 @@ build_packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libabsl-dev
   libevent-dev libssl-dev libcurl4-openssl-dev libyajl-dev libpcre3-dev libboost-dev zlib1g-dev
 )
-fuzz_packages=(clang-16 libclang-rt-16-dev)
+# llvm-16 brings llvm-symbolizer-16, which names the functions and lines in a finding's stack trace.
+fuzz_packages=(clang-16 libclang-rt-16-dev llvm-16)
 
 wanted=("${build_packages[@]}")
 if [ "$flavour" = "fuzz" ]; then

@@ -244,17 +244,69 @@ TEST(GlobalAllocation, AnyAlignmentBlocks) {
   }
 }
 
+struct alignas(128) TOverAligned {
+  char bytes[200];
+};
+
+// The over-aligned operators must go through the any-alignment entry: an inner block of
+// alignment + size bytes whose own header word holds the raw address, the block inside it.
 TEST(GlobalAllocation, OverAlignedNewUsesTheAlignedEntry) {
-  struct alignas(128) Wide {
-    char bytes[128];
+  struct OverAlignedCase {
+    const char* name;
+    void* (*allocate)();
+    void (*release)(void*);
+    std::size_t alignment;
+    std::size_t size;
   };
-  auto wide = std::make_unique<Wide[]>(3);
-  auto single = std::make_unique<Wide>();
-  EXPECT_EQ(Address(wide.get()) % 128, 0u);
-  EXPECT_EQ(Address(single.get()) % 128, 0u);
-  void* nothrowBlock = ::operator new(10, std::align_val_t{256}, std::nothrow);
-  EXPECT_EQ(Address(nothrowBlock) % 256, 0u);
-  ::operator delete(nothrowBlock, std::align_val_t{256});
+  const OverAlignedCase cases[] = {
+      {"new of an over-aligned type", []() -> void* { return new TOverAligned; },
+       [](void* p) { delete static_cast<TOverAligned*>(p); }, 128, sizeof(TOverAligned)},
+      {"new[] of an over-aligned type", []() -> void* { return new TOverAligned[3]; },
+       [](void* p) { delete[] static_cast<TOverAligned*>(p); }, 128, 3 * sizeof(TOverAligned)},
+      {"operator new nothrow", [] { return ::operator new(10, std::align_val_t{256}, std::nothrow); },
+       [](void* p) { ::operator delete(p, std::align_val_t{256}, std::nothrow); }, 256, 10},
+      {"operator new[] nothrow", [] { return ::operator new[](10, std::align_val_t{32}, std::nothrow); },
+       [](void* p) { ::operator delete[](p, std::align_val_t{32}); }, 32, 10},
+  };
+  for (const OverAlignedCase& c : cases) {
+    InstallSeam();
+    void* block = c.allocate();
+    void* inner = HeaderWord(block);
+    void* innerHeader = HeaderWord(inner);
+    void* raw = g_seam.lastRaw;
+    const std::size_t request = g_seam.lastRequest;
+    const int allocations = g_seam.allocations;
+    c.release(block);
+    void* released = g_seam.lastReleased;
+    const int releases = g_seam.releases;
+    RestoreSeam();
+
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(Address(block) % c.alignment, 0u);
+    EXPECT_EQ(innerHeader, raw);
+    EXPECT_EQ(request, c.alignment + c.size + 16);
+    EXPECT_GT(Address(block), Address(inner));
+    EXPECT_LE(Address(block) - Address(inner), c.alignment);
+    EXPECT_EQ(allocations, 1);
+    EXPECT_EQ(releases, 1);
+    EXPECT_EQ(released, raw);
+  }
+
+  // Exhaustion: the nothrow forms give null, the others std::bad_alloc.
+  InstallSeam();
+  g_seam.failAllocate = true;
+  void* nothrowBlock = ::operator new(10, std::align_val_t{64}, std::nothrow);
+  void* nothrowArray = ::operator new[](10, std::align_val_t{64}, std::nothrow);
+  bool threw = false;
+  try {
+    (void)::operator new(10, std::align_val_t{64});
+  } catch (const std::bad_alloc&) {
+    threw = true;
+  }
+  RestoreSeam();
+  EXPECT_EQ(nothrowBlock, nullptr);
+  EXPECT_EQ(nothrowArray, nullptr);
+  EXPECT_TRUE(threw);
 }
 
 TEST(GlobalAllocation, ZeroedAndDuplicatedBlocks) {
@@ -270,31 +322,104 @@ TEST(GlobalAllocation, ZeroedAndDuplicatedBlocks) {
   FreeMemory(copy);
 }
 
-TEST(GlobalAllocation, FencedLayoutAndByteCounter) {
-  alignas(16) unsigned char region[16 + 8 + 4] = {};
-  void* user = WriteFencedBlock(region, 8);
-  std::uint32_t words[4];
-  std::memcpy(words, region, sizeof(words));
-  std::uint32_t trailer;
-  std::memcpy(&trailer, region + 16 + 8, 4);
-  EXPECT_EQ(user, region + 16);
-  EXPECT_EQ(words[0], 8u);
-  EXPECT_EQ(words[1], 0xDEADBEEFu);
-  EXPECT_EQ(words[3], 0xDEADBEEFu);
-  EXPECT_EQ(trailer, 0xDEADBEEFu);
+// The fence words sit around the user bytes and nothing else of the region is touched.
+TEST(GlobalAllocation, FencedBlockLayout) {
+  for (std::uint32_t size : {0u, 5u, 8u, 13u}) {
+    SCOPED_TRACE(size);
+    alignas(16) unsigned char region[16 + 16 + 4 + 8];
+    std::memset(region, 0x55, sizeof(region));
+    void* user = WriteFencedBlock(region, size);
+    std::uint32_t words[4];
+    std::memcpy(words, region, sizeof(words));
+    std::uint32_t trailer;
+    std::memcpy(&trailer, region + 16 + size, 4);
+    EXPECT_EQ(user, region + 16);
+    EXPECT_EQ(words[0], size);
+    EXPECT_EQ(words[1], 0xDEADBEEFu);
+    EXPECT_EQ(words[2], 0xDEADBEEFu);
+    EXPECT_EQ(words[3], 0xDEADBEEFu);
+    EXPECT_EQ(trailer, 0xDEADBEEFu);
+    bool untouched = true;
+    for (std::size_t i = 16; i < 16 + size; ++i) untouched = untouched && region[i] == 0x55;
+    for (std::size_t i = 16 + size + 4; i < sizeof(region); ++i) untouched = untouched && region[i] == 0x55;
+    EXPECT_TRUE(untouched);
+  }
+}
 
+// The counter is offered to engine users: it adds, and no allocation entry changes it.
+TEST(GlobalAllocation, AllocatedByteCounter) {
   const std::uint32_t before = GetAllocatedBytes();
   EXPECT_EQ(AddAllocatedBytes(40), 40u);
   EXPECT_EQ(GetAllocatedBytes(), before + 40);
+  void* block = AllocateMemoryOrThrow(kDomainEngine, 1000);
+  auto* object = new std::string(300, 'x');
+  FreeMemory(kDomainEngine, block);
+  delete object;
+  EXPECT_EQ(GetAllocatedBytes(), before + 40);
+}
+
+TEST(GlobalAllocation, AllDomainRecord) {
+  EXPECT_EQ(Domain::AllDomain.words[0], 0u);
+  EXPECT_EQ(Domain::AllDomain.words[1], 0u);
+  EXPECT_EQ(Domain::AllDomain.words[2], 0u);
   EXPECT_STREQ(Domain::AllDomain.name, "AllDomain");
   EXPECT_EQ(Domain::AllDomain.enabled, 1);
 }
 
+// The container allocator takes n x sizeof(T) bytes through the engine's throwing entry (one
+// process-allocator call with the header room, the raw address in the header word) and gives
+// them back through the engine's free.
+template <typename T>
+void ExpectDefaultAllocatorServes() {
+  SCOPED_TRACE(sizeof(T));
+  InstallSeam();
+  const T* data = nullptr;
+  void* header = nullptr;
+  void* raw = nullptr;
+  std::size_t request = 0;
+  int allocations = 0;
+  {
+    std::vector<T, default_allocator<T>> elements;
+    elements.reserve(5);
+    data = elements.data();
+    header = HeaderWord(const_cast<T*>(data));
+    raw = g_seam.lastRaw;
+    request = g_seam.lastRequest;
+    allocations = g_seam.allocations;
+  }
+  void* released = g_seam.lastReleased;
+  const int releases = g_seam.releases;
+  g_seam.failAllocate = true;
+  bool threw = false;
+  try {
+    std::vector<T, default_allocator<T>> elements(3);
+  } catch (const std::bad_alloc&) {
+    threw = true;
+  }
+  RestoreSeam();
+
+  EXPECT_EQ(Address(data) % 16, 0u);
+  EXPECT_EQ(allocations, 1);
+  EXPECT_EQ(request, 5 * sizeof(T) + 16);
+  EXPECT_EQ(header, raw);
+  EXPECT_EQ(releases, 1);
+  EXPECT_EQ(released, raw);
+  EXPECT_TRUE(threw);
+}
+
 TEST(GlobalAllocation, DefaultAllocatorServesStandardContainers) {
-  std::vector<int, default_allocator<int>> numbers;
-  for (int i = 0; i < 1000; ++i) numbers.push_back(i);
-  EXPECT_EQ(numbers[999], 999);
-  EXPECT_EQ(Address(numbers.data()) % 16, 0u);
+  struct Twelve {
+    std::uint32_t words[3];
+  };
+  struct ThirtyTwo {
+    std::uint64_t words[4];
+  };
+  ExpectDefaultAllocatorServes<char>();
+  ExpectDefaultAllocatorServes<std::uint16_t>();
+  ExpectDefaultAllocatorServes<std::uint32_t>();
+  ExpectDefaultAllocatorServes<double>();
+  ExpectDefaultAllocatorServes<Twelve>();
+  ExpectDefaultAllocatorServes<ThirtyTwo>();
 }
 
 }  // namespace

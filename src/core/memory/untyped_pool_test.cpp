@@ -46,16 +46,24 @@ TEST(UntypedPool, ConstructionRules) {
 // Each chunk is (5n + 5) / 4 of the one before until a chunk would reach 128 KiB or the count
 // passes 4095.
 TEST(UntypedPool, ChunkGrowth) {
-  EXPECT_EQ(ComputeNextElementsPerChunk(32, 16), 41u);
-  EXPECT_EQ(ComputeNextElementsPerChunk(41, 16), 52u);
-  EXPECT_EQ(ComputeNextElementsPerChunk(52, 16), 66u);
-  EXPECT_EQ(ComputeNextElementsPerChunk(66, 16), 83u);
-  EXPECT_EQ(ComputeNextElementsPerChunk(83, 16), 105u);
-  EXPECT_EQ(ComputeNextElementsPerChunk(4095, 8), 5120u);
-  EXPECT_EQ(ComputeNextElementsPerChunk(4096, 8), 4096u);
-  EXPECT_EQ(ComputeNextElementsPerChunk(26, 4000), 26u);  // 33 x 4000 would reach 128 KiB
-  EXPECT_EQ(ComputeNextElementsPerChunk(25, 4000), 32u);
-  EXPECT_EQ(ComputeNextElementsPerChunk(32, 4000), 32u);
+  struct TGrowthCase {
+    std::uint32_t current;
+    std::uint32_t elementSize;
+    std::uint32_t next;
+  };
+  const TGrowthCase growth[] = {
+      {32, 16, 41},     {41, 16, 52},   {52, 16, 66},   {66, 16, 83},   {83, 16, 105},
+      {4095, 8, 5120},  // the last count that still grows
+      {4096, 8, 4096},  // past 4095 the count stays
+      {25, 4000, 32},   // 32 x 4000 stays below 128 KiB
+      {26, 4000, 26},   // 33 x 4000 would reach 128 KiB
+      {25, 4096, 25},   // 32 x 4096 is exactly 128 KiB: too much
+      {32, 4000, 32},
+  };
+  for (const TGrowthCase& c : growth) {
+    EXPECT_EQ(ComputeNextElementsPerChunk(c.current, c.elementSize), c.next)
+        << c.current << " elements of " << c.elementSize << " bytes";
+  }
 
   TUntypedPoolAllocation<> pool(16);
   std::vector<std::uint32_t> sizes;

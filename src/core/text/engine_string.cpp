@@ -678,8 +678,11 @@ TOrvSubString<CharT>::TOrvSubString() : string_(&StaticEmptyString<CharT>()), be
 template <typename CharT>
 bool TOrvSubString<CharT>::operator==(const TOrvSubString& other) const {
   if (string_ == other.string_ && begin_ == other.begin_ && end_ == other.end_) return true;
-  if (GetLength() != other.GetLength()) return false;
-  return std::char_traits<CharT>::compare(GetData(), other.GetData(), GetLength()) == 0;
+  const std::uint32_t length = GetLength();
+  if (length != other.GetLength()) return false;
+  // Two empty views are equal even when one has no string to read a pointer from.
+  if (length == 0) return true;
+  return std::char_traits<CharT>::compare(GetData(), other.GetData(), length) == 0;
 }
 
 template <typename CharT>

@@ -578,11 +578,39 @@ TYPED_TEST(EngineStringTest, ViewsHashAndCompareLikeTheirText) {
   EXPECT_EQ(part.GetHashNoCase(), level.GetHashNoCase());
   EXPECT_EQ(V().GetHash(), 0u);
   EXPECT_TRUE(V().IsEmpty());
-  EXPECT_FALSE(part == V(&level, 0, 5));
-  EXPECT_TRUE(part.EqualsNoCase(V(level)));
-  EXPECT_FALSE(part.EqualsNoCase(V(&level, 0, 4)));
-  EXPECT_TRUE(V().EqualsNoCase(V(&path, 3, 3)));
-  EXPECT_TRUE(part == V(part, 0, 5));
+
+  // Equality reads characters only; views without a string or of no characters never read them.
+  const S other = this->Of("xLevelx");
+  struct EqualityCase {
+    const char* name;
+    V a;
+    V b;
+    bool equal;
+    bool equalNoCase;
+  };
+  const std::vector<EqualityCase> equalities = {
+      {"same view", part, V(part, 0, 5), true, true},
+      {"same text in another string", part, V(&other, 1, 6), true, true},
+      {"case differs", part, V(level), false, true},
+      {"lengths differ", part, V(&level, 0, 4), false, false},
+      {"same length, text differs", V(&path, 0, 4), V(&path, 5, 9), false, false},
+      {"default and empty sub-view", V(), V(&path, 3, 3), true, true},
+      {"empty views at different places", V(&path, 3, 3), V(&level, 5, 5), true, true},
+      {"string-less and default", V(nullptr, 0, 0), V(), true, true},
+      {"string-less and empty sub-view", V(nullptr, 0, 0), V(&path, 2, 2), true, true},
+      {"two string-less", V(nullptr, 0, 0), V(nullptr, 0, 0), true, true},
+      {"string-less and text", V(nullptr, 0, 0), part, false, false},
+  };
+  for (const EqualityCase& c : equalities) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(c.a == c.b, c.equal);
+    EXPECT_EQ(c.b == c.a, c.equal);
+    EXPECT_EQ(c.a != c.b, !c.equal);
+    EXPECT_EQ(c.b != c.a, !c.equal);
+    EXPECT_EQ(c.a.EqualsNoCase(c.b), c.equalNoCase);
+    EXPECT_EQ(c.b.EqualsNoCase(c.a), c.equalNoCase);
+  }
+
   EXPECT_TRUE(V(&path, 1, 2) < V(&path, 0, 1));  // "a" < "d"
   EXPECT_FALSE(V(&path, 0, 1) < V(&path, 1, 2));
   EXPECT_TRUE(V(&path, 1, 2) <= V(&path, 3, 4));
@@ -604,12 +632,44 @@ TYPED_TEST(EngineStringTest, ViewsHashAndCompareLikeTheirText) {
   EXPECT_EQ(SkipMountingPointPrefix(part), part);
 }
 
-// ---------------------------------------------------------------- form-specific behaviour
+// ---------------------------------------------------------------- hash caches
 
-TEST(EngineStringHashTest, CachesAreFilledOnceWithTheValidBit) {
-  // This text's djb2 is 0x80000000: its masked hash 0 is cached as 0x80000000.
+// A block's characters changed behind its caches show whether a hash is read from the cache or
+// computed again: a recomputation would follow the new text.
+template <typename CharT>
+void ChangeBehindTheCaches(const TOrvString<CharT>& s, CharT c) {
+  const_cast<CharT*>(s.c_str())[0] = c;
+}
+
+TYPED_TEST(EngineStringTest, HashesAreComputedOncePerBlock) {
+  using S = TOrvString<TypeParam>;
+  const S s = this->Of("Level");
+  const S copy = s;
+  ASSERT_EQ(s.GetContent()->GetHashWord(), 0u);
+  ASSERT_EQ(s.GetContent()->GetHashNoCaseWord(), 0u);
+  const std::uint32_t hash = s.GetHash();
+  const std::uint32_t hashNoCase = s.GetHashNoCase();
+  EXPECT_EQ(s.GetContent()->GetHashWord(), hash | 0x80000000u);
+  EXPECT_EQ(s.GetContent()->GetHashNoCaseWord(), hashNoCase | 0x80000000u);
+
+  ChangeBehindTheCaches(s, TypeParam('Z'));
+  ASSERT_NE(this->Of("Zevel").GetHash(), hash);
+  ASSERT_NE(this->Of("Zevel").GetHashNoCase(), hashNoCase);
+  EXPECT_EQ(s.GetHash(), hash);
+  EXPECT_EQ(s.GetHashNoCase(), hashNoCase);
+  EXPECT_EQ(copy.GetHash(), hash);  // the copy reads the cache of the block it shares
+  EXPECT_EQ(copy.GetHashNoCase(), hashNoCase);
+}
+
+TEST(EngineStringHashTest, AZeroHashIsCachedWithTheValidBit) {
+  // This text's djb2 is 0x80000000: its masked hash 0 is cached as 0x80000000 and never computed
+  // again, though the word's hash bits are all 0.
   const TNarrow zero("hxfWOqH6");
   ASSERT_EQ(zero.GetContent()->GetHashWord(), 0u);
+  EXPECT_EQ(zero.GetHash(), 0u);
+  EXPECT_EQ(zero.GetContent()->GetHashWord(), 0x80000000u);
+  ChangeBehindTheCaches(zero, 'X');
+  ASSERT_NE(TNarrow("XxfWOqH6").GetHash(), 0u);
   EXPECT_EQ(zero.GetHash(), 0u);
   EXPECT_EQ(zero.GetContent()->GetHashWord(), 0x80000000u);
 
@@ -619,6 +679,8 @@ TEST(EngineStringHashTest, CachesAreFilledOnceWithTheValidBit) {
   EXPECT_EQ(TWide(L"A").GetHashNoCase(), 84696446u);
   EXPECT_EQ(TWide(L"Level").GetHash(), HashWideStringDjb2(L"Level"));
 }
+
+// ---------------------------------------------------------------- form-specific behaviour
 
 TEST(EngineStringFormTest, WideTrimAndUtf16Units) {
   EXPECT_TRUE(TWide(L"   ").Trim().IsEmpty());

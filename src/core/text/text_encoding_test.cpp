@@ -112,6 +112,8 @@ TEST(WideToUtf8Test, SurrogateRules) {
   // Only the low 16 bits of a unit are read, except for the unit after a high surrogate.
   EXPECT_EQ(WideToUtf8(std::wstring(1, wchar_t(0x1F600))), "\xEF\x98\x80");
   EXPECT_EQ(WideToUtf8(std::wstring{wchar_t(0xD83D), wchar_t(0x1DE00)}), "");
+  EXPECT_EQ(WideToUtf8(std::wstring{wchar_t(0xDFFEDBFF), wchar_t(0xDFFF)}), "\xEF\xBF\xBD");
+  EXPECT_EQ(WideToUtf8(std::wstring{wchar_t(0x1D83D), wchar_t(0xDE00)}), "\xF0\x9F\x98\x80");
 
   const std::vector<std::wstring> malformed = {
       {wchar_t(0xDC00), L'a'},

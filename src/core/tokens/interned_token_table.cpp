@@ -16,9 +16,9 @@ void ThrowTokenTableFull(std::uint64_t idLimit) {
 }
 
 TInternedTokenPages::TPagePointer* TInternedTokenPages::AllocateArray(std::uint32_t capacity) {
-  constexpr std::size_t kMaxCapacity =
-      (std::numeric_limits<std::size_t>::max() - sizeof(TArrayHeader)) / sizeof(TPagePointer);
-  if (capacity > kMaxCapacity) ThrowBadAlloc();
+  // Any 32-bit count of pointers and the header fit in the size: the byte count cannot overflow.
+  static_assert(std::numeric_limits<std::uint32_t>::max() <=
+                (std::numeric_limits<std::size_t>::max() - sizeof(TArrayHeader)) / sizeof(TPagePointer));
   void* block = AllocateMemoryOrThrow(kDomainEngine, sizeof(TArrayHeader) + capacity * sizeof(TPagePointer));
   auto* header = ::new (block) TArrayHeader{nullptr};
   auto* array = reinterpret_cast<TPagePointer*>(header + 1);
