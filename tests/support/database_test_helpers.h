@@ -101,6 +101,32 @@ class TManualAccesser final : public Orvan::Network::TDatabaseAccesser {
   std::vector<Orvan::Network::IGenericDbStruct*> queue;
 };
 
+// Hands a request one answer as an accesser would, outside any transfer, and returns what its
+// listener heard ("error <code>" lines).
+class TAnswerProbe {
+ public:
+  TEventLog Interpret(Orvan::Network::IGenericDbStruct& request, std::int32_t status, const char* text) {
+    log_.clear();
+    request.SetOwner(&owner_);
+    request.InterpretRequestResult(status, text);
+    return log_;
+  }
+  TEventLog AnswerWithoutDatabase(Orvan::Network::IGenericDbStruct& request) {
+    log_.clear();
+    request.SetOwner(&owner_);
+    request.AnswerWithoutDatabase();
+    return log_;
+  }
+
+ private:
+  Orvan::Network::TOperationWithTimeOutManager operations_;
+  TManualAccesser accesser_;
+  TEventLog log_;
+  TRecordingListener listener_{&log_};
+  // Never launched: it only passes the errors on.
+  Orvan::Network::TOperationOnDatabase owner_{&operations_, &accesser_, &listener_};
+};
+
 // Runs requests as one batch through the accesser until the listener hears of its end; false when
 // it did not end within the time-out. The log gets the listener's events.
 inline bool RunBatch(Orvan::Network::TOperationWithTimeOutManager& operations,
