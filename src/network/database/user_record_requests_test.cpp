@@ -214,7 +214,7 @@ TEST(CreateAccountRequestTest, UploadsTheRecordAsOneJsonObject) {
   EXPECT_EQ(log, TEventLog{"terminated"});
 
   ASSERT_EQ(endpoint.Requests().size(), 1u);
-  const OrvTest::TEndpointEvent& put = endpoint.Requests()[0];
+  const OrvTest::TEndpointEvent put = endpoint.Requests()[0];
   EXPECT_EQ(put.method, "PUT");
   EXPECT_EQ(put.path, "/userdb/New%20User");
   EXPECT_EQ(put.Header("Content-Length"), std::to_string(body.size()));
