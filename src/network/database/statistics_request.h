@@ -51,6 +51,7 @@ class TDbRequestGetStatistics : public IGenericDbStruct {
   // The text of a field, or null when the document had none.
   const TOrvString<char>* FindField(const char* name) const;
   const TOrvString<char>& GetDocumentName() const { return documentName_; }
+  std::uint32_t GetDocumentNumber() const { return documentNumber_; }
   std::uint32_t GetKind() const { return kind_; }
 
  private:
