@@ -3,22 +3,12 @@
 #include <curl/curl.h>
 #include <gtest/gtest.h>
 
-#include "support/engine_test_environment.h"
-
-namespace {
-
-class EngineEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { OrvTest::StartEngineForTests(); }
-  void TearDown() override { OrvTest::StopEngineForTests(); }
-};
-
-}  // namespace
+#include "support/engine_gtest_environment.h"
 
 int main(int argc, char** argv) {
   if (curl_global_init(CURL_GLOBAL_DEFAULT) != CURLE_OK) return 1;
   ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new EngineEnvironment);
+  ::testing::AddGlobalTestEnvironment(new OrvTest::TEngineGtestEnvironment);
   const int result = RUN_ALL_TESTS();
   curl_global_cleanup();
   return result;

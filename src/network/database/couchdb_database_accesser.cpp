@@ -150,14 +150,7 @@ void TCouchDBDatabaseAccesser::CancelRequestsOf(TOperationOnDatabase* owner) {
       ++i;
     }
   }
-  for (std::uint32_t i = 0; i < queue_.GetSize();) {
-    if (queue_[i]->GetOwner() == owner) {
-      queue_[i]->MarkReleased();
-      queue_.EraseAt(i);
-    } else {
-      ++i;
-    }
-  }
+  ReleaseQueuedRequestsOf(queue_, owner);
 }
 
 std::size_t TCouchDBDatabaseAccesser::ReadCallback(char* buffer, std::size_t size, std::size_t count, void* slot) {

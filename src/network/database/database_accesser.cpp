@@ -24,6 +24,17 @@ void IGenericDbStruct::Fail(std::uint32_t errorCode) {
 
 TDatabaseAccesser::~TDatabaseAccesser() = default;
 
+void ReleaseQueuedRequestsOf(TVector<IGenericDbStruct*>& queue, const TOperationOnDatabase* owner) {
+  for (std::uint32_t i = 0; i < queue.GetSize();) {
+    if (queue[i]->GetOwner() == owner) {
+      queue[i]->MarkReleased();
+      queue.EraseAt(i);
+    } else {
+      ++i;
+    }
+  }
+}
+
 void TDatabaseAccesser::Init() {}
 
 TDatabaseRequest::~TDatabaseRequest() = default;

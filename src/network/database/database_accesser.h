@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "core/containers/engine_vector.h"
 #include "core/text/engine_string.h"
 
 namespace Orvan::Network {
@@ -90,6 +91,9 @@ class TDatabaseAccesser {
   // Called once by the creator right after construction.
   virtual void Init();
 };
+
+// Marks released and removes every request of the owner from a queue; the others keep their order.
+void ReleaseQueuedRequestsOf(TVector<IGenericDbStruct*>& queue, const TOperationOnDatabase* owner);
 
 // A queued-request record; no accesser of this system queues them.
 class TDatabaseRequest {

@@ -12,16 +12,7 @@ void TEmptyDatabaseAccesser::QueueRequest(TOperationOnDatabase* owner, IGenericD
   queue_.PushBack(request);
 }
 
-void TEmptyDatabaseAccesser::CancelRequestsOf(TOperationOnDatabase* owner) {
-  for (std::uint32_t i = 0; i < queue_.GetSize();) {
-    if (queue_[i]->GetOwner() == owner) {
-      queue_[i]->MarkReleased();
-      queue_.EraseAt(i);
-    } else {
-      ++i;
-    }
-  }
-}
+void TEmptyDatabaseAccesser::CancelRequestsOf(TOperationOnDatabase* owner) { ReleaseQueuedRequestsOf(queue_, owner); }
 
 void TEmptyDatabaseAccesser::Perform() {
   // Requests that the owners queue from here are answered by this same loop.

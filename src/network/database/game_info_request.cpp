@@ -29,11 +29,7 @@ void TDbRequestGetGameInfo::InterpretRequestResult(std::int32_t httpCode, const 
     return;
   }
   const TJsonTree tree(answerText);
-  if (!tree.IsValid()) {
-    tree.LogParseError("TDbRequestGetGameInfo : Error parsing JSON result :");
-    Fail(TDbRequestError::Generic);
-    return;
-  }
+  if (!ParsedOrFailed(tree, "TDbRequestGetGameInfo : Error parsing JSON result :", *this)) return;
   const yajl_val root = tree.GetRoot();
   bool failed = false;
   std::uint32_t newLastSequence = 0;

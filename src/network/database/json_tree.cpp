@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "core/text/engine_string.h"
+#include "network/database/database_accesser.h"
 #include "network/network_hooks.h"
 
 namespace Orvan::Network {
@@ -50,6 +51,13 @@ TJsonTree::~TJsonTree() { yajl_tree_free(root_); }
 
 void TJsonTree::LogParseError(const char* what) const {
   NetworkLog(kNetworkLogWarning, TOrvString<char>(what) + "\n" + error_);
+}
+
+bool ParsedOrFailed(const TJsonTree& tree, const char* what, IGenericDbStruct& request) {
+  if (tree.IsValid()) return true;
+  tree.LogParseError(what);
+  request.Fail(TDbRequestError::Generic);
+  return false;
 }
 
 yajl_val GetJsonMember(yajl_val object, const char* key, yajl_type type) {

@@ -8,6 +8,8 @@
 
 namespace Orvan::Network {
 
+class IGenericDbStruct;
+
 class TJsonTree {
  public:
   // Room for the parser's error message.
@@ -32,6 +34,10 @@ class TJsonTree {
   yajl_val root_ = nullptr;
   char error_[kErrorBufferSize] = {};
 };
+
+// True when the answer parsed; otherwise logs `what` with the parser's message and fails the
+// request with TDbRequestError::Generic.
+bool ParsedOrFailed(const TJsonTree& tree, const char* what, IGenericDbStruct& request);
 
 // The member `key` of an object (null for anything else) when it has that type, else null.
 yajl_val GetJsonMember(yajl_val object, const char* key, yajl_type type);

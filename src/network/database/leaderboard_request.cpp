@@ -47,11 +47,7 @@ void TDbRequestGetLeaderboard::InterpretRequestResult(std::int32_t httpCode, con
     return;
   }
   const TJsonTree tree(answerText);
-  if (!tree.IsValid()) {
-    tree.LogParseError("TDbRequestGetLeaderboard : Error parsing JSON result");
-    Fail(TDbRequestError::Generic);
-    return;
-  }
+  if (!ParsedOrFailed(tree, "TDbRequestGetLeaderboard : Error parsing JSON result", *this)) return;
   const yajl_val root = tree.GetRoot();
   bool failed = false;
   if (const yajl_val totalRows = GetJsonMember(root, "total_rows", yajl_t_number); totalRows != nullptr) {

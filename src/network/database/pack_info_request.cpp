@@ -22,11 +22,7 @@ void TDbRequestGetPackInfo::InterpretRequestResult(std::int32_t httpCode, const 
     return;
   }
   const TJsonTree tree(answerText);
-  if (!tree.IsValid()) {
-    tree.LogParseError("TDbRequestGetPackInfo : Error parsing JSON result");
-    Fail(TDbRequestError::Generic);
-    return;
-  }
+  if (!ParsedOrFailed(tree, "TDbRequestGetPackInfo : Error parsing JSON result", *this)) return;
   const yajl_val games = GetJsonMember(tree.GetRoot(), "game_list", yajl_t_array);
   if (games == nullptr) {
     NetworkLog(kNetworkLogWarning, "TDbRequestGetPackInfo : missing game_list key");

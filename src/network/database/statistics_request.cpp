@@ -51,11 +51,7 @@ void TDbRequestGetStatistics::InterpretRequestResult(std::int32_t httpCode, cons
     return;
   }
   const TJsonTree tree(answerText);
-  if (!tree.IsValid()) {
-    tree.LogParseError("TDbRequestGetStatistics : Error parsing JSON result");
-    Fail(TDbRequestError::Generic);
-    return;
-  }
+  if (!ParsedOrFailed(tree, "TDbRequestGetStatistics : Error parsing JSON result", *this)) return;
   const yajl_val root = tree.GetRoot();
   if (!YAJL_IS_OBJECT(root)) {
     NetworkLog(kNetworkLogWarning, "TDbRequestGetStatistics : type error on root JSON object");

@@ -85,11 +85,7 @@ void TDbRequestGetUserLoginInfo::InterpretRequestResult(std::int32_t httpCode, c
     return;
   }
   const TJsonTree tree(answerText);
-  if (!tree.IsValid()) {
-    tree.LogParseError("TDbRequestGetUserLoginInfo : Error parsing JSON result");
-    Fail(TDbRequestError::Generic);
-    return;
-  }
+  if (!ParsedOrFailed(tree, "TDbRequestGetUserLoginInfo : Error parsing JSON result", *this)) return;
   const yajl_val root = tree.GetRoot();
   bool failed = false;
   if (const yajl_val mmsId = GetJsonMember(root, "mms_id", yajl_t_number); mmsId != nullptr) {
@@ -164,11 +160,7 @@ void TDbRequestGetHighestMmsId::InterpretRequestResult(std::int32_t httpCode, co
     return;
   }
   const TJsonTree tree(answerText);
-  if (!tree.IsValid()) {
-    tree.LogParseError("TDbRequestGetHighestMmsId : Error parsing JSON result");
-    Fail(TDbRequestError::Generic);
-    return;
-  }
+  if (!ParsedOrFailed(tree, "TDbRequestGetHighestMmsId : Error parsing JSON result", *this)) return;
   const yajl_val totalRows = GetJsonMember(tree.GetRoot(), "total_rows", yajl_t_number);
   if (totalRows == nullptr) {
     LogMissing("TDbRequestGetHighestMmsId : missing total_rows key");
