@@ -5,24 +5,19 @@
 // read consumes at most its length and leaves the string as it was.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "network/network_packet_reader.h"
 #include "support/engine_test_environment.h"
+#include "support/fuzz_check.h"
 
 namespace {
 
 using namespace Orvan;
 using namespace Orvan::Network;
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "packet reader fuzz: %s\n", what);
-  std::abort();
-}
+using OrvTest::FuzzCheck;
 
 // Runs the operations on `reader`, which reads `payload` from its start.
 void RunOperations(INetworkPacketReader& reader, const std::uint8_t* payload, std::uint32_t size,
@@ -39,13 +34,13 @@ void RunOperations(INetworkPacketReader& reader, const std::uint8_t* payload, st
         const std::uint32_t wanted = (operation & 3) == 0 ? operation >> 2 : (operation >> 2) * 1024u;
         bytes.assign(wanted + 1, 0xA5);
         const bool ok = reader.Read(bytes.data(), wanted);
-        Check(ok == (wanted <= remaining), "read result differs from what remains");
-        Check(bytes[wanted] == 0xA5, "read past the bytes asked for");
+        FuzzCheck(ok == (wanted <= remaining), "read result differs from what remains");
+        FuzzCheck(bytes[wanted] == 0xA5, "read past the bytes asked for");
         if (ok) {
-          Check(wanted == 0 || std::memcmp(bytes.data(), payload + offset, wanted) == 0, "read wrong bytes");
+          FuzzCheck(wanted == 0 || std::memcmp(bytes.data(), payload + offset, wanted) == 0, "read wrong bytes");
           offset += wanted;
         } else {
-          for (std::uint32_t k = 0; k < wanted; ++k) Check(bytes[k] == 0xA5, "a failed read wrote bytes");
+          for (std::uint32_t k = 0; k < wanted; ++k) FuzzCheck(bytes[k] == 0xA5, "a failed read wrote bytes");
         }
         break;
       }
@@ -53,28 +48,28 @@ void RunOperations(INetworkPacketReader& reader, const std::uint8_t* payload, st
         const TOrvString<char> previous = text;
         const bool ok = ReadLengthPrefixedString(reader, text);
         if (remaining < 2) {
-          Check(!ok && text == previous, "string read without its length");
+          FuzzCheck(!ok && text == previous, "string read without its length");
           break;
         }
         const std::uint32_t length = payload[offset] | (std::uint32_t{payload[offset + 1]} << 8);
         if (length > remaining - 2) {
-          Check(!ok && text == previous, "string read past the payload");
+          FuzzCheck(!ok && text == previous, "string read past the payload");
           offset += 2;
           break;
         }
-        Check(ok, "string not read");
-        Check(text.GetLength() == length, "string of the wrong length");
-        Check(length == 0 || std::memcmp(text.c_str(), payload + offset + 2, length) == 0, "string of wrong bytes");
+        FuzzCheck(ok, "string not read");
+        FuzzCheck(text.GetLength() == length, "string of the wrong length");
+        FuzzCheck(length == 0 || std::memcmp(text.c_str(), payload + offset + 2, length) == 0, "string of wrong bytes");
         offset += 2 + length;
         break;
       }
       default:
         if (packetReader != nullptr) {
-          Check(packetReader->CanRead(operation >> 2) == ((operation >> 2) <= remaining), "CanRead is wrong");
+          FuzzCheck(packetReader->CanRead(operation >> 2) == ((operation >> 2) <= remaining), "CanRead is wrong");
         }
         break;
     }
-    if (packetReader != nullptr) Check(packetReader->GetRemainingSize() == size - offset, "position drifted");
+    if (packetReader != nullptr) FuzzCheck(packetReader->GetRemainingSize() == size - offset, "position drifted");
   }
 }
 
