@@ -62,13 +62,9 @@ class TReferenceParser {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool started = [] {
-    OrvTest::StartEngineForTests();
-    std::signal(SIGPIPE, SIG_IGN);
-    SetNetworkLogHandler(&DropLog);
-    return true;
-  }();
-  (void)started;
+  OrvTest::StartEngineOnce();
+  std::signal(SIGPIPE, SIG_IGN);
+  SetNetworkLogHandler(&DropLog);
   if (size < 1 || size > 65536) return 0;
   static const std::uint32_t kMaximums[] = {16, 255, 4096};
   const std::uint32_t maximum = kMaximums[data[0] % 3];

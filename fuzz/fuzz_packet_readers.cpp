@@ -76,11 +76,7 @@ void RunOperations(INetworkPacketReader& reader, const std::uint8_t* payload, st
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool started = [] {
-    OrvTest::StartEngineForTests();
-    return true;
-  }();
-  (void)started;
+  OrvTest::StartEngineOnce();
   if (size < 1) return 0;
   const std::uint32_t count = data[0] % 64;
   if (size < 1 + count) return 0;

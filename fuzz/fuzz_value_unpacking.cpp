@@ -218,11 +218,7 @@ void LetterItems(const std::uint8_t* letters, std::uint32_t letterCount, const s
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool started = [] {
-    OrvTest::StartEngineForTests();
-    return true;
-  }();
-  (void)started;
+  OrvTest::StartEngineOnce();
   if (size < 1 || size > 200000) return 0;
   const std::uint8_t mode = data[0];
   const std::uint8_t* rest = data + 1;
