@@ -2,12 +2,16 @@
 // then the payload of one packet. Each operation reads from the packet (a plain read of up to 63
 // or of up to 64,512 bytes, a length-prefixed string, or a CanRead) and is checked against a model
 // of the payload: nothing is read past its end, a failed read consumes nothing, a failed string
-// read consumes at most its length and leaves the string as it was.
+// read consumes at most its length and leaves the string as it was. The same operations run on a
+// reader of a memory stream holding the payload, once from its start and once from a position
+// past its end.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "core/objects/ref_counting.h"
+#include "core/streams/memory_stream.h"
 #include "network/network_packet_reader.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
@@ -19,9 +23,12 @@ using namespace Orvan::Network;
 
 using OrvTest::FuzzCheck;
 
-// Runs the operations on `reader`, which reads `payload` from its start.
+// Runs the operations on `reader`, which reads `payload` from its start; `consumed` tells how far
+// the reader has come.
+template <typename TConsumed>
 void RunOperations(INetworkPacketReader& reader, const std::uint8_t* payload, std::uint32_t size,
-                   const std::uint8_t* operations, std::uint32_t count, TNetworkPacketReader* packetReader) {
+                   const std::uint8_t* operations, std::uint32_t count, TNetworkPacketReader* packetReader,
+                   TConsumed consumed) {
   std::uint32_t offset = 0;
   std::vector<std::uint8_t> bytes;
   TOrvString<char> text("before");
@@ -69,7 +76,7 @@ void RunOperations(INetworkPacketReader& reader, const std::uint8_t* payload, st
         }
         break;
     }
-    if (packetReader != nullptr) FuzzCheck(packetReader->GetRemainingSize() == size - offset, "position drifted");
+    FuzzCheck(consumed() == offset, "position drifted");
   }
 }
 
@@ -89,6 +96,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   TPacketBufferPtr packet;
   CreatePacketBuffer(packet, payload, static_cast<std::uint16_t>(length));
   TNetworkPacketReader reader(packet);
-  RunOperations(reader, payload, length, operations, count, &reader);
+  RunOperations(reader, payload, length, operations, count, &reader,
+                [&] { return length - reader.GetRemainingSize(); });
+
+  TCountedPtr<TMemoryStream> stream(new TMemoryStream);
+  if (length != 0) stream->Write(payload, length);
+  stream->SetPosition(0);
+  TNetworkPacketReaderFromStream streamReader(stream.Get());
+  RunOperations(streamReader, payload, length, operations, count, nullptr, [&] { return stream->GetPosition(); });
+
+  // Past the end every read fails and nothing moves.
+  stream->SetPosition(length + 1 + data[0]);
+  const std::uint32_t beyond = stream->GetPosition();
+  std::uint8_t byte = 0;
+  FuzzCheck(!streamReader.Read(&byte, 1) && !streamReader.Read(&byte, 0), "read from past the end");
+  TOrvString<char> text;
+  FuzzCheck(!ReadLengthPrefixedString(streamReader, text), "string read from past the end");
+  FuzzCheck(stream->GetPosition() == beyond, "a read past the end moved");
   return 0;
 }
