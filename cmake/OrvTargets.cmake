@@ -26,6 +26,7 @@ endfunction()
 
 # Every fuzz/fuzz_<name>.cpp defines LLVMFuzzerTestOneInput. With ORV_FUZZ (clang) it links against
 # libFuzzer; otherwise it is a plain program that replays fuzz/corpus/<name>/, registered with ctest.
+# Extra arguments are libraries every target links besides the test support.
 function(orv_add_fuzz_targets)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/fuzz_*.cpp)
   foreach(src ${sources})
@@ -42,7 +43,7 @@ function(orv_add_fuzz_targets)
     else()
       continue()
     endif()
-    target_link_libraries(${name} PRIVATE orv_test_support)
+    target_link_libraries(${name} PRIVATE orv_test_support ${ARGN})
   endforeach()
 endfunction()
 
