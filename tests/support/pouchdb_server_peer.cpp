@@ -46,7 +46,7 @@ bool TPouchDbServerPeer::Start(const std::vector<std::string>& databases) {
     const int port = FindFreeLoopbackPort();
     if (port <= 0) continue;
     if (!process_.Start({"node", program, "--in-memory", "--no-color", "--host", "127.0.0.1", "--port",
-                         std::to_string(port), "--config", folder_.File("config.json")},
+                         std::to_string(port), "--config", folder_.Path("config.json")},
                         folder_.Path())) {
       continue;
     }

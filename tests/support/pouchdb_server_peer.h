@@ -5,9 +5,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
-#include "support/network_test_helpers.h"
 #include "support/peer_process.h"
+#include "support/temporary_folder.h"
 
 namespace OrvTest {
 
