@@ -9,6 +9,7 @@ build_packages=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev libabsl-dev
   libevent-dev libssl-dev libcurl4-openssl-dev libyajl-dev libpcre3-dev libboost-dev zlib1g-dev
+  python3 openssl
 )
 # llvm-16 brings llvm-symbolizer-16, which names the functions and lines in a finding's stack trace.
 fuzz_packages=(clang-16 libclang-rt-16-dev llvm-16)

@@ -65,8 +65,8 @@ TBufferEventSocket::TBufferEventSocket(int descriptor, TSocketInterfaceManagerFo
                                                 isServer ? BUFFEREVENT_SSL_ACCEPTING : BUFFEREVENT_SSL_CONNECTING,
                                                 BEV_OPT_CLOSE_ON_FREE);
   if (bufferEvent_ == nullptr) {
+    // With BEV_OPT_CLOSE_ON_FREE libevent has freed the SSL object already.
     LogCreationFailure("Failed to create SSL bufferevent !");
-    SSL_free(ssl);
     CloseDescriptor(descriptor);
     return;
   }

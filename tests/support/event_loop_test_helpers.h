@@ -21,6 +21,11 @@
 
 extern char** environ;
 
+// The interpreter of the Python peers (the build names Debian's).
+#ifndef ORV_PYTHON3
+#define ORV_PYTHON3 "python3"
+#endif
+
 namespace OrvTest {
 
 // Makes the folder the working folder while it lives.
