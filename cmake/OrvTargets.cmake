@@ -46,3 +46,23 @@ function(orv_add_fuzz_targets)
     target_link_libraries(${name} PRIVATE orv_test_support ${ARGN})
   endforeach()
 endfunction()
+
+# orv_add_python_tests(<folder>): one ctest test per <folder>/*_test.py, run as
+# `python3 -m unittest <module>` inside the folder. The npm peers must be there (scripts/setup.sh
+# installs them) rather than skipped, and the integration tests find the server binary through
+# ORV_DEDICATED_SERVER once that target exists.
+function(orv_add_python_tests folder)
+  file(GLOB modules CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*_test.py)
+  set(environment ORV_REQUIRE_NPM_PEERS=1 PYTHONDONTWRITEBYTECODE=1)
+  if(TARGET DedicatedServer)
+    list(APPEND environment ORV_DEDICATED_SERVER=$<TARGET_FILE:DedicatedServer>)
+  endif()
+  get_filename_component(group ${folder} NAME)
+  foreach(module_path ${modules})
+    get_filename_component(module ${module_path} NAME_WE)
+    add_test(NAME ${group}.${module}
+             COMMAND Python3::Interpreter -m unittest -v ${module}
+             WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/${folder})
+    set_tests_properties(${group}.${module} PROPERTIES ENVIRONMENT "${environment}" TIMEOUT 300 LABELS python)
+  endforeach()
+endfunction()

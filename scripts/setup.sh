@@ -3,6 +3,8 @@
 # Usage: scripts/setup.sh [build|fuzz]   (default: build)
 set -euo pipefail
 
+cd "$(dirname "$0")/.."
+
 flavour="${1:-build}"
 
 build_packages=(
@@ -26,16 +28,29 @@ for pkg in "${wanted[@]}"; do
   fi
 done
 
-if [ "${#missing[@]}" -eq 0 ]; then
-  exit 0
+if [ "${#missing[@]}" -ne 0 ]; then
+  sudo_cmd=()
+  if [ "$(id -u)" -ne 0 ]; then
+    sudo_cmd=(sudo)
+  fi
+  echo "setup: installing ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  "${sudo_cmd[@]}" apt-get update -qq >/dev/null
+  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
-sudo_cmd=()
-if [ "$(id -u)" -ne 0 ]; then
-  sudo_cmd=(sudo)
+# The npm test peers (pouchdb-server, rcon-client), pinned by tests/peers/package-lock.json. They are
+# installed again only when node_modules is missing or the lock file changed since the last install.
+# npm comes with the machine's Node.js; Debian's own npm package is not wanted beside it.
+peers=tests/peers
+stamp="$peers/node_modules/.orv-lock-sha256"
+lock_sum="$(sha256sum "$peers/package-lock.json" | cut -d' ' -f1)"
+if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$lock_sum" ]; then
+  if ! command -v npm >/dev/null 2>&1; then
+    echo "setup: npm not found; the machine's Node.js brings it" >&2
+    exit 1
+  fi
+  echo "setup: installing the npm test peers"
+  (cd "$peers" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null)
+  echo "$lock_sum" >"$stamp"
 fi
-
-echo "setup: installing ${missing[*]}"
-export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq >/dev/null
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

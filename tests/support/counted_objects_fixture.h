@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "core/memory/typed_pool.h"
 #include "core/objects/ref_counting.h"
+#include "support/pool_checks.h"
 
 namespace OrvTest {
 
@@ -20,10 +20,7 @@ struct TLifeCounts {
 inline TLifeCounts g_life;
 
 // Count blocks taken from their pool and not given back yet.
-inline std::uint32_t LiveCountBlocks() {
-  const auto* pool = Orvan::TPoolAllocation<Orvan::TAdditionalRefAndWeakCount>::GetInstancePointer();
-  return pool != nullptr ? pool->GetLiveCount() : 0;
-}
+inline std::uint32_t LiveCountBlocks() { return LivePoolObjects<Orvan::TAdditionalRefAndWeakCount>(); }
 
 class CountedObjectsTest : public ::testing::Test {
  protected:

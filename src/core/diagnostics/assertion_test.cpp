@@ -9,6 +9,7 @@
 #include "core/diagnostics/debug_output.h"
 #include "core/text/text_encoding.h"
 #include "core/threads/thread_services.h"
+#include "support/debug_output_recorder.h"
 #include "support/dialog_recorder.h"
 
 namespace Orvan {
@@ -20,18 +21,11 @@ class AssertionReport : public ::testing::Test {
   void SetUp() override {
     if (IsDebuggerAttached()) GTEST_SKIP() << "a debugger would get breakpoints instead of dialogs";
     ClearSilencedAssertionLocations();
-    SetDebugOutputLineSink(&CollectLine, &lines_);
   }
-  void TearDown() override {
-    SetDebugOutputLineSink(nullptr, nullptr);
-    ClearSilencedAssertionLocations();
-  }
+  void TearDown() override { ClearSilencedAssertionLocations(); }
 
-  static void CollectLine(const wchar_t* line, void* context) {
-    static_cast<std::vector<std::string>*>(context)->push_back(WideToUtf8(line));
-  }
-
-  std::vector<std::string> lines_;
+  OrvTest::TDebugOutputRecorder output_;
+  const std::vector<std::string>& lines_ = output_.Lines();
   OrvTest::TDialogRecorder dialogs_;
 };
 
@@ -64,9 +58,7 @@ TEST_F(AssertionReport, NullMessageReportsAsNoMessage) {
 TEST_F(AssertionReport, SameLocationReportsEveryTime) {
   ReportAssertionFailure(kFile, 9, kExpression, "again");
   ReportAssertionFailure(kFile, 9, kExpression, "again");
-  std::size_t failureLines = 0;
-  for (const std::string& line : lines_) failureLines += line.find("ASSERTION FAILED") != std::string::npos ? 1 : 0;
-  EXPECT_EQ(failureLines, 2u);
+  EXPECT_EQ(output_.CountLinesContaining("ASSERTION FAILED"), 2u);
   // The dialog site is suppressed by the first yes.
   EXPECT_EQ(dialogs_.Dialogs().size(), 1u);
 }

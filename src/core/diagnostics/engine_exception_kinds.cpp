@@ -30,6 +30,8 @@ TOrvString<wchar_t> AssertionMessage(const char* file, std::uint32_t line, const
 
 }  // namespace
 
+EVolumeFull::EVolumeFull() : EFileException(TOrvString<wchar_t>(L"The volume is full")) {}
+
 EMountingPointNotFound::EMountingPointNotFound(std::uint16_t mountingPointId,
                                                const TOrvString<wchar_t>& mountingPointName)
     : EException(MountingPointMessage(mountingPointName)), mountingPointId_(mountingPointId) {}

@@ -30,6 +30,10 @@ class EFileMappingFailed : public EFileException {
 
 // "The volume is full": growing a file failed for lack of space.
 class EVolumeFull : public EFileException {
+ public:
+  // The message and the text of the empty file name, which is empty.
+  EVolumeFull();
+
  protected:
   explicit EVolumeFull(const TOrvString<wchar_t>& message) : EFileException(message) {}
 };

@@ -18,9 +18,6 @@ struct TestFileNotFound : EFileNotFound {
 struct TestFileMappingFailed : EFileMappingFailed {
   TestFileMappingFailed() : EFileMappingFailed(TOrvString<wchar_t>(L"File mapping failed : a.bin")) {}
 };
-struct TestVolumeFull : EVolumeFull {
-  TestVolumeFull() : EVolumeFull(TOrvString<wchar_t>(L"The volume is full")) {}
-};
 
 enum class EHandler { kFileException, kEException, kStdException, kNone };
 
@@ -50,7 +47,7 @@ TEST(EngineExceptionKinds, HandlersCatchTheirKinds) {
   } cases[] = {
       {"EFileNotFound", [] { throw TestFileNotFound(); }, EHandler::kFileException},
       {"EFileMappingFailed", [] { throw TestFileMappingFailed(); }, EHandler::kFileException},
-      {"EVolumeFull", [] { throw TestVolumeFull(); }, EHandler::kFileException},
+      {"EVolumeFull", [] { throw EVolumeFull(); }, EHandler::kFileException},
       {"EFileMappingViewFailed", [] { throw EFileMappingViewFailed(L"view"); }, EHandler::kEException},
       {"EMountingPointNotFound", [] { throw EMountingPointNotFound(3, L"data"); }, EHandler::kEException},
       {"EInvalidFileName", [] { throw EInvalidFileName("a?b"); }, EHandler::kEException},
@@ -70,7 +67,7 @@ TEST(EngineExceptionKinds, MessagesOfEachKind) {
     std::function<void()> thrower;
     const char* what;
   } cases[] = {
-      {"EVolumeFull", [] { throw TestVolumeFull(); }, "The volume is full"},
+      {"EVolumeFull", [] { throw EVolumeFull(); }, "The volume is full"},
       {"EFileMappingViewFailed", [] { throw EFileMappingViewFailed(L"view \u00E9"); }, "view \xC3\xA9"},
       {"EMountingPointNotFound", [] { throw EMountingPointNotFound(3, L"maps"); }, "Mouting point not found! : maps"},
       {"EInvalidFileName", [] { throw EInvalidFileName("d\xC3\xA9j\xC3\xA0?.txt"); },
@@ -118,10 +115,9 @@ TEST(EngineExceptionKinds, DescriptionNamesTheDynamicKindAndItsAddress) {
   std::snprintf(address, sizeof(address), "%p", static_cast<const void*>(&base));
   EXPECT_EQ(std::string(base.GetDescription().c_str()), std::string("Orvan::EFileMappingViewFailed@") + address);
 
-  const TestVolumeFull full;
+  const EVolumeFull full;
   const RTTI::TClassWithVirtualDestructor& fullBase = full;
-  EXPECT_EQ(std::string(fullBase.GetDescription().c_str()).rfind("Orvan::(anonymous namespace)::TestVolumeFull@", 0),
-            0u)
+  EXPECT_EQ(std::string(fullBase.GetDescription().c_str()).rfind("Orvan::EVolumeFull@", 0), 0u)
       << fullBase.GetDescription().c_str();
 }
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "support/temporary_folder.h"
+
 namespace Orvan {
 namespace {
 
@@ -76,9 +78,7 @@ TEST(SystemMessages, TablesHoldTheirRowsInLanguageBlocks) {
 class FakeXmessage : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/orv_xmessage_XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    directory_ = pattern;
+    directory_ = folder_.Path();
     log_ = directory_ + "/arguments";
     const std::string script = directory_ + "/xmessage";
     std::ofstream(script) << "#!/bin/sh\n"
@@ -97,7 +97,6 @@ class FakeXmessage : public ::testing::Test {
     ::setenv("PATH", savedPath_.c_str(), 1);
     ::unsetenv("ORV_FAKE_XMESSAGE_LOG");
     ::unsetenv("ORV_FAKE_XMESSAGE_STATUS");
-    std::filesystem::remove_all(directory_);
   }
 
   void ExitWith(int status) { ::setenv("ORV_FAKE_XMESSAGE_STATUS", std::to_string(status).c_str(), 1); }
@@ -125,6 +124,7 @@ class FakeXmessage : public ::testing::Test {
     return arguments;
   }
 
+  OrvTest::TTemporaryFolder folder_{"orv_xmessage"};
   std::string directory_;
   std::string log_;
   std::string savedPath_;

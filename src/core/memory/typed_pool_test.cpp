@@ -4,26 +4,15 @@
 
 #include <vector>
 
+#include "support/pool_checks.h"
 #include "support/threads_together.h"
 
 namespace {
 
 using namespace Orvan;
 
-template <typename TPool>
-bool ComesFromPool(const TPool* pool, const void* object) {
-  for (std::uint32_t i = 0; i < pool->GetChunkCount(); ++i) {
-    if (IsInPoolChunk(pool->GetChunk(i), pool->GetElementSize(), object)) return true;
-  }
-  return false;
-}
-
-std::uint32_t CountRegistryEntries(const Meta::TSingletonBase* instance) {
-  const TSingletonRegistry* registry = TSingletonRegistry::Get();
-  std::uint32_t count = 0;
-  for (std::uint32_t i = 0; i < registry->GetSize(); ++i) count += registry->GetEntry(i) == instance;
-  return count;
-}
+using OrvTest::ComesFromPool;
+using OrvTest::CountRegistryEntries;
 
 struct TPooledThing {
   ORV_POOLED_ALLOCATION(TPooledThing)

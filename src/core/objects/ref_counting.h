@@ -206,7 +206,16 @@ class TCountedPtr {
 
  private:
   static TCountWord* CountWordOf(T* object) noexcept {
-    return static_cast<const TWeakAndRefCountable*>(object)->GetCountWord();
+    if constexpr (std::is_base_of_v<TWeakAndRefCountable, std::remove_const_t<T>>) {
+      return static_cast<const TWeakAndRefCountable*>(object)->GetCountWord();
+    } else {
+      // An interface whose implementations carry the count beside it (a TStream): the count word
+      // is found through the object's dynamic type.
+      static_assert(std::is_polymorphic_v<T>, "a counted interface is found through its dynamic type");
+      const auto* counted = dynamic_cast<const TWeakAndRefCountable*>(object);
+      assert(counted != nullptr && "the object behind a counted interface must be counted");
+      return counted->GetCountWord();
+    }
   }
   static void AddReferenceTo(T* object) noexcept {
     if (object != nullptr) TWeakAndRefCountable::AddReference(CountWordOf(object));

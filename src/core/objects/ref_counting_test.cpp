@@ -137,6 +137,32 @@ TEST_F(RefCountingTest, ConstHandlesCountToo) {
 
 // A watcher that kept its block past the object's death must not write the count back into the
 // object: its memory belongs to somebody else by then.
+// An interface that is not counted itself, implemented by a counted class: handles to the
+// interface count on the implementation's word.
+class IReadable {
+ public:
+  virtual ~IReadable() = default;
+  virtual int Value() const = 0;
+};
+class TCountedReadable : public IReadable, public TWeakAndRefCountable {
+ public:
+  TCountedReadable() { ++g_life.constructed; }
+  ~TCountedReadable() override { ++g_life.destroyed; }
+  int Value() const override { return 7; }
+};
+
+TEST_F(RefCountingTest, HandlesToACountedInterfaceCountTheImplementation) {
+  auto* object = new TCountedReadable;
+  TCountedPtr<IReadable> first(object);
+  TCountedPtr<const IReadable> second(first);
+  EXPECT_EQ(Word(*object), 5u);
+  EXPECT_EQ(second->Value(), 7);
+  first.Reset();
+  EXPECT_EQ(g_life.destroyed, 0);
+  second.Reset();
+  EXPECT_EQ(g_life.destroyed, 1);
+}
+
 TEST_F(RefCountingTest, WatcherLeavingAfterDeathTouchesOnlyTheBlock) {
   struct TPlainWatched : TWeakAndRefCountable {};
   alignas(TPlainWatched) unsigned char storage[sizeof(TPlainWatched)];

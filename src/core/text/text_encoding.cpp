@@ -1,13 +1,15 @@
-// UTF-8 <-> wide conversions, encoding names and byte-order marks, conversion error texts.
+// UTF-8 <-> wide conversions, encoding names, byte-order marks and their detection, conversion error texts.
 #include "core/text/text_encoding.h"
 
 #include <emmintrin.h>
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
 #include <sstream>
 
 #include "core/diagnostics/hex_dump.h"
+#include "core/streams/stream.h"
 
 namespace Orvan {
 
@@ -157,6 +159,22 @@ bool TByteOrderMark::Matches(const std::uint8_t* data, std::uint32_t available) 
 
 void GetByteOrderMark(TByteOrderMark& out, TTextEncoding id) {
   out = kByteOrderMarks[id >= 1 && id <= 4 ? id : 0];
+}
+
+TTextEncoding DetectTextEncoding(TStream& stream) {
+  stream.SetPosition(0);
+  std::uint8_t start[4] = {0, 0, 0, 0};
+  const std::int32_t read = stream.Read(start, std::min<std::uint32_t>(stream.GetSize(), 4));
+  // A stream that reports fewer bytes (or a failure) is matched against what it gave.
+  const std::uint32_t available = read > 0 ? static_cast<std::uint32_t>(std::min(read, 4)) : 0;
+  for (TTextEncoding id = kTextEncodingUtf8; id <= kTextEncodingUtf32BigEndian; ++id) {
+    if (kByteOrderMarks[id].Matches(start, available)) {
+      stream.SetPosition(kByteOrderMarks[id].length);
+      return id;
+    }
+  }
+  stream.SetPosition(0);
+  return kTextEncodingUtf8;
 }
 
 std::wstring Utf8ToWide(const char* text, std::uint32_t length) { return DecodedOrEmpty(text, length); }

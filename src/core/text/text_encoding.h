@@ -11,6 +11,8 @@
 
 namespace Orvan {
 
+class TStream;
+
 using TTextEncoding = std::uint32_t;
 inline constexpr TTextEncoding kTextEncodingUtf8 = 0;
 inline constexpr TTextEncoding kTextEncodingUtf16LittleEndian = 1;
@@ -32,6 +34,10 @@ struct TByteOrderMark {
 
 // The mark of `id`; ids outside 1-4 get the UTF-8 mark.
 void GetByteOrderMark(TByteOrderMark& out, TTextEncoding id);
+
+// The encoding whose mark starts the stream, tried in id order, with the stream left just past
+// the mark; without one, UTF-8 with the stream at 0. The FF FE 00 00 mark reads as UTF-16 LE.
+TTextEncoding DetectTextEncoding(TStream& stream);
 
 // ---- UTF-8 to wide. Malformed input gives the empty result.
 std::wstring Utf8ToWide(const char* text, std::uint32_t length);  // exactly `length` bytes, NULs included

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/streams/shared_memory_stream.h"
+
 namespace Orvan {
 namespace {
 
@@ -194,6 +196,31 @@ TEST(TextEncodingTest, NamesAndByteOrderMarks) {
   EXPECT_TRUE(mark.Matches(le32, 4));  // the 4-byte mark starts with the 2-byte one
   EXPECT_EQ(mark.bytes[2], 0);
   EXPECT_FALSE(mark.Matches(le32, 1));
+}
+
+TEST(TextEncodingTest, DetectionReadsTheMarkAndLeavesTheStreamAfterIt) {
+  const struct {
+    std::vector<std::uint8_t> bytes;
+    TTextEncoding encoding;
+    std::uint32_t position;
+  } cases[] = {
+      {{0xFF, 0xFE, 0x00, 0x00, 0x41}, kTextEncodingUtf16LittleEndian, 2},  // never UTF-32 LE
+      {{0xFF, 0xFE, 0x41, 0x00}, kTextEncodingUtf16LittleEndian, 2},
+      {{0xFE, 0xFF, 0x00, 0x41}, kTextEncodingUtf16BigEndian, 2},
+      {{0x00, 0x00, 0xFE, 0xFF}, kTextEncodingUtf32BigEndian, 4},
+      {{0xEF, 0xBB, 0xBF}, kTextEncodingUtf8, 3},
+      {{0xEF, 0xBB}, kTextEncodingUtf8, 0},
+      {{0xFF}, kTextEncodingUtf8, 0},
+      {{'a', 'b', 'c', 'd', 'e'}, kTextEncodingUtf8, 0},
+      {{}, kTextEncodingUtf8, 0},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::uint8_t> bytes = c.bytes;
+    TSharedMemoryStream stream(bytes.data(), static_cast<std::uint32_t>(bytes.size()), 0);
+    stream.SetPosition(1);
+    EXPECT_EQ(DetectTextEncoding(stream), c.encoding) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(stream.GetPosition(), c.position) << testing::PrintToString(c.bytes);
+  }
 }
 
 TEST(TextEncodingTest, CopyUtf16ToWideAtEveryAlignment) {

@@ -1,0 +1,69 @@
+#!/usr/bin/env node
+// Runs remote-console commands through the npm `rcon-client`, the client an operator would use.
+//
+//   node rcon_command.js --port P --password PW [--host 127.0.0.1] [--timeout 2000] command...
+//
+// Prints one JSON line per step: {"authenticated": true}, then {"command": "...", "reply": "..."} or
+// {"command": "...", "error": "..."}; exits 0 when every command got a reply, 1 when one failed, 2 when
+// the connection or the authentication failed. A command's reply is the first packet that answers it.
+"use strict";
+
+const path = require("path");
+const { Rcon } = require(path.join(__dirname, "node_modules", "rcon-client"));
+
+function parseArguments(argv) {
+  const options = { host: "127.0.0.1", port: 0, password: "", timeout: 2000, commands: [] };
+  for (let i = 0; i < argv.length; i++) {
+    const word = argv[i];
+    if (word === "--host" || word === "--port" || word === "--password" || word === "--timeout") {
+      options[word.slice(2)] = argv[++i];
+    } else {
+      options.commands.push(word);
+    }
+  }
+  options.port = Number(options.port);
+  options.timeout = Number(options.timeout);
+  if (!["127.0.0.1", "::1", "localhost"].includes(options.host)) {
+    throw new Error("the console is reached on loopback only");
+  }
+  return options;
+}
+
+function print(record) {
+  process.stdout.write(JSON.stringify(record) + "\n");
+}
+
+async function main() {
+  const options = parseArguments(process.argv.slice(2));
+  const rcon = new Rcon({ host: options.host, port: options.port, password: options.password,
+                          timeout: options.timeout });
+  rcon.on("error", () => {});  // a reset after the server closes is reported by the pending send
+  try {
+    await rcon.connect();
+  } catch (error) {
+    print({ authenticated: false, error: String(error.message || error) });
+    return 2;
+  }
+  print({ authenticated: true });
+  let status = 0;
+  for (const command of options.commands) {
+    try {
+      print({ command, reply: await rcon.send(command) });
+    } catch (error) {
+      print({ command, error: String(error.message || error) });
+      status = 1;
+      break;
+    }
+  }
+  try {
+    await rcon.end();
+  } catch (error) {
+    // already closed by the server
+  }
+  return status;
+}
+
+main().then((status) => process.exit(status), (error) => {
+  print({ error: String(error.message || error) });
+  process.exit(2);
+});

@@ -1,0 +1,38 @@
+// A folder of its own for one test (ctest runs test processes side by side in one working folder):
+// made fresh under $TMPDIR (or /tmp) and removed with everything in it when the holder goes.
+#pragma once
+
+#include <stdlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+
+namespace OrvTest {
+
+class TTemporaryFolder {
+ public:
+  explicit TTemporaryFolder(const char* prefix = "orv_test") {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/" + prefix + "_XXXXXX";
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed for " + pattern);
+    path_ = pattern;
+  }
+  ~TTemporaryFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TTemporaryFolder(const TTemporaryFolder&) = delete;
+  TTemporaryFolder& operator=(const TTemporaryFolder&) = delete;
+
+  const std::string& Path() const { return path_; }
+  // The path of `name` inside the folder.
+  std::string Path(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+}  // namespace OrvTest
