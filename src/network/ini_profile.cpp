@@ -180,8 +180,6 @@ bool NeedsQuotes(const char* value, std::size_t length) {
   return value[0] == '"' || std::strpbrk(value, ";#") != nullptr || value[length - 1] == ' ';
 }
 
-bool HasLineBreak(const char* text) { return text != nullptr && std::strpbrk(text, "\r\n") != nullptr; }
-
 // Writes and remembers whether every write succeeded and whether the last byte was a newline.
 class TLineWriter {
  public:
@@ -279,11 +277,22 @@ bool CreateWithKey(const char* section, const char* key, const char* value, cons
   return false;
 }
 
+bool HasBlankEnd(const char* text) {
+  const std::size_t length = std::strlen(text);
+  return length != 0 && (IsBlank(text[0]) || IsBlank(text[length - 1]));
+}
+
+// What would not read back as written: a name that the parser cuts or trims differently, a line
+// break anywhere (it would start a line of its own), and a value that needs quotes and ends with a
+// backslash (written as "...\"", the closing quote would read as an escaped one).
 bool Refused(const char* section, const char* key, const char* value) {
-  if (key != nullptr && *key == '\0') return true;
-  if (HasLineBreak(section) || HasLineBreak(key) || HasLineBreak(value)) return true;
+  if (section != nullptr && (std::strpbrk(section, "]\r\n") != nullptr || HasBlankEnd(section))) return true;
+  if (key != nullptr &&
+      (*key == '\0' || key[0] == '[' || std::strpbrk(key, "=;#\"\r\n") != nullptr || HasBlankEnd(key))) {
+    return true;
+  }
   if (value == nullptr) return false;
-  // Written as "...\"", the closing quote would read as an escaped one.
+  if (std::strpbrk(value, "\r\n") != nullptr) return true;
   const std::size_t length = std::strlen(value);
   return NeedsQuotes(value, length) && value[length - 1] == '\\';
 }

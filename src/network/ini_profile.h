@@ -49,8 +49,10 @@ class TIniProfile {
 
   // Sets one key, creating the file or the section as needed; a null value deletes the key, a null
   // key the whole section. False, with the file as it was, when the temporary copy cannot be
-  // written or cannot replace the file, and for what could not be read back as written: an empty
-  // key, a line break in a name or value, and a value that needs quotes and ends with a backslash.
+  // written or cannot replace the file, and for what would not read back as written: a line break
+  // anywhere; a section name with "]" or blanks at its ends; a key that is empty, starts with "[",
+  // holds "=", ";", "#" or a double quote, or has blanks at its ends; a value that needs quotes and
+  // ends with a backslash.
   static bool IniPutString(const char* section, const char* key, const char* value, const char* path);
   static bool IniPutLong(const char* section, const char* key, long value, const char* path);
   static bool IniPutFloat(const char* section, const char* key, float value, const char* path);

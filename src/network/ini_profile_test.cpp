@@ -288,27 +288,35 @@ TEST_F(IniProfileTest, NamesAndLinesAreCutToTheLineBuffer) {
   EXPECT_EQ(lengths, (std::vector<std::size_t>{510, 510, 7, 510}));
 }
 
-// What must not be written, and what cannot be: the call answers false and the file is as it was.
-TEST_F(IniProfileTest, RefusedAndFailedWritesLeaveTheFileAsItWas) {
+// What would not read back as written is refused: the call answers false and the file is as it was.
+TEST_F(IniProfileTest, WritesThatWouldNotReadBackAreRefused) {
   const std::string content = "[s]\nkey=1\n";
   struct TCase {
     const char* name;
+    const char* section;
     const char* key;
     const char* value;
   };
   const TCase refused[] = {
-      {"a value needing quotes ends with a backslash", "key", "x;y\\"},
-      {"a line break in the value", "key", "1\nforged=1"},
-      {"a carriage return in the key", "k\r", "1"},
-      {"an empty key", "", "1"},
+      {"a value needing quotes ends with a backslash", "s", "key", "x;y\\"},
+      {"a line break in the value", "s", "key", "1\nforged=1"},
+      {"a carriage return in the key", "s", "k\r", "1"},
+      {"a line break in the section", "s\n[t]", "key", "2"},
+      {"an empty key", "s", "", "1"},
+      {"a key holding the separator", "s", "a=b", "1"},
+      {"a key holding a comment", "s", "a;b", "1"},
+      {"a key holding a quote", "s", "a\"b", "x;y"},
+      {"a key that reads as a header", "s", "[t]", "1"},
+      {"a key with a blank at its end", "s", "key ", "1"},
+      {"a section holding its bracket", "s]x", "key", "1"},
+      {"a section with a blank at its start", " s", nullptr, nullptr},
   };
   for (const TCase& test : refused) {
     SCOPED_TRACE(test.name);
     const std::string path = Write(content);
-    EXPECT_FALSE(TIniProfile::IniPutString("s", test.key, test.value, path.c_str()));
+    EXPECT_FALSE(TIniProfile::IniPutString(test.section, test.key, test.value, path.c_str()));
     EXPECT_EQ(Read(path), content);
   }
-  EXPECT_FALSE(TIniProfile::IniPutString("s\n[t]", "key", "2", Write(content).c_str()));
 }
 
 TEST_F(IniProfileTest, AFailedRenameKeepsTheOriginalAndRemovesTheTemporaryFile) {

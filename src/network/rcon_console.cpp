@@ -79,7 +79,7 @@ void RConConsole::OnRead() {
       socket_->Read(sizeField, kSizeFieldBytes);
       pendingSize_ = ReadLittleEndian(sizeField);
       if (!IsAcceptedSize(pendingSize_)) {
-        Close();
+        CloseWhenSent();
         return;
       }
     }
@@ -98,7 +98,7 @@ void RConConsole::OnRead() {
 
     if (type == kRConTypeCommand) {
       if (!authenticated_) {
-        Close();
+        CloseWhenSent();
         return;
       }
       server_->GetRegistry()->Dispatch(this, body);
@@ -119,7 +119,8 @@ void RConConsole::OnRead() {
 }
 
 void RConConsole::CloseWhenSent() {
-  // Freeing the bufferevent now would drop the answers still queued for the client.
+  // Freeing the bufferevent now would drop the answers still queued for the client, those to the
+  // packets before the one that ends the connection included.
   closing_ = true;
   bufferevent* bufferEvent = socket_->GetBufferEvent();
   bufferevent_disable(bufferEvent, EV_READ);

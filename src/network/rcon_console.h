@@ -55,7 +55,7 @@ class RConConsole final : public IVirtualConsole {
   void SendPacket(std::int32_t id, std::int32_t type, const TOrvString<char>& text);
 
   // Handles every complete packet buffered; a bad size, a command before authentication or a
-  // wrong password ends the connection.
+  // wrong password ends the connection once the answers queued before are sent.
   void OnRead();
   // Frees the socket and has the server forget and delete this console: nothing may touch it after.
   void Close();

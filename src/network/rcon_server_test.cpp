@@ -103,6 +103,40 @@ TEST_F(RConConsoleTest, ARefusedClientGetsBothAnswersBeforeTheConnectionCloses) 
   EXPECT_EQ(server_.GetConnectionCount(), 0u);
 }
 
+TEST_F(RConConsoleTest, AnswersQueuedBeforeAPacketThatEndsTheConnectionStillArrive) {
+  struct TCase {
+    const char* name;
+    std::string ending;
+  };
+  const std::string bad = Packet(3, kRConTypeCommand, "echo");
+  const TCase cases[] = {
+      {"size 9", std::string("\x09\0\0\0", 4) + bad.substr(4)},
+      {"size 4097", std::string("\x01\x10\0\0", 4) + bad.substr(4)},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.name);
+    OrvTest::TSocketPair pair;
+    sockaddr unnamed{};
+    unnamed.sa_family = AF_UNIX;
+    RConServer server(&registry_);
+    server.OnNewConnection(new TBufferEventSocket(pair.TakeFirst(), &manager_), &unnamed, false);
+    const std::string sent =
+        Packet(1, kRConTypeAuthenticate, kPassword) + Packet(2, kRConTypeCommand, "echo before") + test.ending;
+    const std::string expected = Packet(1, kRConTypeResponse, "") + Packet(1, kRConTypeAuthAnswer, "") +
+                                 Packet(2, kRConTypeResponse, "echo before");
+    ASSERT_EQ(::send(pair.second, sent.data(), sent.size(), MSG_NOSIGNAL), static_cast<ssize_t>(sent.size()));
+    std::string received;
+    ASSERT_TRUE(RunLoopUntil(manager_, [&] {
+      char chunk[256];
+      const ssize_t n = ::recv(pair.second, chunk, sizeof(chunk), MSG_DONTWAIT);
+      if (n > 0) received.append(chunk, static_cast<std::size_t>(n));
+      return n == 0;
+    }));
+    EXPECT_EQ(received, expected);
+    EXPECT_EQ(server.GetConnectionCount(), 0u);
+  }
+}
+
 TEST_F(RConConsoleTest, ConnectionsWaitTenThousandSecondsForTraffic) {
   Send(Packet(1, kRConTypeAuthenticate, kPassword));
   ASSERT_EQ(Receive(28).size(), 28u);
