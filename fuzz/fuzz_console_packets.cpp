@@ -11,7 +11,6 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 
 #include "network/buffer_event_socket.h"
@@ -19,6 +18,7 @@
 #include "network/libevent_socket_manager.h"
 #include "network/network_hooks.h"
 #include "network/rcon_server.h"
+#include "support/console_test_commands.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
 
@@ -29,34 +29,9 @@ using namespace Orvan::ServerTools;
 using OrvTest::FuzzCheck;
 
 constexpr const char* kPassword = "fuzz-pw";
-// The longest text the "long" command answers.
-constexpr long kLongestReply = 12000;
 // Loop slices without progress after which the console is taken to be idle.
 constexpr int kIdleRounds = 3;
 constexpr int kMaxRounds = 256;
-
-std::string LongText(const std::string& line) {
-  long count = std::strtol(line.c_str() + 4, nullptr, 10);
-  if (count < 0) count = 0;
-  if (count > kLongestReply) count = kLongestReply;
-  std::string text;
-  for (long i = 0; i < count; ++i) text += static_cast<char>('a' + i % 26);
-  return text;
-}
-
-struct TEchoCommand final : IConsoleCommand {
-  bool ExecuteCommand(const TOrvString<char>& commandLine, IVirtualConsole* console) override {
-    console->Print(commandLine);
-    return true;
-  }
-};
-
-struct TLongCommand final : IConsoleCommand {
-  bool ExecuteCommand(const TOrvString<char>& commandLine, IVirtualConsole* console) override {
-    console->Print(LongText(std::string(commandLine.c_str(), commandLine.GetLength())).c_str());
-    return true;
-  }
-};
 
 void PutLittleEndian(std::string& bytes, std::int32_t value) {
   const auto word = static_cast<std::uint32_t>(value);
@@ -120,7 +95,7 @@ class TConsoleModel {
         if (word == "echo") {
           expected_ += Packets(id, kRConTypeResponse, body);
         } else if (word == "long") {
-          expected_ += Packets(id, kRConTypeResponse, LongText(body));
+          expected_ += Packets(id, kRConTypeResponse, OrvTest::LongReplyText(body));
         } else {
           expected_ += Packets(id, kRConTypeResponse, "Unknown command");
         }
@@ -165,8 +140,8 @@ struct TFixture {
   bool started = StartEngine();
   Network::TSocketInterfaceManagerForLibEvent* manager = new Network::TSocketInterfaceManagerForLibEvent(false);
   TConsoleCommandRegistry registry;
-  TEchoCommand echo;
-  TLongCommand longText;
+  OrvTest::TEchoCommand echo;
+  OrvTest::TLongReplyCommand longText;
 };
 
 TFixture& Fixture() {

@@ -332,25 +332,20 @@ class BufferEventSocketTlsTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     OrvTest::IgnoreSigpipe();
-    certificates_ = new OrvTest::TTemporaryFolder;
-    generated_ =
-        OrvTest::GenerateSelfSignedCertificate(certificates_->Path(), kServerCertificateFile, kServerPrivateKeyFile);
+    certificate_ = new OrvTest::TTestCertificate;
   }
   static void TearDownTestSuite() {
-    delete certificates_;
-    certificates_ = nullptr;
+    delete certificate_;
+    certificate_ = nullptr;
   }
   void SetUp() override {
-    ASSERT_TRUE(generated_) << "the openssl command could not make a certificate";
-    for (const char* name : {kServerCertificateFile, kServerPrivateKeyFile}) {
-      std::filesystem::copy_file(certificates_->File(name), folder_.File(name));
-    }
+    ASSERT_TRUE(certificate_->Generated()) << "the openssl command could not make a certificate";
+    certificate_->CopyInto(folder_.Path(), {kServerCertificateFile, kServerPrivateKeyFile});
   }
-  static std::string Certificate() { return certificates_->File(kServerCertificateFile); }
-  static std::string Key() { return certificates_->File(kServerPrivateKeyFile); }
+  static std::string Certificate() { return certificate_->Certificate(); }
+  static std::string Key() { return certificate_->Key(); }
 
-  static inline OrvTest::TTemporaryFolder* certificates_ = nullptr;
-  static inline bool generated_ = false;
+  static inline OrvTest::TTestCertificate* certificate_ = nullptr;
   TCapturedNetworkLog log_;
   OrvTest::TTemporaryFolder folder_;
   OrvTest::TScopedWorkingDirectory workingDirectory_{folder_.Path()};

@@ -26,21 +26,14 @@ class LibEventManagerTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     OrvTest::IgnoreSigpipe();
-    certificates_ = new OrvTest::TTemporaryFolder;
-    generated_ =
-        OrvTest::GenerateSelfSignedCertificate(certificates_->Path(), kServerCertificateFile, kServerPrivateKeyFile);
+    certificate_ = new OrvTest::TTestCertificate;
   }
   static void TearDownTestSuite() {
-    delete certificates_;
-    certificates_ = nullptr;
+    delete certificate_;
+    certificate_ = nullptr;
   }
 
-  void CopyCertificateFile(const char* name) {
-    std::filesystem::copy_file(certificates_->File(name), folder_.File(name));
-  }
-
-  static inline OrvTest::TTemporaryFolder* certificates_ = nullptr;
-  static inline bool generated_ = false;
+  static inline OrvTest::TTestCertificate* certificate_ = nullptr;
   OrvTest::TTemporaryFolder folder_;
   OrvTest::TScopedWorkingDirectory workingDirectory_{folder_.Path()};
 };
@@ -83,7 +76,7 @@ std::vector<std::string> ExpectedStartUpLines(const TSocketInterfaceManagerForLi
 }
 
 TEST_F(LibEventManagerTest, StartUpLinesAndTheServerContextDependOnTheCertificateAndKey) {
-  ASSERT_TRUE(generated_) << "the openssl command could not make a certificate";
+  ASSERT_TRUE(certificate_->Generated()) << "the openssl command could not make a certificate";
   struct TCase {
     const char* name;
     bool certificate;
@@ -99,8 +92,8 @@ TEST_F(LibEventManagerTest, StartUpLinesAndTheServerContextDependOnTheCertificat
     SCOPED_TRACE(test.name);
     std::filesystem::remove(kServerCertificateFile);
     std::filesystem::remove(kServerPrivateKeyFile);
-    if (test.certificate) CopyCertificateFile(kServerCertificateFile);
-    if (test.key) CopyCertificateFile(kServerPrivateKeyFile);
+    if (test.certificate) certificate_->CopyInto(folder_.Path(), {kServerCertificateFile});
+    if (test.key) certificate_->CopyInto(folder_.Path(), {kServerPrivateKeyFile});
 
     TCapturedNetworkLog log;
     TSocketInterfaceManagerForLibEvent manager(true);

@@ -14,6 +14,7 @@
 #include "network/buffer_event_socket.h"
 #include "network/libevent_socket_manager.h"
 #include "network/native_socket.h"
+#include "support/console_test_commands.h"
 #include "support/event_loop_test_helpers.h"
 #include "support/network_test_helpers.h"
 
@@ -41,13 +42,6 @@ std::string Packet(std::int32_t id, std::int32_t type, const std::string& body) 
   return bytes;
 }
 
-struct TEchoCommand final : IConsoleCommand {
-  bool ExecuteCommand(const TOrvString<char>& commandLine, IVirtualConsole* console) override {
-    console->Print(commandLine);
-    return true;
-  }
-};
-
 // A console on one end of a socket pair; the test is the client on the other end.
 class RConConsoleTest : public ::testing::Test {
  protected:
@@ -55,6 +49,7 @@ class RConConsoleTest : public ::testing::Test {
     OrvTest::IgnoreSigpipe();
     registry_.SetPassword(kPassword);
     registry_.RegisterCommand("echo", &echo_);
+    registry_.RegisterCommand("long", &long_);
     auto* socket = new TBufferEventSocket(pair_.TakeFirst(), &manager_);
     sockaddr unnamed{};
     unnamed.sa_family = AF_UNIX;
@@ -91,7 +86,8 @@ class RConConsoleTest : public ::testing::Test {
   TCapturedNetworkLog log_;
   TSocketInterfaceManagerForLibEvent manager_{false};
   TConsoleCommandRegistry registry_;
-  TEchoCommand echo_;
+  OrvTest::TEchoCommand echo_;
+  OrvTest::TLongReplyCommand long_;
   RConServer server_{&registry_};
   OrvTest::TSocketPair pair_;
 };
@@ -171,18 +167,12 @@ TEST_F(RConConsoleTest, ASecondAuthenticationHoldsBackWhatFollowsItUntilMoreArri
 }
 
 TEST_F(RConConsoleTest, AReplyLongerThanAPacketIsSplitWithItsIdAndType) {
-  struct TLongReply final : IConsoleCommand {
-    bool ExecuteCommand(const TOrvString<char>&, IVirtualConsole* console) override {
-      console->Print(reply.c_str());
-      return true;
-    }
-    std::string reply = std::string(4086, 'x') + "y";
-  } longReply;
-  registry_.RegisterCommand("long", &longReply);
   Send(Packet(1, kRConTypeAuthenticate, kPassword));
   ASSERT_EQ(Receive(28).size(), 28u);
-  Send(Packet(9, kRConTypeCommand, "long"));
-  EXPECT_EQ(Receive(4087 + 28), Packet(9, kRConTypeResponse, std::string(4086, 'x')) + Packet(9, kRConTypeResponse, "y"));
+  Send(Packet(9, kRConTypeCommand, "long 4087"));
+  const std::string text = OrvTest::LongReplyText("long 4087");
+  EXPECT_EQ(Receive(4087 + 28),
+            Packet(9, kRConTypeResponse, text.substr(0, 4086)) + Packet(9, kRConTypeResponse, text.substr(4086)));
 }
 
 TEST_F(RConConsoleTest, DeletingTheServerClosesItsConnections) {

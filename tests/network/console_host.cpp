@@ -4,7 +4,7 @@
 //   console_host PASSWORD
 //
 // Prints "port N" once listening; the library's log lines go to standard error. Commands: "echo"
-// answers its whole line, "long N" answers N bytes of text. Exits 0 after an orderly stop, 1 when
+// answers its whole line, "long N" answers N letters. Exits 0 after an orderly stop, 1 when
 // it cannot listen, 2 when standard input stays open for two minutes.
 #include <netinet/in.h>
 #include <poll.h>
@@ -14,14 +14,13 @@
 
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <string>
 
 #include "network/console_command_registry.h"
 #include "network/libevent_socket_manager.h"
 #include "network/native_socket.h"
 #include "network/network_hooks.h"
 #include "network/rcon_server.h"
+#include "support/console_test_commands.h"
 #include "support/engine_test_environment.h"
 
 namespace {
@@ -31,23 +30,6 @@ using namespace Orvan::ServerTools;
 
 // The longest a test may keep the host running.
 constexpr auto kLifetimeLimit = std::chrono::minutes(2);
-
-struct TEchoCommand final : IConsoleCommand {
-  bool ExecuteCommand(const TOrvString<char>& commandLine, IVirtualConsole* console) override {
-    console->Print(commandLine);
-    return true;
-  }
-};
-
-struct TLongCommand final : IConsoleCommand {
-  bool ExecuteCommand(const TOrvString<char>& commandLine, IVirtualConsole* console) override {
-    const long count = std::strtol(commandLine.c_str() + 4, nullptr, 10);
-    std::string text;
-    for (long i = 0; i < count; ++i) text += static_cast<char>('a' + i % 26);
-    console->Print(text.c_str());
-    return true;
-  }
-};
 
 bool InputClosed() {
   pollfd input{STDIN_FILENO, POLLIN, 0};
@@ -67,8 +49,8 @@ int Run(const char* password) {
   Network::TSocketInterfaceManagerForLibEvent manager(false);
   TConsoleCommandRegistry registry;
   registry.SetPassword(password);
-  TEchoCommand echo;
-  TLongCommand longText;
+  OrvTest::TEchoCommand echo;
+  OrvTest::TLongReplyCommand longText;
   registry.RegisterCommand("echo", &echo);
   registry.RegisterCommand("long", &longText);
   RConServer server(&registry);

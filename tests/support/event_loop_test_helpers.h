@@ -14,10 +14,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "network/libevent_socket_manager.h"
+#include "support/network_test_helpers.h"
 
 extern char** environ;
 
@@ -54,6 +56,25 @@ inline bool GenerateSelfSignedCertificate(const std::string& folder, const std::
                               "' >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
 }
+
+// A certificate and key under the names the manager reads, made once (a suite keeps one).
+class TTestCertificate {
+ public:
+  TTestCertificate()
+      : generated_(GenerateSelfSignedCertificate(folder_.Path(), Orvan::Network::kServerCertificateFile,
+                                                 Orvan::Network::kServerPrivateKeyFile)) {}
+  bool Generated() const { return generated_; }
+  std::string Certificate() const { return folder_.File(Orvan::Network::kServerCertificateFile); }
+  std::string Key() const { return folder_.File(Orvan::Network::kServerPrivateKeyFile); }
+  // Copies the named files (the certificate's, the key's) into the folder.
+  void CopyInto(const std::string& folder, std::initializer_list<const char*> names) const {
+    for (const char* name : names) std::filesystem::copy_file(folder_.File(name), folder + "/" + name);
+  }
+
+ private:
+  TTemporaryFolder folder_;
+  bool generated_;
+};
 
 // A program started with its standard output on a pipe; killed (by its id) if still running
 // when the object goes.
