@@ -223,9 +223,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       first = false;
       if (chunk.empty()) continue;
-      FuzzCheck(::send(client.descriptor, chunk.data(), chunk.size(), MSG_NOSIGNAL) ==
-                    static_cast<ssize_t>(chunk.size()),
-                "the whole chunk is written");
+      FuzzCheck(
+          ::send(client.descriptor, chunk.data(), chunk.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(chunk.size()),
+          "the whole chunk is written");
       model.Receive(chunk);
       Pump(base, ends[0], client);
     }

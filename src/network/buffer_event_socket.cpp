@@ -61,9 +61,8 @@ TBufferEventSocket::TBufferEventSocket(int descriptor, TSocketInterfaceManagerFo
     CloseDescriptor(descriptor);
     return;
   }
-  bufferEvent_ = bufferevent_openssl_socket_new(base, descriptor, ssl,
-                                                isServer ? BUFFEREVENT_SSL_ACCEPTING : BUFFEREVENT_SSL_CONNECTING,
-                                                BEV_OPT_CLOSE_ON_FREE);
+  bufferEvent_ = bufferevent_openssl_socket_new(
+      base, descriptor, ssl, isServer ? BUFFEREVENT_SSL_ACCEPTING : BUFFEREVENT_SSL_CONNECTING, BEV_OPT_CLOSE_ON_FREE);
   if (bufferEvent_ == nullptr) {
     // With BEV_OPT_CLOSE_ON_FREE libevent has freed the SSL object already.
     LogCreationFailure("Failed to create SSL bufferevent !");

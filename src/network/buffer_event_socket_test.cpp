@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -209,8 +210,8 @@ TEST_F(BufferEventSocketTest, ErrorTextsNameTheDirectionAndTheCause) {
 TEST_F(BufferEventSocketTest, ASocketThatCannotBeSetUpIsClosedAndSoIsItsDescriptor) {
   struct TCase {
     const char* name;
-    int tls;              // -1 plain, 0 TLS connecting, 1 TLS accepting
-    int untilFailure;     // libevent allocations before the failing one; -1: none fails
+    int tls;           // -1 plain, 0 TLS connecting, 1 TLS accepting
+    int untilFailure;  // libevent allocations before the failing one; -1: none fails
     const char* logged;
   };
   const TCase cases[] = {
@@ -251,6 +252,29 @@ TEST_F(BufferEventSocketTest, ConnectToAddressConnectsAPlainSocketToALoopbackPee
   manager_.RunEventLoop(0);
   EXPECT_EQ(ReceiveSome(accepted), "over tcp");
   ::close(accepted);
+}
+
+TEST_F(BufferEventSocketTest, ConnectToHostResolvesThroughTheDnsBase) {
+  // The name is in the DNS base's own hosts table, so no query leaves the machine.
+  OrvTest::TTemporaryFolder folder;
+  std::ofstream(folder.File("hosts")) << "127.0.0.1 console.test\n";
+  evdns_base* dns = evdns_base_new(manager_.GetEventBase(), 0);
+  ASSERT_NE(dns, nullptr);
+  ASSERT_EQ(evdns_base_load_hosts(dns, folder.File("hosts").c_str()), 0);
+  TLoopbackListener listener;
+  {
+    TBufferEventSocket socket(-1, &manager_);
+    TSocketLog seen;
+    Watch(manager_, socket, seen);
+    ASSERT_EQ(socket.ConnectToHost(dns, AF_INET, "console.test", listener.port), 0);
+    ASSERT_TRUE(RunLoopUntil(manager_, [&] { return seen.Has(BEV_EVENT_CONNECTED | BEV_EVENT_ERROR); }));
+    EXPECT_TRUE(seen.Has(BEV_EVENT_CONNECTED));
+    const int accepted = listener.Accept();
+    EXPECT_NE(accepted, -1);
+    ::close(accepted);
+  }
+  evdns_base_free(dns, 1);
+  manager_.RunEventLoop(0);
 }
 
 TEST_F(BufferEventSocketTest, RateLimitGroupTakesSocketsThatLeaveItWhenTheyClose) {
@@ -397,8 +421,8 @@ TEST_F(BufferEventSocketTlsTest, AClientFormSocketConnectsToATlsServer) {
   EXPECT_TRUE(socket.IsTls());
   TSocketLog seen;
   Watch(manager, socket, seen);
-  ASSERT_EQ(socket.ConnectToAddress(AF_INET, htonl(INADDR_LOOPBACK), htons(static_cast<std::uint16_t>(std::stoi(port)))),
-            0);
+  ASSERT_EQ(
+      socket.ConnectToAddress(AF_INET, htonl(INADDR_LOOPBACK), htons(static_cast<std::uint16_t>(std::stoi(port)))), 0);
   EXPECT_TRUE(socket.Write("ping\n", 5));
   ASSERT_TRUE(RunLoopUntil(manager, [&] { return seen.received == "echo: ping\n"; }));
   EXPECT_TRUE(seen.Has(BEV_EVENT_CONNECTED));

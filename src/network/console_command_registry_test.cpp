@@ -34,9 +34,10 @@ TEST(ConsoleCommandRegistry, TheFirstWordPicksTheHandlerWhichGetsTheWholeLine) {
     TRecordingCommand* handler;  // null: "Unknown command"
   };
   const TCase cases[] = {
-      {"kick 12", &kick},       {"kick", &kick},          {"kick  two  blanks", &kick}, {"launch", &launch},
-      {"Kick 12", nullptr},     {" kick 12", nullptr},    {"", nullptr},                {"kick\t12", nullptr},
-      {"kickban 3", nullptr},   {"launc", nullptr},
+      {"kick 12", &kick},  {"kick", &kick},       {"kick  two  blanks", &kick},
+      {"launch", &launch}, {"Kick 12", nullptr},  {" kick 12", nullptr},
+      {"", nullptr},       {"kick\t12", nullptr}, {"kickban 3", nullptr},
+      {"launc", nullptr},
   };
   for (const TCase& test : cases) {
     SCOPED_TRACE(test.line);

@@ -429,7 +429,7 @@ bool TIniProfile::IniPutString(const char* section, const char* key, const char*
 
   // Nothing to change: the value is already there, or what should go is not.
   const TLookup found = LookUp(in, section, key);
-  const bool unchanged = key == nullptr    ? !found.sectionFound
+  const bool unchanged = key == nullptr     ? !found.sectionFound
                          : value == nullptr ? !found.keyFound
                                             : found.keyFound && std::strcmp(found.value, value) == 0;
   if (unchanged && !std::ferror(in)) {

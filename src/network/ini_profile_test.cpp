@@ -158,13 +158,15 @@ TEST_F(IniProfileTest, SectionsKeysAndBrowsingFollowFileOrder) {
   const std::string path = Write("free=0\n[First]\na=1\nb=\"x;y\"\n[Second]\n; note\nc=3\n[first]\nd=4\n");
   std::vector<std::string> sections;
   char buffer[TIniProfile::kLineBufferSize];
-  for (int i = 0; TIniProfile::IniGetSection(i, buffer, sizeof(buffer), path.c_str()) > 0; ++i) sections.push_back(buffer);
+  for (int i = 0; TIniProfile::IniGetSection(i, buffer, sizeof(buffer), path.c_str()) > 0; ++i)
+    sections.push_back(buffer);
   EXPECT_EQ(sections, (std::vector<std::string>{"First", "Second", "first"}));
   EXPECT_EQ(TIniProfile::IniGetSection(-1, buffer, sizeof(buffer), path.c_str()), 0);
   EXPECT_STREQ(buffer, "");
 
   std::vector<std::string> keys;
-  for (int i = 0; TIniProfile::IniGetKey("FIRST", i, buffer, sizeof(buffer), path.c_str()) > 0; ++i) keys.push_back(buffer);
+  for (int i = 0; TIniProfile::IniGetKey("FIRST", i, buffer, sizeof(buffer), path.c_str()) > 0; ++i)
+    keys.push_back(buffer);
   EXPECT_EQ(keys, (std::vector<std::string>{"a", "b"}));
   EXPECT_EQ(TIniProfile::IniGetKey(nullptr, 0, buffer, sizeof(buffer), path.c_str()), 4);
   EXPECT_STREQ(buffer, "free");
@@ -172,8 +174,9 @@ TEST_F(IniProfileTest, SectionsKeysAndBrowsingFollowFileOrder) {
 
   EXPECT_EQ(Browse(path), (std::vector<std::string>{"/free=0", "First/a=1", "First/b=x;y", "Second/c=3", "first/d=4"}));
   int calls = 0;
-  EXPECT_TRUE(TIniProfile::IniBrowse([](const char*, const char*, const char*, void* count) { return ++*static_cast<int*>(count) < 2 ? 1 : 0; },
-                                     &calls, path.c_str()));
+  EXPECT_TRUE(TIniProfile::IniBrowse(
+      [](const char*, const char*, const char*, void* count) { return ++*static_cast<int*>(count) < 2 ? 1 : 0; },
+      &calls, path.c_str()));
   EXPECT_EQ(calls, 2);
   EXPECT_FALSE(TIniProfile::IniBrowse(nullptr, nullptr, path.c_str()));
   EXPECT_FALSE(TIniProfile::IniBrowse([](const char*, const char*, const char*, void*) { return 1; }, nullptr,
@@ -209,7 +212,8 @@ TEST_F(IniProfileTest, PutStringRewritesOnlyWhatItChanges) {
       {"delete a section", "first", nullptr, nullptr, "free=0\n[Second]\nc=3"},
       {"delete the unnamed section", nullptr, nullptr, nullptr, "[First]\na=1 ; keep me\nb=2\n\n[Second]\nc=3"},
       {"quoted", "First", "b", "a;b", "free=0\n[First]\na=1 ; keep me\nb=\"a;b\"\n\n[Second]\nc=3"},
-      {"quotes escaped", "First", "b", "\"hi\" # x", "free=0\n[First]\na=1 ; keep me\nb=\"\\\"hi\\\" # x\"\n\n[Second]\nc=3"},
+      {"quotes escaped", "First", "b", "\"hi\" # x",
+       "free=0\n[First]\na=1 ; keep me\nb=\"\\\"hi\\\" # x\"\n\n[Second]\nc=3"},
       {"trailing blank", "First", "b", "x ", "free=0\n[First]\na=1 ; keep me\nb=\"x \"\n\n[Second]\nc=3"},
       {"backslash kept", "First", "b", "C:\\dir\\", "free=0\n[First]\na=1 ; keep me\nb=C:\\dir\\\n\n[Second]\nc=3"},
   };

@@ -115,12 +115,14 @@ void TSocketInterfaceManagerForLibEvent::SetCallbackForSocket(ISocketInterface* 
 
   const int descriptor = socket->GetDescriptor();
   if (descriptor == -1) {
-    NetworkLog(kNetworkLogError, "TSocketInterfaceManagerForLibEvent::SetCallbackForSocket() -> parSocket is not valid !");
+    NetworkLog(kNetworkLogError,
+               "TSocketInterfaceManagerForLibEvent::SetCallbackForSocket() -> parSocket is not valid !");
   }
   event* watched = event_new(base_, descriptor, flags, callback, userData);
   if (watched == nullptr) {
     events_.Erase(socket);
-    NetworkLog(kNetworkLogError, "TSocketInterfaceManagerForLibEvent::SetCallbackForSocket() -> Failed to create event !");
+    NetworkLog(kNetworkLogError,
+               "TSocketInterfaceManagerForLibEvent::SetCallbackForSocket() -> Failed to create event !");
     return;
   }
   event_add(watched, timeOutSeconds > 0 ? &timeOut : nullptr);

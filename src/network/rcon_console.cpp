@@ -18,8 +18,8 @@ constexpr std::uint32_t kSizeFieldBytes = 4;
 constexpr std::uint32_t kHeaderBytes = 8;
 
 std::int32_t ReadLittleEndian(const std::uint8_t* bytes) {
-  const std::uint32_t value = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 |
-                              std::uint32_t{bytes[2]} << 16 | std::uint32_t{bytes[3]} << 24;
+  const std::uint32_t value = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8 | std::uint32_t{bytes[2]} << 16 |
+                              std::uint32_t{bytes[3]} << 24;
   return static_cast<std::int32_t>(value);
 }
 

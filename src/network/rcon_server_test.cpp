@@ -214,8 +214,8 @@ TEST(RConServerTest, ListensAndLogsEachAcceptedConnection) {
   const std::vector<std::string> lines = TCapturedNetworkLog::Texts();
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "New Rcon connection in progress (clear text)");
-  const std::string prefix = "New rcon connection validated -> ::ffff:127.0.0.1 : " + std::to_string(ntohs(local.sin_port)) +
-                             " (Socket : ";
+  const std::string prefix =
+      "New rcon connection validated -> ::ffff:127.0.0.1 : " + std::to_string(ntohs(local.sin_port)) + " (Socket : ";
   EXPECT_EQ(lines[1].rfind(prefix, 0), 0u) << lines[1];
   EXPECT_EQ(lines[1].back(), ')');
 

@@ -23,14 +23,16 @@ inline std::string LongReplyText(const std::string& line) {
 }
 
 struct TEchoCommand final : Orvan::ServerTools::IConsoleCommand {
-  bool ExecuteCommand(const Orvan::TOrvString<char>& commandLine, Orvan::ServerTools::IVirtualConsole* console) override {
+  bool ExecuteCommand(const Orvan::TOrvString<char>& commandLine,
+                      Orvan::ServerTools::IVirtualConsole* console) override {
     console->Print(commandLine);
     return true;
   }
 };
 
 struct TLongReplyCommand final : Orvan::ServerTools::IConsoleCommand {
-  bool ExecuteCommand(const Orvan::TOrvString<char>& commandLine, Orvan::ServerTools::IVirtualConsole* console) override {
+  bool ExecuteCommand(const Orvan::TOrvString<char>& commandLine,
+                      Orvan::ServerTools::IVirtualConsole* console) override {
     console->Print(LongReplyText(std::string(commandLine.c_str(), commandLine.GetLength())).c_str());
     return true;
   }

@@ -116,7 +116,8 @@ class TChildProcess {
         pending_.erase(0, newline + 1);
         return line;
       }
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
       if (left.count() <= 0) return {};
       pollfd watched{output_, POLLIN, 0};
       if (::poll(&watched, 1, static_cast<int>(left.count())) != 1) return {};
