@@ -9,8 +9,6 @@
 #include <csignal>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <vector>
@@ -20,6 +18,7 @@
 #include "network/packet_helper.h"
 #include "network/socket_utilities.h"
 #include "support/engine_test_environment.h"
+#include "support/fuzz_check.h"
 
 namespace {
 
@@ -27,11 +26,7 @@ using namespace Orvan;
 using namespace Orvan::Network;
 using Bytes = std::vector<std::uint8_t>;
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "frame reassembly fuzz: %s\n", what);
-  std::abort();
-}
+using OrvTest::FuzzCheck;
 
 void DropLog(int, const char*) {}
 
@@ -67,20 +62,16 @@ class TReferenceParser {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool started = [] {
-    OrvTest::StartEngineForTests();
-    std::signal(SIGPIPE, SIG_IGN);
-    SetNetworkLogHandler(&DropLog);
-    return true;
-  }();
-  (void)started;
+  OrvTest::StartEngineOnce();
+  std::signal(SIGPIPE, SIG_IGN);
+  SetNetworkLogHandler(&DropLog);
   if (size < 1 || size > 65536) return 0;
   static const std::uint32_t kMaximums[] = {16, 255, 4096};
   const std::uint32_t maximum = kMaximums[data[0] % 3];
 
   int ends[2];
-  Check(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) == 0, "no socket pair");
-  Check(SetSocketNonBlocking(ends[0]), "not non-blocking");
+  FuzzCheck(::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) == 0, "no socket pair");
+  FuzzCheck(SetSocketNonBlocking(ends[0]), "not non-blocking");
   int bufferSize = 1 << 20;
   ::setsockopt(ends[1], SOL_SOCKET, SO_SNDBUF, &bufferSize, sizeof(bufferSize));
   TPlainSocketInterfaceManager manager;
@@ -97,11 +88,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       std::uint16_t received = 0;
       if (!helper.ReceivePacket(&socket, pending, received)) return false;
       if (received == 0) {
-        Check(!reference.Next(expected), "a complete frame was not delivered");
+        FuzzCheck(!reference.Next(expected), "a complete frame was not delivered");
         return true;
       }
-      Check(reference.Next(expected), "a frame the reference does not have");
-      Check(expected.size() == received && std::memcmp(expected.data(), helper.GetReceiveBuffer(), received) == 0,
+      FuzzCheck(reference.Next(expected), "a frame the reference does not have");
+      FuzzCheck(expected.size() == received && std::memcmp(expected.data(), helper.GetReceiveBuffer(), received) == 0,
             "a frame with other bytes");
     }
   };
@@ -112,21 +103,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::uint8_t* bytes = data + at + 1;
     at += 1 + chunk;
     if (chunk == 0) continue;
-    Check(::send(ends[1], bytes, chunk, 0) == static_cast<ssize_t>(chunk), "chunk not written");
+    FuzzCheck(::send(ends[1], bytes, chunk, 0) == static_cast<ssize_t>(chunk), "chunk not written");
     reference.Add(bytes, chunk);
     failed = !drain();
     if (failed) {
-      Check(!reference.Next(expected), "a complete frame was lost before the failure");
-      Check(reference.Failed(), "reception failed on a sound stream");
+      FuzzCheck(!reference.Next(expected), "a complete frame was lost before the failure");
+      FuzzCheck(reference.Failed(), "reception failed on a sound stream");
     }
   }
   if (!failed) {
-    Check(!reference.Failed(), "a bad length was accepted");
+    FuzzCheck(!reference.Failed(), "a bad length was accepted");
     ::close(ends[1]);
     ends[1] = -1;
     // What is complete still comes out; then the closed stream ends reception.
-    Check(!drain(), "reception went on after the writer closed");
-    Check(!reference.Next(expected), "a complete frame was lost at the close");
+    FuzzCheck(!drain(), "reception went on after the writer closed");
+    FuzzCheck(!reference.Next(expected), "a complete frame was lost at the close");
   }
   if (ends[1] != -1) ::close(ends[1]);
   return 0;

@@ -8,8 +8,6 @@
 //   to its bytes up to its first NUL, an f or d word with an ordinary exponent to itself.
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -17,6 +15,7 @@
 #include "network/mms_messages.h"
 #include "network/value_packing.h"
 #include "support/engine_test_environment.h"
+#include "support/fuzz_check.h"
 
 namespace {
 
@@ -24,14 +23,10 @@ using namespace Orvan;
 using namespace Orvan::Network;
 using Bytes = std::vector<std::uint8_t>;
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "value unpacking fuzz: %s\n", what);
-  std::abort();
-}
+using OrvTest::FuzzCheck;
 
 void CheckResult(std::uint32_t result) {
-  Check(result == kBufferOk || result == kBufferReaderShort || result == kPackBadFormat, "unexpected result");
+  FuzzCheck(result == kBufferOk || result == kBufferReaderShort || result == kPackBadFormat, "unexpected result");
 }
 
 // Writes with `write` into a large buffer and answers the bytes.
@@ -39,15 +34,15 @@ template <typename TWrite>
 Bytes Repacked(TWrite write) {
   static std::uint8_t buffer[80000];
   TFixedBufferWriter writer(buffer, sizeof(buffer));
-  Check(write(writer) == kBufferOk, "a value read does not pack back");
+  FuzzCheck(write(writer) == kBufferOk, "a value read does not pack back");
   return Bytes(buffer, buffer + writer.GetPosition());
 }
 
 void CheckSame(const Bytes& repacked, const std::uint8_t* consumed, std::uint32_t size, std::int32_t flagAt) {
-  Check(repacked.size() == size, "packed back to another size");
+  FuzzCheck(repacked.size() == size, "packed back to another size");
   for (std::uint32_t i = 0; i < size; ++i) {
     const std::uint8_t expected = static_cast<std::int32_t>(i) == flagAt ? (consumed[i] != 0 ? 1 : 0) : consumed[i];
-    Check(repacked[i] == expected, "packed back to other bytes");
+    FuzzCheck(repacked[i] == expected, "packed back to other bytes");
   }
 }
 
@@ -115,9 +110,9 @@ void RealItem(TFixedBufferReader& reader, const std::uint8_t* data, const char* 
   TFixedBufferWriter writer(buffer, sizeof(buffer));
   const std::uint32_t packed = PackValues(writer, TRuntimeFormat(format), static_cast<double>(value));
   if (word == 0 || (exponent != 0 && exponent != exponentMask)) {
-    Check(packed == kBufferOk && std::memcmp(buffer, data + start, width) == 0, "a real did not pack back");
+    FuzzCheck(packed == kBufferOk && std::memcmp(buffer, data + start, width) == 0, "a real did not pack back");
   } else {
-    Check(packed == kBufferOk || packed == kPackBadFormat, "unexpected result packing a real back");
+    FuzzCheck(packed == kBufferOk || packed == kPackBadFormat, "unexpected result packing a real back");
   }
 }
 
@@ -167,7 +162,7 @@ void LetterItems(const std::uint8_t* letters, std::uint32_t letterCount, const s
         const std::uint32_t result = UnpackValues(reader, TRuntimeFormat(format), &text);
         CheckResult(result);
         if (result != kBufferOk) {
-          Check(text == "unset", "a failed string read changed the string");
+          FuzzCheck(text == "unset", "a failed string read changed the string");
           break;
         }
         CheckSame(Repacked([&](IBufferWriter& writer) { return PackValues(writer, "s", &text); }), data + start,
@@ -186,22 +181,22 @@ void LetterItems(const std::uint8_t* letters, std::uint32_t letterCount, const s
         if ((selector & 1) != 0) {
           const std::uint32_t result = UnpackValues(reader, TRuntimeFormat("#c"), count, buffer.data());
           CheckResult(result);
-          Check(buffer[count] == '\x5A', "#c wrote past its buffer");
+          FuzzCheck(buffer[count] == '\x5A', "#c wrote past its buffer");
           if (result != kBufferOk) break;
           const std::uint32_t length = (std::uint32_t{data[start]} << 8) | data[start + 1];
-          Check(length < count && buffer[length] == '\0', "#c text not terminated");
+          FuzzCheck(length < count && buffer[length] == '\0', "#c text not terminated");
           const std::uint32_t upToNul = static_cast<std::uint32_t>(strnlen(buffer.data(), length));
           const Bytes repacked = Repacked([&](IBufferWriter& writer) {
             return PackValues(writer, "#c", count, static_cast<const char*>(buffer.data()));
           });
-          Check(repacked.size() == 2 + upToNul && repacked[0] == (upToNul >> 8) && repacked[1] == (upToNul & 0xFF),
+          FuzzCheck(repacked.size() == 2 + upToNul && repacked[0] == (upToNul >> 8) && repacked[1] == (upToNul & 0xFF),
                 "#c packed back to another length");
-          Check(upToNul == 0 || std::memcmp(repacked.data() + 2, data + start + 2, upToNul) == 0,
+          FuzzCheck(upToNul == 0 || std::memcmp(repacked.data() + 2, data + start + 2, upToNul) == 0,
                 "#c packed back to other bytes");
         } else {
           const std::uint32_t result = UnpackValues(reader, TRuntimeFormat("#v"), count, buffer.data());
           CheckResult(result);
-          Check(buffer[count] == '\x5A', "#v wrote past its buffer");
+          FuzzCheck(buffer[count] == '\x5A', "#v wrote past its buffer");
           if (result != kBufferOk) break;
           CheckSame(Repacked([&](IBufferWriter& writer) {
                       return PackValues(writer, "#v", count, static_cast<const void*>(buffer.data()));
@@ -212,8 +207,8 @@ void LetterItems(const std::uint8_t* letters, std::uint32_t letterCount, const s
       }
       default: {
         const std::uint32_t start = reader.GetPosition();
-        Check(UnpackValues(reader, TRuntimeFormat(format)) == kPackBadFormat, "a letter without meaning was taken");
-        Check(reader.GetPosition() == start, "a letter without meaning consumed bytes");
+        FuzzCheck(UnpackValues(reader, TRuntimeFormat(format)) == kPackBadFormat, "a letter without meaning was taken");
+        FuzzCheck(reader.GetPosition() == start, "a letter without meaning consumed bytes");
         break;
       }
     }
@@ -223,11 +218,7 @@ void LetterItems(const std::uint8_t* letters, std::uint32_t letterCount, const s
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool started = [] {
-    OrvTest::StartEngineForTests();
-    return true;
-  }();
-  (void)started;
+  OrvTest::StartEngineOnce();
   if (size < 1 || size > 200000) return 0;
   const std::uint8_t mode = data[0];
   const std::uint8_t* rest = data + 1;

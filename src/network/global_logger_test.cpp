@@ -8,7 +8,7 @@
 #include <string>
 
 #include "network/network_hooks.h"
-#include "support/network_test_helpers.h"
+#include "support/temporary_folder.h"
 
 namespace Orvan::ServerTools {
 namespace {
@@ -29,7 +29,7 @@ class GlobalLoggerTest : public ::testing::Test {
 
 TEST_F(GlobalLoggerTest, EachLineGoesToTheFileAndToStandardOutput) {
   ASSERT_FALSE(folder_.Path().empty());
-  const std::string path = folder_.File("serverlog.txt");
+  const std::string path = folder_.Path("serverlog.txt");
   TGlobalLogger::CreateInstance(true);
   TGlobalLogger::GetInstance()->OpenLogFile(path.c_str());
   ::testing::internal::CaptureStdout();
@@ -42,7 +42,7 @@ TEST_F(GlobalLoggerTest, EachLineGoesToTheFileAndToStandardOutput) {
 }
 
 TEST_F(GlobalLoggerTest, OpeningTheFileAgainEmptiesIt) {
-  const std::string path = folder_.File("serverlog.txt");
+  const std::string path = folder_.Path("serverlog.txt");
   TGlobalLogger::CreateInstance(true);
   ::testing::internal::CaptureStdout();
   TGlobalLogger::GetInstance()->OpenLogFile(path.c_str());
@@ -72,14 +72,14 @@ TEST_F(GlobalLoggerTest, NothingIsLoggedWithoutAnInstance) {
 
 TEST_F(GlobalLoggerTest, AFileThatCannotBeOpenedLosesOnlyTheFileLines) {
   TGlobalLogger::CreateInstance(true);
-  TGlobalLogger::GetInstance()->OpenLogFile(folder_.File("missing/serverlog.txt").c_str());
+  TGlobalLogger::GetInstance()->OpenLogFile(folder_.Path("missing/serverlog.txt").c_str());
   ::testing::internal::CaptureStdout();
   Log(kLogWarning, "still printed");
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "still printed\n");
 }
 
 TEST_F(GlobalLoggerTest, TheNetworkLogHookReachesTheFile) {
-  const std::string path = folder_.File("serverlog.txt");
+  const std::string path = folder_.Path("serverlog.txt");
   TGlobalLogger::CreateInstance(true);
   TGlobalLogger::GetInstance()->OpenLogFile(path.c_str());
   const Network::TNetworkLogHook previous = Network::GetNetworkHooks().log;

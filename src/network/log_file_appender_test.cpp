@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "support/network_test_helpers.h"
+#include "support/temporary_folder.h"
 
 namespace Orvan::ServerTools {
 namespace {
@@ -22,7 +22,7 @@ std::vector<std::string> ReadLines(const std::string& path) {
 
 TEST(LogFileAppender, CreatesTheFileAndStampsEachLineWithTheSeconds) {
   OrvTest::TTemporaryFolder folder;
-  const std::string path = folder.File("chat.txt");
+  const std::string path = folder.Path("chat.txt");
   TLogFileAppender appender(TOrvString<char>(path.c_str()), 0);
   const long long before = static_cast<long long>(std::time(nullptr));
   appender.Append("player_1: hello");
@@ -43,7 +43,7 @@ TEST(LogFileAppender, CreatesTheFileAndStampsEachLineWithTheSeconds) {
 
 TEST(LogFileAppender, WithoutStampsAppendsTheTextAlone) {
   OrvTest::TTemporaryFolder folder;
-  const std::string path = folder.File("chat.txt");
+  const std::string path = folder.Path("chat.txt");
   {
     std::ofstream existing(path);
     existing << "kept\n";
@@ -55,9 +55,9 @@ TEST(LogFileAppender, WithoutStampsAppendsTheTextAlone) {
 
 TEST(LogFileAppender, AFileThatCannotBeOpenedTakesNothing) {
   OrvTest::TTemporaryFolder folder;
-  TLogFileAppender appender(TOrvString<char>(folder.File("no/such/folder/chat.txt").c_str()), 0);
+  TLogFileAppender appender(TOrvString<char>(folder.Path("no/such/folder/chat.txt").c_str()), 0);
   appender.Append("lost");
-  EXPECT_TRUE(ReadLines(folder.File("no/such/folder/chat.txt")).empty());
+  EXPECT_TRUE(ReadLines(folder.Path("no/such/folder/chat.txt")).empty());
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 #include "network/native_socket.h"
 
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -24,25 +23,16 @@ void LogOversizedRequest(const char* operation, std::uint32_t size) {
 }  // namespace
 
 TNativeSocket::TNativeSocket(int descriptor, TSocketInterfaceManager* manager)
-    : descriptor_(descriptor), manager_(manager) {
-  if (manager_ != nullptr) manager_->AddSocket(this);
-}
+    : descriptor_(descriptor, manager, this) {}
 
-TNativeSocket::~TNativeSocket() { CloseDescriptor(); }
+TNativeSocket::~TNativeSocket() { descriptor_.Close(this); }
 
-void TNativeSocket::Close() { CloseDescriptor(); }
-
-void TNativeSocket::CloseDescriptor() {
-  if (descriptor_ == -1) return;
-  if (manager_ != nullptr) manager_->RemoveSocket(this);
-  ::close(descriptor_);
-  descriptor_ = -1;
-}
+void TNativeSocket::Close() { descriptor_.Close(this); }
 
 TNativeSocket::EFill TNativeSocket::Fill(std::uint32_t target, int& error) {
   while (buffered_ < target) {
     if (peerClosed_) return EFill::kClosed;
-    const ssize_t received = ::recv(descriptor_, buffer_ + buffered_, target - buffered_, 0);
+    const ssize_t received = ::recv(descriptor_.Get(), buffer_ + buffered_, target - buffered_, 0);
     if (received == -1) {
       if (errno == EINTR) continue;
       error = errno;
@@ -112,7 +102,7 @@ std::uint32_t TNativeSocket::Read(void* data, std::uint32_t size) {
 bool TNativeSocket::Write(const void* data, std::uint32_t size) {
   for (;;) {
     // MSG_NOSIGNAL: a peer gone away is an error result here, never SIGPIPE.
-    const ssize_t sent = ::send(descriptor_, data, size, MSG_NOSIGNAL);
+    const ssize_t sent = ::send(descriptor_.Get(), data, size, MSG_NOSIGNAL);
     if (sent == static_cast<ssize_t>(size)) return true;
     if (sent == -1 && errno == EINTR) continue;
     if (sent == -1) {

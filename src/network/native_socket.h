@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "network/socket_interface.h"
+#include "network/registered_descriptor.h"
 #include "network/socket_interface_manager.h"
 
 namespace Orvan::Network {
@@ -22,8 +23,8 @@ class TNativeSocket final : public IStreamInterface {
 
   // Leaves the manager and closes the descriptor; nothing when already closed.
   void Close() override;
-  bool IsClosed() const override { return descriptor_ == -1; }
-  int GetDescriptor() const override { return descriptor_; }
+  bool IsClosed() const override { return descriptor_.IsClosed(); }
+  int GetDescriptor() const override { return descriptor_.Get(); }
 
   // Receives toward `size` bytes, then: 0 when they are buffered, 1 when not yet, 3 after a receive
   // error or the peer's close (logged; the buffer is emptied), and 3 for more than the buffer.
@@ -45,12 +46,10 @@ class TNativeSocket final : public IStreamInterface {
   EFill Fill(std::uint32_t target, int& error);
   // Logs why reception ended and empties the buffer.
   void FailReception(EFill why, int error);
-  void CloseDescriptor();
 
   std::uint8_t buffer_[kReceiveBufferSize];
   std::uint32_t buffered_ = 0;
-  int descriptor_;
-  TSocketInterfaceManager* manager_;
+  TRegisteredDescriptor descriptor_;
   bool peerClosed_ = false;
 };
 

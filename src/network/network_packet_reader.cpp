@@ -20,6 +20,15 @@ bool TNetworkPacketReader::Read(void* data, std::uint32_t size) {
   return true;
 }
 
+bool TNetworkPacketReaderFromStream::Read(void* data, std::uint32_t size) {
+  const std::uint32_t position = stream_->GetPosition();
+  const std::uint32_t total = stream_->GetSize();
+  // Position first: past the size, "size minus position" would wrap to a huge room.
+  if (position > total || total - position < size) return false;
+  if (size == 0) return true;
+  return stream_->Read(data, size) == static_cast<std::int32_t>(size);
+}
+
 bool ReadLengthPrefixedString(INetworkPacketReader& reader, TOrvString<char>& out) {
   std::uint8_t lengthBytes[2];
   if (!reader.Read(lengthBytes, 2)) return false;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "core/streams/stream.h"
 #include "core/text/engine_string.h"
 #include "network/buffer_io.h"
 #include "network/packet_buffer.h"
@@ -30,6 +31,17 @@ class TNetworkPacketReader final : public INetworkPacketReader {
   TPacketBufferPtr packet_;
   const std::uint8_t* position_ = nullptr;
   const std::uint8_t* end_ = nullptr;
+};
+
+// Reads a stream (not owned) from its position: false, with nothing consumed, when fewer bytes
+// remain before its size, a position past the size included.
+class TNetworkPacketReaderFromStream final : public INetworkPacketReader {
+ public:
+  explicit TNetworkPacketReaderFromStream(TStream* stream) : stream_(stream) {}
+  bool Read(void* data, std::uint32_t size) override;
+
+ private:
+  TStream* stream_;
 };
 
 // The format-letter unpacker's source over a packet reader: 2 when the reader is short.

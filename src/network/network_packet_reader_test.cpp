@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "core/memory/stack_based_allocator.h"
+#include "core/objects/ref_counting.h"
+#include "core/streams/memory_stream.h"
 
 namespace Orvan::Network {
 namespace {
@@ -102,6 +104,35 @@ TEST(ReadLengthPrefixedString, LongTextsGoThroughTheThreadsScratchBlockAndGiveIt
     }
     EXPECT_EQ(GetThreadStackAllocator()->GetCurrentChunk()->used, usedBefore) << c.length;
   }
+}
+
+TEST(NetworkPacketReaderFromStream, ReadsFromThePositionAndAShortReadConsumesNothing) {
+  TCountedPtr<TMemoryStream> stream(new TMemoryStream);
+  stream->Write("\x05\x00hello!", 8);
+  stream->SetPosition(0);
+  TNetworkPacketReaderFromStream reader(stream.Get());
+  TOrvString<char> text;
+  EXPECT_TRUE(ReadLengthPrefixedString(reader, text));
+  EXPECT_EQ(text, "hello");
+  char bytes[4] = {};
+  EXPECT_FALSE(reader.Read(bytes, 2));
+  EXPECT_EQ(stream->GetPosition(), 7u);
+  EXPECT_TRUE(reader.Read(bytes, 1));
+  EXPECT_EQ(bytes[0], '!');
+  EXPECT_TRUE(reader.Read(bytes, 0));
+  EXPECT_FALSE(reader.Read(bytes, 1));
+}
+
+TEST(NetworkPacketReaderFromStream, APositionPastTheSizeReadsNothing) {
+  TCountedPtr<TMemoryStream> stream(new TMemoryStream);
+  stream->Write("abcd", 4);
+  stream->SetPosition(10);
+  TNetworkPacketReaderFromStream reader(stream.Get());
+  char byte = 'x';
+  EXPECT_FALSE(reader.Read(&byte, 1));
+  EXPECT_FALSE(reader.Read(&byte, 0));
+  EXPECT_EQ(byte, 'x');
+  EXPECT_EQ(stream->GetPosition(), 10u);
 }
 
 TEST(NetworkPacketReader, PackerSourceAnswersTwoWhenShort) {

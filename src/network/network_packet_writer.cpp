@@ -80,3 +80,34 @@ TPacketBufferPtr TNetworkPacketWriter::Finish(std::uint8_t channel) {
 }
 
 }  // namespace Orvan::Network
+
+namespace Orvan::Network {
+
+void TNetworkPacketWriterIntoStream::Write(const void* data, std::uint32_t size) { stream_->Write(data, size); }
+
+TPacketBufferPtr TNetworkPacketWriterIntoStream::Finish(std::uint8_t channel) {
+  const std::uint32_t size = stream_->GetSize();
+  TPacketBufferPtr packet;
+  if (size > TPacketBuffer::kMaximumPayload) {
+    NetworkLog(kNetworkLogError, FormatValues("TNetworkPacketWriterIntoStream::Finish() -> stream of %1 bytes is above "
+                                              "the 65535 bytes of a packet: packet dropped",
+                                              size));
+  } else {
+    CreatePacketBuffer(packet, nullptr, static_cast<std::uint16_t>(size));
+    stream_->SetPosition(0);
+    const std::int32_t read = size == 0 ? 0 : stream_->Read(packet->GetPayload(), size);
+    if (read != static_cast<std::int32_t>(size)) {
+      NetworkLog(kNetworkLogError, FormatValues("TNetworkPacketWriterIntoStream::Finish() -> %1 of the %2 bytes "
+                                                "could be read back: packet dropped",
+                                                read, size));
+      packet.Reset();
+    } else {
+      packet->channel = channel;
+    }
+  }
+  stream_->SetSize(0);
+  stream_->SetPosition(0);
+  return packet;
+}
+
+}  // namespace Orvan::Network

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "core/streams/stream.h"
 #include "network/buffer_io.h"
 #include "network/packet_buffer.h"
 
@@ -44,6 +45,21 @@ class TNetworkPacketWriter final : public INetworkPacketWriter {
   std::uint8_t* start_ = nullptr;
   std::uint8_t* position_ = nullptr;
   std::uint8_t* end_ = nullptr;
+};
+
+// Collects the bytes in a stream (not owned), then copies them into a new packet and empties the
+// stream for the next one.
+class TNetworkPacketWriterIntoStream final : public INetworkPacketWriter {
+ public:
+  explicit TNetworkPacketWriterIntoStream(TStream* stream) : stream_(stream) {}
+
+  void Write(const void* data, std::uint32_t size) override;
+  // A stream of more than 65535 bytes, or one that does not give all its bytes back, is refused:
+  // logged, null answered. The stream is emptied either way.
+  TPacketBufferPtr Finish(std::uint8_t channel) override;
+
+ private:
+  TStream* stream_;
 };
 
 // The format-letter packer's sink over a packet builder: every write succeeds.

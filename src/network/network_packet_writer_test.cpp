@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 #include <vector>
 
+#include "core/objects/ref_counting.h"
+#include "core/streams/memory_stream.h"
 #include "support/network_hook_counters.h"
 #include "support/network_test_helpers.h"
 
@@ -117,6 +120,45 @@ TEST(NetworkPacketWriter, PackerSinkAppendsToThePacket) {
   EXPECT_EQ(sink.Write("xyz", 3), kBufferOk);
   TPacketBufferPtr packet = writer.Finish(3);
   EXPECT_EQ(packet->length, 3);
+}
+
+TEST(NetworkPacketWriterIntoStream, CopiesTheStreamIntoAPacketAndEmptiesIt) {
+  TCountedPtr<TMemoryStream> stream(new TMemoryStream);
+  TNetworkPacketWriterIntoStream writer(stream.Get());
+  writer.Write("abc", 3);
+  writer.Write("de", 2);
+  EXPECT_EQ(stream->GetSize(), 5u);
+  TPacketBufferPtr packet = writer.Finish(228);
+  ASSERT_FALSE(packet.IsNull());
+  EXPECT_EQ(packet->length, 5);
+  EXPECT_EQ(packet->channel, 228);
+  EXPECT_EQ(std::memcmp(packet->GetPayload(), "abcde", 5), 0);
+  EXPECT_EQ(stream->GetSize(), 0u);
+  EXPECT_EQ(stream->GetPosition(), 0u);
+
+  // The emptied stream starts the next packet.
+  writer.Write("z", 1);
+  TPacketBufferPtr next = writer.Finish(1);
+  EXPECT_EQ(next->length, 1);
+  EXPECT_EQ(next->GetPayload()[0], 'z');
+  TPacketBufferPtr empty = writer.Finish(2);
+  EXPECT_EQ(empty->length, 0);
+  EXPECT_EQ(empty->channel, 2);
+}
+
+TEST(NetworkPacketWriterIntoStream, AStreamAbove65535BytesIsRefusedAndEmptied) {
+  OrvTest::TCapturedNetworkLog log;
+  TCountedPtr<TMemoryStream> stream(new TMemoryStream);
+  TNetworkPacketWriterIntoStream writer(stream.Get());
+  const std::vector<std::uint8_t> bytes(65536, 7);
+  writer.Write(bytes.data(), 65535);
+  EXPECT_EQ(writer.Finish(1)->length, 65535);
+  writer.Write(bytes.data(), 65536);
+  EXPECT_TRUE(writer.Finish(1).IsNull());
+  EXPECT_EQ(stream->GetSize(), 0u);
+  EXPECT_EQ(OrvTest::TCapturedNetworkLog::Texts(),
+            std::vector<std::string>{"TNetworkPacketWriterIntoStream::Finish() -> stream of 65536 bytes is above the "
+                                     "65535 bytes of a packet: packet dropped"});
 }
 
 using NetworkPacketWriterDeathTest = ::testing::Test;

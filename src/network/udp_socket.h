@@ -3,6 +3,7 @@
 
 #include <sys/socket.h>
 
+#include "network/registered_descriptor.h"
 #include "network/socket_interface.h"
 #include "network/socket_interface_manager.h"
 
@@ -17,18 +18,15 @@ class TUdpSocket final : public ISocketInterface {
   TUdpSocket& operator=(const TUdpSocket&) = delete;
 
   void Close() override;
-  bool IsClosed() const override { return descriptor_ == -1; }
-  int GetDescriptor() const override { return descriptor_; }
+  bool IsClosed() const override { return descriptor_.IsClosed(); }
+  int GetDescriptor() const override { return descriptor_.Get(); }
 
   // recvfrom and sendto, results as the system gives them.
   int ReceiveFrom(void* buffer, int length, sockaddr* from, socklen_t* fromLength);
   int SendTo(const void* buffer, int length, const sockaddr* to, socklen_t toLength);
 
  private:
-  void CloseDescriptor();
-
-  int descriptor_;
-  TSocketInterfaceManager* manager_;
+  TRegisteredDescriptor descriptor_;
 };
 
 }  // namespace Orvan::Network

@@ -92,19 +92,17 @@ std::uint32_t PackString(IBufferWriter& writer, const TOrvString<char>* text) {
   return writer.Write(text->GetData(), length);
 }
 
-std::uint32_t PackCounted(IBufferWriter& writer, char kind, va_list* arguments) {
-  const std::uint32_t count = va_arg(*arguments, unsigned);
-  if (kind == 'c') {
-    const char* text = va_arg(*arguments, const char*);
-    if (count > kPackMaximumLength || text == nullptr) return kPackBadFormat;
-    // The text must end within the buffer size, its terminator included.
-    const std::size_t length = strnlen(text, count);
-    if (length == count) return kPackBadFormat;
-    const std::uint32_t result = WriteBigEndian(writer, length, 2);
-    if (result != kBufferOk) return result;
-    return writer.Write(text, static_cast<std::uint32_t>(length));
-  }
-  const void* bytes = va_arg(*arguments, const void*);
+std::uint32_t PackText(IBufferWriter& writer, std::uint32_t count, const char* text) {
+  if (count > kPackMaximumLength || text == nullptr) return kPackBadFormat;
+  // The text must end within the buffer size, its terminator included.
+  const std::size_t length = strnlen(text, count);
+  if (length == count) return kPackBadFormat;
+  const std::uint32_t result = WriteBigEndian(writer, length, 2);
+  if (result != kBufferOk) return result;
+  return writer.Write(text, static_cast<std::uint32_t>(length));
+}
+
+std::uint32_t PackBytes(IBufferWriter& writer, std::uint32_t count, const void* bytes) {
   if (count > kPackMaximumLength || (bytes == nullptr && count != 0)) return kPackBadFormat;
   return writer.Write(bytes, count);
 }
@@ -124,73 +122,81 @@ std::uint32_t UnpackString(IBufferReader& reader, TOrvString<char>* out) {
   return kBufferOk;
 }
 
-std::uint32_t UnpackCounted(IBufferReader& reader, char kind, va_list* arguments) {
-  const std::uint32_t count = va_arg(*arguments, unsigned);
-  if (kind == 'c') {
-    char* buffer = va_arg(*arguments, char*);
-    if (count > kPackMaximumLength || buffer == nullptr) return kPackBadFormat;
-    std::uint64_t length = 0;
-    const std::uint32_t result = ReadBigEndian(reader, length, 2);
-    if (result != kBufferOk) return result;
-    if (count < length + 1) return kPackBadFormat;
-    const std::uint32_t textResult = reader.Read(buffer, static_cast<std::uint32_t>(length));
-    if (textResult != kBufferOk) return textResult;
-    buffer[length] = '\0';
-    return kBufferOk;
-  }
-  void* bytes = va_arg(*arguments, void*);
+std::uint32_t UnpackText(IBufferReader& reader, std::uint32_t count, char* buffer) {
+  if (count > kPackMaximumLength || buffer == nullptr) return kPackBadFormat;
+  std::uint64_t length = 0;
+  const std::uint32_t result = ReadBigEndian(reader, length, 2);
+  if (result != kBufferOk) return result;
+  if (count < length + 1) return kPackBadFormat;
+  const std::uint32_t textResult = reader.Read(buffer, static_cast<std::uint32_t>(length));
+  if (textResult != kBufferOk) return textResult;
+  buffer[length] = '\0';
+  return kBufferOk;
+}
+
+std::uint32_t UnpackBytes(IBufferReader& reader, std::uint32_t count, void* bytes) {
   if (count > kPackMaximumLength || (bytes == nullptr && count != 0)) return kPackBadFormat;
   return reader.Read(bytes, count);
 }
 
 }  // namespace
 
-// The items of a format, their arguments taken from `arguments` (a va_list of the caller's own,
-// so the helpers can take from it too).
-static std::uint32_t PackItems(IBufferWriter& writer, const char* format, va_list* arguments) {
+// The arguments are taken here and handed to the helpers as values: a va_list copied for them
+// would cost more than the rest of a short format.
+std::uint32_t PackValuesList(IBufferWriter& writer, const char* format, va_list arguments) {
+  if (format == nullptr) return kPackBadFormat;
   for (const char* p = format; *p != '\0'; ++p) {
     std::uint32_t result;
     switch (*p) {
       case 'B':
       case 'b':
-        result = WriteBigEndian(writer, static_cast<std::uint8_t>(va_arg(*arguments, int)), 1);
+        result = WriteBigEndian(writer, static_cast<std::uint8_t>(va_arg(arguments, int)), 1);
         break;
       case 'a':
-        result = WriteBigEndian(writer, va_arg(*arguments, int) != 0 ? 1 : 0, 1);
+        result = WriteBigEndian(writer, va_arg(arguments, int) != 0 ? 1 : 0, 1);
         break;
       case 'H':
       case 'h':
-        result = WriteBigEndian(writer, static_cast<std::uint16_t>(va_arg(*arguments, int)), 2);
+        result = WriteBigEndian(writer, static_cast<std::uint16_t>(va_arg(arguments, int)), 2);
         break;
       case 'I':
       case 'L':
       case 'i':
       case 'l':
-        result = WriteBigEndian(writer, va_arg(*arguments, unsigned), 4);
+        result = WriteBigEndian(writer, va_arg(arguments, unsigned), 4);
         break;
       case 'Q':
       case 'q':
-        result = WriteBigEndian(writer, va_arg(*arguments, std::uint64_t), 8);
+        result = WriteBigEndian(writer, va_arg(arguments, std::uint64_t), 8);
         break;
       case 'f': {
         std::uint32_t word;
-        if (!EncodeFloat(va_arg(*arguments, double), word)) return kPackBadFormat;
+        if (!EncodeFloat(va_arg(arguments, double), word)) return kPackBadFormat;
         result = WriteBigEndian(writer, word, 4);
         break;
       }
       case 'd': {
         std::uint64_t word;
-        if (!EncodeDouble(va_arg(*arguments, double), word)) return kPackBadFormat;
+        if (!EncodeDouble(va_arg(arguments, double), word)) return kPackBadFormat;
         result = WriteBigEndian(writer, word, 8);
         break;
       }
       case 's':
-        result = PackString(writer, va_arg(*arguments, const TOrvString<char>*));
+        result = PackString(writer, va_arg(arguments, const TOrvString<char>*));
         break;
       case '#':
         if (p[1] != 'c' && p[1] != 'v') return kPackBadFormat;
         ++p;
-        result = PackCounted(writer, *p, arguments);
+        {
+          const std::uint32_t count = va_arg(arguments, unsigned);
+          if (*p == 'c') {
+            const char* text = va_arg(arguments, const char*);
+            result = PackText(writer, count, text);
+          } else {
+            const void* bytes = va_arg(arguments, const void*);
+            result = PackBytes(writer, count, bytes);
+          }
+        }
         break;
       default:
         return kPackBadFormat;
@@ -198,15 +204,6 @@ static std::uint32_t PackItems(IBufferWriter& writer, const char* format, va_lis
     if (result != kBufferOk) return result;
   }
   return kBufferOk;
-}
-
-std::uint32_t PackValuesList(IBufferWriter& writer, const char* format, va_list arguments) {
-  if (format == nullptr) return kPackBadFormat;
-  va_list items;
-  va_copy(items, arguments);
-  const std::uint32_t result = PackItems(writer, format, &items);
-  va_end(items);
-  return result;
 }
 
 std::uint32_t PackValuesUnchecked(IBufferWriter& writer, const char* format, ...) {
@@ -217,27 +214,28 @@ std::uint32_t PackValuesUnchecked(IBufferWriter& writer, const char* format, ...
   return result;
 }
 
-static std::uint32_t UnpackItems(IBufferReader& reader, const char* format, va_list* arguments) {
+std::uint32_t UnpackValuesList(IBufferReader& reader, const char* format, va_list arguments) {
+  if (format == nullptr) return kPackBadFormat;
   for (const char* p = format; *p != '\0'; ++p) {
     std::uint32_t result;
     std::uint64_t value = 0;
     switch (*p) {
       case 'B':
       case 'b': {
-        auto* out = va_arg(*arguments, std::uint8_t*);
+        auto* out = va_arg(arguments, std::uint8_t*);
         result = ReadBigEndian(reader, value, 1);
         if (result == kBufferOk) *out = static_cast<std::uint8_t>(value);
         break;
       }
       case 'a': {
-        bool* out = va_arg(*arguments, bool*);
+        bool* out = va_arg(arguments, bool*);
         result = ReadBigEndian(reader, value, 1);
         if (result == kBufferOk) *out = value != 0;
         break;
       }
       case 'H':
       case 'h': {
-        auto* out = va_arg(*arguments, std::uint16_t*);
+        auto* out = va_arg(arguments, std::uint16_t*);
         result = ReadBigEndian(reader, value, 2);
         if (result == kBufferOk) *out = static_cast<std::uint16_t>(value);
         break;
@@ -246,37 +244,46 @@ static std::uint32_t UnpackItems(IBufferReader& reader, const char* format, va_l
       case 'L':
       case 'i':
       case 'l': {
-        auto* out = va_arg(*arguments, std::uint32_t*);
+        auto* out = va_arg(arguments, std::uint32_t*);
         result = ReadBigEndian(reader, value, 4);
         if (result == kBufferOk) *out = static_cast<std::uint32_t>(value);
         break;
       }
       case 'Q':
       case 'q': {
-        auto* out = va_arg(*arguments, std::uint64_t*);
+        auto* out = va_arg(arguments, std::uint64_t*);
         result = ReadBigEndian(reader, value, 8);
         if (result == kBufferOk) *out = value;
         break;
       }
       case 'f': {
-        float* out = va_arg(*arguments, float*);
+        float* out = va_arg(arguments, float*);
         result = ReadBigEndian(reader, value, 4);
         if (result == kBufferOk) *out = DecodeFloat(static_cast<std::uint32_t>(value));
         break;
       }
       case 'd': {
-        double* out = va_arg(*arguments, double*);
+        double* out = va_arg(arguments, double*);
         result = ReadBigEndian(reader, value, 8);
         if (result == kBufferOk) *out = DecodeDouble(value);
         break;
       }
       case 's':
-        result = UnpackString(reader, va_arg(*arguments, TOrvString<char>*));
+        result = UnpackString(reader, va_arg(arguments, TOrvString<char>*));
         break;
       case '#':
         if (p[1] != 'c' && p[1] != 'v') return kPackBadFormat;
         ++p;
-        result = UnpackCounted(reader, *p, arguments);
+        {
+          const std::uint32_t count = va_arg(arguments, unsigned);
+          if (*p == 'c') {
+            char* buffer = va_arg(arguments, char*);
+            result = UnpackText(reader, count, buffer);
+          } else {
+            void* bytes = va_arg(arguments, void*);
+            result = UnpackBytes(reader, count, bytes);
+          }
+        }
         break;
       default:
         return kPackBadFormat;
@@ -284,15 +291,6 @@ static std::uint32_t UnpackItems(IBufferReader& reader, const char* format, va_l
     if (result != kBufferOk) return result;
   }
   return kBufferOk;
-}
-
-std::uint32_t UnpackValuesList(IBufferReader& reader, const char* format, va_list arguments) {
-  if (format == nullptr) return kPackBadFormat;
-  va_list items;
-  va_copy(items, arguments);
-  const std::uint32_t result = UnpackItems(reader, format, &items);
-  va_end(items);
-  return result;
 }
 
 std::uint32_t UnpackValuesUnchecked(IBufferReader& reader, const char* format, ...) {

@@ -1,5 +1,5 @@
 // Helpers of the network library's tests: the library's log lines captured, socket pairs and
-// readiness waits on loopback, a temporary folder per test, and a socket manager that counts.
+// readiness waits on loopback, and a socket manager that counts.
 #pragma once
 
 #include <poll.h>
@@ -7,8 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -81,28 +79,6 @@ inline bool WaitReadable(int descriptor, int timeoutMilliseconds = 5000) {
   pollfd watched{descriptor, POLLIN, 0};
   return ::poll(&watched, 1, timeoutMilliseconds) == 1;
 }
-
-// A fresh folder under the temporary directory, removed with everything in it.
-class TTemporaryFolder {
- public:
-  TTemporaryFolder() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/orv-test-XXXXXX";
-    if (::mkdtemp(pattern.data()) != nullptr) path_ = pattern;
-  }
-  ~TTemporaryFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  TTemporaryFolder(const TTemporaryFolder&) = delete;
-  TTemporaryFolder& operator=(const TTemporaryFolder&) = delete;
-
-  const std::string& Path() const { return path_; }
-  std::string File(const char* name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 // Counts the registrations of the sockets built on it.
 class TCountingSocketManager final : public Orvan::Network::TSocketInterfaceManager {
