@@ -257,10 +257,10 @@ TEST_F(BufferEventSocketTest, ConnectToAddressConnectsAPlainSocketToALoopbackPee
 TEST_F(BufferEventSocketTest, ConnectToHostResolvesThroughTheDnsBase) {
   // The name is in the DNS base's own hosts table, so no query leaves the machine.
   OrvTest::TTemporaryFolder folder;
-  std::ofstream(folder.File("hosts")) << "127.0.0.1 console.test\n";
+  std::ofstream(folder.Path("hosts")) << "127.0.0.1 console.test\n";
   evdns_base* dns = evdns_base_new(manager_.GetEventBase(), 0);
   ASSERT_NE(dns, nullptr);
-  ASSERT_EQ(evdns_base_load_hosts(dns, folder.File("hosts").c_str()), 0);
+  ASSERT_EQ(evdns_base_load_hosts(dns, folder.Path("hosts").c_str()), 0);
   TLoopbackListener listener;
   {
     TBufferEventSocket socket(-1, &manager_);

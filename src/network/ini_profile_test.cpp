@@ -12,7 +12,7 @@
 #include <utility>
 #include <vector>
 
-#include "support/network_test_helpers.h"
+#include "support/temporary_folder.h"
 
 namespace Orvan::ServerTools {
 namespace {
@@ -20,7 +20,7 @@ namespace {
 class IniProfileTest : public ::testing::Test {
  protected:
   std::string Write(const std::string& content, const char* name = "test.ini") {
-    const std::string path = folder_.File(name);
+    const std::string path = folder_.Path(name);
     std::ofstream(path, std::ios::binary) << content;
     return path;
   }
@@ -97,7 +97,7 @@ TEST_F(IniProfileTest, ValuesAreFoundBySectionAndKeyWithoutRegardToCase) {
     EXPECT_EQ(Get(test.section, test.key, path), test.value)
         << (test.section != nullptr ? test.section : "(null)") << "/" << test.key;
   }
-  EXPECT_EQ(Get("Admins", "player1", folder_.File("absent.ini")), "-");
+  EXPECT_EQ(Get("Admins", "player1", folder_.Path("absent.ini")), "-");
   EXPECT_EQ(Get("Admins", "player1", path, nullptr), "1");
   EXPECT_EQ(Get("Admins", "missing", path, nullptr), "");
 }
@@ -180,7 +180,7 @@ TEST_F(IniProfileTest, SectionsKeysAndBrowsingFollowFileOrder) {
   EXPECT_EQ(calls, 2);
   EXPECT_FALSE(TIniProfile::IniBrowse(nullptr, nullptr, path.c_str()));
   EXPECT_FALSE(TIniProfile::IniBrowse([](const char*, const char*, const char*, void*) { return 1; }, nullptr,
-                                      folder_.File("absent.ini").c_str()));
+                                      folder_.Path("absent.ini").c_str()));
 }
 
 TEST_F(IniProfileTest, LongLinesAreReadInPiecesOf511Characters) {
@@ -222,7 +222,7 @@ TEST_F(IniProfileTest, PutStringRewritesOnlyWhatItChanges) {
     const std::string path = Write(original);
     ASSERT_TRUE(TIniProfile::IniPutString(test.section, test.key, test.value, path.c_str()));
     EXPECT_EQ(Read(path), test.expected);
-    EXPECT_FALSE(std::filesystem::exists(folder_.File("test.in~")));
+    EXPECT_FALSE(std::filesystem::exists(folder_.Path("test.in~")));
     if (test.key != nullptr) {
       EXPECT_EQ(Get(test.section, test.key, path), test.value != nullptr ? test.value : "-");
     }
@@ -261,7 +261,7 @@ TEST_F(IniProfileTest, AMissingFileIsCreatedForASetAndNotForADeletion) {
       {"Bans", nullptr, nullptr, false, ""},
   };
   for (const TCase& test : cases) {
-    const std::string path = folder_.File("new.ini");
+    const std::string path = folder_.Path("new.ini");
     std::filesystem::remove(path);
     EXPECT_TRUE(TIniProfile::IniPutString(test.section, test.key, test.value, path.c_str()));
     EXPECT_EQ(std::filesystem::exists(path), test.created);
@@ -272,7 +272,7 @@ TEST_F(IniProfileTest, AMissingFileIsCreatedForASetAndNotForADeletion) {
 }
 
 TEST_F(IniProfileTest, NumbersAreWrittenAsText) {
-  const std::string path = folder_.File("numbers.ini");
+  const std::string path = folder_.Path("numbers.ini");
   ASSERT_TRUE(TIniProfile::IniPutLong("n", "big", 9000000000L, path.c_str()));
   ASSERT_TRUE(TIniProfile::IniPutLong("n", "negative", -7, path.c_str()));
   ASSERT_TRUE(TIniProfile::IniPutFloat("n", "float", 2.5f, path.c_str()));
@@ -281,7 +281,7 @@ TEST_F(IniProfileTest, NumbersAreWrittenAsText) {
 }
 
 TEST_F(IniProfileTest, NamesAndLinesAreCutToTheLineBuffer) {
-  const std::string path = folder_.File("long.ini");
+  const std::string path = folder_.Path("long.ini");
   const std::string section(600, 's');
   const std::string key(600, 'k');
   ASSERT_TRUE(TIniProfile::IniPutString(section.c_str(), "key", std::string(600, 'v').c_str(), path.c_str()));
@@ -331,19 +331,19 @@ TEST_F(IniProfileTest, AFailedRenameKeepsTheOriginalAndRemovesTheTemporaryFile) 
   EXPECT_FALSE(TIniProfile::IniPutString("Bans", "3", "0", path.c_str()));
   TIniProfile::SetRenameFunction(previous);
   EXPECT_EQ(Read(path), content);
-  EXPECT_FALSE(std::filesystem::exists(folder_.File("banned.in~")));
+  EXPECT_FALSE(std::filesystem::exists(folder_.Path("banned.in~")));
 
   // A path naming a folder cannot be rewritten either; the folder and its content stay.
-  const std::string folder = folder_.File("folder.ini");
+  const std::string folder = folder_.Path("folder.ini");
   std::filesystem::create_directory(folder);
   Write("inside", "folder.ini/file");
   EXPECT_FALSE(TIniProfile::IniPutString("s", "k", "v", folder.c_str()));
   EXPECT_TRUE(std::filesystem::is_directory(folder));
   EXPECT_EQ(Read(folder + "/file"), "inside");
-  EXPECT_FALSE(std::filesystem::exists(folder_.File("folder.in~")));
+  EXPECT_FALSE(std::filesystem::exists(folder_.Path("folder.in~")));
   // A path whose temporary name would be the path itself.
   EXPECT_FALSE(TIniProfile::IniPutString("s", "k", "v", Write(content, "odd~").c_str()));
-  EXPECT_EQ(Read(folder_.File("odd~")), content);
+  EXPECT_EQ(Read(folder_.Path("odd~")), content);
 }
 
 }  // namespace

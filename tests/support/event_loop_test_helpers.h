@@ -20,6 +20,7 @@
 
 #include "network/libevent_socket_manager.h"
 #include "support/network_test_helpers.h"
+#include "support/temporary_folder.h"
 
 extern char** environ;
 
@@ -64,11 +65,11 @@ class TTestCertificate {
       : generated_(GenerateSelfSignedCertificate(folder_.Path(), Orvan::Network::kServerCertificateFile,
                                                  Orvan::Network::kServerPrivateKeyFile)) {}
   bool Generated() const { return generated_; }
-  std::string Certificate() const { return folder_.File(Orvan::Network::kServerCertificateFile); }
-  std::string Key() const { return folder_.File(Orvan::Network::kServerPrivateKeyFile); }
+  std::string Certificate() const { return folder_.Path(Orvan::Network::kServerCertificateFile); }
+  std::string Key() const { return folder_.Path(Orvan::Network::kServerPrivateKeyFile); }
   // Copies the named files (the certificate's, the key's) into the folder.
   void CopyInto(const std::string& folder, std::initializer_list<const char*> names) const {
-    for (const char* name : names) std::filesystem::copy_file(folder_.File(name), folder + "/" + name);
+    for (const char* name : names) std::filesystem::copy_file(folder_.Path(name), folder + "/" + name);
   }
 
  private:
