@@ -352,27 +352,13 @@ with socket.socket() as listener:
         print(data.decode().strip(), flush=True)
 )";
 
-class BufferEventSocketTlsTest : public ::testing::Test {
+class BufferEventSocketTlsTest : public OrvTest::TCertificateSuiteTest {
  protected:
-  static void SetUpTestSuite() {
-    OrvTest::IgnoreSigpipe();
-    certificate_ = new OrvTest::TTestCertificate;
-  }
-  static void TearDownTestSuite() {
-    delete certificate_;
-    certificate_ = nullptr;
-  }
-  void SetUp() override {
-    ASSERT_TRUE(certificate_->Generated()) << "the openssl command could not make a certificate";
-    certificate_->CopyInto(folder_.Path(), {kServerCertificateFile, kServerPrivateKeyFile});
-  }
+  void SetUp() override { CopyCertificateFiles({kServerCertificateFile, kServerPrivateKeyFile}); }
   static std::string Certificate() { return certificate_->Certificate(); }
   static std::string Key() { return certificate_->Key(); }
 
-  static inline OrvTest::TTestCertificate* certificate_ = nullptr;
   TCapturedNetworkLog log_;
-  OrvTest::TTemporaryFolder folder_;
-  OrvTest::TScopedWorkingDirectory workingDirectory_{folder_.Path()};
 };
 
 // Echoes every complete line back.

@@ -21,22 +21,7 @@ constexpr const char* kCertificateHint =
     "  openssl req -new -key pkey -out cert.req\n"
     "  openssl x509 -req -days 365 -in cert.req -signkey pkey -out cert";
 
-// Each test runs in a folder of its own, where the manager looks for its certificate and key.
-class LibEventManagerTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    OrvTest::IgnoreSigpipe();
-    certificate_ = new OrvTest::TTestCertificate;
-  }
-  static void TearDownTestSuite() {
-    delete certificate_;
-    certificate_ = nullptr;
-  }
-
-  static inline OrvTest::TTestCertificate* certificate_ = nullptr;
-  OrvTest::TTemporaryFolder folder_;
-  OrvTest::TScopedWorkingDirectory workingDirectory_{folder_.Path()};
-};
+using LibEventManagerTest = OrvTest::TCertificateSuiteTest;
 
 struct TWatchedEvent {
   int descriptor;
@@ -76,7 +61,6 @@ std::vector<std::string> ExpectedStartUpLines(const TSocketInterfaceManagerForLi
 }
 
 TEST_F(LibEventManagerTest, StartUpLinesAndTheServerContextDependOnTheCertificateAndKey) {
-  ASSERT_TRUE(certificate_->Generated()) << "the openssl command could not make a certificate";
   struct TCase {
     const char* name;
     bool certificate;
@@ -92,8 +76,8 @@ TEST_F(LibEventManagerTest, StartUpLinesAndTheServerContextDependOnTheCertificat
     SCOPED_TRACE(test.name);
     std::filesystem::remove(kServerCertificateFile);
     std::filesystem::remove(kServerPrivateKeyFile);
-    if (test.certificate) certificate_->CopyInto(folder_.Path(), {kServerCertificateFile});
-    if (test.key) certificate_->CopyInto(folder_.Path(), {kServerPrivateKeyFile});
+    if (test.certificate) CopyCertificateFiles({kServerCertificateFile});
+    if (test.key) CopyCertificateFiles({kServerPrivateKeyFile});
 
     TCapturedNetworkLog log;
     TSocketInterfaceManagerForLibEvent manager(true);

@@ -1,9 +1,10 @@
 // Helpers of the event-loop tests: a working folder per test (the certificate names are relative),
-// a self-signed certificate made with the openssl command, a child process (Python peers) whose
+// a self-signed certificate made with the openssl command and the suites that share one, a child process (Python peers) whose
 // output lines are read, and running the event loop until something has happened.
 #pragma once
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -75,6 +76,28 @@ class TTestCertificate {
  private:
   TTemporaryFolder folder_;
   bool generated_;
+};
+
+// The base of suites that share one certificate: each test runs in a working folder of its own,
+// where a manager looks for the certificate and key files (CopyCertificateFiles puts them there).
+class TCertificateSuiteTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    IgnoreSigpipe();
+    certificate_ = new TTestCertificate;
+  }
+  static void TearDownTestSuite() {
+    delete certificate_;
+    certificate_ = nullptr;
+  }
+  void CopyCertificateFiles(std::initializer_list<const char*> names) {
+    ASSERT_TRUE(certificate_->Generated()) << "the openssl command could not make a certificate";
+    certificate_->CopyInto(folder_.Path(), names);
+  }
+
+  static inline TTestCertificate* certificate_ = nullptr;
+  TTemporaryFolder folder_;
+  TScopedWorkingDirectory workingDirectory_{folder_.Path()};
 };
 
 // A program started with its standard output on a pipe; killed (by its id) if still running
