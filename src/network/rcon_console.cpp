@@ -130,7 +130,7 @@ void RConConsole::CloseWhenSent() {
   }
   Network::TSocketInterfaceManagerForLibEvent* manager = socket_->GetManager();
   manager->SetCallbackForBufferEvent(socket_, false, true, &SentEntry);
-  manager->SetTimeOutForBufferEvent(socket_, kRConRefusalDrainSeconds);
+  manager->SetTimeOutForBufferEvent(socket_, kRConClosingDrainSeconds);
 }
 
 void RConConsole::Close() {

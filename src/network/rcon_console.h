@@ -37,8 +37,8 @@ inline constexpr std::uint32_t kRConSendBufferSize = 4108;
 inline constexpr std::uint32_t kRConMaxBodyPiece = kRConMaxPacketSize - kRConMinPacketSize;
 // Seconds without traffic after which a connection is closed.
 inline constexpr std::int32_t kRConIdleTimeOutSeconds = 10000;
-// Seconds a refused client gets to receive its answers before the connection closes regardless.
-inline constexpr std::int32_t kRConRefusalDrainSeconds = 1;
+// Seconds a connection that is ending gets to send its last answers before it closes regardless.
+inline constexpr std::int32_t kRConClosingDrainSeconds = 1;
 
 class RConConsole final : public IVirtualConsole {
  public:
