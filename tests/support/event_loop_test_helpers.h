@@ -1,15 +1,9 @@
 // Helpers of the event-loop tests: a working folder per test (the certificate names are relative),
-// a self-signed certificate made with the openssl command and the suites that share one, a child process (Python peers) whose
-// output lines are read, and running the event loop until something has happened.
+// a self-signed certificate made with the openssl command and the suites that share one, the
+// interpreter of the Python peers, and running the event loop until something has happened.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -17,13 +11,10 @@
 #include <functional>
 #include <initializer_list>
 #include <string>
-#include <vector>
 
 #include "network/libevent_socket_manager.h"
 #include "support/network_test_helpers.h"
 #include "support/temporary_folder.h"
-
-extern char** environ;
 
 // The interpreter of the Python peers (the build names Debian's).
 #ifndef ORV_PYTHON3
@@ -98,79 +89,6 @@ class TCertificateSuiteTest : public ::testing::Test {
   static inline TTestCertificate* certificate_ = nullptr;
   TTemporaryFolder folder_;
   TScopedWorkingDirectory workingDirectory_{folder_.Path()};
-};
-
-// A program started with its standard output on a pipe; killed (by its id) if still running
-// when the object goes.
-class TChildProcess {
- public:
-  explicit TChildProcess(const std::vector<std::string>& arguments) {
-    int pipeEnds[2];
-    if (::pipe2(pipeEnds, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    if (posix_spawnp(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(pipeEnds[1]);
-    output_ = pipeEnds[0];
-  }
-  ~TChildProcess() {
-    if (pid_ > 0 && !exited_) {
-      ::kill(pid_, SIGKILL);
-      ::waitpid(pid_, nullptr, 0);
-    }
-    if (output_ != -1) ::close(output_);
-  }
-  TChildProcess(const TChildProcess&) = delete;
-  TChildProcess& operator=(const TChildProcess&) = delete;
-
-  bool Started() const { return pid_ > 0; }
-
-  // The next line of output without its newline; empty after the time-out or at the end.
-  std::string ReadLine(int timeoutMilliseconds = 10000) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMilliseconds);
-    for (;;) {
-      const std::size_t newline = pending_.find('\n');
-      if (newline != std::string::npos) {
-        std::string line = pending_.substr(0, newline);
-        pending_.erase(0, newline + 1);
-        return line;
-      }
-      const auto left =
-          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return {};
-      pollfd watched{output_, POLLIN, 0};
-      if (::poll(&watched, 1, static_cast<int>(left.count())) != 1) return {};
-      char chunk[256];
-      const ssize_t received = ::read(output_, chunk, sizeof(chunk));
-      if (received <= 0) return {};
-      pending_.append(chunk, static_cast<std::size_t>(received));
-    }
-  }
-
-  // True once the process has ended; its exit status goes to `status`.
-  bool HasExited(int* status = nullptr) {
-    if (!exited_ && pid_ > 0) {
-      int raw = 0;
-      if (::waitpid(pid_, &raw, WNOHANG) == pid_) {
-        exited_ = true;
-        exitStatus_ = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
-      }
-    }
-    if (status != nullptr) *status = exitStatus_;
-    return exited_;
-  }
-
- private:
-  pid_t pid_ = -1;
-  int output_ = -1;
-  bool exited_ = false;
-  int exitStatus_ = -1;
-  std::string pending_;
 };
 
 // Runs the loop in short slices until `done` answers true; false when it has not after the limit.
