@@ -10,13 +10,11 @@
 
 #include "core/filesystem/file_extension.h"
 #include "core/filesystem/file_name_registry.h"
+#include "core/numbers/md5.h"
 #include "core/text/engine_string.h"
 #include "core/text/string_streamable.h"
 
 namespace Orvan {
-
-class TMD5;
-struct TMD5Digest;
 
 // The mounting-point id of a name of the mounting-point names table: the text up to its first
 // ':' (the whole text when it has none), interned without regard to case. "" gives 0, no
