@@ -62,7 +62,8 @@ void TFileNameRegistry::Create() {
   auto* registry = new TFileNameRegistry;
   g_registry.store(registry, std::memory_order_release);
   try {
-    registry->dotDotId_ = registry->InternComponentName(TCharRange<char>{"..", ".." + 2});
+    static constexpr char kDotDot[] = "..";
+    registry->dotDotId_ = registry->InternComponentName(TCharRange<char>{kDotDot, kDotDot + 2});
   } catch (...) {
     g_registry.store(nullptr, std::memory_order_release);
     delete registry;
