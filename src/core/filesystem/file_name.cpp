@@ -10,6 +10,8 @@
 
 namespace Orvan {
 
+static_assert(sizeof(TFileName) == 16, "a node pointer and a 16-bit mounting point");
+
 namespace {
 
 // AppendToLastComponent builds names up to this long on the stack, longer ones on the heap.

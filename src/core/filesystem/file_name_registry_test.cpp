@@ -60,6 +60,13 @@ TEST_F(FileNameTree, RegistryStartsWithTheRootAndDotDot) {
   EXPECT_STREQ(buffer, "");
   EXPECT_EQ(registry.JoinComponentRange(ids, ids + 3, '/'), "Textures/Models/..");
   EXPECT_TRUE(registry.JoinComponentRange(ids, ids, '/').IsEmpty());
+
+  // A children map is 112 bytes on this host, so its first chunk holds 146 rather than 512.
+  ASSERT_EQ(registry.GetNodePool().GetChunkCount(), 1u);
+  EXPECT_EQ(registry.GetNodePool().GetChunk(0).elementCount, 512u);
+  const TFileName first("r1"), second("r2");
+  ASSERT_EQ(registry.GetSonsPool().GetChunkCount(), 1u);
+  EXPECT_EQ(registry.GetSonsPool().GetChunk(0).elementCount, 146u);
 }
 
 TEST_F(FileNameTree, TheLastNameOfAPathFreesItsNodesFromTheLeafUp) {
