@@ -49,11 +49,15 @@ TEST_F(FileNameDigest, ComponentIdsFromTheLeafUpAfterTheMarker) {
 }
 
 TEST_F(FileNameDigest, TextDigestsIgnoreCase) {
-  TFileName name("Mount:Data/TEXTURES");
-  name.AppendToLastComponent("\xC3\x89");  // bytes above 0x7F are kept as they are
   const std::string lowered = "data\\textures\xC3\x89";
-  const TMD5Digest digest = name.ComputeTextDigest();
-  const std::uint64_t crc = Crc64OfLowerCasePath(name);
+  TMD5Digest digest;
+  std::uint64_t crc;
+  {
+    TFileName name("Mount:Data/TEXTURES");
+    name.AppendToLastComponent("\xC3\x89");  // bytes above 0x7F are kept as they are
+    digest = name.ComputeTextDigest();
+    crc = Crc64OfLowerCasePath(name);
+  }
   EXPECT_EQ(digest, DigestOf(lowered));
   EXPECT_EQ(crc, Crc64(reinterpret_cast<const std::uint8_t*>(lowered.data()), static_cast<std::uint32_t>(lowered.size())));
 
