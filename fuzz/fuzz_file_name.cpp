@@ -63,11 +63,7 @@ void CheckRoundTrip(const TFileName& name) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static std::uint32_t inputs = 0;
-  static const bool started = [] {
-    OrvTest::StartEngineForTests();
-    return true;
-  }();
-  static_cast<void>(started);
+  OrvTest::StartEngineOnce();
   if (++inputs % kInputsPerRegistry == 0) StartAfresh();
 
   // The text up to its first NUL: the form every caller has.

@@ -134,11 +134,7 @@ struct TSubjects {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool started = [] {
-    OrvTest::StartEngineForTests();
-    return true;
-  }();
-  static_cast<void>(started);
+  OrvTest::StartEngineOnce();
 
   TReader input(data, size);
   TSubjects maps;

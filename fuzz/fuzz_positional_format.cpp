@@ -86,11 +86,7 @@ void CheckBuffer(const std::vector<CharT>& buffer, std::uint32_t capacity, std::
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static const bool started = [] {
-    OrvTest::StartEngineForTests();
-    return true;
-  }();
-  (void)started;
+  OrvTest::StartEngineOnce();
   if (size < 2) return 0;
   const std::uint32_t narrowCapacity = data[0];
   const std::uint32_t wideCapacity = data[1];

@@ -56,4 +56,12 @@ void StopEngineForTests() {
   Orvan::DestroyStringHeap();
 }
 
+void StartEngineOnce() {
+  static const bool started = [] {
+    StartEngineForTests();
+    return true;
+  }();
+  (void)started;
+}
+
 }  // namespace OrvTest

@@ -6,5 +6,8 @@ namespace OrvTest {
 
 void StartEngineForTests();
 void StopEngineForTests();
+// Starts the engine on the first call only: fuzz targets call it for every input and leave the
+// engine running until the process ends.
+void StartEngineOnce();
 
 }  // namespace OrvTest

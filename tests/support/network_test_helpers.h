@@ -1,0 +1,92 @@
+// Helpers of the network library's tests: the library's log lines captured, socket pairs and
+// readiness waits on loopback, and a socket manager that counts.
+#pragma once
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "network/network_hooks.h"
+#include "network/socket_interface_manager.h"
+
+namespace OrvTest {
+
+// Peers that went away must show up as errors, not end the test program.
+inline void IgnoreSigpipe() { ::signal(SIGPIPE, SIG_IGN); }
+
+// Records every line of the network log hook while it lives, then puts the previous hook back.
+class TCapturedNetworkLog {
+ public:
+  struct TLine {
+    int level;
+    std::string text;
+  };
+  TCapturedNetworkLog() : previous_(Orvan::Network::GetNetworkHooks().log) {
+    Lines().clear();
+    Orvan::Network::SetNetworkLogHandler(&Record);
+  }
+  ~TCapturedNetworkLog() { Orvan::Network::SetNetworkLogHandler(previous_); }
+  TCapturedNetworkLog(const TCapturedNetworkLog&) = delete;
+  TCapturedNetworkLog& operator=(const TCapturedNetworkLog&) = delete;
+
+  static std::vector<TLine>& Lines() {
+    static std::vector<TLine> lines;
+    return lines;
+  }
+  static std::vector<std::string> Texts() {
+    std::vector<std::string> texts;
+    for (const TLine& line : Lines()) texts.push_back(line.text);
+    return texts;
+  }
+
+ private:
+  static void Record(int level, const char* text) { Lines().push_back({level, text}); }
+  Orvan::Network::TNetworkLogHook previous_;
+};
+
+// A connected pair of stream sockets, closed with the pair (a side handed away is set to -1).
+struct TSocketPair {
+  TSocketPair() {
+    int descriptors[2] = {-1, -1};
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, descriptors) == 0) {
+      first = descriptors[0];
+      second = descriptors[1];
+    }
+  }
+  ~TSocketPair() {
+    if (first != -1) ::close(first);
+    if (second != -1) ::close(second);
+  }
+  TSocketPair(const TSocketPair&) = delete;
+  TSocketPair& operator=(const TSocketPair&) = delete;
+  // Gives the first side away (to a socket that closes it).
+  int TakeFirst() { return std::exchange(first, -1); }
+  void CloseSecond() {
+    if (second != -1) ::close(second);
+    second = -1;
+  }
+  int first = -1;
+  int second = -1;
+};
+
+// Waits until the descriptor has bytes (or an end) to read; false after the time-out.
+inline bool WaitReadable(int descriptor, int timeoutMilliseconds = 5000) {
+  pollfd watched{descriptor, POLLIN, 0};
+  return ::poll(&watched, 1, timeoutMilliseconds) == 1;
+}
+
+// Counts the registrations of the sockets built on it.
+class TCountingSocketManager final : public Orvan::Network::TSocketInterfaceManager {
+ public:
+  void AddSocket(Orvan::Network::ISocketInterface*) override { ++added; }
+  void RemoveSocket(Orvan::Network::ISocketInterface*) override { ++removed; }
+  int added = 0;
+  int removed = 0;
+};
+
+}  // namespace OrvTest
