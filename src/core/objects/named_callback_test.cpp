@@ -8,6 +8,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "core/filesystem/file_name.h"
 #include "support/named_callback_fixture.h"
 
 namespace {
@@ -20,6 +21,7 @@ std::vector<std::string> g_calls;
 std::string Describe() { return std::string(); }
 std::string Describe(float value) { return "(" + std::to_string(value) + ")"; }
 std::string Describe(int value) { return "(" + std::to_string(value) + ")"; }
+std::string Describe(const TFileName& value) { return "(" + std::string(value.ToString().c_str()) + ")"; }
 
 template <typename... TArgs>
 class TRecordingCallback final : public TNamedCallbackOf<TArgs...> {
@@ -48,6 +50,10 @@ std::tuple<float> TKind<float>::Values() {
 template <>
 std::tuple<int> TKind<int>::Values() {
   return {-7};
+}
+template <>
+std::tuple<TFileName> TKind<const TFileName&>::Values() {
+  return {TFileName("maps/Island.map")};
 }
 
 template <typename TKindT>
@@ -84,12 +90,12 @@ class NamedCallbackTyped<TKind<TArgs...>> : public OrvTest::NamedCallbackTest {
   }
 };
 
-using Kinds = ::testing::Types<TKind<>, TKind<float>, TKind<int>>;
+using Kinds = ::testing::Types<TKind<>, TKind<float>, TKind<int>, TKind<const TFileName&>>;
 class KindNames {
  public:
   template <typename T>
   static std::string GetName(int index) {
-    return std::vector<std::string>{"Plain", "Float", "Int"}[index];
+    return std::vector<std::string>{"Plain", "Float", "Int", "FileName"}[index];
   }
 };
 TYPED_TEST_SUITE(NamedCallbackTyped, Kinds, KindNames);
@@ -229,6 +235,22 @@ TEST_F(NamedCallbackTest, ACallbackMadeWithoutAManagerIsNotRegistered) {
   TRecordingCallback<> later("Spawn", "later");
   early.reset();  // leaves the later one's entry alone
   EXPECT_TRUE(TNamedCallBackManager::GetInstancePointer()->CallByName(TOrvString<char>("Spawn")));
+}
+
+// The name reaches the callback as the caller's own object, through the manager and through a
+// reference alike.
+TEST_F(NamedCallbackTest, AFileNameCallbackIsHandedTheCallersName) {
+  struct TOpen final : TVirtualNamedCallbackWithParameter<const TFileName&> {
+    TOpen() : TVirtualNamedCallbackWithParameter<const TFileName&>(TOrvString<char>("Open")) {}
+    void Call(const TFileName& name) override { seen.push_back(&name); }
+    std::vector<const TFileName*> seen;
+  } open;
+  const TFileName name("maps/Island.map");
+  EXPECT_TRUE(TNamedCallBackWithParameterManager<const TFileName&>::GetInstancePointer()->CallByName(
+      TOrvString<char>("Open"), name));
+  TNamedCallbackReferenceWithParameter<const TFileName&> reference(TOrvString<char>("Open"));
+  EXPECT_TRUE(reference.Call(name));
+  EXPECT_EQ(open.seen, (std::vector<const TFileName*>{&name, &name}));
 }
 
 }  // namespace
