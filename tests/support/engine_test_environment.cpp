@@ -18,7 +18,7 @@ namespace OrvTest {
 // Engine start-up order: heaps and the big-chunk allocator, the weak-observer registry, the
 // string content pools, the singleton registry, the token tables, the file-name and file-extension
 // registries, the thread-local storage with its heap slot, the shared stack-based allocator with
-// its slot and shared chunk, and last the main thread's attach.
+// its slot and shared chunk, the killables' container-list slot, and last the main thread's attach.
 void StartEngineForTests() {
   Orvan::CreateStringHeap();
   Orvan::CreateGeneralHeap();
@@ -32,6 +32,9 @@ void StartEngineForTests() {
   Orvan::RegisterThreadLocalHeapSlot();
   Orvan::CreateSharedStackAllocator();
   Orvan::RegisterThreadLocalStackAllocatorSlot();
+  // No start-up sequence registers the killables' per-thread container list yet; core start-up
+  // will make this call here, right after the stack allocator's slot.
+  Orvan::RegisterKillableContainerListSlot();
   Orvan::AttachThreadToEngine();
 }
 
