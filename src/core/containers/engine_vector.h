@@ -276,6 +276,24 @@ class TVectorCommon : public TVectorElements<T> {
     ReplaceStorage(VectorDetail::AllocateSlots<T, Storage>(count), count);
   }
 
+  // Sets the size to `count`, plain values only: new elements are value-initialised (0 for
+  // numbers); when the room is below `count`, a block of exactly `count` slots takes the elements
+  // kept. std::bad_alloc leaves the vector as it was.
+  void Resize(std::uint32_t count)
+    requires std::is_trivially_copyable_v<T>
+  {
+    TForm& v = Form();
+    if (count > v.GetCapacity()) {
+      T* block = VectorDetail::AllocateSlots<T, Storage>(count);
+      if (v.size_ != 0) {
+        std::memcpy(static_cast<void*>(block), static_cast<const void*>(v.data_), std::size_t{v.size_} * sizeof(T));
+      }
+      ReplaceStorage(block, count);
+    }
+    for (std::uint32_t i = v.size_; i < count; ++i) ::new (static_cast<void*>(v.data_ + i)) T();
+    v.size_ = count;
+  }
+
   // Removes the element at `index` (< size), keeping the order of the others.
   void EraseAt(std::uint32_t index) {
     TForm& v = Form();

@@ -326,6 +326,30 @@ TEST_F(EngineVectorTest, ReserveEmptyTakesExactlyTheCountOnlyWhenBelow) {
   EXPECT_EQ(TCountingStorage::allocations, 2) << "a reserved block was grown before it was full";
 }
 
+TEST_F(EngineVectorTest, ResizeZeroesNewValuesAndTakesExactlyTheCountWhenBelow) {
+  TVector<std::uint32_t, TCountingStorage> vector;
+  for (std::uint32_t i = 1; i <= 3; ++i) vector.PushBack(i);  // capacity 4
+  vector.Resize(4);
+  EXPECT_EQ(TCountingStorage::allocations, 1);
+  vector.Resize(7);
+  EXPECT_EQ(vector.GetCapacity(), 7u);
+  EXPECT_EQ(U32ValuesOf(vector), (std::vector<std::uint32_t>{1, 2, 3, 0, 0, 0, 0}));
+  vector.Resize(2);
+  vector.Resize(5);
+  EXPECT_EQ(vector.GetCapacity(), 7u);
+  EXPECT_EQ(U32ValuesOf(vector), (std::vector<std::uint32_t>{1, 2, 0, 0, 0}));
+  EXPECT_EQ(TCountingStorage::allocations, 2);
+  EXPECT_TRUE(ThrowsBadAllocWhenAllocationFails([&] { vector.Resize(100); }));
+  EXPECT_EQ(U32ValuesOf(vector), (std::vector<std::uint32_t>{1, 2, 0, 0, 0}));
+
+  TInlineVector<std::uint32_t, 2> inlineIds;
+  inlineIds.Resize(2);
+  EXPECT_TRUE(inlineIds.IsInline());
+  inlineIds.Resize(3);
+  EXPECT_EQ(inlineIds.GetCapacity(), 3u);
+  EXPECT_EQ(U32ValuesOf(inlineIds), (std::vector<std::uint32_t>{0, 0, 0}));
+}
+
 TEST_F(EngineVectorTest, EraseAtAndPopBackKeepOrderAndDestroy) {
   TVector<TCounted> vector;
   for (int i = 0; i < 6; ++i) vector.PushBack(TCounted(i));
