@@ -355,6 +355,25 @@ class TVector : public TVectorCommon<T, Storage, TVector<T, Storage>> {
 
   std::uint32_t GetCapacity() const noexcept { return capacity_; }
 
+  // A copy holding exactly the elements: its capacity is the size, and an empty vector gives one
+  // without a block. When an element's copy throws, the copies made so far are destroyed, the
+  // block is freed and the exception passes on.
+  TVector Clone() const {
+    TVector copy;
+    if (size_ == 0) return copy;
+    T* block = VectorDetail::AllocateSlots<T, Storage>(size_);
+    try {
+      this->CopyElements(block, data_, size_);
+    } catch (...) {
+      Storage::Free(block);
+      throw;
+    }
+    copy.data_ = block;
+    copy.size_ = size_;
+    copy.capacity_ = size_;
+    return copy;
+  }
+
  private:
   static T* EmptyData() noexcept { return nullptr; }
 

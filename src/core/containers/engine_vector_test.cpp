@@ -422,6 +422,33 @@ TEST_F(EngineVectorTest, GrowWithAFailingCopyLeavesTheVectorUnchanged) {
   EXPECT_EQ(TThrowingCopy::constructions, TThrowingCopy::destructions);
 }
 
+TEST_F(EngineVectorTest, CloneHoldsExactlyTheElementsAndUndoesAFailedCopy) {
+  TThrowingCopy::constructions = TThrowingCopy::destructions = 0;
+  TThrowingCopy::copiesBeforeThrow = -1;
+  {
+    TVector<TThrowingCopy, TCountingStorage> empty;
+    const TVector<TThrowingCopy, TCountingStorage> emptyCopy = empty.Clone();
+    EXPECT_EQ(emptyCopy.GetCapacity(), 0u);
+    EXPECT_EQ(TCountingStorage::allocations, 0);
+
+    TVector<TThrowingCopy, TCountingStorage> source;
+    for (int i = 0; i < 5; ++i) source.PushBack(TThrowingCopy(i));  // capacity 8
+    const TVector<TThrowingCopy, TCountingStorage> copy = source.Clone();
+    EXPECT_EQ(copy.GetSize(), 5u);
+    EXPECT_EQ(copy.GetCapacity(), 5u);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(copy[i].value, i);
+
+    const int blocks = TCountingStorage::allocations - TCountingStorage::frees;
+    const int live = TThrowingCopy::constructions - TThrowingCopy::destructions;
+    TThrowingCopy::copiesBeforeThrow = 3;
+    EXPECT_THROW(source.Clone(), std::runtime_error);
+    TThrowingCopy::copiesBeforeThrow = -1;
+    EXPECT_EQ(TCountingStorage::allocations - TCountingStorage::frees, blocks);
+    EXPECT_EQ(TThrowingCopy::constructions - TThrowingCopy::destructions, live);
+  }
+  EXPECT_EQ(TThrowingCopy::constructions, TThrowingCopy::destructions);
+}
+
 // ---- Allocation failure: the vector keeps its block, size and capacity.
 
 template <typename Vector>
