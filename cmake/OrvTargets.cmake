@@ -9,15 +9,20 @@ function(orv_add_library target folder)
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR}/src)
 endfunction()
 
-# orv_add_unit_tests(<target> <folder>): one gtest program of the folder's *_test.cpp files.
+# orv_add_unit_tests(<target> <folder> [MAIN <file>] [libraries...]): one gtest program of the
+# folder's *_test.cpp files, with the engine's test main unless another is named.
 # Test suites whose name contains "Threaded" use real threads; `make test-tsan` runs those.
 function(orv_add_unit_tests target folder)
+  cmake_parse_arguments(ARG "" "MAIN" "" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*_test.cpp)
   if(NOT sources)
     return()
   endif()
-  add_executable(${target} ${sources} ${CMAKE_SOURCE_DIR}/tests/support/engine_test_main.cpp)
-  target_link_libraries(${target} PRIVATE orv_test_support GTest::gtest GTest::gmock ${ARGN})
+  if(NOT ARG_MAIN)
+    set(ARG_MAIN ${CMAKE_SOURCE_DIR}/tests/support/engine_test_main.cpp)
+  endif()
+  add_executable(${target} ${sources} ${ARG_MAIN})
+  target_link_libraries(${target} PRIVATE orv_test_support GTest::gtest GTest::gmock ${ARG_UNPARSED_ARGUMENTS})
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60

@@ -1,20 +1,10 @@
 // gtest main of the unit test programs: the engine is started once around all tests.
 #include <gtest/gtest.h>
 
-#include "support/engine_test_environment.h"
-
-namespace {
-
-class EngineEnvironment : public ::testing::Environment {
- public:
-  void SetUp() override { OrvTest::StartEngineForTests(); }
-  void TearDown() override { OrvTest::StopEngineForTests(); }
-};
-
-}  // namespace
+#include "support/engine_gtest_environment.h"
 
 int main(int argc, char** argv) {
   ::testing::InitGoogleTest(&argc, argv);
-  ::testing::AddGlobalTestEnvironment(new EngineEnvironment);
+  ::testing::AddGlobalTestEnvironment(new OrvTest::TEngineGtestEnvironment);
   return RUN_ALL_TESTS();
 }

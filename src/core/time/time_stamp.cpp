@@ -1,6 +1,7 @@
 // Monotonic time stamps, their conversions and the duration and date-time texts.
 #include "core/time/time_stamp.h"
 
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -33,9 +34,17 @@ TTimeStamp TruncateToStamp(double nanoseconds) {
   return static_cast<TTimeStamp>(static_cast<std::int64_t>(nanoseconds));
 }
 
+std::atomic<TMonotonicClock> g_testClock{nullptr};
+
 }  // namespace
 
+TMonotonicClock SetMonotonicClockForTests(TMonotonicClock clock) { return g_testClock.exchange(clock); }
+
 TTimeStamp GetTimeStamp(TTimeStamp& stamp) {
+  if (const TMonotonicClock clock = g_testClock.load(std::memory_order_relaxed); clock != nullptr) {
+    stamp = clock();
+    return stamp;
+  }
   timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   stamp = static_cast<TTimeStamp>(now.tv_sec) * 1000000000u + static_cast<TTimeStamp>(now.tv_nsec);

@@ -13,6 +13,12 @@ using TTimeStamp = std::uint64_t;
 // Reads the clock into `stamp` and returns it as well.
 TTimeStamp GetTimeStamp(TTimeStamp& stamp);
 
+// Test seam over the monotonic clock: while a clock is set, GetTimeStamp reads it instead of
+// CLOCK_MONOTONIC, so time-outs can be stepped through without waiting. Null puts the real clock
+// back. Returns the clock it replaces (null for the real one).
+using TMonotonicClock = TTimeStamp (*)();
+TMonotonicClock SetMonotonicClockForTests(TMonotonicClock clock);
+
 // end - start, or 0 when end is earlier than start (never a wrapped huge value).
 void GetTimeSpan(TTimeStamp& span, const TTimeStamp& start, const TTimeStamp& end);
 // Seconds, milliseconds or microseconds from start to end; 0.0 when end is earlier than start.

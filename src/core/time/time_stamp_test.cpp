@@ -163,3 +163,21 @@ TEST(FormatLocalTimeTest, NowHasTheShapeOfTheTextOfTheClock) {
 }
 
 }  // namespace
+
+namespace {
+
+Orvan::TTimeStamp FixedClock() { return 42; }
+
+TEST(TimeStampTest, ClockSeamReplacesTheMonotonicClockUntilPutBack) {
+  const Orvan::TMonotonicClock previous = Orvan::SetMonotonicClockForTests(&FixedClock);
+  TTimeStamp stamp = 0;
+  EXPECT_EQ(Orvan::GetTimeStamp(stamp), 42u);
+  EXPECT_EQ(stamp, 42u);
+  EXPECT_EQ(Orvan::SetMonotonicClockForTests(previous), &FixedClock);
+
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  EXPECT_GE(Orvan::GetTimeStamp(stamp), static_cast<TTimeStamp>(now.tv_sec) * 1000000000u);
+}
+
+}  // namespace
