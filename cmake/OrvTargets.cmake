@@ -52,13 +52,13 @@ function(orv_add_fuzz_targets)
   endforeach()
 endfunction()
 
-# orv_add_python_tests(<folder>): one ctest test per <folder>/*_test.py, run as
-# `python3 -m unittest <module>` inside the folder. The npm peers must be there (scripts/setup.sh
-# installs them) rather than skipped, and the integration tests find the server binary through
-# ORV_DEDICATED_SERVER once that target exists.
+# orv_add_python_tests(<folder> [VARIABLE=value...]): one ctest test per <folder>/*_test.py, run as
+# `python3 -m unittest <module>` inside the folder, with the extra environment given. The npm peers
+# must be there (scripts/setup.sh installs them) rather than skipped, and the integration tests find
+# the server binary through ORV_DEDICATED_SERVER once that target exists.
 function(orv_add_python_tests folder)
   file(GLOB modules CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*_test.py)
-  set(environment ORV_REQUIRE_NPM_PEERS=1 PYTHONDONTWRITEBYTECODE=1)
+  set(environment ORV_REQUIRE_NPM_PEERS=1 PYTHONDONTWRITEBYTECODE=1 ${ARGN})
   if(TARGET DedicatedServer)
     list(APPEND environment ORV_DEDICATED_SERVER=$<TARGET_FILE:DedicatedServer>)
   endif()
