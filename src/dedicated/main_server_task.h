@@ -79,6 +79,9 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   void Run();
   // One pass; false when an exit was requested or a connection attempt could not start.
   bool Tick();
+  // The own address ("ip") as a numeric IPv4 address for the init message; 0 when it is empty or
+  // not one.
+  void ResolveServerAddress();
 
   // The console commands go to the session.
   bool ExecuteCommand(const TOrvString<char>& commandLine, ServerTools::IVirtualConsole* console) override;
@@ -144,7 +147,6 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   ~TMainServerTask();
 
   void ReadLoginFile();
-  void ResolveServerAddress();
   // Closes and deletes the link socket, when there is one.
   void DeleteMatchMakingSocket();
 

@@ -90,8 +90,16 @@ TEST_F(SessionFilesTest, AdminsIniEntries) {
     char letter;
     bool granted;
   } rights[] = {
-      {7, 'x', true},  {7, 'l', false}, {8, 'l', true},  {8, 'k', true},  {8, 's', true},
-      {8, 'b', false}, {8, 'L', false}, {8, '-', false}, {5, 'l', false}, {6, 'l', false},
+      {7, 'x', true},
+      {7, 'l', false},
+      {8, 'l', true},
+      {8, 'k', true},
+      {8, 's', true},
+      {8, 'b', false},
+      {8, 'L', false},
+      {8, '-', false},
+      {5, 'l', false},
+      {6, 'l', false},
       {72057594037927935ull, 'u', true},
   };
   for (const auto& r : rights) {
