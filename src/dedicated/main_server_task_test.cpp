@@ -26,40 +26,18 @@ using OrvTest::TDedicatedTest;
 using OrvTest::TManualClock;
 using OrvTest::TTaskSettings;
 
-// A TCP listener on the loopback address; the kernel completes connections before any accept.
-class TLoopbackListener {
+// The server's side of the link as the test sees it: the listener the server connects to and the
+// connection it made.
+class TLinkPeer {
  public:
-  TLoopbackListener() {
-    descriptor_ = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (::bind(descriptor_, reinterpret_cast<sockaddr*>(&address), length) != 0 || ::listen(descriptor_, 8) != 0 ||
-        ::getsockname(descriptor_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-      ADD_FAILURE() << "no loopback listener";
-    }
-    port_ = ntohs(address.sin_port);
-  }
-  ~TLoopbackListener() {
-    if (accepted_ != -1) ::close(accepted_);
-    Close();
-  }
-  TLoopbackListener(const TLoopbackListener&) = delete;
-  TLoopbackListener& operator=(const TLoopbackListener&) = delete;
-
-  std::uint16_t Port() const { return port_; }
-  std::string PortText() const { return std::to_string(port_); }
-  void Close() {
-    if (descriptor_ != -1) ::close(descriptor_);
-    descriptor_ = -1;
-  }
+  ~TLinkPeer() { CloseAccepted(); }
+  std::string PortText() const { return std::to_string(listener_.port); }
   // The connection the server made; -1 when none came in time.
   int Accept() {
-    if (accepted_ == -1 && OrvTest::WaitReadable(descriptor_)) accepted_ = ::accept(descriptor_, nullptr, nullptr);
+    if (accepted_ == -1) accepted_ = listener_.Accept();
     return accepted_;
   }
-  // Bytes received on the accepted connection until `count` arrived or it went quiet for `waitMilliseconds`.
+  // Bytes received until `count` arrived or nothing came for `waitMilliseconds`.
   std::string Receive(std::size_t count, int waitMilliseconds = 5000) {
     std::string bytes;
     while (bytes.size() < count && OrvTest::WaitReadable(accepted_, waitMilliseconds)) {
@@ -76,17 +54,15 @@ class TLoopbackListener {
   }
 
  private:
-  int descriptor_ = -1;
+  OrvTest::TLoopbackListener listener_;
   int accepted_ = -1;
-  std::uint16_t port_ = 0;
 };
 
 // A port on which nothing listens: bound, then let go.
 std::string ClosedPortText() {
-  TLoopbackListener listener;
-  const std::string port = listener.PortText();
+  OrvTest::TLoopbackListener listener;
   listener.Close();
-  return port;
+  return std::to_string(listener.port);
 }
 
 std::string Hex(const std::string& bytes) {
@@ -247,7 +223,7 @@ class MatchMakingLinkTest : public MainServerTaskTest {
 };
 
 TEST_F(MatchMakingLinkTest, SilentPeerIsDroppedAfterThirtySecondsInConnected) {
-  TLoopbackListener peer;
+  TLinkPeer peer;
   settings_.matchMakingPort = peer.PortText();
   settings_.ownAddress = "1.2.3.4";
   TMainServerTask* task = Create();
@@ -308,7 +284,7 @@ TEST_F(MatchMakingLinkTest, ClosedPortFailsAndIsRetriedAfterTwentySeconds) {
 }
 
 TEST_F(MatchMakingLinkTest, PeerClosingBeforeTheAnswerDropsTheLink) {
-  TLoopbackListener peer;
+  TLinkPeer peer;
   settings_.matchMakingPort = peer.PortText();
   TMainServerTask* task = Create();
   ASSERT_TRUE(TickUntil(task, MatchMakingLinkState::Connected));
@@ -351,7 +327,7 @@ TEST_F(MatchMakingLinkTest, AFailedAttemptEndsThePassAsAnExitRequest) {
 
 // A message larger than the framer's buffer is not cut short: nothing leaves.
 TEST_F(MatchMakingLinkTest, InitMessageThatDoesNotFitIsNotSent) {
-  TLoopbackListener peer;
+  TLinkPeer peer;
   settings_.matchMakingPort = peer.PortText();
   settings_.login = std::string(5000, 'l');
   TMainServerTask* task = Create();
