@@ -129,6 +129,7 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   const TOrvString<char>& GetKey() const { return dedicatedKey_; }
   const TOrvString<char>& GetForcedVersion() const { return forcedVersion_; }
   const TOrvString<char>& GetGameReportingUrl() const { return gameReportingUrl_; }
+  const TOrvString<char>& GetCouchDbOverride() const { return couchDbOverride_; }
   std::uint16_t GetMatchMakingPort() const { return matchMakingPort_; }
   std::uint32_t GetResolvedAddress() const { return resolvedAddress_; }
   std::uint16_t GetClientPort() const { return clientPort_; }
@@ -173,7 +174,6 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   Network::TPacketHelperBase* matchMakingFramer_ = nullptr;
   TDedicatedSession* session_ = nullptr;
   Network::TRateLimitGroup* rateLimitGroup_ = nullptr;
-  TOrvString<char> statsUrl_;
   TOrvString<char> couchDbOverride_;
   Network::TPacketHelperBase* clientFramer_ = nullptr;
   Network::TSocketInterfaceManagerForLibEvent* socketManager_ = nullptr;

@@ -8,6 +8,7 @@ import subprocess
 import unittest
 
 import harness
+from console_client import TYPE_COMMAND, ConsoleClient
 
 USAGE = "Bad arguments (Usage : ./DedicatedServer +port XXXX [+ip XX.XX.XX.XX +force_game_version XXXX])"
 BAD_PORT = "Bad arguments (value of port must me > 1024)"
@@ -119,6 +120,19 @@ class StartUpTest(harness.IntegrationTestCase):
         server.wait_for_line("Connected to match making server")
         log = server.serverlog()
         self.assertLess(log.index('Variable Version set to "2.0"'), log.index('Variable Version set to "1.5"'))
+
+    def test_console_lines_reach_the_session(self):
+        mms = self.start_mms_peer("--on-init", "silent")
+        console_port = harness.free_port(udp_too=False)
+        server = self.start_server("+rcon_password", "pw", "+rcon_port", console_port, mms_port=mms.port)
+        server.wait_for_line("Connected to match making server")
+        client = ConsoleClient(console_port)
+        self.addCleanup(client.close)
+        client.authenticate("pw")
+        client.send_packet(5, TYPE_COMMAND, b"launch")
+        answer = client.read_packet()
+        self.assertEqual((answer.id, answer.body), (5, b"Invalid command."))
+        server.wait_for_line("RCon request command : launch")
 
 
 if __name__ == "__main__":
