@@ -2,6 +2,8 @@
 // engine start-up). The engine core start-up (InitEngineCore / ShutdownEngineCore) replaces it.
 #include "main/engine_start.h"
 
+#include "core/filesystem/file_extension.h"
+#include "core/filesystem/file_name_registry.h"
 #include "core/memory/big_chunk_allocator.h"
 #include "core/memory/heap.h"
 #include "core/memory/stack_based_allocator.h"
@@ -23,6 +25,8 @@ void StartEngine() {
   InitStringLibrary();
   TSingletonRegistry::Create();
   InitInternedTokenTables();
+  TFileNameRegistry::Create();
+  TFileExtensionRegistry::Create();
   RegisterThreadLocalHeapSlot();
   CreateSharedStackAllocator();
   RegisterThreadLocalStackAllocatorSlot();
@@ -34,6 +38,8 @@ void StopEngine() {
   DetachThreadFromEngine();
   DestroySharedStackAllocator();
   DestroyThreadLocalStorageManager();
+  DestroyFileExtensionRegistry();
+  TFileNameRegistry::Destroy();
   DestroyAllInternedTokenTables();
   TSingletonRegistry::DestroyAll();
   TSingletonRegistry::Destroy();

@@ -1,5 +1,7 @@
 #include "support/engine_test_environment.h"
 
+#include "core/filesystem/file_extension.h"
+#include "core/filesystem/file_name_registry.h"
 #include "core/memory/big_chunk_allocator.h"
 #include "core/memory/heap.h"
 #include "core/memory/stack_based_allocator.h"
@@ -14,9 +16,9 @@
 namespace OrvTest {
 
 // Engine start-up order: heaps and the big-chunk allocator, the weak-observer registry, the
-// string content pools, the singleton registry, the token tables, the thread-local storage with
-// its heap slot, the shared stack-based allocator with its slot and shared chunk, and last the main
-// thread's attach.
+// string content pools, the singleton registry, the token tables, the file-name and file-extension
+// registries, the thread-local storage with its heap slot, the shared stack-based allocator with
+// its slot and shared chunk, and last the main thread's attach.
 void StartEngineForTests() {
   Orvan::CreateStringHeap();
   Orvan::CreateGeneralHeap();
@@ -25,6 +27,8 @@ void StartEngineForTests() {
   Orvan::InitStringLibrary();
   Orvan::TSingletonRegistry::Create();
   Orvan::InitInternedTokenTables();
+  Orvan::TFileNameRegistry::Create();
+  Orvan::TFileExtensionRegistry::Create();
   Orvan::RegisterThreadLocalHeapSlot();
   Orvan::CreateSharedStackAllocator();
   Orvan::RegisterThreadLocalStackAllocatorSlot();
@@ -40,6 +44,8 @@ void StopEngineForTests() {
   Orvan::DetachThreadFromEngine();
   Orvan::DestroySharedStackAllocator();
   Orvan::DestroyThreadLocalStorageManager();
+  Orvan::DestroyFileExtensionRegistry();
+  Orvan::TFileNameRegistry::Destroy();
   Orvan::DestroyAllInternedTokenTables();
   Orvan::TSingletonRegistry::DestroyAll();
   Orvan::TSingletonRegistry::Destroy();

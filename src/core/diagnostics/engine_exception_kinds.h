@@ -9,21 +9,34 @@
 
 namespace Orvan {
 
-// The file-layer failures. Their public constructors take a file name and build the message from
-// its text form; the message constructors here are what those build on.
+class TFileName;
+
+// The file-layer failures: a prefix followed by the file name's text form. The error code is
+// accepted for the callers' sake and not kept.
 class EFileException : public EException {
+ public:
+  EFileException(std::uint32_t errorCode, const wchar_t* prefix, const TFileName& fileName);
+
  protected:
   explicit EFileException(const TOrvString<wchar_t>& message) : EException(message) {}
 };
 
-// "File not found : " followed by the file name.
+// "File not found : " followed by the file name; the first form passes the calling thread's errno.
 class EFileNotFound : public EFileException {
+ public:
+  explicit EFileNotFound(const TFileName& fileName);
+  EFileNotFound(std::uint32_t errorCode, const TFileName& fileName);
+
  protected:
   explicit EFileNotFound(const TOrvString<wchar_t>& message) : EFileException(message) {}
 };
 
 // "File mapping failed : " followed by the file name.
 class EFileMappingFailed : public EFileException {
+ public:
+  explicit EFileMappingFailed(const TFileName& fileName);
+  EFileMappingFailed(std::uint32_t errorCode, const TFileName& fileName);
+
  protected:
   explicit EFileMappingFailed(const TOrvString<wchar_t>& message) : EFileException(message) {}
 };
@@ -60,6 +73,8 @@ class EInvalidFileName : public EException {
   static constexpr std::uint32_t kFileNameBytes = 4096;
 
   explicit EInvalidFileName(const char* fileNameUtf8);
+  // A name of `length` bytes that need not be NUL-terminated.
+  EInvalidFileName(const char* fileName, std::uint32_t length);
   const char* GetFileName() const { return fileName_; }
 
  private:
@@ -88,5 +103,13 @@ class EAssertionError : public EException {
  public:
   EAssertionError(const char* file, std::uint32_t line, const char* expression, const char* message);
 };
+
+// Site of the missing-file dialog, (0, 31).
+inline constexpr std::uint32_t kFileNotFoundDialogId = 31;
+
+// For code that may not tolerate a missing file: shows the dialog "\"<name>\" not found in
+// non-tolerant code!" (button set 7, so a site answered yes shows nothing again), then throws
+// EFileNotFound for the name with the current errno, whatever the answer.
+[[noreturn]] void ThrowFileNotFound(const TFileName& fileName);
 
 }  // namespace Orvan

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/filesystem/file_extension.h"
+#include "core/filesystem/file_name_registry.h"
 #include "core/memory/thread_local_heap.h"
 #include "core/text/text_hash.h"
 #include "core/threads/thread_attachment.h"
@@ -763,9 +765,12 @@ TEST(EngineStringFailureTest, FailedBlocksLeaveTheHandlesAsTheyWere) {
 TEST(EngineStringLifecycleTest, StringsOutlivingTheirPoolDoNothingWhenDestroyed) {
   auto* narrow = new TNarrow("a text long enough to live on the string heap");
   auto* wide = new TWide(L"wide");
-  // The thread-local storage keeps its slot names in engine strings: it goes first, as at shutdown.
+  // The thread-local storage keeps its slot names in engine strings, and the file-name registry its
+  // component names: they go first, as at shutdown.
   DetachThreadFromEngine();
   DestroyThreadLocalStorageManager();
+  DestroyFileExtensionRegistry();
+  TFileNameRegistry::Destroy();
   ShutdownStringLibrary();
   EXPECT_EQ(GetStringContentPool<char>(), nullptr);
   EXPECT_EQ(GetStringContentLiveCount<char>(), 0u);
@@ -776,6 +781,8 @@ TEST(EngineStringLifecycleTest, StringsOutlivingTheirPoolDoNothingWhenDestroyed)
   EXPECT_GE(GetHexFloatStreamFlagIndex(), 0);
   EXPECT_EQ(GetStringContentLiveCount<char>(), 0u);
   EXPECT_EQ(TNarrow("again"), "again");
+  TFileNameRegistry::Create();
+  TFileExtensionRegistry::Create();
   RegisterThreadLocalHeapSlot();
   AttachThreadToEngine();
 }

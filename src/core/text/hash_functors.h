@@ -202,6 +202,34 @@ using TIniKeyMap = TOpenHashMap<TKeyValueEntry<TOrvString<wchar_t>, TOrvString<w
 using TIniSectionMap = TOpenHashMap<TKeyValueEntry<TOrvString<wchar_t>, TIniKeyMap>, TStringHashNoCase,
                                     TStringEqualNoCase, default_allocator<unsigned char>>;
 
+// An INI value document: sections by name (letter case ignored), each a list of typed values in
+// the order they were added. A value's name is hashed for its slot but never looked up, so the
+// same name may be added twice.
+struct TIniTypedValue {
+  static constexpr std::uint32_t kFlag = 0;
+  static constexpr std::uint32_t kText = 1;
+  static constexpr std::uint32_t kNumber = 2;
+
+  TOrvString<wchar_t> name;
+  std::uint32_t kind;  // kFlag, kText or kNumber
+  std::uint8_t flag;
+  TOrvString<wchar_t> value;
+  float number;
+};
+
+struct TIniTypedValueHash {
+  std::uint32_t operator()(const wchar_t* name) const noexcept { return HashWideStringNoCase(name); }
+  std::uint32_t operator()(const TIniTypedValue& entry) const noexcept { return HashWideStringNoCase(entry.name.c_str()); }
+};
+
+// No equality: the values of a section are appended, copied and walked, never looked up.
+struct TIniTypedValueNoLookup {};
+
+using TIniTypedValueMap =
+    TOpenHashMap<TIniTypedValue, TIniTypedValueHash, TIniTypedValueNoLookup, default_allocator<unsigned char>>;
+using TIniTypedSectionMap = TOpenHashMap<TKeyValueEntry<TOrvString<wchar_t>, TIniTypedValueMap>, TStringHashNoCase,
+                                         TStringEqualNoCase, default_allocator<unsigned char>>;
+
 // A set of pointers; erasing with EraseAt(slot, &out) hands the erased pointer back.
 template <typename T>
 using TPointerSet = TOpenHashMap<T*, TPointerHash, TWordEqual, default_allocator<unsigned char>>;

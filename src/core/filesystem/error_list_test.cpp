@@ -1,4 +1,4 @@
-#include "core/diagnostics/error_list.h"
+#include "core/filesystem/error_list.h"
 
 #include <gtest/gtest.h>
 
@@ -8,9 +8,10 @@
 namespace Orvan {
 namespace {
 
-TErrorListNode Node(const wchar_t* message, std::uint32_t line, std::uint32_t column) {
+TErrorListNode Node(const wchar_t* message, std::uint32_t line, std::uint32_t column, const char* file = nullptr) {
   TErrorListNode node;
   node.message = message;
+  node.file = TFileName(file);
   node.line = line;
   node.column = column;
   return node;
@@ -33,6 +34,23 @@ TEST(ErrorList, ChildrenRepeatingTheirParentPrintNothingThemselves) {
                          L"        grandchild\n"
                          L"    other message\n"
                          L"    \n");
+}
+
+TEST(ErrorList, NodesWithAFileShowTheirPosition) {
+  TErrorList list;
+  TErrorListNode unit = Node(L"bad unit", 3, 4, "DataDir:units/tank.ini");
+  TErrorListNode repeat = Node(L"bad unit", 3, 4, "DataDir:units/tank.ini");
+  repeat.children.PushBack(Node(L"deeper", 7, 1, "DataDir:units/tank.ini"));
+  unit.children.PushBack(std::move(repeat));
+  unit.children.PushBack(Node(L"bad unit", 3, 4, "DataDir:units/other.ini"));  // another file: empty text
+  unit.children.PushBack(Node(L"no file", 3, 4));
+  list.nodes.PushBack(std::move(unit));
+  list.nodes.PushBack(Node(L"plain", 0, 0, "relative/path"));
+  EXPECT_EQ(BuildErrorListReport(list), L"@file:DataDir:/units/tank.ini@(3:4) bad unit\n"
+                                        L"        @file:DataDir:/units/tank.ini@(7:1) deeper\n"
+                                        L"    @file:DataDir:/units/other.ini@(3:4) \n"
+                                        L"    no file\n"
+                                        L"@file:relative/path@(0:0) plain\n");
 }
 
 TEST(ErrorList, ReportWritesAtMost150Errors) {

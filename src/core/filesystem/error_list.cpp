@@ -1,4 +1,4 @@
-#include "core/diagnostics/error_list.h"
+#include "core/filesystem/error_list.h"
 
 #include <sstream>
 
@@ -10,7 +10,8 @@ namespace {
 std::uint32_t ShowErrorListWindow(const wchar_t* /*caption*/, const std::wstring& /*text*/) { return 0; }
 
 bool RepeatsParent(const TErrorListNode& node, const TErrorListNode& parent) {
-  return node.line == parent.line && node.column == parent.column && node.message == parent.message;
+  return node.file == parent.file && node.line == parent.line && node.column == parent.column &&
+         node.message == parent.message;
 }
 
 }  // namespace
@@ -20,6 +21,10 @@ void WriteErrorNode(const TErrorListNode& node, std::wostream& stream, const wch
   if (parent == nullptr || !RepeatsParent(node, *parent)) {
     const bool newMessage = parent == nullptr || !(node.message == parent->message);
     stream << indent;
+    if (!node.file.IsEmpty()) {
+      stream << L"@file:";
+      WriteFileNameToWideStream(stream, node.file) << L"@(" << node.line << L':' << node.column << L") ";
+    }
     if (newMessage) stream << node.message;
     stream << L'\n';
   }
