@@ -45,7 +45,8 @@ TEST(MountingPoints, EachGetterGivesTheIdOfItsNameWhateverTheLetterCase) {
 }
 
 TEST(MountingPoints, AnInterningThatThrowsLeavesThePointForTheNextCaller) {
-  TNamedMountingPoint point("OnlyInThisTest");
+  // Longer than a string keeps inline, so that interning it allocates.
+  TNamedMountingPoint point("OnlyInThisTestAndLongerThanInline");
   const std::uint32_t countBefore = TMountingPointToken::GetCount();
   bool threw = false;
   {
@@ -60,7 +61,7 @@ TEST(MountingPoints, AnInterningThatThrowsLeavesThePointForTheNextCaller) {
   EXPECT_EQ(TMountingPointToken::GetCount(), countBefore);
   const std::uint16_t id = point.Get();
   EXPECT_EQ(id, countBefore);
-  EXPECT_STREQ(TMountingPointToken::FromId(id).c_str(), "OnlyInThisTest");
+  EXPECT_STREQ(TMountingPointToken::FromId(id).c_str(), "OnlyInThisTestAndLongerThanInline");
 }
 
 TEST(MountingPointsThreaded, EightThreadsOnAFirstCallGetOneId) {

@@ -341,8 +341,8 @@ TEST(NativeFilesDeathTest, CopyDirectoryCopiesFilesAndOnRequestSubFolders) {
                             ORV_CHILD_CHECK(checks, NativeCopyDirectory(TFileName("made"), TFileName("empty"), true));
                             ORV_CHILD_CHECK(checks, IsFolder("made"));
                             // Pattern characters in the source's name are taken literally.
-                            ORV_CHILD_CHECK(checks, NativeCopyDirectory(TFileName("maps"), TFileName("maps[1]"), true));
-                            ORV_CHILD_CHECK(checks, ReadFileBytes("maps/m.map") == "map");
+                            ORV_CHILD_CHECK(checks, NativeCopyDirectory(TFileName("copied_maps"), TFileName("maps[1]"), true));
+                            ORV_CHILD_CHECK(checks, ReadFileBytes("copied_maps/m.map") == "map");
                             ORV_CHILD_CHECK(checks, !NativeCopyDirectory(TFileName("none"), TFileName("missing"), true));
                             ORV_CHILD_CHECK(checks, !Exists("none"));
                           }),

@@ -5,6 +5,7 @@
 
 #include "core/filesystem/file_extension.h"
 #include "core/filesystem/file_name_registry.h"
+#include "core/filesystem/well_known_names.h"
 #include "core/memory/big_chunk_allocator.h"
 #include "core/memory/heap.h"
 #include "core/memory/stack_based_allocator.h"
@@ -39,8 +40,10 @@ void DestroyEngineHeaps() {
 }
 
 // Each service may use those made before it: the token tables keep their texts in engine strings
-// and register with the singleton registry, the file-name tree interns through the tokens, and the
-// thread-local heap needs the storage manager that its slot registration builds.
+// and register with the singleton registry, the file-name tree interns through the tokens, the
+// well-known names seed the tables and the tree before anything else interns into them (which
+// fixes their ids), and the thread-local heap needs the storage manager that its slot
+// registration builds.
 void InitEngineCore() {
   CreateEngineHeaps();
   TWeakObserverRegistry::Create();
@@ -49,6 +52,7 @@ void InitEngineCore() {
   InitInternedTokenTables();
   TFileNameRegistry::Create();
   TFileExtensionRegistry::Create();
+  TWellKnownNames::Create();
   RegisterThreadLocalHeapSlot();
   CreateSharedStackAllocator();
   RegisterThreadLocalStackAllocatorSlot();
@@ -64,6 +68,7 @@ void ShutdownEngineCore() {
   DetachThreadFromEngine();
   DestroySharedStackAllocator();
   DestroyThreadLocalStorageManager();
+  TWellKnownNames::Destroy();
   DestroyFileExtensionRegistry();
   TFileNameRegistry::Destroy();
   DestroyAllInternedTokenTables();
