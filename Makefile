@@ -85,9 +85,12 @@ fuzz:
 	printf "== fuzz results:$$results\n"; \
 	exit $$failed
 
-run:
-	@echo "The server binary is not built yet: 'make run' has nothing to start."
-	@exit 1
+# The Release server against the local match-making peer, in build/run/ (scripts/run-local.sh).
+run: setup
+	@cmake -S . -B $(BUILD_RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DWERROR=$(CMAKE_WERROR) \
+		-DORV_BUILD_TESTS=OFF >/dev/null
+	@cmake --build $(BUILD_RELEASE) -j $(JOBS) --target DedicatedServer
+	@bash scripts/run-local.sh $(BUILD_RELEASE)/DedicatedServer
 
 clean:
 	rm -rf build

@@ -47,28 +47,6 @@ struct TLibEventAllocations {
 
 bool DescriptorIsOpen(int descriptor) { return ::fcntl(descriptor, F_GETFD) != -1; }
 
-// A listening TCP socket on 127.0.0.1 and a port the system picks.
-struct TLoopbackListener {
-  TLoopbackListener() {
-    descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    if (::bind(descriptor, reinterpret_cast<sockaddr*>(&address), length) == 0 && ::listen(descriptor, 4) == 0 &&
-        ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-      port = ntohs(address.sin_port);
-    }
-  }
-  ~TLoopbackListener() { ::close(descriptor); }
-  int Accept() {
-    if (!OrvTest::WaitReadable(descriptor)) return -1;
-    return ::accept(descriptor, nullptr, nullptr);
-  }
-  int descriptor;
-  std::uint16_t port = 0;
-};
-
 // What the callbacks of a socket saw; the callback argument of every test socket.
 struct TSocketLog {
   std::string received;
@@ -239,7 +217,7 @@ TEST_F(BufferEventSocketTest, ASocketThatCannotBeSetUpIsClosedAndSoIsItsDescript
 }
 
 TEST_F(BufferEventSocketTest, ConnectToAddressConnectsAPlainSocketToALoopbackPeer) {
-  TLoopbackListener listener;
+  OrvTest::TLoopbackListener listener;
   ASSERT_NE(listener.port, 0);
   TBufferEventSocket socket(-1, &manager_);
   TSocketLog seen;
@@ -262,7 +240,7 @@ TEST_F(BufferEventSocketTest, ConnectToHostResolvesThroughTheDnsBase) {
   evdns_base* dns = evdns_base_new(manager_.GetEventBase(), 0);
   ASSERT_NE(dns, nullptr);
   ASSERT_EQ(evdns_base_load_hosts(dns, folder.Path("hosts").c_str()), 0);
-  TLoopbackListener listener;
+  OrvTest::TLoopbackListener listener;
   {
     TBufferEventSocket socket(-1, &manager_);
     TSocketLog seen;
@@ -374,7 +352,7 @@ void EchoLines(bufferevent* bufferEvent, void* log) {
 TEST_F(BufferEventSocketTlsTest, AServerFormSocketCompletesAHandshakeAndEchoes) {
   TSocketInterfaceManagerForLibEvent manager(true);
   ASSERT_NE(manager.GetServerSslContext(), nullptr);
-  TLoopbackListener listener;
+  OrvTest::TLoopbackListener listener;
   OrvTest::TPeerProcess client;
   ASSERT_TRUE(client.Start({ORV_PYTHON3, "-c", kTlsClient, std::to_string(listener.port), Certificate()}));
   const int accepted = listener.Accept();
@@ -422,7 +400,7 @@ TEST_F(BufferEventSocketTlsTest, AClientFormSocketConnectsToATlsServer) {
 
 TEST_F(BufferEventSocketTlsTest, AClearTextPeerFailsTheHandshakeWithAnOpenSslError) {
   TSocketInterfaceManagerForLibEvent manager(true);
-  TLoopbackListener listener;
+  OrvTest::TLoopbackListener listener;
   const int client = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;

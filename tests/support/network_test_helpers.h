@@ -2,6 +2,8 @@
 // readiness waits on loopback, and a socket manager that counts.
 #pragma once
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -79,6 +81,37 @@ inline bool WaitReadable(int descriptor, int timeoutMilliseconds = 5000) {
   pollfd watched{descriptor, POLLIN, 0};
   return ::poll(&watched, 1, timeoutMilliseconds) == 1;
 }
+
+// A listening TCP socket on 127.0.0.1 and a port the system picks (0 when none could be had). The
+// kernel completes connections to it before any accept.
+struct TLoopbackListener {
+  TLoopbackListener() {
+    descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    if (::bind(descriptor, reinterpret_cast<sockaddr*>(&address), length) == 0 && ::listen(descriptor, 4) == 0 &&
+        ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+      port = ntohs(address.sin_port);
+    }
+  }
+  ~TLoopbackListener() { Close(); }
+  TLoopbackListener(const TLoopbackListener&) = delete;
+  TLoopbackListener& operator=(const TLoopbackListener&) = delete;
+  // The next connection (the caller closes it); -1 when none came within 5 s.
+  int Accept() {
+    if (!WaitReadable(descriptor)) return -1;
+    return ::accept(descriptor, nullptr, nullptr);
+  }
+  // Stops listening: connections to the port are refused from here on.
+  void Close() {
+    if (descriptor != -1) ::close(descriptor);
+    descriptor = -1;
+  }
+  int descriptor;
+  std::uint16_t port = 0;
+};
 
 // Counts the registrations of the sockets built on it.
 class TCountingSocketManager final : public Orvan::Network::TSocketInterfaceManager {

@@ -276,6 +276,24 @@ class TVectorCommon : public TVectorElements<T> {
     ReplaceStorage(VectorDetail::AllocateSlots<T, Storage>(count), count);
   }
 
+  // Sets the size to `count`, plain values only: new elements are value-initialised (0 for
+  // numbers); when the room is below `count`, a block of exactly `count` slots takes the elements
+  // kept. std::bad_alloc leaves the vector as it was.
+  void Resize(std::uint32_t count)
+    requires std::is_trivially_copyable_v<T>
+  {
+    TForm& v = Form();
+    if (count > v.GetCapacity()) {
+      T* block = VectorDetail::AllocateSlots<T, Storage>(count);
+      if (v.size_ != 0) {
+        std::memcpy(static_cast<void*>(block), static_cast<const void*>(v.data_), std::size_t{v.size_} * sizeof(T));
+      }
+      ReplaceStorage(block, count);
+    }
+    for (std::uint32_t i = v.size_; i < count; ++i) ::new (static_cast<void*>(v.data_ + i)) T();
+    v.size_ = count;
+  }
+
   // Removes the element at `index` (< size), keeping the order of the others.
   void EraseAt(std::uint32_t index) {
     TForm& v = Form();
@@ -336,6 +354,25 @@ class TVector : public TVectorCommon<T, Storage, TVector<T, Storage>> {
   }
 
   std::uint32_t GetCapacity() const noexcept { return capacity_; }
+
+  // A copy holding exactly the elements: its capacity is the size, and an empty vector gives one
+  // without a block. When an element's copy throws, the copies made so far are destroyed, the
+  // block is freed and the exception passes on.
+  TVector Clone() const {
+    TVector copy;
+    if (size_ == 0) return copy;
+    T* block = VectorDetail::AllocateSlots<T, Storage>(size_);
+    try {
+      this->CopyElements(block, data_, size_);
+    } catch (...) {
+      Storage::Free(block);
+      throw;
+    }
+    copy.data_ = block;
+    copy.size_ = size_;
+    copy.capacity_ = size_;
+    return copy;
+  }
 
  private:
   static T* EmptyData() noexcept { return nullptr; }

@@ -326,6 +326,30 @@ TEST_F(EngineVectorTest, ReserveEmptyTakesExactlyTheCountOnlyWhenBelow) {
   EXPECT_EQ(TCountingStorage::allocations, 2) << "a reserved block was grown before it was full";
 }
 
+TEST_F(EngineVectorTest, ResizeZeroesNewValuesAndTakesExactlyTheCountWhenBelow) {
+  TVector<std::uint32_t, TCountingStorage> vector;
+  for (std::uint32_t i = 1; i <= 3; ++i) vector.PushBack(i);  // capacity 4
+  vector.Resize(4);
+  EXPECT_EQ(TCountingStorage::allocations, 1);
+  vector.Resize(7);
+  EXPECT_EQ(vector.GetCapacity(), 7u);
+  EXPECT_EQ(U32ValuesOf(vector), (std::vector<std::uint32_t>{1, 2, 3, 0, 0, 0, 0}));
+  vector.Resize(2);
+  vector.Resize(5);
+  EXPECT_EQ(vector.GetCapacity(), 7u);
+  EXPECT_EQ(U32ValuesOf(vector), (std::vector<std::uint32_t>{1, 2, 0, 0, 0}));
+  EXPECT_EQ(TCountingStorage::allocations, 2);
+  EXPECT_TRUE(ThrowsBadAllocWhenAllocationFails([&] { vector.Resize(100); }));
+  EXPECT_EQ(U32ValuesOf(vector), (std::vector<std::uint32_t>{1, 2, 0, 0, 0}));
+
+  TInlineVector<std::uint32_t, 2> inlineIds;
+  inlineIds.Resize(2);
+  EXPECT_TRUE(inlineIds.IsInline());
+  inlineIds.Resize(3);
+  EXPECT_EQ(inlineIds.GetCapacity(), 3u);
+  EXPECT_EQ(U32ValuesOf(inlineIds), (std::vector<std::uint32_t>{0, 0, 0}));
+}
+
 TEST_F(EngineVectorTest, EraseAtAndPopBackKeepOrderAndDestroy) {
   TVector<TCounted> vector;
   for (int i = 0; i < 6; ++i) vector.PushBack(TCounted(i));
@@ -394,6 +418,33 @@ TEST_F(EngineVectorTest, GrowWithAFailingCopyLeavesTheVectorUnchanged) {
     EXPECT_EQ(vector.GetCapacity(), 4u);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(vector[i].value, i);
     EXPECT_EQ(TCountingStorage::allocations - TCountingStorage::frees, 1) << "the new block leaked";
+  }
+  EXPECT_EQ(TThrowingCopy::constructions, TThrowingCopy::destructions);
+}
+
+TEST_F(EngineVectorTest, CloneHoldsExactlyTheElementsAndUndoesAFailedCopy) {
+  TThrowingCopy::constructions = TThrowingCopy::destructions = 0;
+  TThrowingCopy::copiesBeforeThrow = -1;
+  {
+    TVector<TThrowingCopy, TCountingStorage> empty;
+    const TVector<TThrowingCopy, TCountingStorage> emptyCopy = empty.Clone();
+    EXPECT_EQ(emptyCopy.GetCapacity(), 0u);
+    EXPECT_EQ(TCountingStorage::allocations, 0);
+
+    TVector<TThrowingCopy, TCountingStorage> source;
+    for (int i = 0; i < 5; ++i) source.PushBack(TThrowingCopy(i));  // capacity 8
+    const TVector<TThrowingCopy, TCountingStorage> copy = source.Clone();
+    EXPECT_EQ(copy.GetSize(), 5u);
+    EXPECT_EQ(copy.GetCapacity(), 5u);
+    for (int i = 0; i < 5; ++i) EXPECT_EQ(copy[i].value, i);
+
+    const int blocks = TCountingStorage::allocations - TCountingStorage::frees;
+    const int live = TThrowingCopy::constructions - TThrowingCopy::destructions;
+    TThrowingCopy::copiesBeforeThrow = 3;
+    EXPECT_THROW(source.Clone(), std::runtime_error);
+    TThrowingCopy::copiesBeforeThrow = -1;
+    EXPECT_EQ(TCountingStorage::allocations - TCountingStorage::frees, blocks);
+    EXPECT_EQ(TThrowingCopy::constructions - TThrowingCopy::destructions, live);
   }
   EXPECT_EQ(TThrowingCopy::constructions, TThrowingCopy::destructions);
 }

@@ -71,6 +71,8 @@ bool IniDocumentGetBool(const TIniSectionMap& sections, const wchar_t* section, 
   throw EIniWrongTypeValue();
 }
 
+void DestroyNamedMapRecord(TIniValueDocument* document) noexcept { document->~TIniValueDocument(); }
+
 void IniDocumentAddFlag(TIniValueDocument& document, const wchar_t* key, bool flag) {
   AddValue(document, {TOrvString<wchar_t>(key), TIniTypedValue::kFlag, flag ? std::uint8_t{1} : std::uint8_t{0},
                       TOrvString<wchar_t>(), 0.0f});

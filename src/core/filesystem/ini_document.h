@@ -36,6 +36,10 @@ struct TIniValueDocument {
   void SetCurrentSection(const TOrvString<wchar_t>& section) { CurrentSection = section; }
 };
 
+// Ends a value document held in raw storage, as its destructor does: every section (its values,
+// then its name), the sections' storage, then the current section's name.
+void DestroyNamedMapRecord(TIniValueDocument* document) noexcept;
+
 // Each appends an entry without looking for one of the same key: both are written out.
 void IniDocumentAddFlag(TIniValueDocument& document, const wchar_t* key, bool flag);
 void IniDocumentAddText(TIniValueDocument& document, const wchar_t* key, const wchar_t* text);

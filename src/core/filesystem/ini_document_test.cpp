@@ -106,5 +106,24 @@ TEST(IniDocument, WritesItsSectionsByteForByte) {
   EXPECT_EQ(Bytes(IniDocumentWriteToStream(TIniValueDocument())), "\xEF\xBB\xBF");
 }
 
+// The document in raw storage gives back its section names and its values' storage; the sanitizer
+// build sees any block left behind.
+TEST(IniDocument, DestroyNamedMapRecordEndsEverySectionAndTheName) {
+  const TOrvString<wchar_t> first(L"first");
+  const TOrvString<wchar_t> second(L"second");
+  alignas(TIniValueDocument) unsigned char storage[sizeof(TIniValueDocument)];
+  auto* document = ::new (static_cast<void*>(storage)) TIniValueDocument();
+  document->SetCurrentSection(first);
+  for (int i = 0; i < 20; ++i) IniDocumentAddText(*document, L"key", L"a value long enough for a block");
+  document->SetCurrentSection(second);
+  IniDocumentAddNumber(*document, L"n", 2.0f);
+  EXPECT_EQ(first.GetRefCount(), 2);   // the section's key
+  EXPECT_EQ(second.GetRefCount(), 3);  // the key and the current section
+
+  DestroyNamedMapRecord(document);
+  EXPECT_EQ(first.GetRefCount(), 1);
+  EXPECT_EQ(second.GetRefCount(), 1);
+}
+
 }  // namespace
 }  // namespace Orvan

@@ -21,6 +21,9 @@ THeap* ChunkMemoryHeap() { return GetThreadLocalHeap(); }
 
 std::uint32_t RoundUpTo16(std::uint32_t size) { return (size + 15) & ~std::uint32_t{15}; }
 
+// Per thread, so that counting costs no shared cache line.
+thread_local std::uint64_t t_blocksTaken = 0;
+
 void TakeBlock(TStackBasedAllocator::TChunk* chunk, TStackBasedBlock& block, std::uint32_t size,
                std::uint32_t cost) {
   block.chunk = chunk;
@@ -104,6 +107,7 @@ void TStackBasedAllocator::Allocate(TStackBasedBlock& block, std::uint32_t size)
     chunk = shared != nullptr ? shared->GetChunk(this, size) : CreateOverflowChunk(this, size, chunkSize_);
   }
   TakeBlock(chunk, block, size, cost);
+  ++t_blocksTaken;
 }
 
 void TStackBasedAllocator::ReleaseChunkIfEmpty(TChunk* chunk) {
@@ -329,5 +333,7 @@ void ReleaseThreadStackAllocator() {
     shared->DestroySharedChunk();
   }
 }
+
+std::uint64_t GetStackBasedBlocksTakenForTests() { return t_blocksTaken; }
 
 }  // namespace Orvan

@@ -221,4 +221,7 @@ TStackBasedAllocator* GetThreadStackAllocator();
 // chunk.
 void ReleaseThreadStackAllocator();
 
+// For tests: how many blocks the calling thread's allocators have handed out so far.
+std::uint64_t GetStackBasedBlocksTakenForTests();
+
 }  // namespace Orvan

@@ -43,7 +43,8 @@ void DestroyEngineHeaps() {
 // and register with the singleton registry, the file-name tree interns through the tokens, the
 // well-known names seed the tables and the tree before anything else interns into them (which
 // fixes their ids), and the thread-local heap needs the storage manager that its slot
-// registration builds.
+// registration builds. The killables' per-thread container list takes its slot before the main
+// thread attaches, so that the main thread has one too.
 void InitEngineCore() {
   CreateEngineHeaps();
   TWeakObserverRegistry::Create();
@@ -56,6 +57,7 @@ void InitEngineCore() {
   RegisterThreadLocalHeapSlot();
   CreateSharedStackAllocator();
   RegisterThreadLocalStackAllocatorSlot();
+  RegisterKillableContainerListSlot();
   AttachThreadToEngine();
   g_engineStarted.store(1, std::memory_order_release);
 }

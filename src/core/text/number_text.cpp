@@ -1,9 +1,12 @@
-// Number texts: decimal and radix integers, byte sizes with units, file status names.
+// Number texts: decimal and radix integers, floats as streams write them, byte sizes with units,
+// file status names.
 #include "core/text/number_text.h"
 
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
+
+#include "core/text/string_streamable.h"
 
 namespace Orvan {
 
@@ -92,6 +95,19 @@ TOrvString<char> ByteSizeToString(std::uint64_t size, std::int32_t precision) {
   char buffer[kByteSizeTextBuffer];
   std::snprintf(buffer, sizeof buffer, kFormats[index], static_cast<double>(size) * factor, unit);
   return TOrvString<char>(buffer);
+}
+
+TOrvString<char> ToString(float value) {
+  basic_ostringstream<char> stream;
+  stream << value;
+  return TOrvString<char>(stream.str());
+}
+
+TOrvString<char> ToString(float value, std::uint32_t precision) {
+  basic_ostringstream<char> stream;
+  stream.precision(precision);
+  stream << value;
+  return TOrvString<char>(stream.str());
 }
 
 const char* GetFileStatusText(std::int32_t status) {

@@ -30,6 +30,11 @@ wchar_t* IntToText(std::int32_t value, wchar_t* buffer, std::int32_t radix);
 // `precision` decimals (0 to 8; below 0 reads as 0, above 8 as 8), cut to 13 characters.
 TOrvString<char> ByteSizeToString(std::uint64_t size, std::int32_t precision);
 
+// The value as a standard narrow string stream writes it: default settings (6 significant digits),
+// or the given precision.
+TOrvString<char> ToString(float value);
+TOrvString<char> ToString(float value, std::uint32_t precision);
+
 // "Success", "File not found", ... for the file layer's status codes; "" for an unknown code.
 const char* GetFileStatusText(std::int32_t status);
 

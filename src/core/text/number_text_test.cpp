@@ -35,6 +35,21 @@ TEST(NumberTextTest, DecimalTextsPlainAndPadded) {
   EXPECT_EQ(Text(SizeToStringPadded(SSIZE_MAX, 21)), "009223372036854775807");
 }
 
+TEST(NumberTextTest, FloatsAsAStandardStreamWritesThem) {
+  const struct {
+    float value;
+    std::int32_t precision;  // -1: the stream's default
+    const char* expected;
+  } cases[] = {
+      {1.0f / 3, -1, "0.333333"}, {1.0f / 3, 3, "0.333"}, {2.5f, -1, "2.5"},  {1e7f, -1, "1e+07"},
+      {-0.0f, -1, "-0"},          {1234.5f, 2, "1.2e+03"}, {0.0f, 3, "0"},
+  };
+  for (const auto& c : cases) {
+    const TOrvString<char> text = c.precision < 0 ? ToString(c.value) : ToString(c.value, c.precision);
+    EXPECT_EQ(Text(text), c.expected) << c.value << " at " << c.precision;
+  }
+}
+
 TEST(NumberTextTest, IntToTextWritesDigitsFollowingZeroAsAscii) {
   struct Case {
     std::int32_t value;

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "core/containers/engine_vector.h"
 #include "core/text/engine_string.h"
@@ -52,6 +53,14 @@ std::string RemoveTrailingBackslash(const std::string& text);
 TOrvString<char> TrimSpacesAndTabs(const TOrvString<char>& text);
 TOrvString<char> RemoveTrailingBackslash(const TOrvString<char>& text);
 TOrvString<char> ToStringTwoDecimals(float value);
+// Ends a pair of engine strings held in raw storage: the second, then the first, as the pair's own
+// destructor would.
+template <typename CharT>
+void DestroyStringPair(std::pair<TOrvString<CharT>, TOrvString<CharT>>* pair) noexcept {
+  pair->second.~TOrvString<CharT>();
+  pair->first.~TOrvString<CharT>();
+}
+
 // Cuts at the first occurrence of `separator`: `before` gets the text before it and `after` the text
 // after it; without one, `before` gets the whole text and `after` the empty text. Null outputs are
 // not wanted.

@@ -94,6 +94,18 @@ TEST(StringUtilitiesTest, TrimSpacesAndTabs) {
   EXPECT_EQ(TrimSpacesAndTabs(abc).GetContent(), abc.GetContent());
 }
 
+TEST(StringUtilitiesTest, DestroyStringPairReleasesBothStrings) {
+  const TNarrow first("first");
+  const TNarrow second("second");
+  alignas(std::pair<TNarrow, TNarrow>) unsigned char storage[sizeof(std::pair<TNarrow, TNarrow>)];
+  auto* pair = ::new (static_cast<void*>(storage)) std::pair<TNarrow, TNarrow>(first, second);
+  EXPECT_EQ(first.GetRefCount(), 2);
+  EXPECT_EQ(second.GetRefCount(), 2);
+  DestroyStringPair(pair);
+  EXPECT_EQ(first.GetRefCount(), 1);
+  EXPECT_EQ(second.GetRefCount(), 1);
+}
+
 TEST(StringUtilitiesTest, SplitAtFirst) {
   struct Case {
     const char* text;

@@ -1,0 +1,91 @@
+#!/usr/bin/env bash
+# Runs the server on this machine against the local match-making peer: build/run/ becomes the
+# working folder (the defaults of scripts/run/ are copied in where missing, so local edits stay),
+# the peer listens on a free loopback port in demo mode and prints every message it receives, and
+# the server runs in the foreground. Ctrl-C asks the server to exit (a second Ctrl-C makes it exit at
+# once); when it has ended, every process started here is stopped by its process id.
+# Usage: scripts/run-local.sh PATH_TO_DedicatedServer
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+server="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+run_dir="$root/build/run"
+mkdir -p "$run_dir"
+for file in "$root"/scripts/run/*; do
+  name="$(basename "$file")"
+  if [ ! -e "$run_dir/$name" ]; then
+    cp "$file" "$run_dir/$name"
+    echo "run: $name copied from scripts/run/"
+  fi
+done
+cd "$run_dir"
+
+# A TCP port that is free now; the client port must be free for UDP as well.
+free_port() {
+  python3 - "$1" <<'PY'
+import socket, sys
+for _ in range(100):
+    tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+    tcp.bind(("127.0.0.1", 0))
+    port = tcp.getsockname()[1]
+    if sys.argv[1] == "tcp+udp":
+        udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            udp.bind(("0.0.0.0", port))
+        except OSError:
+            tcp.close()
+            continue
+        udp.close()
+    tcp.close()
+    print(port)
+    break
+PY
+}
+
+mms_port="$(free_port tcp)"
+client_port="$(free_port tcp+udp)"
+
+peer_pid=""
+tail_pid=""
+server_pid=""
+stop_all() {
+  for pid in $server_pid $peer_pid $tail_pid; do
+    if kill -0 "$pid" 2>/dev/null; then
+      kill -TERM "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
+}
+trap stop_all EXIT
+
+# The peer runs in a session of its own, so the terminal's Ctrl-C reaches only the server. Its
+# events (JSON lines) go to mms_peer.log, shown here as they come.
+peer_log="$run_dir/mms_peer.log"
+: >"$peer_log"
+setsid python3 -u "$root/tests/peers/mms_peer.py" --demo --port "$mms_port" </dev/null >"$peer_log" 2>&1 &
+peer_pid=$!
+setsid tail -n +1 -f "$peer_log" </dev/null &
+tail_pid=$!
+# The server connects at once: the peer must be listening first.
+for _ in $(seq 100); do
+  grep -q '"event": "listening"' "$peer_log" && break
+  kill -0 "$peer_pid" 2>/dev/null || { echo "run: the match-making peer did not start" >&2; exit 1; }
+  sleep 0.1
+done
+
+echo "run: match-making peer on 127.0.0.1:$mms_port, server on port $client_port, working folder $run_dir"
+"$server" +port "$client_port" +ip_mms 127.0.0.1 +port_mms "$mms_port" &
+server_pid=$!
+
+# The server gets the terminal's Ctrl-C itself; here it only interrupts the wait, which goes on
+# until the server has ended. A SIGTERM sent to this script is passed on.
+trap ':' INT
+trap 'kill -TERM "$server_pid" 2>/dev/null || true' TERM
+status=0
+while :; do
+  if wait "$server_pid"; then status=0; else status=$?; fi
+  kill -0 "$server_pid" 2>/dev/null || break
+done
+server_pid=""
+echo "run: server ended with status $status"
+exit "$status"

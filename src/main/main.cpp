@@ -1,0 +1,59 @@
+// The server's program entry: libcurl and the engine core, the "+" switches, the logger, the game
+// session and the main task, the main loop, then the teardown in a fixed order.
+#include <curl/curl.h>
+#include <event2/event.h>
+
+#include <cstdio>
+
+#include "dedicated/command_line.h"
+#include "dedicated/main_server_task.h"
+#include "dedicated/program_entry.h"
+#include "dedicated/strivex_dedicated_session.h"
+#include "main/engine_start.h"
+#include "network/global_logger.h"
+#include "network/network_hooks.h"
+
+namespace {
+
+const char kServerLogFile[] = "serverlog.txt";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace Orvan;
+  curl_global_init(CURL_GLOBAL_SSL);
+  Main::StartEngine();
+
+  Dedicated::TCommandLineSettings settings;
+  const Dedicated::ECommandLineVerdict verdict = Dedicated::ParseCommandLine(argc, argv, settings);
+  if (verdict != Dedicated::ECommandLineVerdict::kRun) {
+    std::fprintf(stderr, "%s\n", Dedicated::GetCommandLineVerdictText(verdict));
+    Main::StopEngine();
+    curl_global_cleanup();
+    return 1;
+  }
+
+  event_set_log_callback(&ServerTools::LogEventLibraryMessage);
+  event_set_fatal_callback(&Dedicated::OnLibEventFatalError);
+  ServerTools::TGlobalLogger::CreateInstance(true);
+  if (ServerTools::TGlobalLogger* logger = ServerTools::TGlobalLogger::GetInstance()) {
+    Network::SetNetworkLogHandler(&ServerTools::Log);
+    logger->OpenLogFile(kServerLogFile);
+  }
+  Network::SetNetworkAssertHandler(&Dedicated::IgnoreNetworkAssert);
+
+  auto* session = new Dedicated::TStrivexDedicatedSession(settings.gameId);
+  Dedicated::TMainServerTask* task = Dedicated::TMainServerTask::CreateInstance(
+      settings.gameId, settings.ownAddress, settings.port, settings.matchMakingAddress, settings.matchMakingPort,
+      session, settings.couchDbOverride, settings.forcedGameVersion, settings.allowAllGameVersions, settings.slave,
+      settings.rconPassword, settings.rconPort, settings.chatLogFile, settings.gameReportingUrl, settings.login,
+      settings.key);
+  task->Run();
+
+  delete session;
+  Dedicated::TMainServerTask::DestroyInstance();
+  ServerTools::TGlobalLogger::DestroyInstance();
+  Main::StopEngine();
+  curl_global_cleanup();
+  return 0;
+}
