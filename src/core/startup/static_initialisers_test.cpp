@@ -1,7 +1,9 @@
 // The engine's static initialisers run before those of every other unit.
 #include <gtest/gtest.h>
+#include <pcre.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 
 #include "core/memory/global_allocation.h"
@@ -28,12 +30,15 @@ struct TSeenAtStaticInitialisation {
     }
     projectName = GetProjectName();
     domainName = Domain::AllDomain.name;
+    // PCRE's own hooks are the C library's.
+    regexHooksInstalled = pcre_malloc != &std::malloc && pcre_free != &std::free;
   }
   std::uint32_t mainThreadId = 0;
   std::uint32_t currentThreadId = 0;
   bool shutdownMutexIsRecursive = false;
   std::string projectName;
   std::string domainName;
+  bool regexHooksInstalled = false;
 };
 
 const TSeenAtStaticInitialisation seenAtStaticInitialisation;
@@ -44,6 +49,7 @@ TEST(StaticInitialisers, AreInPlaceBeforeTheInitialisersOfOtherUnits) {
   EXPECT_TRUE(seenAtStaticInitialisation.shutdownMutexIsRecursive);
   EXPECT_EQ(seenAtStaticInitialisation.projectName, "UNKNOWN");
   EXPECT_EQ(seenAtStaticInitialisation.domainName, "AllDomain");
+  EXPECT_TRUE(seenAtStaticInitialisation.regexHooksInstalled);
   // gtest runs the tests on the thread that ran the initialisers.
   EXPECT_TRUE(IsEngineMainThread());
 }
