@@ -12,6 +12,7 @@
 #include "core/filesystem/file_extension.h"
 #include "core/filesystem/file_name.h"
 #include "core/filesystem/file_name_registry.h"
+#include "core/filesystem/well_known_names.h"
 #include "core/memory/big_chunk_allocator.h"
 #include "core/memory/heap.h"
 #include "core/memory/stack_based_allocator.h"
@@ -50,6 +51,7 @@ std::vector<std::pair<std::string, const void*>> CollectCorePointers() {
       {"file-extension mutex", TFileExtensionRegistry::GetMutex()},
       {"file-extension map", TFileExtensionRegistry::GetMap()},
       {"file-extension texts", TFileExtensionRegistry::GetTexts()},
+      {"well-known names", GetWellKnownNames()},
       {"thread-local storage manager", GetThreadLocalStorageManager()},
       {"shared stack-based allocator", TSharedStackBasedBigChunkAllocator::GetInstancePointer()},
   };
