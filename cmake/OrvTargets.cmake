@@ -9,6 +9,22 @@ function(orv_add_library target folder)
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR}/src)
 endfunction()
 
+# orv_embed_text(<target> <text file> <generated name>): compiles a text file of the source tree into
+# the target: the generated file <generated name> (under the build's generated/ folder, which the
+# target gets as an include folder) holds the file's bytes as a string literal, made again whenever
+# the text changes.
+function(orv_embed_text target input generated)
+  set(output ${CMAKE_BINARY_DIR}/generated/${generated})
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -DINPUT=${CMAKE_SOURCE_DIR}/${input} -DOUTPUT=${output}
+            -P ${CMAKE_SOURCE_DIR}/cmake/EmbedText.cmake
+    DEPENDS ${CMAKE_SOURCE_DIR}/${input} ${CMAKE_SOURCE_DIR}/cmake/EmbedText.cmake
+    COMMENT "Embedding ${input}"
+    VERBATIM)
+  target_sources(${target} PRIVATE ${output})
+  target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/generated)
+endfunction()
+
 # orv_add_unit_tests(<target> <folder> [MAIN <file>] [libraries...]): one gtest program of the
 # folder's *_test.cpp files, with the engine's test main unless another is named.
 # Test suites whose name contains "Threaded" use real threads; `make test-tsan` runs those.

@@ -9,6 +9,7 @@
 #include "core/filesystem/file_extension.h"
 #include "core/filesystem/file_name.h"
 #include "core/filesystem/file_name_errors.h"
+#include "core/filesystem/well_known_names.h"
 #include "core/tokens/token_tables.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
@@ -23,12 +24,14 @@ using Orvan::TFileName;
 constexpr std::uint32_t kInputsPerRegistry = 4096;
 
 void StartAfresh() {
+  Orvan::TWellKnownNames::Destroy();
   Orvan::DestroyFileExtensionRegistry();
   Orvan::TFileNameRegistry::Destroy();
   Orvan::DestroyAllInternedTokenTables();
   Orvan::InitInternedTokenTables();
   Orvan::TFileNameRegistry::Create();
   Orvan::TFileExtensionRegistry::Create();
+  Orvan::TWellKnownNames::Create();
 }
 
 // Whether the path part (after the first ':') holds a byte that no component may hold.

@@ -5,11 +5,11 @@
 
 #include <cstdio>
 
+#include "core/startup/engine_core_startup.h"
 #include "dedicated/command_line.h"
 #include "dedicated/main_server_task.h"
 #include "dedicated/program_entry.h"
 #include "dedicated/strivex_dedicated_session.h"
-#include "main/engine_start.h"
 #include "network/global_logger.h"
 #include "network/network_hooks.h"
 
@@ -22,13 +22,13 @@ const char kServerLogFile[] = "serverlog.txt";
 int main(int argc, char** argv) {
   using namespace Orvan;
   curl_global_init(CURL_GLOBAL_SSL);
-  Main::StartEngine();
+  InitEngineCore();
 
   Dedicated::TCommandLineSettings settings;
   const Dedicated::ECommandLineVerdict verdict = Dedicated::ParseCommandLine(argc, argv, settings);
   if (verdict != Dedicated::ECommandLineVerdict::kRun) {
     std::fprintf(stderr, "%s\n", Dedicated::GetCommandLineVerdictText(verdict));
-    Main::StopEngine();
+    ShutdownEngineCore();
     curl_global_cleanup();
     return 1;
   }
@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
   delete session;
   Dedicated::TMainServerTask::DestroyInstance();
   ServerTools::TGlobalLogger::DestroyInstance();
-  Main::StopEngine();
+  ShutdownEngineCore();
   curl_global_cleanup();
   return 0;
 }

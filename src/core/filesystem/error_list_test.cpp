@@ -38,17 +38,17 @@ TEST(ErrorList, ChildrenRepeatingTheirParentPrintNothingThemselves) {
 
 TEST(ErrorList, NodesWithAFileShowTheirPosition) {
   TErrorList list;
-  TErrorListNode unit = Node(L"bad unit", 3, 4, "DataDir:units/tank.ini");
-  TErrorListNode repeat = Node(L"bad unit", 3, 4, "DataDir:units/tank.ini");
-  repeat.children.PushBack(Node(L"deeper", 7, 1, "DataDir:units/tank.ini"));
+  TErrorListNode unit = Node(L"bad unit", 3, 4, "DataDir:convoys/tank.ini");
+  TErrorListNode repeat = Node(L"bad unit", 3, 4, "DataDir:convoys/tank.ini");
+  repeat.children.PushBack(Node(L"deeper", 7, 1, "DataDir:convoys/tank.ini"));
   unit.children.PushBack(std::move(repeat));
-  unit.children.PushBack(Node(L"bad unit", 3, 4, "DataDir:units/other.ini"));  // another file: empty text
+  unit.children.PushBack(Node(L"bad unit", 3, 4, "DataDir:convoys/other.ini"));  // another file: empty text
   unit.children.PushBack(Node(L"no file", 3, 4));
   list.nodes.PushBack(std::move(unit));
   list.nodes.PushBack(Node(L"plain", 0, 0, "relative/path"));
-  EXPECT_EQ(BuildErrorListReport(list), L"@file:DataDir:/units/tank.ini@(3:4) bad unit\n"
-                                        L"        @file:DataDir:/units/tank.ini@(7:1) deeper\n"
-                                        L"    @file:DataDir:/units/other.ini@(3:4) \n"
+  EXPECT_EQ(BuildErrorListReport(list), L"@file:DataDir:/convoys/tank.ini@(3:4) bad unit\n"
+                                        L"        @file:DataDir:/convoys/tank.ini@(7:1) deeper\n"
+                                        L"    @file:DataDir:/convoys/other.ini@(3:4) \n"
                                         L"    no file\n"
                                         L"@file:relative/path@(0:0) plain\n");
 }

@@ -110,7 +110,7 @@ TEST(FileExtensionThreaded, EightFirstMatchesRegisterTheStarOnce) {
   });
   EXPECT_EQ(wrong.load(), 0);
   EXPECT_EQ(RegisteredCount(), 3u);
-  OrvTest::RecreateFileNameRegistries();
+  OrvTest::RestoreStartupFileNameRegistries();
 }
 
 TEST_F(FileExtension, AFailedStarRegistrationLetsTheNextCallerTryAgain) {

@@ -186,7 +186,7 @@ TEST(FileNameTreeThreaded, ThreadsCreatingAndDroppingTheSameNodesAgree) {
   EXPECT_EQ(mismatches.load(), 0);
   EXPECT_EQ(UsedNodes(), baseline);
   EXPECT_EQ(TFileNameRegistry::Get()->GetRoot()->count.load(), 1u);
-  OrvTest::RecreateFileNameRegistries();
+  OrvTest::RestoreStartupFileNameRegistries();
 }
 
 }  // namespace

@@ -9,10 +9,6 @@
 
 namespace Orvan {
 
-namespace Domain {
-TMemoryDomainRecord AllDomain = {{0, 0, 0}, "AllDomain", 1};
-}  // namespace Domain
-
 namespace {
 
 void* SystemAllocate(std::size_t size) { return std::malloc(size); }

@@ -22,8 +22,8 @@ inline constexpr std::size_t kBlockAlignment = 16;
 inline constexpr std::size_t kBlockHeaderSize = 16;
 
 namespace Domain {
-// The process-wide domain record, built before main. Entries take its address as a trailing
-// argument and ignore it.
+// The process-wide domain record. Entries take its address as a trailing argument and ignore it.
+// Constant data, defined in the engine's static-initialiser unit.
 struct TMemoryDomainRecord {
   std::uint32_t words[3];
   const char* name;

@@ -7,12 +7,7 @@
 
 namespace Orvan {
 
-namespace {
-// Built before any dynamic initialiser runs; its destruction is registered for exit.
-constinit TKillableCleanerDoNothing g_defaultKillableCleaner;
-}  // namespace
-
-TKillableCleaner* GetDefaultKillableCleaner() noexcept { return &g_defaultKillableCleaner; }
+TKillableCleaner* GetDefaultKillableCleaner() noexcept { return &DefaultKillableCleaner; }
 
 void TKillableCleanerDirectDelete::Clean(TKillable* object) {
   if (object != nullptr) delete object;

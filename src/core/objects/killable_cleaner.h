@@ -51,8 +51,10 @@ class TKillableCleanerDelayDelete final : public TKillableCleaner {
   TVector<TKillable*, TThreadHeapStorage> waiting_;
 };
 
-// The cleaner of killables made without one: a TKillableCleanerDoNothing, constant-initialised so
-// that killables built by other static initialisers find it whatever their order.
+// The cleaner of killables made without one, constant-initialised so that killables built by other
+// static initialisers find it whatever their order. Defined in the engine's static-initialiser
+// unit.
+extern TKillableCleanerDoNothing DefaultKillableCleaner;
 TKillableCleaner* GetDefaultKillableCleaner() noexcept;
 
 }  // namespace Orvan

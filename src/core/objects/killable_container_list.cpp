@@ -21,6 +21,12 @@ bool KillableDetail::TakeNodeAllowance() noexcept {
 
 int SetKillableListNodeAllowanceForTests(int allowance) noexcept { return std::exchange(t_nodeAllowance, allowance); }
 
+void TKillableContainerList::PrepareNodePool() {
+  // A list's node allocator, rebound to the node type, builds its pool when it is constructed.
+  const TList probe;
+  static_cast<void>(probe);
+}
+
 void TKillableContainerList::PushFront(IKillableContainer* const* watchers, std::uint32_t count) {
   // Built aside first, so that a refused node leaves the list as it was.
   TList parked;

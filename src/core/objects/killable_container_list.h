@@ -63,6 +63,10 @@ class TKillableContainerList final : public TThreadLocalObject {
   void Remove(IKillableContainer* container) noexcept { list_.remove(container); }
   std::size_t GetSize() const noexcept { return list_.size(); }
 
+  // Builds the Boost pool the nodes come from (Boost builds a pool on its first use, without a
+  // lock); the engine's static initialisers call it so that it exists before main.
+  static void PrepareNodePool();
+
  private:
   TList list_;
 };

@@ -12,6 +12,12 @@ void TWeakObserverRegistry::Create() {
   instance_ = new TWeakObserverRegistry;
 }
 
+void TWeakObserverRegistry::PrepareNodePool() {
+  // A map's node allocator, rebound to the node type, builds its pool when it is constructed.
+  const TMap probe;
+  static_cast<void>(probe);
+}
+
 void TWeakObserverRegistry::Destroy() {
   // The map's destructor hands its nodes back to the node pool one by one.
   delete instance_;

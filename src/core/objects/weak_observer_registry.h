@@ -56,6 +56,9 @@ class TWeakObserverRegistry {
   static void Destroy();
   // Null before Create and after Destroy.
   static TWeakObserverRegistry* Get() noexcept { return instance_; }
+  // Builds the Boost pool the tree nodes come from (Boost builds a pool on its first use, without a
+  // lock); the engine's static initialisers call it so that it exists before main.
+  static void PrepareNodePool();
 
   // Adds the entry unless the key is already there, which keeps its index. True when added.
   bool Insert(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t index);

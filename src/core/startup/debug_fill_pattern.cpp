@@ -15,10 +15,7 @@ struct TDebugFillPattern {
   std::uint32_t index;
 };
 
-TDebugFillPattern g_pattern = {kDebugFillPatterns[0], 0};
-
-// Chosen during static initialisation, so every fill and check of the run uses one word.
-[[maybe_unused]] const bool g_patternChosen = (ChooseDebugFillPattern(), true);
+constinit TDebugFillPattern g_pattern = {kDebugFillPatterns[0], 0};
 
 void UsePattern(std::uint32_t index) { g_pattern = {kDebugFillPatterns[index], index}; }
 

@@ -21,7 +21,8 @@ void FillWithDebugPattern(void* start, std::uint32_t size);
 // Whether every byte of [start, start + size) holds the pattern; true for a null start.
 bool IsFilledWithDebugPattern(const void* start, std::uint32_t size);
 
-// Chooses the pattern by the monotonic time stamp modulo 6. Runs once before main.
+// Chooses the pattern by the monotonic time stamp modulo 6. The engine's static initialisers run
+// it once before main.
 void ChooseDebugFillPattern();
 
 // For tests: uses pattern `index` (below kDebugFillPatternCount).

@@ -9,9 +9,11 @@
 
 #include "core/filesystem/file_extension.h"
 #include "core/filesystem/file_name_registry.h"
+#include "core/filesystem/well_known_names.h"
 #include "core/memory/thread_local_heap.h"
 #include "core/text/text_hash.h"
 #include "core/threads/thread_attachment.h"
+#include "core/tokens/token_tables.h"
 #include "support/process_allocator_seam.h"
 
 namespace Orvan {
@@ -765,12 +767,14 @@ TEST(EngineStringFailureTest, FailedBlocksLeaveTheHandlesAsTheyWere) {
 TEST(EngineStringLifecycleTest, StringsOutlivingTheirPoolDoNothingWhenDestroyed) {
   auto* narrow = new TNarrow("a text long enough to live on the string heap");
   auto* wide = new TWide(L"wide");
-  // The thread-local storage keeps its slot names in engine strings, and the file-name registry its
-  // component names: they go first, as at shutdown.
+  // The thread-local storage keeps its slot names in engine strings, and the well-known names, the
+  // file-name registries and the token tables theirs: they go first, as at shutdown.
   DetachThreadFromEngine();
   DestroyThreadLocalStorageManager();
+  TWellKnownNames::Destroy();
   DestroyFileExtensionRegistry();
   TFileNameRegistry::Destroy();
+  DestroyAllInternedTokenTables();
   ShutdownStringLibrary();
   EXPECT_EQ(GetStringContentPool<char>(), nullptr);
   EXPECT_EQ(GetStringContentLiveCount<char>(), 0u);
@@ -781,8 +785,10 @@ TEST(EngineStringLifecycleTest, StringsOutlivingTheirPoolDoNothingWhenDestroyed)
   EXPECT_GE(GetHexFloatStreamFlagIndex(), 0);
   EXPECT_EQ(GetStringContentLiveCount<char>(), 0u);
   EXPECT_EQ(TNarrow("again"), "again");
+  InitInternedTokenTables();
   TFileNameRegistry::Create();
   TFileExtensionRegistry::Create();
+  TWellKnownNames::Create();
   RegisterThreadLocalHeapSlot();
   AttachThreadToEngine();
 }

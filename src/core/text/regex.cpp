@@ -16,9 +16,6 @@ namespace {
 void* AllocateForRegex(std::size_t size) { return AllocateMemoryNoThrow(kDomainEngine, size); }
 void FreeForRegex(void* block) { FreeMemory(kDomainEngine, block); }
 
-// Set before main, so that no pattern is ever compiled with another allocator.
-[[maybe_unused]] const bool g_regexHooksInstalled = (InstallRegexAllocationHooks(), true);
-
 }  // namespace
 
 void InstallRegexAllocationHooks() noexcept {

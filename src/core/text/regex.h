@@ -78,8 +78,8 @@ class TRegex {
   real_pcre* pattern_ = nullptr;
 };
 
-// Points PCRE's allocation hooks at the engine's allocation and free in memory domain 0. Done
-// once before main; safe to repeat.
+// Points PCRE's allocation hooks at the engine's allocation and free in memory domain 0. The
+// engine's static initialisers call it before main; safe to repeat.
 void InstallRegexAllocationHooks() noexcept;
 
 }  // namespace Orvan

@@ -13,10 +13,10 @@ namespace {
 
 std::atomic<std::uint32_t> g_attachedThreadCount{0};
 
-// Dynamic initialisation runs on the thread that runs the static initialisers: the main thread.
-const std::uint32_t g_engineMainThreadId = GetCurrentThreadId();
-
 }  // namespace
+
+// Static initialisation runs on the main thread.
+TEngineMainThreadRecord::TEngineMainThreadRecord() noexcept : threadId(GetCurrentThreadId()) {}
 
 void AttachThreadToEngine() {
   TThreadLocalStorageManager* manager = GetThreadLocalStorageManager();
@@ -32,8 +32,8 @@ void DetachThreadFromEngine() {
 
 std::uint32_t GetAttachedThreadCount() { return g_attachedThreadCount.load(std::memory_order_acquire); }
 
-std::uint32_t GetEngineMainThreadId() { return g_engineMainThreadId; }
+std::uint32_t GetEngineMainThreadId() { return EngineMainThreadRecord.threadId; }
 
-bool IsEngineMainThread() { return GetCurrentThreadId() == g_engineMainThreadId; }
+bool IsEngineMainThread() { return GetCurrentThreadId() == EngineMainThreadRecord.threadId; }
 
 }  // namespace Orvan

@@ -17,6 +17,15 @@ void DetachThreadFromEngine();
 // Attaches minus detaches so far; a record of the core's state.
 std::uint32_t GetAttachedThreadCount();
 
+// The record of the engine's main thread, the thread that ran the static initialisers. It is
+// defined in the engine's static-initialiser unit, which builds it before the initialisers of
+// every other unit.
+struct TEngineMainThreadRecord {
+  TEngineMainThreadRecord() noexcept;
+  std::uint32_t threadId;
+};
+extern TEngineMainThreadRecord EngineMainThreadRecord;
+
 // The engine id of the thread that ran the static initialisers, taken before main.
 std::uint32_t GetEngineMainThreadId();
 bool IsEngineMainThread();

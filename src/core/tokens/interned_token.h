@@ -84,10 +84,10 @@ class TInternedToken {
   TId id_ = 0;
 };
 
-// Appends the token of a text to a vector of tokens: the vector grows first (by the engine's
-// growth rule), then the token is interned into its place.
-template <typename TToken, typename TStorage>
-TToken& AppendToken(TVector<TToken, TStorage>& tokens, const char* text) {
+// Appends the token of a text (NUL-terminated, a range or an engine string) to a vector of tokens:
+// the vector grows first (by the engine's growth rule), then the token is interned into its place.
+template <typename TToken, typename TStorage, typename TText>
+TToken& AppendToken(TVector<TToken, TStorage>& tokens, const TText& text) {
   if (tokens.GetSize() == tokens.GetCapacity()) tokens.Grow();
   tokens.PushBack(TToken(text));
   return tokens.Back();

@@ -5,20 +5,15 @@
 
 #include <vector>
 
+#include "support/fresh_token_tables.h"
+
 namespace {
 
 using Orvan::ETokenCaseRule;
 
-// Each test gets freshly created tables and leaves fresh ones behind for the rest of the program.
-class TokenTables : public ::testing::Test {
- protected:
-  void SetUp() override { Recreate(); }
-  void TearDown() override { Recreate(); }
-  static void Recreate() {
-    Orvan::DestroyAllInternedTokenTables();
-    Orvan::InitInternedTokenTables();
-  }
-};
+// Each test gets freshly created tables and leaves the start-up state behind for the rest of the
+// program.
+using TokenTables = OrvTest::TFreshTokenTables;
 
 struct TTableParameters {
   std::uint32_t idBits;
