@@ -127,8 +127,8 @@ class TVirtualFileSystem : public Meta::TSingleton<TVirtualFileSystem, false> {
 
   // Opens the name in memory for writing, gives it the source's bytes and releases it. When the
   // opened stream is a file image whose write-back this release runs, the answer is the write-back's:
-  // false when the bytes did not all reach the file. Otherwise true when the open answered a
-  // stream.
+  // false when the bytes did not all reach the file (EVolumeFull from the file passes on).
+  // Otherwise true when the open answered a stream.
   bool TrySaveFile(TAbstractMemoryStream& source, const TFileName& name);
   // EFileException "Unable to save file : " and the name when TrySaveFile answers false.
   void SaveFile(TAbstractMemoryStream& source, const TFileName& name);

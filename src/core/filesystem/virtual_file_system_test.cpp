@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "support/debug_output_recorder.h"
 #include "support/dialog_recorder.h"
 #include "support/fake_xmessage.h"
+#include "support/native_file_calls.h"
 #include "support/file_name_registries.h"
 #include "support/file_system_components.h"
 #include "support/temporary_folder.h"
@@ -527,6 +529,14 @@ TEST_F(VirtualFileSystemFiles, WriteBackOntoAFullDeviceFailsTheSave) {
   EXPECT_FALSE(vfs_->TrySaveFile(*Source("bytes the device will not take"), name));
   EXPECT_TRUE(ThrowsEngineMessage([&] { vfs_->SaveFile(*Source("again"), name); }, "Unable to save file : DataDir:/full"));
   EXPECT_THROW(TVirtualFileSystem::StaticSaveFile(*Source("again"), name), EFileException);
+
+  // A volume that cannot take the new length says so itself; the read lock is given back.
+  {
+    const OrvTest::TFailingTruncate failing(ENOSPC);
+    EXPECT_THROW(vfs_->TrySaveFile(*Source("bytes"), TFileName("DataDir:/plain")), EVolumeFull);
+  }
+  vfs_->Unmount(data_);
+  EXPECT_EQ(vfs_->FindComponent(data_), nullptr);
 }
 
 TEST_F(VirtualFileSystemFiles, StreamsThatAreNoFileImageAreSavedAsThePartSays) {
