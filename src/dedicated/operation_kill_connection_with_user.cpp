@@ -2,6 +2,8 @@
 // (capped in time and in what it may buffer) and the release of the target.
 #include "dedicated/operation_kill_connection_with_user.h"
 
+#include <event2/buffer.h>
+
 #include "core/text/positional_format.h"
 #include "dedicated/client_packet_bodies.h"
 #include "dedicated/client_packet_sending.h"
@@ -47,11 +49,14 @@ bool TOperationKillConnectionWithUser::OnOperationLaunched() {
   }
 
   // From here nothing the client sends is read: what arrives stays in the input buffer, which stops
-  // taking more once it holds the limit. The output still drains, so the last packet goes out.
+  // taking more once it holds the limit. What was left unread before is dropped, so that a full
+  // buffer cannot hide the client's close. The output still drains, so the last packet goes out.
   Network::TSocketInterfaceManagerForLibEvent* manager = connection->GetManager();
   manager->SetCallbackForBufferEvent(connection, true, true, nullptr);
   manager->SetEventCallbackForBufferEvent(connection, &OnKilledConnectionEvent);
   manager->SetUserDataForBufferEvent(connection, this);
+  evbuffer* input = bufferevent_get_input(connection->GetBufferEvent());
+  evbuffer_drain(input, evbuffer_get_length(input));
   bufferevent_setwatermark(connection->GetBufferEvent(), EV_READ, 0, kKilledConnectionInputLimit);
 
   if (manager->GetEventBase() != nullptr) {

@@ -77,6 +77,7 @@ class OperationKillConnectionTest : public OrvTest::TDedicatedTest {
     TDedicatedTest::TearDown();
   }
 
+  std::size_t InputLength() const { return evbuffer_get_length(bufferevent_get_input(connection_->GetBufferEvent())); }
   int AddedEvents() const { return event_base_get_num_events(manager_->GetEventBase(), EVENT_BASE_COUNT_ADDED); }
   Network::TOperationWithTimeOutManager* Operations() const { return task_->GetOperationManager(); }
   std::int32_t LaunchKill(TTargetRecord& record) {
@@ -113,7 +114,11 @@ class OperationKillConnectionTest : public OrvTest::TDedicatedTest {
   int baseEvents_ = 0;
 };
 
+// Also when frames the server had not read yet fill more than the cap.
 TEST_F(OperationKillConnectionTest, ClientClosingAtOnceEndsTheKillByItsClose) {
+  const std::string unread(kKilledConnectionInputLimit + 1000, '\0');
+  ASSERT_EQ(::send(client_, unread.data(), unread.size(), 0), static_cast<ssize_t>(unread.size()));
+  ASSERT_TRUE(OrvTest::RunLoopUntil(*manager_, [&] { return InputLength() == unread.size(); }));
   TTargetRecord record;
   ASSERT_NE(LaunchKill(record), -1);
   EXPECT_EQ(Operations()->GetRegisteredCount(), 1u);
