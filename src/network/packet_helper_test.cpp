@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,46 +14,14 @@
 #include "network/network_packet_writer.h"
 #include "network/socket_utilities.h"
 #include "support/network_test_helpers.h"
+#include "support/scripted_stream.h"
 
 namespace Orvan::Network {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A stream over bytes in memory that records what is written and can be told to misbehave.
-class TScriptedStream final : public IStreamInterface {
- public:
-  void Close() override {}
-  bool IsClosed() const override { return false; }
-  int GetDescriptor() const override { return -1; }
-  std::uint32_t CheckIfProblemDuringReceiving(std::uint32_t size) override {
-    if (failChecks) return kReceiveFailure;
-    return incoming.size() >= size || claimReady ? kReceiveReady : kReceiveNotYet;
-  }
-  std::uint32_t Read(void* data, std::uint32_t size) override {
-    const std::uint32_t delivered = incoming.size() < size ? static_cast<std::uint32_t>(incoming.size()) : size;
-    for (std::uint32_t i = 0; i < delivered; ++i) {
-      static_cast<std::uint8_t*>(data)[i] = incoming.front();
-      incoming.pop_front();
-    }
-    return delivered;
-  }
-  bool Write(const void* data, std::uint32_t size) override {
-    if (failWrites) return false;
-    const auto* bytes = static_cast<const std::uint8_t*>(data);
-    written.insert(written.end(), bytes, bytes + size);
-    ++writes;
-    return true;
-  }
-  void Arrive(const Bytes& bytes) { incoming.insert(incoming.end(), bytes.begin(), bytes.end()); }
-
-  std::deque<std::uint8_t> incoming;
-  Bytes written;
-  int writes = 0;
-  bool failWrites = false;
-  bool failChecks = false;
-  bool claimReady = false;  // says "ready" even when the bytes are not there
-};
+using OrvTest::TScriptedStream;
 
 class TRecordingObserver final : public IPacketTrafficObserver {
  public:

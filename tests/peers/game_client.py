@@ -97,11 +97,78 @@ def _text(data):
     return data.decode("utf-8", "replace")
 
 
+# --- the bodies ----------------------------------------------------------------------------------
+# Every body with a fixed layout: name -> (channel, format letters, field names). Channels 193, 197
+# and 205 carry one body each way, so the two directions have a table each. Text fields decode to
+# str, the ticket ('#v') to bytes.
+TO_SERVER = {
+    "connect": (CHANNEL_CONNECT, "Q#vsas", ("player_id", "ticket", "version", "ask", "password")),
+    "system": (CHANNEL_SYSTEM, "BL", ("command", "value")),
+    "command": (CHANNEL_COMMAND, "s", ("line",)),
+    "state_request": (CHANNEL_STATE, "L", ("state",)),
+}
+FROM_SERVER = {
+    "admission": (CHANNEL_CONNECT, "LaL", ("user_session_id", "spectator", "state")),
+    "system": (CHANNEL_SYSTEM, "BL", ("command", "value")),
+    "last_packet": (CHANNEL_LAST_PACKET, "BL", ("zero", "reason")),
+    "client_event": (CHANNEL_CLIENT_EVENT, "BQaL", ("kind", "player_id", "flag", "user_session_id")),
+    "property": (CHANNEL_PROPERTY, "ss", ("key", "value")),
+    "player_variable": (CHANNEL_PLAYER_VARIABLE, "Lss", ("user_session_id", "key", "value")),
+    "state_timer": (CHANNEL_STATE, "LLL", ("state", "time_left", "tick")),
+    "next_state": (CHANNEL_NEXT_STATE, "LLL", ("previous", "state", "tick")),
+    "ping_table": (CHANNEL_PING_TABLE, "QL", ("player_id", "ping")),
+}
+# The other bodies: the game data of channel 194 ("I" recipient or "Q" sender, a type letter, its
+# data), the player numbers (a count and u32 pairs), the replay stream ("I" then raw bytes), the id
+# list (a count and "QL" entries, no channel) and the server-available flag ("a", channel 229, sent
+# to the match-making server).
+CHANNEL_SERVER_AVAILABLE = 229
+
+
+def _sizes(fmt):
+    return [TICKET_SIZE] * fmt.count("#")
+
+
+def _pack_fields(table, name, fields):
+    channel, fmt, keys = table[name]
+    values = []
+    for key, letter in zip(keys, fmt.replace("#v", "v")):
+        value = fields[key]
+        if letter == "v":
+            values += [TICKET_SIZE, bytes(value).ljust(TICKET_SIZE, b"\0")[:TICKET_SIZE]]
+        else:
+            values.append(value)
+    return wire.typed_frame(channel, wire.pack(fmt, *values))
+
+
+def _unpack_fields(table, name, payload):
+    """The fields of a body; bytes after the layout are kept under "extra"."""
+    fmt, keys = table[name][1:]
+    values, end = wire.unpack_from(fmt, payload, 0, *_sizes(fmt))
+    event = {"name": name}
+    for key, letter, value in zip(keys, fmt.replace("#v", "v"), values):
+        event[key] = _text(value) if isinstance(value, bytes) and letter == "s" else value
+    if end < len(payload):
+        event["extra"] = payload[end:].hex()
+    return event
+
+
+def encode_to_server(name, **fields):
+    """A frame of a fixed-layout body to the server, by its name in TO_SERVER."""
+    return _pack_fields(TO_SERVER, name, fields)
+
+
+def encode_from_server(name, **fields):
+    """A frame of a fixed-layout body from the server, by its name in FROM_SERVER (for stand-ins of
+    the server)."""
+    return _pack_fields(FROM_SERVER, name, fields)
+
+
 # --- bodies to the server ------------------------------------------------------------------------
 
 def encode_connect(player_id, ticket=b"", version="1.0", ask=False, password=""):
-    ticket = bytes(ticket).ljust(TICKET_SIZE, b"\0")[:TICKET_SIZE]
-    return wire.typed_frame(CHANNEL_CONNECT, wire.pack("Q#vsas", player_id, TICKET_SIZE, ticket, version, ask, password))
+    return encode_to_server("connect", player_id=player_id, ticket=ticket, version=version, ask=ask,
+                            password=password)
 
 
 def encode_game_message(letter, data=b"", recipient=ALL_RECIPIENTS):
@@ -123,15 +190,15 @@ def tick_report_data(tick, checksum):
 
 
 def encode_system(command, value):
-    return wire.typed_frame(CHANNEL_SYSTEM, wire.pack("BL", command, value))
+    return encode_to_server("system", command=command, value=value)
 
 
 def encode_command(line):
-    return wire.typed_frame(CHANNEL_COMMAND, wire.pack("s", line))
+    return encode_to_server("command", line=line)
 
 
 def encode_state_request(state):
-    return wire.typed_frame(CHANNEL_STATE, wire.pack("L", state))
+    return encode_to_server("state_request", state=state)
 
 
 def encode_id_list(entries):
@@ -152,7 +219,56 @@ def decode_id_list(data):
     return entries, True
 
 
+def _decode_frame(body, table, decode_other):
+    """A frame body as an event dict: the fixed layouts by the table, the others by decode_other
+    (channel, payload) -> event."""
+    if not body:
+        return {"event": "undecodable", "reason": "empty frame", "raw": ""}
+    channel, payload = body[0], body[1:]
+    names = {spec[0]: name for name, spec in table.items()}
+    try:
+        event = _unpack_fields(table, names[channel], payload) if channel in names else decode_other(channel, payload)
+    except (ValueError, struct.error) as error:
+        return {"event": "undecodable", "channel": channel, "reason": str(error), "raw": body.hex()}
+    event.update(event="frame", channel=channel, raw=body.hex())
+    return event
+
+
+def _decode_other_client_body(channel, payload):
+    if channel == CHANNEL_GAME_DATA:
+        (recipient,), offset = wire.unpack_from("I", payload)
+        message = payload[offset:]
+        return {"name": "game_message", "recipient": recipient, "letter": chr(message[0]) if message else "",
+                "data": message[1:].hex()}
+    if channel == CHANNEL_IGNORED:
+        return {"name": "ignored"}
+    return {"name": "unknown"}
+
+
+def decode_client_frame(body):
+    """One frame body a client sends, as an event dict (what a stand-in for the server reads)."""
+    return _decode_frame(body, TO_SERVER, _decode_other_client_body)
+
+
 # --- bodies from the server ----------------------------------------------------------------------
+
+def encode_relay(sender, letter, data=b""):
+    letter = letter.encode("latin-1") if isinstance(letter, str) else bytes([letter])
+    return wire.typed_frame(CHANNEL_GAME_DATA, wire.pack("Q", sender) + letter + bytes(data))
+
+
+def encode_player_numbers(pairs):
+    return wire.typed_frame(CHANNEL_PLAYER_NUMBERS,
+                            wire.pack("L", len(pairs)) + b"".join(wire.pack("LL", *pair) for pair in pairs))
+
+
+def encode_replay_stream(data, head=0):
+    return wire.typed_frame(CHANNEL_REPLAY_STREAM, wire.pack("I", head) + bytes(data))
+
+
+def encode_server_available(available=True):
+    return wire.typed_frame(CHANNEL_SERVER_AVAILABLE, wire.pack("a", available))
+
 
 def decode_relay(payload):
     (sender,), offset = wire.unpack_from("Q", payload)
@@ -181,54 +297,24 @@ def decode_player_numbers(payload):
     return {"name": "player_numbers", "pairs": pairs}
 
 
-def _fields(name, fmt, keys, payload):
-    values = wire.unpack(fmt, payload)
-    event = {"name": name}
-    for key, value in zip(keys, values):
-        event[key] = _text(value) if isinstance(value, bytes) else value
-    return event
+def _decode_other_server_body(channel, payload):
+    if channel == CHANNEL_GAME_DATA:
+        return decode_relay(payload)
+    if channel == CHANNEL_PLAYER_NUMBERS:
+        return decode_player_numbers(payload)
+    if channel == CHANNEL_REPLAY_STREAM:
+        (head,), offset = wire.unpack_from("I", payload)
+        return {"name": "replay_stream", "head": head, "data": payload[offset:].hex()}
+    return {"name": "unknown"}
 
 
 def decode_server_frame(body):
     """One frame body from the server as an event dict."""
-    if not body:
-        return {"event": "undecodable", "reason": "empty frame", "raw": ""}
-    channel, payload = body[0], body[1:]
-    try:
-        if channel == CHANNEL_CONNECT:
-            event = _fields("admission", "LaL", ("user_session_id", "spectator", "state"), payload)
-        elif channel == CHANNEL_GAME_DATA:
-            event = decode_relay(payload)
-        elif channel == CHANNEL_SYSTEM:
-            event = _fields("system", "BL", ("command", "value"), payload)
-        elif channel == CHANNEL_LAST_PACKET:
-            event = _fields("last_packet", "BL", ("zero", "reason"), payload)
-            event["reason_name"] = reason_name(event["reason"])
-        elif channel == CHANNEL_CLIENT_EVENT:
-            event = _fields("client_event", "BQaL", ("kind", "player_id", "flag", "user_session_id"), payload)
-            event["kind_name"] = CLIENT_EVENT_KINDS.get(event["kind"], "unknown")
-        elif channel == CHANNEL_PROPERTY:
-            event = _fields("property", "ss", ("key", "value"), payload)
-        elif channel == CHANNEL_PLAYER_VARIABLE:
-            event = _fields("player_variable", "Lss", ("user_session_id", "key", "value"), payload)
-        elif channel == CHANNEL_PLAYER_NUMBERS:
-            event = decode_player_numbers(payload)
-        elif channel == CHANNEL_STATE:
-            event = _fields("state_timer", "LLL", ("state", "time_left", "tick"), payload)
-        elif channel == CHANNEL_NEXT_STATE:
-            event = _fields("next_state", "LLL", ("previous", "state", "tick"), payload)
-        elif channel == CHANNEL_REPLAY_STREAM:
-            (head,), offset = wire.unpack_from("I", payload)
-            event = {"name": "replay_stream", "head": head, "data": payload[offset:].hex()}
-        elif channel == CHANNEL_PING_TABLE:
-            event = _fields("ping_table", "QL", ("player_id", "ping"), payload)
-        else:
-            event = {"name": "unknown"}
-    except (ValueError, struct.error) as error:
-        return {"event": "undecodable", "channel": channel, "reason": str(error), "raw": body.hex()}
-    event["event"] = "frame"
-    event["channel"] = channel
-    event["raw"] = body.hex()
+    event = _decode_frame(body, FROM_SERVER, _decode_other_server_body)
+    if event.get("name") == "last_packet":
+        event["reason_name"] = reason_name(event["reason"])
+    elif event.get("name") == "client_event":
+        event["kind_name"] = CLIENT_EVENT_KINDS.get(event["kind"], "unknown")
     return event
 
 

@@ -40,6 +40,24 @@ class ClientBodiesTest(unittest.TestCase):
             with self.subTest(name):
                 self.assertEqual(data.hex(), expected.hex())
 
+    def test_frames_read_back_as_a_server_reads_them(self):
+        ticket = bytes(range(128))
+        cases = [
+            (game_client.encode_connect(5, ticket, "1.0", True, "pw"),
+             {"name": "connect", "player_id": 5, "ticket": ticket, "version": "1.0", "ask": True, "password": "pw"}),
+            (game_client.encode_game_message("e", b"\x01", 3),
+             {"name": "game_message", "recipient": 3, "letter": "e", "data": "01"}),
+            (game_client.encode_system(0, 7), {"name": "system", "command": 0, "value": 7}),
+            (game_client.encode_command("launch"), {"name": "command", "line": "launch"}),
+            (game_client.encode_state_request(52), {"name": "state_request", "state": 52}),
+            (wire.typed_frame(196, b"\x00"), {"name": "ignored"}),
+            (wire.typed_frame(193, bytes(8)), {"event": "undecodable", "channel": 193}),
+        ]
+        for data, wanted in cases:
+            with self.subTest(wanted):
+                event = game_client.decode_client_frame(data[2:])
+                self.assertEqual({k: event.get(k) for k in wanted}, wanted)
+
     def test_connect_packet_reads_back(self):
         body = game_client.encode_connect(0x00000000DEADBEEF, b"t" * 128, "2.0", True, "secret")[3:]
         self.assertEqual(wire.unpack("Q#vsas", body, 128), [0xDEADBEEF, b"t" * 128, b"2.0", True, b"secret"])
@@ -86,6 +104,53 @@ class ServerFramesTest(unittest.TestCase):
             with self.subTest(hex_body):
                 event = game_client.decode_server_frame(bytes.fromhex(hex_body.replace(" ", "")))
                 self.assertEqual({k: event.get(k) for k in wanted}, wanted)
+
+
+class ServerBodiesTest(unittest.TestCase):
+    """A stand-in for the server builds its frames with the same codec: each one decodes back to the
+    fields it was built from."""
+
+    def test_every_server_body_encodes_as_it_decodes(self):
+        cases = [
+            ("admission", "c1 00000001 01 00000035", {"user_session_id": 1, "spectator": True, "state": 53}),
+            ("system", "c5 01 00000003", {"command": 1, "value": 3}),
+            ("last_packet", "c7 00 00000004", {"zero": 0, "reason": 4}),
+            ("client_event", "c8 03 0102030405060708 00 00000009",
+             {"kind": 3, "player_id": 0x0102030405060708, "flag": False, "user_session_id": 9}),
+            ("property", "c9 00000004 4e616d65 00000000", {"key": "Name", "value": ""}),
+            ("player_variable", "ca 00000002 00000001 61 00000002 6869",
+             {"user_session_id": 2, "key": "a", "value": "hi"}),
+            ("state_timer", "cd 00000035 ffffffff 00000010", {"state": 53, "time_left": 0xFFFFFFFF, "tick": 16}),
+            ("next_state", "ce ffffffff 00000000 00000000", {"previous": 0xFFFFFFFF, "state": 0, "tick": 0}),
+            ("ping_table", "d0 0000000000000005 0000270f", {"player_id": 5, "ping": 9999}),
+        ]
+        for name, hex_body, fields in cases:
+            with self.subTest(name):
+                data = game_client.encode_from_server(name, **fields)
+                self.assertEqual(data.hex(), frame(hex_body).hex())
+                event = game_client.decode_server_frame(data[2:])
+                self.assertEqual({k: event[k] for k in fields}, fields)
+                self.assertEqual(event["name"], name)
+
+    def test_bodies_with_lists_and_raw_data(self):
+        cases = [
+            (game_client.encode_relay(5, "e", b"\x07\x00\x00\x00\x02\x00hi"),
+             "c2 0000000000000005 65 07000000 0200 6869", {"name": "relay", "sender": 5, "text": "hi", "word": 7}),
+            (game_client.encode_player_numbers([(1, 0), (2, 1)]), "cc 00000002 00000001 00000000 00000002 00000001",
+             {"name": "player_numbers", "pairs": [[1, 0], [2, 1]]}),
+            (game_client.encode_replay_stream(b"ESAV"), "cf 00000000 45534156",
+             {"name": "replay_stream", "head": 0, "data": "45534156"}),
+        ]
+        for data, hex_body, wanted in cases:
+            with self.subTest(hex_body):
+                self.assertEqual(data.hex(), frame(hex_body).hex())
+                event = game_client.decode_server_frame(data[2:])
+                self.assertEqual({k: event.get(k) for k in wanted}, wanted)
+        self.assertEqual(game_client.encode_server_available().hex(), "0002e501")
+
+    def test_bytes_after_a_layout_are_kept_apart(self):
+        event = game_client.decode_server_frame(bytes.fromhex("c7000000000501"))
+        self.assertEqual((event["reason"], event["extra"]), (5, "01"))
 
 
 class PlayAlongTest(unittest.IsolatedAsyncioTestCase):

@@ -9,6 +9,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <utility>
 #include <vector>
@@ -112,6 +114,32 @@ struct TLoopbackListener {
   int descriptor;
   std::uint16_t port = 0;
 };
+
+// A blocking TCP connection to 127.0.0.1 and the port (the caller closes it); -1 when it failed.
+inline int ConnectLoopback(std::uint16_t port) {
+  const int descriptor = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = htons(port);
+  if (descriptor != -1 && ::connect(descriptor, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    ::close(descriptor);
+    return -1;
+  }
+  return descriptor;
+}
+
+// Bytes as lower-case hex digits, two per byte, no separators.
+inline std::string HexText(const void* data, std::size_t size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) {
+    const unsigned byte = static_cast<const unsigned char*>(data)[i];
+    text += digits[byte >> 4];
+    text += digits[byte & 15];
+  }
+  return text;
+}
 
 // Counts the registrations of the sockets built on it.
 class TCountingSocketManager final : public Orvan::Network::TSocketInterfaceManager {

@@ -1,0 +1,46 @@
+// The one family through which the session sends every packet to a client (and the server-available
+// message to the match-making server): one member per body, each framing the channel byte and the
+// packed body through the given framer. A member answers false, having sent nothing, for a null or
+// closed socket or a body that does not fit the framer's buffer; the caller logs its own line.
+#pragma once
+
+#include <cstdint>
+
+#include "dedicated/client_packet_bodies.h"
+#include "network/mms_messages.h"
+#include "network/network_id.h"
+
+namespace Orvan::Network {
+class IStreamInterface;
+class TPacketHelperBase;
+}  // namespace Orvan::Network
+
+namespace Orvan::Dedicated {
+
+bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
+                const Network::TMmsSlaveStatusMessage& body);
+bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
+                const TNumberPairList& body);
+bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
+                const TClientEvent& body);
+bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
+                const TServerPropertyPacket& body);
+bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
+                const TPlayerVariablePacket& body);
+bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
+                const TAdmissionAnswer& body);
+bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
+                const TSystemMessage& body);
+bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
+                const TPingTableEntry& body);
+bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
+                const TThreeValuesPacket& body);
+
+// A head packed "Q" (the relayed game message) or "I" (the replay stream), then the bytes as they
+// are. These frames are built in a packet of their own, not in the framer's buffer.
+bool SendPacketWithData(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
+                        const Network::OrvNetId& head, const void* data, std::uint32_t size);
+bool SendPacketWithData(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
+                        std::uint32_t head, const void* data, std::uint32_t size);
+
+}  // namespace Orvan::Dedicated
