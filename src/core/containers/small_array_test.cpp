@@ -12,7 +12,7 @@
 namespace Orvan {
 namespace {
 
-std::vector<std::uint32_t> Contents(const TSmallArray& array) {
+std::vector<std::uint32_t> Contents(const TSmallArray<>& array) {
   std::vector<std::uint32_t> values;
   for (std::uint32_t i = 0; i < array.GetSize(); ++i) values.push_back(array[i]);
   return values;
@@ -24,7 +24,7 @@ std::vector<std::uint32_t> Sequence(std::uint32_t from, std::uint32_t count) {
   return values;
 }
 
-void Fill(TSmallArray& array, const std::vector<std::uint32_t>& values) {
+void Fill(TSmallArray<>& array, const std::vector<std::uint32_t>& values) {
   for (std::uint32_t value : values) array.PushBack(value);
 }
 
@@ -34,7 +34,7 @@ TEST(SmallArray, OverflowTotalDoublesAsValuesArrive) {
     std::uint32_t overflowCapacity;
   };
   const Step steps[] = {{1, 0}, {128, 0}, {129, 128}, {256, 128}, {257, 384}, {512, 384}, {513, 896}};
-  TSmallArray array;
+  TSmallArray<> array;
   const std::uint32_t heapBlocks = GetThreadLocalHeap()->GetLiveCount();
   std::uint32_t next = 0;
   for (const Step& step : steps) {
@@ -63,7 +63,7 @@ TEST(SmallArray, InsertRangeTable) {
       {"empty range in the middle still fits the block to size", 200, 10, 0, 72},
   };
   for (const Case& c : cases) {
-    TSmallArray array;
+    TSmallArray<> array;
     std::vector<std::uint32_t> expected = Sequence(0, c.initial);
     Fill(array, expected);
     const std::vector<std::uint32_t> range = Sequence(100000, c.inserted);
@@ -75,7 +75,7 @@ TEST(SmallArray, InsertRangeTable) {
 }
 
 TEST(SmallArray, InsertRangeAtTheEndWithAnEmptyRangeChangesNothing) {
-  TSmallArray array;
+  TSmallArray<> array;
   Fill(array, Sequence(0, 200));
   const std::uint32_t* block = array.GetOverflow();
   const std::uint32_t value = 5;
@@ -86,7 +86,7 @@ TEST(SmallArray, InsertRangeAtTheEndWithAnEmptyRangeChangesNothing) {
 }
 
 TEST(SmallArray, ABlockOfTheRightSizeIsKept) {
-  TSmallArray array;
+  TSmallArray<> array;
   Fill(array, Sequence(0, 200));
   const std::uint32_t values[] = {1, 2, 3};
   array.InsertRange(100, values, values + 3);  // block becomes exactly 75 slots
@@ -98,7 +98,7 @@ TEST(SmallArray, ABlockOfTheRightSizeIsKept) {
 
 TEST(SmallArray, ARangeFromTheArrayItselfIsCopiedBeforeTheArrayChanges) {
   for (const std::uint32_t position : {0u, 100u, 200u}) {
-    TSmallArray array;
+    TSmallArray<> array;
     std::vector<std::uint32_t> expected = Sequence(0, 200);
     Fill(array, expected);
     // The range lies in the overflow block, which an append of 60 values outgrows.
@@ -111,7 +111,7 @@ TEST(SmallArray, ARangeFromTheArrayItselfIsCopiedBeforeTheArrayChanges) {
 
 TEST(SmallArray, RandomInsertsMatchAStandardVector) {
   std::mt19937 random(20240611);
-  TSmallArray array;
+  TSmallArray<> array;
   std::vector<std::uint32_t> expected;
   for (int round = 0; round < 200; ++round) {
     const auto position = static_cast<std::uint32_t>(random() % (expected.size() + 1));

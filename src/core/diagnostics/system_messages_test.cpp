@@ -1,19 +1,12 @@
 #include "core/diagnostics/system_messages.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
-#include "support/temporary_folder.h"
+#include "support/fake_xmessage.h"
 
 namespace Orvan {
 namespace {
@@ -73,61 +66,14 @@ TEST(SystemMessages, TablesHoldTheirRowsInLanguageBlocks) {
   EXPECT_STREQ(localised[18].text, "Erreur Fatale");
 }
 
-// A fake "xmessage" first on PATH: it records its arguments, NUL-separated, and exits with the
-// status the test chose.
+// The message box's command line, as a fake "xmessage" first on PATH records it.
 class FakeXmessage : public ::testing::Test {
  protected:
-  void SetUp() override {
-    directory_ = folder_.Path();
-    log_ = directory_ + "/arguments";
-    const std::string script = directory_ + "/xmessage";
-    std::ofstream(script) << "#!/bin/sh\n"
-                             ": > \"$ORV_FAKE_XMESSAGE_LOG\"\n"
-                             "for argument in \"$@\"; do printf '%s\\0' \"$argument\" >> \"$ORV_FAKE_XMESSAGE_LOG\"; "
-                             "done\n"
-                             "exit \"$ORV_FAKE_XMESSAGE_STATUS\"\n";
-    ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
-    const char* path = std::getenv("PATH");
-    savedPath_ = path != nullptr ? path : "";
-    UsePath(directory_ + ":" + savedPath_);
-    ::setenv("ORV_FAKE_XMESSAGE_LOG", log_.c_str(), 1);
-    ExitWith(0);
-  }
-  void TearDown() override {
-    ::setenv("PATH", savedPath_.c_str(), 1);
-    ::unsetenv("ORV_FAKE_XMESSAGE_LOG");
-    ::unsetenv("ORV_FAKE_XMESSAGE_STATUS");
-  }
+  void ExitWith(int status) { xmessage_.ExitWith(status); }
+  void HideXmessage() { xmessage_.HideXmessage(); }
+  std::vector<std::string> RecordedArguments() const { return xmessage_.RecordedArguments(); }
 
-  void ExitWith(int status) { ::setenv("ORV_FAKE_XMESSAGE_STATUS", std::to_string(status).c_str(), 1); }
-  void UsePath(const std::string& path) { ::setenv("PATH", path.c_str(), 1); }
-  // A directory without xmessage, alone on PATH.
-  void HideXmessage() {
-    const std::string empty = directory_ + "/empty";
-    std::filesystem::create_directory(empty);
-    UsePath(empty);
-  }
-
-  std::vector<std::string> RecordedArguments() const {
-    std::ifstream in(log_, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::vector<std::string> arguments;
-    std::string current;
-    for (char c : bytes) {
-      if (c == '\0') {
-        arguments.push_back(current);
-        current.clear();
-      } else {
-        current += c;
-      }
-    }
-    return arguments;
-  }
-
-  OrvTest::TTemporaryFolder folder_{"orv_xmessage"};
-  std::string directory_;
-  std::string log_;
-  std::string savedPath_;
+  OrvTest::TFakeXmessage xmessage_;
 };
 
 TEST_F(FakeXmessage, MessageReachesXmessageAsOneArgumentUnchanged) {

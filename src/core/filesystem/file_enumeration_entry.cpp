@@ -1,4 +1,4 @@
-// File enumeration entries: construction, the deep copy and the move.
+// File enumeration entries: construction, the deep copy, the move and new children.
 #include "core/filesystem/file_enumeration_entry.h"
 
 #include <utility>
@@ -26,5 +26,10 @@ TFileEnumerationEntry::TFileEnumerationEntry(TFileEnumerationEntry&& other) noex
       firstValue_(other.firstValue_),
       secondValue_(other.secondValue_),
       children_(std::move(other.children_)) {}
+
+void TFileEnumerationEntry::AddChild(const TOrvString<wchar_t>& name, const TFileName& file,
+                                     std::uint32_t firstValue, std::uint32_t secondValue) {
+  children_.PushBack(TFileEnumerationEntry(name, file, firstValue, secondValue));
+}
 
 }  // namespace Orvan

@@ -1,5 +1,6 @@
-// TFileEnumerationEntry, one node of a file enumeration tree: a name, a file name, two values the
-// engine carries unchanged, and child entries. Entries are values: a copy copies the whole subtree.
+// The file enumeration tree: TFileEnumerationRoot, a named list of entries, and
+// TFileEnumerationEntry, one node of the tree: a name, a file name, two values the engine carries
+// unchanged, and child entries. Both are values: a copy copies the whole subtree.
 #pragma once
 
 #include <cstdint>
@@ -37,12 +38,40 @@ class TFileEnumerationEntry {
   TChildren& GetChildren() noexcept { return children_; }
   const TChildren& GetChildren() const noexcept { return children_; }
 
+  // Appends a child without children of its own; the children grow by the engine's policy.
+  void AddChild(const TOrvString<wchar_t>& name, const TFileName& file, std::uint32_t firstValue,
+                std::uint32_t secondValue);
+
  private:
   TOrvString<wchar_t> name_;
   TFileName file_;
   std::uint32_t firstValue_;
   std::uint32_t secondValue_;
   TChildren children_;
+};
+
+class TFileEnumerationRoot {
+ public:
+  using TEntries = TFileEnumerationEntry::TChildren;
+
+  // No entries.
+  explicit TFileEnumerationRoot(const TOrvString<wchar_t>& name) : name_(name) {}
+  // The name gains a reference; the entries are copied deeply, as entries copy their children.
+  TFileEnumerationRoot(const TFileEnumerationRoot& other) : name_(other.name_), entries_(other.entries_.Clone()) {}
+  TFileEnumerationRoot& operator=(const TFileEnumerationRoot&) = delete;
+  // The entries from the last to the first, then their storage and the name.
+  ~TFileEnumerationRoot() = default;
+
+  const TOrvString<wchar_t>& GetName() const noexcept { return name_; }
+  TEntries& GetEntries() noexcept { return entries_; }
+  const TEntries& GetEntries() const noexcept { return entries_; }
+
+  // Appends a deep copy of the entry.
+  void AddEntry(const TFileEnumerationEntry& entry) { entries_.PushBack(entry); }
+
+ private:
+  TOrvString<wchar_t> name_;
+  TEntries entries_;
 };
 
 }  // namespace Orvan

@@ -40,9 +40,7 @@ struct TTree {
     Add(&root->GetChildren()[1], 6);
   }
   ~TTree() { root->~TFileEnumerationEntry(); }
-  void Add(TFileEnumerationEntry* parent, std::uint32_t i) {
-    parent->GetChildren().PushBack(TFileEnumerationEntry(names[i], files[i], i, 100 + i));
-  }
+  void Add(TFileEnumerationEntry* parent, std::uint32_t i) { parent->AddChild(names[i], files[i], i, 100 + i); }
   // The references held on every name and file node.
   std::vector<std::uint32_t> Counts() const {
     std::vector<std::uint32_t> counts;
@@ -113,6 +111,30 @@ TEST_F(FileEnumerationEntry, GrowthMovesEntriesWithTheirSubtrees) {
   EXPECT_EQ(children[1].GetChildren()[0].GetFileName(), tree.files[6]);
   EXPECT_EQ(NodeCount(tree.files[6]), before[tree.names.size() + 6] + 40);
   while (children.GetSize() > 2) children.PopBack();
+  EXPECT_EQ(tree.Counts(), before);
+}
+
+TEST_F(FileEnumerationEntry, RootHoldsDeepCopiesOfItsEntries) {
+  TTree tree;
+  const std::vector<std::uint32_t> before = tree.Counts();
+  {
+    TFileEnumerationRoot root(tree.names[0]);
+    EXPECT_EQ(root.GetEntries().GetSize(), 0u);
+    EXPECT_EQ(root.GetEntries().GetCapacity(), 0u);
+    root.AddEntry(*tree.root);
+    root.AddEntry(tree.root->GetChildren()[1]);
+    ASSERT_EQ(root.GetEntries().GetSize(), 2u);
+    EXPECT_EQ(root.GetName().GetContent(), tree.names[0].GetContent());
+    ExpectSameTree(root.GetEntries()[0], *tree.root);
+    ExpectSameTree(root.GetEntries()[1], tree.root->GetChildren()[1]);
+    // The copies are the root's own, storage included.
+    EXPECT_NE(root.GetEntries()[0].GetChildren().Data(), tree.root->GetChildren().Data());
+
+    const TFileEnumerationRoot copy(root);
+    ASSERT_EQ(copy.GetEntries().GetSize(), 2u);
+    EXPECT_EQ(copy.GetEntries().GetCapacity(), 2u);
+    ExpectSameTree(copy.GetEntries()[0], root.GetEntries()[0]);
+  }
   EXPECT_EQ(tree.Counts(), before);
 }
 

@@ -15,9 +15,11 @@ void CheckFileNameComponent(TCharRange<char> component) {
   }
 }
 
-void ThrowMountingPointNotFound(const TFileName& fileName) {
-  const std::uint16_t id = fileName.GetMountingPoint();
-  throw EMountingPointNotFound(id, Utf8ToWide(TOrvString<char>(TMountingPointToken::FromId(id).c_str())));
+void ThrowMountingPointNotFound(const TFileName& fileName) { ThrowMountingPointNotFound(fileName.GetMountingPoint()); }
+
+void ThrowMountingPointNotFound(std::uint16_t mountingPoint) {
+  throw EMountingPointNotFound(mountingPoint,
+                               Utf8ToWide(TOrvString<char>(TMountingPointToken::FromId(mountingPoint).c_str())));
 }
 
 }  // namespace Orvan

@@ -36,5 +36,6 @@ void CheckFileNameComponent(TCharRange<char> component);
 
 // EMountingPointNotFound with the name of the file name's mounting point.
 [[noreturn]] void ThrowMountingPointNotFound(const TFileName& fileName);
+[[noreturn]] void ThrowMountingPointNotFound(std::uint16_t mountingPoint);
 
 }  // namespace Orvan

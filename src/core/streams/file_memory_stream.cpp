@@ -84,12 +84,13 @@ bool TFileMemoryStream::AttachFile(const TCountedPtr<TStream>& file, TFileStatus
   return true;
 }
 
-void TFileMemoryStream::ReleaseContent() {
+bool TFileMemoryStream::ReleaseContent() {
   // Let go of the file on every way out, the last reference closing it.
   const TCountedPtr<TStream> file = std::move(file_);
-  if (!file || (flags_ & kFileMemoryStreamWriteBack) == 0) return;
-  if (SaveContent(file) != MemoryCursor::CountAsResult(content_.GetSize()))
-    ReportLostWriteBack("the file could not be cut to the content's size or written");
+  if (!file || (flags_ & kFileMemoryStreamWriteBack) == 0) return true;
+  if (SaveContent(file) == MemoryCursor::CountAsResult(content_.GetSize())) return true;
+  ReportLostWriteBack("the file could not be cut to the content's size or written");
+  return false;
 }
 
 }  // namespace Orvan

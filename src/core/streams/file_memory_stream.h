@@ -23,6 +23,16 @@ inline constexpr TFileStatus kFileStatusFileNotAvailable = 260;
 inline constexpr TFileStatus kFileStatusFileNotWritable = 261;
 inline constexpr TFileStatus kFileStatusNotSupported = 262;
 inline constexpr TFileStatus kFileStatusNotDefined = 65535;
+// The status bits the virtual file system acts on: corruption ends the process, a critical failure
+// is reported. kFileStatusNotDefined carries both, so an open that leaves it unwritten is caught.
+inline constexpr TFileStatus kFileStatusCorruptionBit = 8;
+inline constexpr TFileStatus kFileStatusCriticalBit = 0x100;
+
+// What an open asks for: read and write access, and quiet (a critical failure is not reported).
+using TFileOpenFlags = std::uint32_t;
+inline constexpr TFileOpenFlags kFileOpenRead = 1;
+inline constexpr TFileOpenFlags kFileOpenWrite = 2;
+inline constexpr TFileOpenFlags kFileOpenQuiet = 4;
 
 // What attaching a file does: load the content, keep the file to write the content back on
 // release, and take the stored region even when its offset and length are both 0.
@@ -82,8 +92,9 @@ class TFileMemoryStream : public TAbstractMemoryStream {
   // (false when that fails), and the file kept for the write-back when they say so.
   bool AttachFile(const TCountedPtr<TStream>& file, TFileStatus& status);
   // Writes the content back when the flags say so and lets go of the file. The file is let go
-  // even when the write-back throws.
-  void ReleaseContent();
+  // even when the write-back throws. True when nothing was to be written or the whole content was;
+  // a lost write-back is also told on the debug output.
+  bool ReleaseContent();
 
   std::uint32_t GetFlags() const noexcept { return flags_; }
   bool HasRegion() const noexcept { return regionFlag_ != 0; }

@@ -163,7 +163,7 @@ TEST_F(FileMemoryStreamTest, AttachingKeepsOneReferenceToTheFile) {
   ASSERT_TRUE(image->AttachFile(other, status));
   EXPECT_EQ(References(file), 1u);
   EXPECT_EQ(References(other), 2u);
-  image->ReleaseContent();
+  EXPECT_TRUE(image->ReleaseContent());
   EXPECT_EQ(References(other), 1u);
   EXPECT_FALSE(image->GetAttachedFile());
 }
@@ -199,8 +199,21 @@ TEST_F(FileMemoryStreamTest, LostWriteBackIsToldOnTheDebugOutput) {
   ASSERT_TRUE(image->AttachFile(full, status));
   Replace(*image, "data");
   OrvTest::TDebugOutputRecorder output;
-  image->ReleaseContent();
+  EXPECT_FALSE(image->ReleaseContent());
   EXPECT_EQ(output.CountLinesContaining("TFileMemoryStream: the content was not written back"), 1u);
+  // Nothing is left for the destructor to write.
+  EXPECT_FALSE(image->GetAttachedFile());
+  EXPECT_TRUE(image->ReleaseContent());
+}
+
+TEST_F(FileMemoryStreamTest, ReleaseAnswersTrueWhenNothingIsToBeWritten) {
+  TCountedPtr<TStream> file = OpenFile("abc");
+  TCountedPtr<TFileMemoryStream> image(new TFileMemoryStream(0, kFileMemoryStreamLoad));
+  TFileStatus status = kFileStatusNotDefined;
+  ASSERT_TRUE(image->AttachFile(file, status));
+  Replace(*image, "changed");
+  EXPECT_TRUE(image->ReleaseContent());
+  EXPECT_EQ(FileBytes(), "abc");
 }
 
 }  // namespace
