@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core/diagnostics/assertion.h"
 #include "core/filesystem/decomposed_file_name.h"
+#include "core/filesystem/mounting_points.h"
+#include "core/filesystem/virtual_file_system.h"
 #include "core/filesystem/well_known_names.h"
 #include "support/debug_output_recorder.h"
 #include "support/dialog_recorder.h"
+#include "support/file_system_components.h"
 
 namespace Orvan {
 namespace {
@@ -205,6 +209,19 @@ TEST(DecomposedFileName, SetNameDecomposesAgainOnlyForAnotherName) {
   d.SetName(Name("a/clod0"));
   EXPECT_EQ(d.GetLod0Name(), Name("a/clod0"));
   EXPECT_EQ(d.GetBaseName(), Name("a/c"));
+}
+
+TEST(DecomposedFileName, ConvertedModelIsLookedUpThroughTheFileSystem) {
+  TVirtualFileSystem vfs;
+  auto* component = new OrvTest::TScriptedComponent;
+  component->existing = {"Units/Tanklod0.Ase2VdfBin"};
+  vfs.Mount(GetDataDirMountingPoint(), component);
+  EXPECT_TRUE(TVirtualFileSystem::Ase2VdfBinFileExists(Name("DataDir:/Units/Tank$Desert.ase")));
+  EXPECT_TRUE(TVirtualFileSystem::Ase2VdfBinFileExists(Name("DataDir:/Units/Tanklod3")));
+  EXPECT_FALSE(TVirtualFileSystem::Ase2VdfBinFileExists(Name("DataDir:/Units/Jeep.ase")));
+  const std::vector<OrvTest::TComponentCall> calls = component->Calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.front().path, "Units/Tanklod0.Ase2VdfBin");
 }
 
 }  // namespace

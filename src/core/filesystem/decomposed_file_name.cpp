@@ -2,6 +2,7 @@
 #include "core/filesystem/decomposed_file_name.h"
 
 #include "core/diagnostics/assertion.h"
+#include "core/filesystem/virtual_file_system.h"
 #include "core/filesystem/well_known_names.h"
 
 namespace Orvan {
@@ -96,6 +97,10 @@ TFileName GetAse2VdfBinFileName(const TFileName& name) { return GetAse2VdfBinFil
 
 TFileName GetAse2VdfBinFileName(const TDecomposedFileName& decomposed) {
   return TFileName::AddExtension(decomposed.GetBaseLod0Name(), GetWellKnownNames()->Ase2VdfBinExtension);
+}
+
+bool TVirtualFileSystem::Ase2VdfBinFileExists(const TFileName& source) {
+  return StaticExists(GetAse2VdfBinFileName(source));
 }
 
 }  // namespace Orvan

@@ -3,16 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include "support/singleton_checks.h"
+
 namespace Orvan {
 namespace {
 
-bool IsRegistered(const Meta::TSingletonBase* instance) {
-  const TSingletonRegistry* registry = TSingletonRegistry::Get();
-  for (std::uint32_t i = 0; i < registry->GetSize(); ++i) {
-    if (registry->GetEntry(i) == instance) return true;
-  }
-  return false;
-}
+using OrvTest::IsRegisteredSingleton;
 
 TEST(GameModeReplay, RegisteredInItsStorageAndDestroyedWithoutFreeing) {
   ASSERT_EQ(TGameModeReplay::GetInstancePointer(), nullptr);
@@ -20,7 +16,7 @@ TEST(GameModeReplay, RegisteredInItsStorageAndDestroyedWithoutFreeing) {
   EXPECT_EQ(TGameModeReplay::AllocateSingletonStorage(), storage);
   auto* replay = ::new (storage) TGameModeReplay;
   EXPECT_EQ(TGameModeReplay::GetInstancePointer(), replay);
-  EXPECT_TRUE(IsRegistered(replay));
+  EXPECT_TRUE(IsRegisteredSingleton(replay));
   EXPECT_EQ(replay->destroyedByRegistry, 0u);
   EXPECT_FALSE(replay->HasReplayName());
   replay->SetReplayName(TOrvString<char>("Replays/lastreplay"));
@@ -31,7 +27,7 @@ TEST(GameModeReplay, RegisteredInItsStorageAndDestroyedWithoutFreeing) {
   Meta::TSingletonBase* base = replay;
   delete base;
   EXPECT_EQ(TGameModeReplay::GetInstancePointer(), nullptr);
-  EXPECT_FALSE(IsRegistered(static_cast<const Meta::TSingletonBase*>(storage)));
+  EXPECT_FALSE(IsRegisteredSingleton(static_cast<const Meta::TSingletonBase*>(storage)));
 
   // new builds in the same block.
   TGameModeReplay* again = new TGameModeReplay;
