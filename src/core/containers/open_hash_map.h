@@ -157,19 +157,20 @@ class TOpenHashMap {
   TOpenHashMap() noexcept = default;
   TOpenHashMap(const TOpenHashMap& other) : TOpenHashMap() { *this = other; }
   // Takes the other map's entries and layout; the other is left without storage.
-  TOpenHashMap(TOpenHashMap&& other) noexcept : header_(other.header_), storage_(other.storage_) {
-    if (IsInlineCapacity(Capacity())) {
-      storage_ = InlineBytes();
-      RelocateEntries(other.EntriesOf(other.storage_), EntriesOf(storage_), Count());
-      std::memcpy(SlotsOf(storage_, Capacity()), other.SlotWords(), 2 * Capacity() * sizeof(std::uint32_t));
-    }
-    other.header_ = 0;
-    other.storage_ = nullptr;
-  }
+  TOpenHashMap(TOpenHashMap&& other) noexcept { TakeFrom(other); }
   ~TOpenHashMap() { Clear(); }
 
   // A copy has its source's layout: the same iteration order and the same probe positions.
   TOpenHashMap& operator=(const TOpenHashMap& other);
+  // Destroys the own entries and takes the other's, which cannot fail: the other is left without
+  // storage.
+  TOpenHashMap& operator=(TOpenHashMap&& other) noexcept {
+    if (this != &other) {
+      Clear();
+      TakeFrom(other);
+    }
+    return *this;
+  }
 
   // Maps held by pointer: the map object itself comes from the general heap.
   static TOpenHashMap* Create() { return new (AllocateFromGeneralHeap(sizeof(TOpenHashMap))) TOpenHashMap; }
@@ -292,6 +293,19 @@ class TOpenHashMap {
   }
 
  protected:
+  // Takes the other's entries and layout into this map, which owns no storage.
+  void TakeFrom(TOpenHashMap& other) noexcept {
+    header_ = other.header_;
+    storage_ = other.storage_;
+    if (IsInlineCapacity(Capacity())) {
+      storage_ = InlineBytes();
+      RelocateEntries(other.EntriesOf(other.storage_), EntriesOf(storage_), Count());
+      std::memcpy(SlotsOf(storage_, Capacity()), other.SlotWords(), 2 * Capacity() * sizeof(std::uint32_t));
+    }
+    other.header_ = 0;
+    other.storage_ = nullptr;
+  }
+
   using TByteAllocator = typename std::allocator_traits<TAllocator>::template rebind_alloc<unsigned char>;
 
   static constexpr bool IsInlineCapacity(std::uint32_t capacity) noexcept {

@@ -254,6 +254,27 @@ TYPED_TEST(OpenHashMapTyped, CopiesKeepTheSourceLayout) {
   EXPECT_EQ(sameSize.Storage(), nullptr);
 }
 
+TYPED_TEST(OpenHashMapTyped, MoveAssignmentTakesTheEntriesAndDestroysTheOldOnes) {
+  for (std::uint32_t size : {2u, 40u}) {  // inside the small buffer and on the heap
+    TypeParam source;
+    for (std::uint32_t i = 0; i < size; ++i) Put(source, this->Key(i), i);
+    const auto contents = Contents(source);
+    const auto header = source.Header();
+    TypeParam target;
+    for (std::uint32_t i = 0; i < 5; ++i) Put(target, this->Key(1000 + i), i);
+    target = std::move(source);
+    EXPECT_EQ(TCounted::Live(), static_cast<long>(size));
+    EXPECT_EQ(source.Header(), 0u);
+    EXPECT_EQ(target.Header(), header);
+    EXPECT_EQ(Contents(target), contents);
+    ASSERT_NE(target.Find(this->Key(1)), nullptr);
+    EXPECT_EQ(target.Find(this->Key(1))->value.value, 1u);
+    TypeParam& alias = target;
+    target = std::move(alias);
+    EXPECT_EQ(Contents(target), contents);
+  }
+}
+
 TYPED_TEST(OpenHashMapTyped, FailedGrowthLeavesTheMapAsItWas) {
   TypeParam map;
   for (std::uint32_t i = 0; i < 8; ++i) Put(map, this->Key(i), i);

@@ -71,6 +71,23 @@ bool IniDocumentGetBool(const TIniSectionMap& sections, const wchar_t* section, 
   throw EIniWrongTypeValue();
 }
 
+bool TIniSectionMap::FindValue(const wchar_t* section, const wchar_t* key, TOrvString<wchar_t>& value) const {
+  return IniDocumentFind(*this, section, key, value);
+}
+
+TOrvString<wchar_t> TIniSectionMap::GetString(const wchar_t* section, const wchar_t* key,
+                                              const TOrvString<wchar_t>& defaultValue) const {
+  return IniDocumentGetString(*this, section, key, defaultValue);
+}
+
+float TIniSectionMap::GetFloat(const wchar_t* section, const wchar_t* key, float defaultValue) const {
+  return IniDocumentGetFloat(*this, section, key, defaultValue);
+}
+
+bool TIniSectionMap::GetBool(const wchar_t* section, const wchar_t* key, bool defaultValue) const {
+  return IniDocumentGetBool(*this, section, key, defaultValue);
+}
+
 void DestroyNamedMapRecord(TIniValueDocument* document) noexcept { document->~TIniValueDocument(); }
 
 void IniDocumentAddFlag(TIniValueDocument& document, const wchar_t* key, bool flag) {

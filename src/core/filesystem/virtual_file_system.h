@@ -169,6 +169,9 @@ class TVirtualFileSystem : public Meta::TSingleton<TVirtualFileSystem, false> {
   // mounting-point names table); empty without an instance or without such a component.
   static TOrvString<char> GetMountingPointRootText(const TOrvString<char>& mountingPointName);
   static bool StaticExists(const TFileName& name);
+  // StaticExists of the converted model file of a model source (GetAse2VdfBinFileName). Defined
+  // with the decomposition of model file names.
+  static bool Ase2VdfBinFileExists(const TFileName& source);
   // SaveFile; true or the exception.
   static bool StaticSaveFile(TAbstractMemoryStream& source, const TFileName& name);
 

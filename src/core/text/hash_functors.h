@@ -199,8 +199,25 @@ using TStringNoCaseToU32Map = TOpenHashMap<TKeyValueEntry<TOrvString<char>, std:
 // case. Copying a section map copies every key map with it.
 using TIniKeyMap = TOpenHashMap<TKeyValueEntry<TOrvString<wchar_t>, TOrvString<wchar_t>>, TStringHashNoCase,
                                 TStringEqualNoCase, default_allocator<unsigned char>>;
-using TIniSectionMap = TOpenHashMap<TKeyValueEntry<TOrvString<wchar_t>, TIniKeyMap>, TStringHashNoCase,
-                                    TStringEqualNoCase, default_allocator<unsigned char>>;
+using TIniSectionMapBase = TOpenHashMap<TKeyValueEntry<TOrvString<wchar_t>, TIniKeyMap>, TStringHashNoCase,
+                                        TStringEqualNoCase, default_allocator<unsigned char>>;
+
+// The section map with its typed reads. They are the INI document reads (IniDocumentFind and the
+// others, with the filesystem), under the names of the map.
+class TIniSectionMap : public TIniSectionMapBase {
+ public:
+  using TIniSectionMapBase::TIniSectionMapBase;
+  using TIniSectionMapBase::operator=;
+
+  // False when the section or the key is absent; otherwise the value goes to `value`.
+  bool FindValue(const wchar_t* section, const wchar_t* key, TOrvString<wchar_t>& value) const;
+  // The value, or the default.
+  TOrvString<wchar_t> GetString(const wchar_t* section, const wchar_t* key, const TOrvString<wchar_t>& defaultValue) const;
+  // The value scanned with "%f", or the default; EIniWrongTypeValue when no number is read.
+  float GetFloat(const wchar_t* section, const wchar_t* key, float defaultValue) const;
+  // "true" or "false" (letter case ignored), or the default; EIniWrongTypeValue for any other value.
+  bool GetBool(const wchar_t* section, const wchar_t* key, bool defaultValue) const;
+};
 
 // An INI value document: sections by name (letter case ignored), each a list of typed values in
 // the order they were added. A value's name is hashed for its slot but never looked up, so the
