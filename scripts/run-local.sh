@@ -63,6 +63,19 @@ stop_all() {
 }
 trap stop_all EXIT
 
+# Waits up to 30 s for a process's start line in its log; stops the script when the process ended or
+# the line did not come.
+wait_for_start() {
+  local log="$1" line="$2" pid="$3" what="$4"
+  for _ in $(seq 300); do
+    grep -qF "$line" "$log" && return 0
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "run: $what did not start (see $log)" >&2
+  exit 1
+}
+
 # The statistics database: pouchdb-server in memory (scripts/setup.sh installs it), quiet but for
 # its start line, with the "stats" database the server reads player statistics from.
 pouchdb="$root/tests/peers/node_modules/.bin/pouchdb-server"
@@ -73,11 +86,7 @@ echo '{}' >"$run_dir/pouchdb-config.json"
 setsid node "$pouchdb" --in-memory --host 127.0.0.1 --port "$db_port" --config "$run_dir/pouchdb-config.json" \
   </dev/null >"$db_log" 2>&1 &
 db_pid=$!
-for _ in $(seq 300); do
-  grep -q "pouchdb-server has started" "$db_log" && break
-  kill -0 "$db_pid" 2>/dev/null || { echo "run: pouchdb-server did not start (see $db_log)" >&2; exit 1; }
-  sleep 0.1
-done
+wait_for_start "$db_log" "pouchdb-server has started" "$db_pid" pouchdb-server
 stats_url="http://127.0.0.1:$db_port/stats/"
 python3 - "$stats_url" <<'PY'
 import sys, urllib.request
@@ -94,11 +103,7 @@ peer_pid=$!
 setsid tail -n +1 -f "$peer_log" </dev/null &
 tail_pid=$!
 # The server connects at once: the peer must be listening first.
-for _ in $(seq 100); do
-  grep -q '"event": "listening"' "$peer_log" && break
-  kill -0 "$peer_pid" 2>/dev/null || { echo "run: the match-making peer did not start" >&2; exit 1; }
-  sleep 0.1
-done
+wait_for_start "$peer_log" '"event": "listening"' "$peer_pid" "the match-making peer"
 
 echo "run: match-making peer on 127.0.0.1:$mms_port, statistics database $stats_url,"
 echo "run: server on port $client_port, working folder $run_dir"

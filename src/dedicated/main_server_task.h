@@ -154,6 +154,8 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   // Tests and fuzz targets: the link's reception and sends go through `stream` (owned by the
   // caller, no link socket) from the state given, as if a connection had just reached it.
   void AttachMatchMakingStream(Network::IStreamInterface* stream, MatchMakingLinkState state);
+  // Tests and fuzz targets: slave mode without a new task.
+  void SetSlaveForTests(bool slave) { slave_ = slave; }
 
   MatchMakingLinkState GetLinkState() const { return linkState_; }
   TTimeStamp GetLastConnectionAttempt() const { return lastConnectionAttempt_; }
