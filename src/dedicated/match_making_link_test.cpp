@@ -308,12 +308,18 @@ TEST_F(MatchMakingReadyTest, GameVersionIsAppliedOnlyWhenTheVersionIsNotLocked) 
 // The session's side of the link, with the game's own session.
 class SessionLinkTest : public OrvTest::TDedicatedTest {
  protected:
-  TMainServerTask* Create(bool slave) {
+  TMainServerTask* Create(bool slave, TDedicatedSession* session = nullptr) {
     settings_.slave = slave;
     settings_.clientPort = FreeUdpPort();
-    TMainServerTask* task = OrvTest::CreateTask(settings_, &session_);
-    session_.Initialize();
+    session = session != nullptr ? session : &session_;
+    TMainServerTask* task = OrvTest::CreateTask(settings_, session);
+    session->Initialize();
     return task;
+  }
+  // The query's socket is on the task's event loop: it closes before the task goes.
+  void TearDown() override {
+    if (session_.GetPropertyTable() != nullptr) session_.GetPropertyTable()->StopReporting();
+    OrvTest::TDedicatedTest::TearDown();
   }
 
   TManualClock clock_;
@@ -332,9 +338,10 @@ TEST_F(SessionLinkTest, LinkEdgesOpenAndCloseThePropertyQuery) {
   TMainServerTask::DestroyInstance();
 
   // A slave hosting nobody keeps it closed.
-  Create(true);
-  session_.OnMatchMakingLinkChanged(true);
-  EXPECT_FALSE(session_.GetPropertyTable()->GetReporting().IsListening());
+  TStrivexDedicatedSession slaveSession{24};
+  Create(true, &slaveSession);
+  slaveSession.OnMatchMakingLinkChanged(true);
+  EXPECT_FALSE(slaveSession.GetPropertyTable()->GetReporting().IsListening());
 }
 
 TEST_F(SessionLinkTest, WaitMessagesInSlaveMode) {

@@ -90,8 +90,10 @@ class ReportingSocketTest : public OrvTest::TDedicatedTest {
     settings_.clientPort = ntohs(address.sin_port);
     task_ = OrvTest::CreateTask(settings_, &session_);
   }
+  // The query's socket is on the task's event loop: it closes before the task goes.
   void TearDown() override {
     ::close(client_);
+    if (session_.GetPropertyTable() != nullptr) session_.GetPropertyTable()->StopReporting();
     TDedicatedTest::TearDown();
   }
   void Query(const std::string& challenge, int times = 1) {
