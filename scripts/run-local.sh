@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Runs the server on this machine against the local match-making peer: build/run/ becomes the
 # working folder (the defaults of scripts/run/ are copied in where missing, so local edits stay),
-# the peer listens on a free loopback port in demo mode and prints every message it receives, and
-# the server runs in the foreground. Ctrl-C asks the server to exit (a second Ctrl-C makes it exit at
+# pouchdb-server runs in memory with an empty "stats" database, the peer listens on a free loopback
+# port in demo mode (it accepts the server with that database as "StatsURL") and prints every
+# message it receives, the server runs in the foreground, and once the link is up the published
+# properties are queried over UDP and printed on one line. Ctrl-C asks the server to exit (a second Ctrl-C makes it exit at
 # once); when it has ended, every process started here is stopped by its process id.
 # Usage: scripts/run-local.sh PATH_TO_DedicatedServer
 set -euo pipefail
@@ -44,12 +46,15 @@ PY
 
 mms_port="$(free_port tcp)"
 client_port="$(free_port tcp+udp)"
+db_port="$(free_port tcp)"
 
 peer_pid=""
 tail_pid=""
 server_pid=""
+db_pid=""
+query_pid=""
 stop_all() {
-  for pid in $server_pid $peer_pid $tail_pid; do
+  for pid in $server_pid $query_pid $peer_pid $tail_pid $db_pid; do
     if kill -0 "$pid" 2>/dev/null; then
       kill -TERM "$pid" 2>/dev/null || true
       wait "$pid" 2>/dev/null || true
@@ -58,22 +63,60 @@ stop_all() {
 }
 trap stop_all EXIT
 
+# Waits up to 30 s for a process's start line in its log; stops the script when the process ended or
+# the line did not come.
+wait_for_start() {
+  local log="$1" line="$2" pid="$3" what="$4"
+  for _ in $(seq 300); do
+    grep -qF "$line" "$log" && return 0
+    kill -0 "$pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  echo "run: $what did not start (see $log)" >&2
+  exit 1
+}
+
+# The statistics database: pouchdb-server in memory (scripts/setup.sh installs it), quiet but for
+# its start line, with the "stats" database the server reads player statistics from.
+pouchdb="$root/tests/peers/node_modules/.bin/pouchdb-server"
+[ -x "$pouchdb" ] || { echo "run: $pouchdb is missing: run scripts/setup.sh" >&2; exit 1; }
+db_log="$run_dir/pouchdb.log"
+: >"$db_log"
+echo '{}' >"$run_dir/pouchdb-config.json"
+setsid node "$pouchdb" --in-memory --host 127.0.0.1 --port "$db_port" --config "$run_dir/pouchdb-config.json" \
+  </dev/null >"$db_log" 2>&1 &
+db_pid=$!
+wait_for_start "$db_log" "pouchdb-server has started" "$db_pid" pouchdb-server
+stats_url="http://127.0.0.1:$db_port/stats/"
+python3 - "$stats_url" <<'PY'
+import sys, urllib.request
+urllib.request.urlopen(urllib.request.Request(sys.argv[1], method="PUT"), timeout=10).read()
+PY
+
 # The peer runs in a session of its own, so the terminal's Ctrl-C reaches only the server. Its
 # events (JSON lines) go to mms_peer.log, shown here as they come.
 peer_log="$run_dir/mms_peer.log"
 : >"$peer_log"
-setsid python3 -u "$root/tests/peers/mms_peer.py" --demo --port "$mms_port" </dev/null >"$peer_log" 2>&1 &
+setsid python3 -u "$root/tests/peers/mms_peer.py" --demo --stats-url "$stats_url" --port "$mms_port" \
+  </dev/null >"$peer_log" 2>&1 &
 peer_pid=$!
 setsid tail -n +1 -f "$peer_log" </dev/null &
 tail_pid=$!
 # The server connects at once: the peer must be listening first.
-for _ in $(seq 100); do
-  grep -q '"event": "listening"' "$peer_log" && break
-  kill -0 "$peer_pid" 2>/dev/null || { echo "run: the match-making peer did not start" >&2; exit 1; }
-  sleep 0.1
-done
+wait_for_start "$peer_log" '"event": "listening"' "$peer_pid" "the match-making peer"
 
-echo "run: match-making peer on 127.0.0.1:$mms_port, server on port $client_port, working folder $run_dir"
+echo "run: match-making peer on 127.0.0.1:$mms_port, statistics database $stats_url,"
+echo "run: server on port $client_port, working folder $run_dir"
+# Once the link is up, one property query (the log is the new run's: the old one goes first).
+rm -f serverlog.txt
+setsid bash -c '
+  for _ in $(seq 600); do
+    grep -q "ServerPropertyReporting listening for client !" serverlog.txt 2>/dev/null && break
+    sleep 0.1
+  done
+  echo "run: property query: $(python3 "$1" --port "$2" --line)"
+' run-query "$root/tests/peers/udp_query.py" "$client_port" </dev/null &
+query_pid=$!
 "$server" +port "$client_port" +ip_mms 127.0.0.1 +port_mms "$mms_port" &
 server_pid=$!
 

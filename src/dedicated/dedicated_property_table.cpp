@@ -26,6 +26,7 @@ void TDedicatedPropertyTable::DeclareVariable(const TOrvString<char>& name, TDed
     entry->value = value;
   }
   Network::NetworkLog(Network::kNetworkLogInformation, "Variable " + name + " set to " + value->GetValue());
+  if (!value->IsHidden()) reporting_.SetProperty(name, value->GetValue());
 }
 
 TDedicatedPropertyValue* TDedicatedPropertyTable::GetVariable(const char* name) const {
@@ -52,6 +53,7 @@ std::int32_t TDedicatedPropertyTable::SetVariable(const TOrvString<char>& name, 
     return kPropertyRefused;
   }
   if (!property->SetValue(value, anyClient, host, admin, force)) return kPropertyNotChanged;
+  if (!property->IsHidden()) reporting_.SetProperty(name, value);
   session_->OnPropertyChanged(name, value);
   if (property->IsLogged()) {
     Network::NetworkLog(Network::kNetworkLogInformation, "Variable " + name + " set to " + kQuote + value + kQuote);

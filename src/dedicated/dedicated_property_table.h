@@ -1,6 +1,7 @@
 // The server properties: named text values of the game session (rules, phase timings, player
 // limits, status) with the permissions of who may change them. Every change is validated by the
-// session, logged while the property's log flag is set, and handed to the session.
+// session, published to the UDP property query unless the property is hidden, logged while the
+// property's log flag is set, and handed to the session.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include "core/text/engine_string.h"
 #include "core/text/hash_functors.h"
 #include "dedicated/dedicated_property_value.h"
+#include "dedicated/server_property_reporting.h"
 
 namespace Orvan::Dedicated {
 
@@ -21,14 +23,15 @@ inline constexpr std::int32_t kPropertyRefused = 3;
 
 class TDedicatedPropertyTable {
  public:
+  // The reporting is made here and starts only with StartReporting.
   explicit TDedicatedPropertyTable(TDedicatedSession* session) : session_(session) {}
-  // Deletes every value.
+  // Deletes every value, then the reporting.
   ~TDedicatedPropertyTable();
   TDedicatedPropertyTable(const TDedicatedPropertyTable&) = delete;
   TDedicatedPropertyTable& operator=(const TDedicatedPropertyTable&) = delete;
 
-  // Takes ownership of the value and logs the declaration. Names are declared once; a name
-  // declared again gets the new value and the old one is deleted.
+  // Takes ownership of the value, logs the declaration and publishes it unless it is hidden. Names
+  // are declared once; a name declared again gets the new value and the old one is deleted.
   void DeclareVariable(const TOrvString<char>& name, TDedicatedPropertyValue* value);
   TDedicatedPropertyValue* GetVariable(const char* name) const;
   bool HasVariable(const char* name) const { return GetVariable(name) != nullptr; }
@@ -42,6 +45,11 @@ class TDedicatedPropertyTable {
   std::int32_t SetVariable(const TOrvString<char>& name, const TOrvString<char>& value, bool anyClient, bool host,
                            bool admin, bool force);
 
+  // Opens or closes the UDP property query (the match-making link's edges).
+  bool StartReporting() { return reporting_.StartListening(); }
+  bool StopReporting() { return reporting_.StopListening(); }
+  TServerPropertyReporting& GetReporting() { return reporting_; }
+
   std::uint32_t GetCount() const { return properties_.Count(); }
   // In declaration order.
   const TStringToPointerMap<TDedicatedPropertyValue>& GetProperties() const { return properties_; }
@@ -49,6 +57,7 @@ class TDedicatedPropertyTable {
  private:
   TStringToPointerMap<TDedicatedPropertyValue> properties_;
   TDedicatedSession* session_;
+  TServerPropertyReporting reporting_;
 };
 
 }  // namespace Orvan::Dedicated

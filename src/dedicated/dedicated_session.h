@@ -8,11 +8,13 @@
 #include <cstdint>
 
 #include "core/text/engine_string.h"
+#include "core/time/time_stamp.h"
 #include "dedicated/admin_rights.h"
 #include "network/network_id.h"
 
 namespace Orvan::Network {
 class TBufferEventSocket;
+struct TMmsValidatePlayerAnswer;
 }  // namespace Orvan::Network
 
 namespace Orvan::ServerTools {
@@ -28,6 +30,12 @@ class TUserStatisticsDocuments;
 
 // The players of one game: NbMaxPlayer is kept within 1 to 64, 0 standing for 64.
 inline constexpr std::uint32_t kMaxPlayerLimit = 64;
+
+// Slave mode: a client announced by the match-making server that has not connected after this
+// long frees the server for another session.
+inline constexpr double kAwaitedClientTimeOutSeconds = 10.0;
+// "awaited since" while no client is awaited.
+inline constexpr TTimeStamp kNotAwaiting = ~TTimeStamp{0};
 
 // The configuration files, in the working folder.
 inline constexpr const char* kVariablesIniFile = "variables.ini";
@@ -63,6 +71,32 @@ class TDedicatedSession {
   // machine runs.
   bool CanExit() const { return true; }
 
+  // The session's step, once per loop pass while the match-making link is Connected or Ready.
+  void Update();
+
+  // ---- The match-making link (virtual: tests and fuzz targets record what reaches the session).
+  // Up: the property query opens, unless a slave hosts nobody yet; down: it closes. Either way
+  // the clients still logging in are closed: their verdicts cannot come any more, or came from
+  // an earlier link.
+  virtual void OnMatchMakingLinkChanged(bool up);
+  // New game information was applied.
+  virtual void OnGameInfoUpdated();
+  // Slave mode: the match-making server names the client to wait for and the player limit of the
+  // session it is to host.
+  virtual void OnWaitClientMessage(const Network::OrvNetId& clientId, std::uint32_t playerLimit);
+  // The match-making server's verdict on a client that is logging in.
+  virtual void OnClientValidation(const Network::TMmsValidatePlayerAnswer& answer);
+  // Ends every request the session has in the database accesser: called before the accesser is
+  // deleted, so that no request is left in it and no operation keeps it.
+  virtual void EndDatabaseWork();
+  // Slave mode: when the awaited client has not come in time, admission closes and the
+  // match-making server learns that the server is available again.
+  void NotifyServerAvailable();
+  // Closes and forgets every client still logging in.
+  void ClosePendingClients();
+  // Admitted clients; admission comes with the pending clients, so nobody is admitted yet.
+  std::uint32_t GetAdmittedClientCount() const { return 0; }
+
   // ---- Properties.
   TDedicatedPropertyTable* GetPropertyTable() const { return propertyTable_; }
   // Applies NbMaxPlayer: clamped to 1..64 (0 gives 64), stored as the player limit, then set
@@ -83,6 +117,13 @@ class TDedicatedSession {
   std::uint32_t GetPlayerLimit() const { return playerLimit_; }
   bool HasHost() const { return withHost_; }
   bool IsAdmissionOpen() const { return admissionOpen_; }
+  void SetAdmissionOpen(bool open) { admissionOpen_ = open; }
+  const Network::OrvNetId& GetAwaitedClient() const { return awaitedClient_; }
+  TTimeStamp GetAwaitedSince() const { return awaitedSince_; }
+  void SetAwaitedClient(const Network::OrvNetId& clientId, TTimeStamp since) {
+    awaitedClient_ = clientId;
+    awaitedSince_ = since;
+  }
   std::uint32_t GetGameId() const { return gameId_; }
   const TOrvString<char>& GetProtocolVersion() const { return protocolVersion_; }
   std::uint32_t GetNextUserNumber() const { return nextUserNumber_; }
@@ -96,6 +137,8 @@ class TDedicatedSession {
   TOrvString<char> protocolVersion_;
   std::uint32_t gameId_;
   bool admissionOpen_ = true;
+  Network::OrvNetId awaitedClient_;
+  TTimeStamp awaitedSince_ = kNotAwaiting;
 };
 
 }  // namespace Orvan::Dedicated

@@ -213,6 +213,10 @@ bool TMainServerTask::Tick() {
     if (databaseAccesser_ != nullptr) databaseAccesser_->Perform();
     if (httpManager_ != nullptr) httpManager_->Perform();
     CheckMatchMakingTimeOuts();
+    if (linkState_ == MatchMakingLinkState::Connected || linkState_ == MatchMakingLinkState::Ready) {
+      SendMatchMakingKeepAlive();
+      if (session_ != nullptr) session_->Update();
+    }
   } else {
     TTimeStamp now;
     GetTimeStamp(now);

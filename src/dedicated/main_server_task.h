@@ -14,6 +14,7 @@
 #include "core/time/time_stamp.h"
 #include "dedicated/match_making_link_state.h"
 #include "network/console_interfaces.h"
+#include "network/network_id.h"
 
 namespace Orvan::Network {
 class IStreamInterface;
@@ -25,6 +26,8 @@ class TOperationWithTimeOutManager;
 class TPacketHelperBase;
 class TRateLimitGroup;
 class TSocketInterfaceManagerForLibEvent;
+struct TMmsValidatePlayerAnswer;
+struct TMmsValidatePlayerMessage;
 }  // namespace Orvan::Network
 
 namespace Orvan::ServerTools {
@@ -53,8 +56,20 @@ inline constexpr double kConnectedTimeOutSeconds = 30.0;
 // The rate-limit group lets clients use the link at will: a gigabyte a second, read and write.
 inline constexpr std::size_t kRateLimitBytesPerTick = 0x40000000;
 
-// The match-making channels this side sends on.
+// The match-making channels.
 inline constexpr std::uint8_t kMmsInitChannel = 225;
+inline constexpr std::uint8_t kMmsValidatePlayerChannel = 226;
+inline constexpr std::uint8_t kMmsKeepAliveChannel = 227;
+inline constexpr std::uint8_t kMmsGameInfoChannel = 228;
+inline constexpr std::uint8_t kMmsSlaveChannel = 229;
+// A Ready link on which nothing was sent for longer than this gets a keep-alive; what the
+// match-making server sends does not count.
+inline constexpr double kKeepAliveMilliseconds = 120000.0;
+// Connections the statistics database accesser keeps open.
+inline constexpr std::uint32_t kDatabaseConnectionPoolSize = 20;
+
+// The name of an init answer's result code as the log prints it; "Unknown" for codes without one.
+const char* GetMatchMakingInitResultName(std::uint8_t code);
 
 // The exit request written by the signal handler and read once per loop pass.
 extern volatile sig_atomic_t gExitRequested;
@@ -101,20 +116,55 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   void OnMatchMakingConnected();
   // The drop before Ready: logged, NotConnected, the socket deleted.
   void DropMatchMakingConnection();
+  // The quiet drop: the socket closed (deleted by the next attempt), NotConnected; from Ready the
+  // session is told and the database accesser, its work ended first, deleted.
+  void CloseMatchMakingLink();
+  // Sends the keep-alive when the link is Ready and nothing was sent for too long; else true.
+  bool SendMatchMakingKeepAlive();
+  bool IsMatchMakingLinkReady() const { return linkState_ == MatchMakingLinkState::Ready; }
+  bool SendClientValidationRequest(const Network::TMmsValidatePlayerMessage& message);
   // One frame of the channel byte and the message by its layout. A message that does not fit the
   // framer's buffer is logged and not sent.
   template <typename TMessage>
   bool SendMatchMakingPacket(Network::TPacketHelperBase* helper, Network::IStreamInterface* socket,
                              std::uint8_t channel, const TMessage& message);
 
-  // The link socket's event callbacks; they work on the instance, never on their argument.
+  // ---- The match-making messages.
+  // One frame while Connected: the init answer. False when the frame was not a usable answer.
+  bool OnMatchMakingInitAnswer();
+  // Link-up after a Success answer with usable game information: Ready, the session told, the
+  // database accesser made.
+  bool OnMatchMakingLinkValidated(const Network::OrvNetId& address);
+  // Every complete frame waiting on a Ready link.
+  void OnMatchMakingPacket();
+  // The game information JSON: StatsURL (required) and, unless the version is locked, gameVersion.
+  bool ApplyGameInfo(const TOrvString<char>& json);
+  void ForwardClientValidation(const Network::TMmsValidatePlayerAnswer& answer);
+
+  // The players' chat, to the chat log file when one was given.
+  void WriteChatLog(const TOrvString<char>& line);
+
+  // The link socket's callbacks; they work on the instance, never on their arguments.
   static void OnMatchMakingConnectEvent(bufferevent* bufferEvent, short events, void* userData);
   static void OnMatchMakingInitEvent(bufferevent* bufferEvent, short events, void* userData);
+  static void OnMatchMakingLinkEvent(bufferevent* bufferEvent, short events, void* userData);
+  static void OnMatchMakingInitAnswerCallback(bufferevent* bufferEvent, void* userData);
+  static void OnMatchMakingPacketCallback(bufferevent* bufferEvent, void* userData);
+
+  // Tests and fuzz targets: the link's reception and sends go through `stream` (owned by the
+  // caller, no link socket) from the state given, as if a connection had just reached it.
+  void AttachMatchMakingStream(Network::IStreamInterface* stream, MatchMakingLinkState state);
+  // Tests and fuzz targets: slave mode without a new task.
+  void SetSlaveForTests(bool slave) { slave_ = slave; }
 
   MatchMakingLinkState GetLinkState() const { return linkState_; }
   TTimeStamp GetLastConnectionAttempt() const { return lastConnectionAttempt_; }
   TTimeStamp GetLinkStateEntryTime() const { return linkStateEntryTime_; }
   Network::TBufferEventSocket* GetMatchMakingSocket() const { return matchMakingSocket_; }
+  // What the link reads and writes: the link socket, or a stream attached by a test.
+  Network::IStreamInterface* GetMatchMakingStream() const { return matchMakingStream_; }
+  Network::TDatabaseAccesser* GetDatabaseAccesser() const { return databaseAccesser_; }
+  const TOrvString<char>& GetStatsUrl() const { return statsUrl_; }
   Network::TPacketHelperBase* GetMatchMakingFramer() const { return matchMakingFramer_; }
   Network::TPacketHelperBase* GetClientFramer() const { return clientFramer_; }
   Network::TSocketInterfaceManagerForLibEvent* GetSocketManager() const { return socketManager_; }
@@ -156,6 +206,7 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   evdns_base* dnsBase_ = nullptr;
   Network::TNativeSocket* clientListenSocket_ = nullptr;
   Network::TBufferEventSocket* matchMakingSocket_ = nullptr;
+  Network::IStreamInterface* matchMakingStream_ = nullptr;
   const char* matchMakingAddress_;
   std::uint16_t matchMakingPort_ = 0;  // host order
   TOrvString<char> ownAddress_;
@@ -171,9 +222,12 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   MatchMakingLinkState linkState_ = MatchMakingLinkState::NotConnected;
   TTimeStamp lastConnectionAttempt_ = 0;
   TTimeStamp linkStateEntryTime_ = 0;
+  // The length of a frame whose body has not all arrived; per connection, 0 on a new one.
+  std::uint16_t pendingFrameLength_ = 0;
   Network::TPacketHelperBase* matchMakingFramer_ = nullptr;
   TDedicatedSession* session_ = nullptr;
   Network::TRateLimitGroup* rateLimitGroup_ = nullptr;
+  TOrvString<char> statsUrl_;
   TOrvString<char> couchDbOverride_;
   Network::TPacketHelperBase* clientFramer_ = nullptr;
   Network::TSocketInterfaceManagerForLibEvent* socketManager_ = nullptr;

@@ -22,58 +22,12 @@
 namespace Orvan::Dedicated {
 namespace {
 
+using OrvTest::ClosedPortText;
+using OrvTest::Hex;
 using OrvTest::TDedicatedTest;
+using OrvTest::TLinkPeer;
 using OrvTest::TManualClock;
 using OrvTest::TTaskSettings;
-
-// The server's side of the link as the test sees it: the listener the server connects to and the
-// connection it made.
-class TLinkPeer {
- public:
-  ~TLinkPeer() { CloseAccepted(); }
-  std::string PortText() const { return std::to_string(listener_.port); }
-  // The connection the server made; -1 when none came in time.
-  int Accept() {
-    if (accepted_ == -1) accepted_ = listener_.Accept();
-    return accepted_;
-  }
-  // Bytes received until `count` arrived or nothing came for `waitMilliseconds`.
-  std::string Receive(std::size_t count, int waitMilliseconds = 5000) {
-    std::string bytes;
-    while (bytes.size() < count && OrvTest::WaitReadable(accepted_, waitMilliseconds)) {
-      char buffer[512];
-      const ssize_t got = ::recv(accepted_, buffer, sizeof(buffer), 0);
-      if (got <= 0) break;
-      bytes.append(buffer, static_cast<std::size_t>(got));
-    }
-    return bytes;
-  }
-  void CloseAccepted() {
-    if (accepted_ != -1) ::close(accepted_);
-    accepted_ = -1;
-  }
-
- private:
-  OrvTest::TLoopbackListener listener_;
-  int accepted_ = -1;
-};
-
-// A port on which nothing listens: bound, then let go.
-std::string ClosedPortText() {
-  OrvTest::TLoopbackListener listener;
-  listener.Close();
-  return std::to_string(listener.port);
-}
-
-std::string Hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string text;
-  for (unsigned char byte : bytes) {
-    text += digits[byte >> 4];
-    text += digits[byte & 15];
-  }
-  return text;
-}
 
 class MainServerTaskTest : public TDedicatedTest {
  protected:

@@ -1,6 +1,6 @@
 // The main task's link to the match-making server: one plain TCP connection opened by host name
 // through a buffered-event socket, the init message that registers the server, the time-outs of
-// the states before Ready and the drop that ends them.
+// the states before Ready, the link-up, the keep-alive and the drops that end the link.
 #include <event2/util.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -8,14 +8,19 @@
 #include <cerrno>
 #include <string>
 
+#include "dedicated/dedicated_session.h"
 #include "dedicated/main_server_task.h"
+#include "dedicated/packet_sending.h"
 #include "network/buffer_event_socket.h"
 #include "network/buffer_io.h"
+#include "network/database/couchdb_database_accesser.h"
 #include "network/libevent_socket_manager.h"
+#include "network/log_file_appender.h"
 #include "network/mms_messages.h"
 #include "network/network_hooks.h"
 #include "network/packet_helper.h"
 #include "network/socket_utilities.h"
+#include "network/value_packing.h"
 
 namespace Orvan::Dedicated {
 
@@ -23,11 +28,23 @@ namespace {
 
 void LogLink(int level, const TOrvString<char>& text) { Network::NetworkLog(level, text); }
 
-TOrvString<char> ChannelText(std::uint8_t channel) { return TOrvString<char>(std::to_string(channel)); }
+// The keep-alive's one byte ("B"), always 0.
+struct TMmsKeepAliveMessage {
+  std::uint8_t value = 0;
+};
 
 std::uint32_t WriteMatchMakingMessage(Network::IBufferWriter& writer,
                                       const Network::TMmsDedicatedInitMessage& message) {
   return Network::WriteMmsDedicatedInitMessage(writer, message);
+}
+
+std::uint32_t WriteMatchMakingMessage(Network::IBufferWriter& writer,
+                                      const Network::TMmsValidatePlayerMessage& message) {
+  return Network::WriteMmsValidatePlayerMessage(writer, message);
+}
+
+std::uint32_t WriteMatchMakingMessage(Network::IBufferWriter& writer, const TMmsKeepAliveMessage& message) {
+  return Network::WriteUInt8(writer, message.value);
 }
 
 }  // namespace
@@ -63,6 +80,8 @@ bool TMainServerTask::ConnectToMatchMakingServer() {
   evutil_make_socket_nonblocking(descriptor);
   DeleteMatchMakingSocket();
   matchMakingSocket_ = new Network::TBufferEventSocket(descriptor, socketManager_);
+  matchMakingStream_ = matchMakingSocket_;
+  pendingFrameLength_ = 0;
   socketManager_->SetEventCallbackForBufferEvent(matchMakingSocket_, &OnMatchMakingConnectEvent);
   socketManager_->SetUserDataForBufferEvent(matchMakingSocket_, nullptr);
   if (matchMakingSocket_->ConnectToHost(dnsBase_, AF_INET, matchMakingAddress_, matchMakingPort_) == 0) return true;
@@ -104,10 +123,100 @@ void TMainServerTask::OnMatchMakingConnected() {
   message.login = login_;
   message.dedicatedKey = dedicatedKey_;
 
-  // The callbacks of Connected are in place before the message leaves.
+  // The callbacks of Connected are in place before the message leaves, so an immediate answer is
+  // read.
+  socketManager_->SetCallbackForBufferEvent(matchMakingSocket_, true, false, &OnMatchMakingInitAnswerCallback);
   socketManager_->SetEventCallbackForBufferEvent(matchMakingSocket_, &OnMatchMakingInitEvent);
   socketManager_->SetUserDataForBufferEvent(matchMakingSocket_, nullptr);
-  SendMatchMakingPacket(matchMakingFramer_, matchMakingSocket_, kMmsInitChannel, message);
+  SendMatchMakingPacket(matchMakingFramer_, matchMakingStream_, kMmsInitChannel, message);
+}
+
+bool TMainServerTask::OnMatchMakingLinkValidated(const Network::OrvNetId& address) {
+  linkState_ = MatchMakingLinkState::Ready;
+
+  sockaddr_in endpoint{};
+  endpoint.sin_family = AF_INET;
+  endpoint.sin_addr.s_addr = address.GetIpAddress();
+  endpoint.sin_port = clientPort_;
+  LogLink(Network::kNetworkLogInformation,
+          TOrvString<char>("Connection to match making server validated ") + (slave_ ? "(SlaveMode)" : "") +
+              ", dedicated server can be used by clients on IP " +
+              Network::SockAddrToString(reinterpret_cast<const sockaddr*>(&endpoint)));
+
+  if (matchMakingSocket_ != nullptr) {
+    socketManager_->SetCallbackForBufferEvent(matchMakingSocket_, true, false, &OnMatchMakingPacketCallback);
+    socketManager_->SetEventCallbackForBufferEvent(matchMakingSocket_, &OnMatchMakingLinkEvent);
+    socketManager_->SetUserDataForBufferEvent(matchMakingSocket_, nullptr);
+  }
+  if (session_ != nullptr) session_->OnMatchMakingLinkChanged(true);
+
+  const TOrvString<char>& source = couchDbOverride_.IsEmpty() ? statsUrl_ : couchDbOverride_;
+  LogLink(Network::kNetworkLogInformation, "Using " + source + " as CouchDB stats source");
+  delete databaseAccesser_;
+  databaseAccesser_ = new Network::TCouchDBDatabaseAccesser(source, kDatabaseConnectionPoolSize);
+  databaseAccesser_->Init();
+  return true;
+}
+
+void TMainServerTask::OnMatchMakingInitAnswerCallback(bufferevent* /*bufferEvent*/, void* /*userData*/) {
+  TMainServerTask* task = instance_;
+  if (task == nullptr) return;
+  task->OnMatchMakingInitAnswer();
+  // Frames that came in the same read as the answer raise no read event of their own: the Ready
+  // handler takes them now, or they would wait for the match-making server's next message.
+  if (task->linkState_ == MatchMakingLinkState::Ready) task->OnMatchMakingPacket();
+}
+
+void TMainServerTask::OnMatchMakingPacketCallback(bufferevent* /*bufferEvent*/, void* /*userData*/) {
+  if (instance_ != nullptr) instance_->OnMatchMakingPacket();
+}
+
+void TMainServerTask::OnMatchMakingLinkEvent(bufferevent* bufferEvent, short events, void* /*userData*/) {
+  TMainServerTask* task = instance_;
+  if (task == nullptr) return;
+  LogLink(Network::kNetworkLogInformation,
+          "Disconnected from match making server -> " + Network::BufferEventErrorToString(bufferEvent, events));
+  task->CloseMatchMakingLink();
+}
+
+void TMainServerTask::CloseMatchMakingLink() {
+  if (matchMakingStream_ != nullptr) matchMakingStream_->Close();
+  const MatchMakingLinkState previous = linkState_;
+  linkState_ = MatchMakingLinkState::NotConnected;
+  if (previous == MatchMakingLinkState::Ready && session_ != nullptr) session_->OnMatchMakingLinkChanged(false);
+  if (databaseAccesser_ != nullptr) {
+    // Requests still queued or in transfer in the accesser belong to the session's operations:
+    // they end first, so that no later cancel reaches a deleted accesser.
+    if (session_ != nullptr) session_->EndDatabaseWork();
+    delete databaseAccesser_;
+    databaseAccesser_ = nullptr;
+  }
+}
+
+bool TMainServerTask::SendMatchMakingKeepAlive() {
+  if (linkState_ != MatchMakingLinkState::Ready) return true;
+  TTimeStamp now;
+  GetTimeStamp(now);
+  if (GetElapsedMilliseconds(matchMakingFramer_->GetLastSendTime(), now) <= kKeepAliveMilliseconds) return true;
+  return SendMatchMakingPacket(matchMakingFramer_, matchMakingStream_, kMmsKeepAliveChannel, TMmsKeepAliveMessage{});
+}
+
+bool TMainServerTask::SendClientValidationRequest(const Network::TMmsValidatePlayerMessage& message) {
+  return SendMatchMakingPacket(matchMakingFramer_, matchMakingStream_, kMmsValidatePlayerChannel, message);
+}
+
+void TMainServerTask::AttachMatchMakingStream(Network::IStreamInterface* stream, MatchMakingLinkState state) {
+  DeleteMatchMakingSocket();
+  delete databaseAccesser_;
+  databaseAccesser_ = nullptr;
+  matchMakingStream_ = stream;
+  pendingFrameLength_ = 0;
+  linkState_ = state;
+  GetTimeStamp(linkStateEntryTime_);
+}
+
+void TMainServerTask::WriteChatLog(const TOrvString<char>& line) {
+  if (chatLog_ != nullptr) chatLog_->Append(line);
 }
 
 void TMainServerTask::OnMatchMakingInitEvent(bufferevent* bufferEvent, short events, void* /*userData*/) {
@@ -143,6 +252,7 @@ void TMainServerTask::DropMatchMakingConnection() {
 }
 
 void TMainServerTask::DeleteMatchMakingSocket() {
+  matchMakingStream_ = nullptr;
   if (matchMakingSocket_ == nullptr) return;
   matchMakingSocket_->Close();
   delete matchMakingSocket_;
@@ -152,30 +262,17 @@ void TMainServerTask::DeleteMatchMakingSocket() {
 template <typename TMessage>
 bool TMainServerTask::SendMatchMakingPacket(Network::TPacketHelperBase* helper, Network::IStreamInterface* socket,
                                             std::uint8_t channel, const TMessage& message) {
-  if (socket == nullptr) {
-    LogLink(Network::kNetworkLogWarning, "Trying to send a packet to null socket in channel " + ChannelText(channel));
-    return false;
-  }
-  if (socket->IsClosed()) {
-    LogLink(Network::kNetworkLogWarning,
-            "Trying to send a packet to a closed socket in channel " + ChannelText(channel));
-    return false;
-  }
-  std::uint8_t buffer[kFramerBufferSize];
-  const std::uint32_t capacity =
-      helper->GetMaximumSize() < kFramerBufferSize ? helper->GetMaximumSize() : kFramerBufferSize;
-  Network::TFixedBufferWriter writer(buffer, capacity);
-  // A message cut short would reach the match-making server as a different message: send none.
-  if (writer.Write(&channel, 1) != Network::kBufferOk ||
-      WriteMatchMakingMessage(writer, message) != Network::kBufferOk) {
-    LogLink(Network::kNetworkLogWarning,
-            "Failed to pack a packet for match making server in channel " + ChannelText(channel));
-    return false;
-  }
-  return helper->SendPacketWithSize(socket, buffer, static_cast<std::uint16_t>(writer.GetPosition()));
+  return SendBodyFrame(
+      helper, socket, channel,
+      [](Network::IBufferWriter& writer, const void* body) {
+        return WriteMatchMakingMessage(writer, *static_cast<const TMessage*>(body));
+      },
+      &message, "Failed to pack a packet for match making server in channel ");
 }
 
 template bool TMainServerTask::SendMatchMakingPacket<Network::TMmsDedicatedInitMessage>(
     Network::TPacketHelperBase*, Network::IStreamInterface*, std::uint8_t, const Network::TMmsDedicatedInitMessage&);
+template bool TMainServerTask::SendMatchMakingPacket<Network::TMmsValidatePlayerMessage>(
+    Network::TPacketHelperBase*, Network::IStreamInterface*, std::uint8_t, const Network::TMmsValidatePlayerMessage&);
 
 }  // namespace Orvan::Dedicated

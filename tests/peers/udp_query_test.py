@@ -63,6 +63,14 @@ class RoundTripTest(unittest.TestCase):
                                 capture_output=True, text=True, timeout=10)
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(result.stdout, '{"challenge": "61626364", "properties": {"Name": "srv", "NbPlayer": "2"}}\n')
+        result = subprocess.run([sys.executable, "udp_query.py", "--port", str(self.port), "--line"],
+                                capture_output=True, text=True, timeout=10)
+        self.assertEqual(result.stdout, "Name=srv NbPlayer=2\n")
+
+    def test_flood_stops_at_its_limit(self):
+        lines = []
+        self.assertEqual(udp_query.flood(self.port, 50, sockets=3, emit=lines.append), 50)
+        self.assertEqual(lines[-1], '{"event": "flood_end", "sent": 50, "stopped": false}')
 
 
 if __name__ == "__main__":

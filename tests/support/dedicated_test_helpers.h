@@ -1,11 +1,16 @@
 // Helpers of the server's unit tests: a working folder of its own with the network log captured,
 // the main task made from a few settings (the rest defaulted as the command line defaults them),
-// and a console that records what it is told.
+// a console that records what it is told, and the match-making server's end of the link with the
+// frames it sends, written byte by byte.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -81,6 +86,83 @@ inline Orvan::Dedicated::TMainServerTask* CreateTask(const TTaskSettings& settin
       settings.rconPassword.c_str(), settings.rconPort.c_str(), Orvan::TOrvString<char>(),
       Orvan::Dedicated::kDefaultGameReportingUrl, settings.login.c_str(), settings.key.c_str());
 }
+
+// The server's side of the link as the test sees it: the listener the server connects to and the
+// connection it made.
+class TLinkPeer {
+ public:
+  ~TLinkPeer() { CloseAccepted(); }
+  std::string PortText() const { return std::to_string(listener_.port); }
+  // The connection the server made; -1 when none came in time.
+  int Accept() {
+    if (accepted_ == -1) accepted_ = listener_.Accept();
+    return accepted_;
+  }
+  // Bytes received until `count` arrived or nothing came for `waitMilliseconds`.
+  std::string Receive(std::size_t count, int waitMilliseconds = 5000) {
+    std::string bytes;
+    while (bytes.size() < count && OrvTest::WaitReadable(accepted_, waitMilliseconds)) {
+      char buffer[512];
+      const ssize_t got = ::recv(accepted_, buffer, sizeof(buffer), 0);
+      if (got <= 0) break;
+      bytes.append(buffer, static_cast<std::size_t>(got));
+    }
+    return bytes;
+  }
+  // True when every byte was handed to the system in one send.
+  bool Send(const std::string& bytes) {
+    return ::send(accepted_, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+  void CloseAccepted() {
+    if (accepted_ != -1) ::close(accepted_);
+    accepted_ = -1;
+  }
+
+ private:
+  OrvTest::TLoopbackListener listener_;
+  int accepted_ = -1;
+};
+
+// A port on which nothing listens: bound, then let go.
+inline std::string ClosedPortText() {
+  OrvTest::TLoopbackListener listener;
+  listener.Close();
+  return std::to_string(listener.port);
+}
+
+inline std::string Hex(const std::string& bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string text;
+  for (unsigned char byte : bytes) {
+    text += digits[byte >> 4];
+    text += digits[byte & 15];
+  }
+  return text;
+}
+
+// Big-endian values and length-prefixed texts as the format letters pack them.
+inline std::string BigEndian(std::uint64_t value, int bytes) {
+  std::string text;
+  for (int shift = (bytes - 1) * 8; shift >= 0; shift -= 8) text += static_cast<char>(value >> shift);
+  return text;
+}
+inline std::string LengthPrefixed(const std::string& text) { return BigEndian(text.size(), 4) + text; }
+// A frame: the u16 length, the channel byte, the message.
+inline std::string Frame(std::uint8_t channel, const std::string& message) {
+  return BigEndian(message.size() + 1, 2) + static_cast<char>(channel) + message;
+}
+inline std::string InitAnswerFrame(std::uint8_t result, const std::string& gameInfo, std::uint64_t addressId) {
+  return Frame(225, static_cast<char>(result) + LengthPrefixed(gameInfo) + BigEndian(addressId, 8));
+}
+inline std::string GameInfoFrame(const std::string& gameInfo) { return Frame(228, LengthPrefixed(gameInfo)); }
+inline std::string SlaveUpdateFrame(std::uint64_t clientId, std::uint32_t playerLimit) {
+  return Frame(229, BigEndian(clientId, 8) + BigEndian(playerLimit, 4));
+}
+inline std::string VerdictFrame(std::uint64_t playerId, std::uint8_t verdict) {
+  return Frame(226, BigEndian(playerId, 8) + static_cast<char>(verdict));
+}
+// An address id for 127.0.0.1 (kind 4, the address as a sockaddr_in holds it in the low word).
+inline constexpr std::uint64_t kLoopbackAddressId = 0x0400000000000000ull | 0x0100007Fu;
 
 class TRecordingConsole final : public Orvan::ServerTools::IVirtualConsole {
  public:

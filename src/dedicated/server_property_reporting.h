@@ -1,0 +1,80 @@
+// The UDP property query on the client port number: "getinfos " and a 4-byte challenge are answered
+// with the challenge and every published server property as key/value text, so that server lists
+// can show the game without joining it. It listens only while the match-making link is up.
+#pragma once
+
+#include <event2/util.h>
+
+#include <cstdint>
+#include <map>
+
+#include "core/text/engine_string.h"
+
+namespace Orvan::Network {
+class TUdpSocket;
+}  // namespace Orvan::Network
+
+namespace Orvan::Dedicated {
+
+// A query is exactly the prefix (with its blank) followed by the challenge.
+inline constexpr char kPropertyQueryPrefix[] = "getinfos ";
+inline constexpr std::uint32_t kPropertyQueryPrefixSize = sizeof(kPropertyQueryPrefix) - 1;
+inline constexpr std::uint32_t kPropertyQueryChallengeSize = 4;
+// Datagrams are received into, and replies built in, a buffer of this size; a reply never takes
+// its last byte, so the largest reply is 2047 bytes: the challenge and 2043 bytes of text.
+inline constexpr std::uint32_t kPropertyQueryBufferSize = 2048;
+inline constexpr std::uint32_t kPropertyReplyMaximum = kPropertyQueryBufferSize - 1;
+// Datagrams handled per readable event: a steady flood must not keep the main loop in one callback.
+// The persistent read event fires again on the next pass of the event loop for the rest.
+inline constexpr std::uint32_t kPropertyQueriesPerEvent = 64;
+// The byte between keys and values of a reply.
+inline constexpr char kPropertyReplySeparator = '\x01';
+
+class TServerPropertyReporting {
+ public:
+  TServerPropertyReporting() = default;
+  // Closes and deletes the socket when it is still there.
+  ~TServerPropertyReporting();
+  TServerPropertyReporting(const TServerPropertyReporting&) = delete;
+  TServerPropertyReporting& operator=(const TServerPropertyReporting&) = delete;
+
+  // Binds a UDP socket on every address at the main task's client port, on its event loop. Any
+  // socket of an earlier start is closed first. False, logged, when the socket cannot be made or
+  // bound (a socket that failed to bind stays, closed, until StopListening).
+  bool StartListening();
+  // False when there is no socket; else closes and deletes it.
+  bool StopListening();
+  bool IsListening() const;
+
+  // Publishes the pair. Keys and values with a byte below 32 (as a signed char: so also every byte
+  // from 0x80 on, UTF-8 text beyond ASCII) are refused: false, and the old entry stays.
+  bool SetProperty(const TOrvString<char>& key, const TOrvString<char>& value);
+  void RemoveProperty(const TOrvString<char>& key);
+  std::uint32_t GetPropertyCount() const { return static_cast<std::uint32_t>(properties_.size()); }
+
+  // Exactly the prefix and a challenge.
+  static bool IsPropertyQuery(const std::uint8_t* datagram, std::uint32_t length);
+  // The reply to `received` bytes at the start of `buffer` (kPropertyQueryBufferSize bytes), built
+  // in place: its length, or 0 when the datagram is not a query or the reply would not fit.
+  std::uint32_t AnswerQuery(std::uint8_t* buffer, std::uint32_t received);
+  // The reply text (after the challenge), rebuilt when a property changed since the last reply.
+  const TOrvString<char>& BuildReply();
+
+  // The event loop's callback: `reporting` is the object; reads when the read bit is set.
+  static void OnReadable(evutil_socket_t descriptor, short events, void* reporting);
+  // Handles the queries waiting on the socket, at most kPropertyQueriesPerEvent of them.
+  void ReceiveQueries();
+
+ private:
+  struct TLess {
+    bool operator()(const TOrvString<char>& a, const TOrvString<char>& b) const { return a < b; }
+  };
+
+  void DeleteSocket();
+
+  Network::TUdpSocket* socket_ = nullptr;
+  std::map<TOrvString<char>, TOrvString<char>, TLess> properties_;
+  TOrvString<char> cachedReply_;
+};
+
+}  // namespace Orvan::Dedicated
