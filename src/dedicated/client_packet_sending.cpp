@@ -40,31 +40,16 @@ void LogUnfit(std::uint8_t channel, std::uint32_t limit) {
                                    static_cast<unsigned>(channel), limit));
 }
 
-// The channel byte and the body packed by `write` into one frame of at most the framer's size; a
-// body cut short would reach the client as a different message, so nothing goes out unless it all
-// fits.
-template <typename TBody>
+// Adapts a typed packer to the shared core.
+template <typename TBody, std::uint32_t (*Write)(Network::IBufferWriter&, const TBody&)>
 bool SendPackedBody(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
-                    const TBody& body, std::uint32_t (*write)(Network::IBufferWriter&, const TBody&)) {
-  if (!CheckSocket(socket, channel, "Trying to send a packet to null socket in channel ",
-                   "Trying to send a packet to a closed socket in channel ")) {
-    return false;
-  }
-  // A frame's length travels in 16 bits.
-  const std::uint32_t limit = framer->GetMaximumSize() < 0xFFFF ? framer->GetMaximumSize() : 0xFFFF;
-  std::uint8_t stackBuffer[kStackFrameSize];
-  std::unique_ptr<std::uint8_t[]> heapBuffer;
-  std::uint8_t* buffer = stackBuffer;
-  if (limit > kStackFrameSize) {
-    heapBuffer.reset(new std::uint8_t[limit]);
-    buffer = heapBuffer.get();
-  }
-  Network::TFixedBufferWriter writer(buffer, limit);
-  if (writer.Write(&channel, 1) != Network::kBufferOk || write(writer, body) != Network::kBufferOk) {
-    LogUnfit(channel, limit);
-    return false;
-  }
-  return framer->SendPacketWithSize(socket, buffer, static_cast<std::uint16_t>(writer.GetPosition()));
+                    const TBody& body) {
+  return SendBodyFrame(
+      framer, socket, channel,
+      [](Network::IBufferWriter& writer, const void* packed) {
+        return Write(writer, *static_cast<const TBody*>(packed));
+      },
+      &body);
 }
 
 // The head written by `writeHead`, then the bytes, in a packet sent as one typed frame.
@@ -90,49 +75,80 @@ bool SendHeadAndData(Network::TPacketHelperBase* framer, Network::IStreamInterfa
 
 }  // namespace
 
+bool SendBodyFrame(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
+                   TBodyWriter write, const void* body, const char* packFailurePrefix) {
+  if (!CheckSocket(socket, channel, "Trying to send a packet to null socket in channel ",
+                   "Trying to send a packet to a closed socket in channel ")) {
+    return false;
+  }
+  // A frame's length travels in 16 bits.
+  const std::uint32_t limit = framer->GetMaximumSize() < 0xFFFF ? framer->GetMaximumSize() : 0xFFFF;
+  std::uint8_t stackBuffer[kStackFrameSize];
+  std::unique_ptr<std::uint8_t[]> heapBuffer;
+  std::uint8_t* buffer = stackBuffer;
+  if (limit > kStackFrameSize) {
+    heapBuffer.reset(new std::uint8_t[limit]);
+    buffer = heapBuffer.get();
+  }
+  // A body cut short would reach the other side as a different message, so nothing goes out unless
+  // it all fits.
+  Network::TFixedBufferWriter writer(buffer, limit);
+  if (writer.Write(&channel, 1) != Network::kBufferOk || write(writer, body) != Network::kBufferOk) {
+    if (packFailurePrefix != nullptr) {
+      Network::NetworkLog(Network::kNetworkLogWarning,
+                          FormatValues("%1%2", packFailurePrefix, static_cast<unsigned>(channel)));
+    } else {
+      LogUnfit(channel, limit);
+    }
+    return false;
+  }
+  return framer->SendPacketWithSize(socket, buffer, static_cast<std::uint16_t>(writer.GetPosition()));
+}
+
 bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
                 const Network::TMmsSlaveStatusMessage& body) {
-  return SendPackedBody(framer, socket, channel, body, &Network::WriteMmsSlaveStatusMessage);
+  return SendPackedBody<Network::TMmsSlaveStatusMessage, &Network::WriteMmsSlaveStatusMessage>(framer, socket,
+                                                                                              channel, body);
 }
 
 bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
                 const TNumberPairList& body) {
-  return SendPackedBody(framer, socket, channel, body, &WriteNumberPairs);
+  return SendPackedBody<TNumberPairList, &WriteNumberPairs>(framer, socket, channel, body);
 }
 
 bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
                 const TClientEvent& body) {
-  return SendPackedBody(framer, socket, channel, body, &WriteClientEvent);
+  return SendPackedBody<TClientEvent, &WriteClientEvent>(framer, socket, channel, body);
 }
 
 bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
                 const TServerPropertyPacket& body) {
-  return SendPackedBody(framer, socket, channel, body, &WriteServerProperty);
+  return SendPackedBody<TServerPropertyPacket, &WriteServerProperty>(framer, socket, channel, body);
 }
 
 bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
                 const TPlayerVariablePacket& body) {
-  return SendPackedBody(framer, socket, channel, body, &WritePlayerVariable);
+  return SendPackedBody<TPlayerVariablePacket, &WritePlayerVariable>(framer, socket, channel, body);
 }
 
 bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
                 const TAdmissionAnswer& body) {
-  return SendPackedBody(framer, socket, channel, body, &WriteAdmissionAnswer);
+  return SendPackedBody<TAdmissionAnswer, &WriteAdmissionAnswer>(framer, socket, channel, body);
 }
 
 bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
                 const TSystemMessage& body) {
-  return SendPackedBody(framer, socket, channel, body, &WriteSystemMessage);
+  return SendPackedBody<TSystemMessage, &WriteSystemMessage>(framer, socket, channel, body);
 }
 
 bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
                 const TPingTableEntry& body) {
-  return SendPackedBody(framer, socket, channel, body, &WritePingTableEntry);
+  return SendPackedBody<TPingTableEntry, &WritePingTableEntry>(framer, socket, channel, body);
 }
 
 bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
                 const TThreeValuesPacket& body) {
-  return SendPackedBody(framer, socket, channel, body, &WriteThreeValues);
+  return SendPackedBody<TThreeValuesPacket, &WriteThreeValues>(framer, socket, channel, body);
 }
 
 bool SendPacketWithData(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,

@@ -1,12 +1,13 @@
 // The one family through which the session sends every packet to a client (and the server-available
 // message to the match-making server): one member per body, each framing the channel byte and the
-// packed body through the given framer. A member answers false, having sent nothing, for a null or
-// closed socket or a body that does not fit the framer's buffer; the caller logs its own line.
+// packed body through the given framer. A member answers false, having sent nothing and logged why,
+// for a null or closed socket or a body that does not fit the framer's buffer.
 #pragma once
 
 #include <cstdint>
 
 #include "dedicated/client_packet_bodies.h"
+#include "network/buffer_io.h"
 #include "network/mms_messages.h"
 #include "network/network_id.h"
 
@@ -16,6 +17,15 @@ class TPacketHelperBase;
 }  // namespace Orvan::Network
 
 namespace Orvan::Dedicated {
+
+// Packs the body behind the pointer; the packer's result.
+using TBodyWriter = std::uint32_t (*)(Network::IBufferWriter& writer, const void* body);
+
+// The core every member shares: the socket checks, then the channel byte and the packed body in one
+// frame of at most the framer's size. A body that does not fit is not sent and is logged: with
+// `packFailurePrefix` followed by the channel when given, else with the "does not fit" line.
+bool SendBodyFrame(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
+                   TBodyWriter write, const void* body, const char* packFailurePrefix = nullptr);
 
 bool SendPacket(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
                 const Network::TMmsSlaveStatusMessage& body);

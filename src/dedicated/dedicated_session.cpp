@@ -7,7 +7,7 @@
 #include "dedicated/dedicated_property_table.h"
 #include "dedicated/legacy_number_conversion.h"
 #include "dedicated/main_server_task.h"
-#include "dedicated/packet_sending.h"
+#include "dedicated/client_packet_sending.h"
 #include "network/mms_messages.h"
 #include "network/network_hooks.h"
 

@@ -10,7 +10,7 @@
 
 #include "dedicated/dedicated_session.h"
 #include "dedicated/main_server_task.h"
-#include "dedicated/packet_sending.h"
+#include "dedicated/client_packet_sending.h"
 #include "network/buffer_event_socket.h"
 #include "network/buffer_io.h"
 #include "network/database/couchdb_database_accesser.h"
