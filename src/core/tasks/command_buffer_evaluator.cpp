@@ -197,9 +197,13 @@ void TSoftwareCommandBufferEvaluator::Terminate() {
     TSoftwareCommandBufferCompletionPort port(this, GetCurrentThreadId(), "ThreadTermination", kPortConditionValue,
                                               false, false, nullptr);
     TCompletionPortHandleRef handle = port.AttachHandle(kInternalPortLevel);
-    // One call for each worker still to leave its loop, started or about to start.
+    // One call for each worker still to leave its loop, started or about to start, counted before
+    // the first push: a worker leaves as soon as it takes one.
+    std::uint32_t inLoop = 0;
     for (std::uint32_t i = 0; i < workerCount_; ++i) {
-      if (!workers_[i]->IsRunning() || workers_[i]->HasLeftLoop()) continue;
+      if (workers_[i]->IsRunning() && !workers_[i]->HasLeftLoop()) ++inLoop;
+    }
+    for (std::uint32_t i = 0; i < inLoop; ++i) {
       TDeferredCallHolder call = MakeDeferredCall(&TerminationCall);
       PushCallThroughHandle(handle, call, kPortLevel);
     }

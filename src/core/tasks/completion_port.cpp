@@ -197,10 +197,14 @@ void TSoftwareCommandBufferCompletionPort::WaitForCompletion(bool raiseLevel) {
   mutex_.Lock();
   if ((GetState() & kPending) != 0) {
     state_.fetch_or(kSleeping, std::memory_order_acq_rel);
-    for (;;) {
-      // A call posted since the last processing may be what completes the port: process it first.
-      if (!owner || postedCount_.load(std::memory_order_acquire) == 0) condition_.Wait();
-      if ((GetState() & kPending) == 0) break;
+    // Sleeps only while nothing is posted: a call posted since the last processing may be what
+    // completes the port. Processing may complete it on this thread, which broadcasts nothing,
+    // so the bit is looked at again before every sleep.
+    while ((GetState() & kPending) != 0) {
+      if (!owner || postedCount_.load(std::memory_order_acquire) == 0) {
+        condition_.Wait();
+        continue;
+      }
       mutex_.Unlock();
       ProcessPosted();
       mutex_.Lock();
