@@ -92,8 +92,9 @@ void TSoftwareCommandBufferEvaluator_Thread::Run() {
   try {
     evaluator_->RunWorkerLoop(*this);
   } catch (...) {
-    // The call's exception was shown by ExecuteCall and its call deleted; the worker ends here
+    // A call's exception was shown by ExecuteCall and the call deleted; the worker ends here
     // (termination counts it out) rather than taking the process down with it.
+    std::fprintf(stderr, "Command-buffer worker %u stopped after an exception\n", index_);
   }
 }
 
@@ -279,7 +280,11 @@ void TSoftwareCommandBufferEvaluator::QueuePushCommandBuffer(TSoftwareCommandBuf
 }
 
 void TSoftwareCommandBufferEvaluator::EvaluateNow(TDeferredCallHolder& holder) {
-  TThreadLocalSoftwareCommandBufferSystemData* data = GetCommandBufferSystemData();
+  EvaluateNowOn(GetCommandBufferSystemData(), holder);
+}
+
+void TSoftwareCommandBufferEvaluator::EvaluateNowOn(TThreadLocalSoftwareCommandBufferSystemData* data,
+                                                    TDeferredCallHolder& holder) {
   TCompletionPortHandleRef setAside = std::move(data->currentHandle);
   TDeferredCallHolder call = std::move(holder);
   SwapHandle(call.get(), data->currentHandle);
@@ -294,32 +299,40 @@ void TSoftwareCommandBufferEvaluator::EvaluateNow(TDeferredCallHolder& holder) {
 }
 
 void TSoftwareCommandBufferEvaluator::EvaluateAllNow(TSoftwareCommandBuffer& buffer) {
+  TThreadLocalSoftwareCommandBufferSystemData* data = GetCommandBufferSystemData();
+  // Each call leaves the buffer as it runs; when one throws, the buffer still owns the rest.
   const std::uint32_t count = buffer.GetCallCount();
-  TInlineVector<TAbstractDeferredCall*, 16> calls;
-  calls.Resize(count);
-  buffer.TakeCalls(calls.Data());
   for (std::uint32_t i = 0; i < count; ++i) {
-    TDeferredCallHolder call(calls[i]);
-    try {
-      EvaluateNow(call);
-    } catch (...) {
-      for (std::uint32_t j = i + 1; j < count; ++j) delete calls[j];
-      throw;
-    }
+    TDeferredCallHolder call(buffer.ReleaseCall(i));
+    EvaluateNowOn(data, call);
   }
+  buffer.ClearReleasedCalls();
 }
+
+namespace {
+
+// Push and wait through a port on the caller's stack; the caller helps the workers unless it is
+// the main thread.
+template <typename TPush>
+void PushThroughStackPortAndWait(TSoftwareCommandBufferEvaluator* evaluator, std::uint32_t level, TPush&& push) {
+  TSoftwareCommandBufferCompletionPort port(evaluator, GetCurrentThreadId(), "Port for PushCommandBufferWaitForCompletion",
+                                            kPortConditionValue, !IsEngineMainThread(), false, nullptr);
+  TCompletionPortHandleRef handle = port.AttachHandle(level);
+  push(handle);
+  handle.Reset();
+  port.WaitForCompletion(false);
+}
+
+}  // namespace
 
 void TSoftwareCommandBufferEvaluator::PushCallWaitForCompletion(TDeferredCallHolder& call, std::uint32_t level) {
   if (immediate_) {
     EvaluateNow(call);
     return;
   }
-  TSoftwareCommandBufferCompletionPort port(this, GetCurrentThreadId(), "Port for PushCommandBufferWaitForCompletion",
-                                            kPortConditionValue, !IsEngineMainThread(), false, nullptr);
-  TCompletionPortHandleRef handle = port.AttachHandle(level);
-  PushCallThroughHandle(handle, call, kPortLevel);
-  handle.Reset();
-  port.WaitForCompletion(false);
+  PushThroughStackPortAndWait(this, level, [&](const TCompletionPortHandleRef& handle) {
+    PushCallThroughHandle(handle, call, kPortLevel);
+  });
 }
 
 void TSoftwareCommandBufferEvaluator::PushCommandBufferWaitForCompletion(TSoftwareCommandBufferRef& buffer,
@@ -329,12 +342,9 @@ void TSoftwareCommandBufferEvaluator::PushCommandBufferWaitForCompletion(TSoftwa
     EvaluateAllNow(*held.Get());
     return;
   }
-  TSoftwareCommandBufferCompletionPort port(this, GetCurrentThreadId(), "Port for PushCommandBufferWaitForCompletion",
-                                            kPortConditionValue, !IsEngineMainThread(), false, nullptr);
-  TCompletionPortHandleRef handle = port.AttachHandle(level);
-  PushCommandBuffer(handle, buffer, kPortLevel);
-  handle.Reset();
-  port.WaitForCompletion(false);
+  PushThroughStackPortAndWait(this, level, [&](const TCompletionPortHandleRef& handle) {
+    PushCommandBuffer(handle, buffer, kPortLevel);
+  });
 }
 
 bool TSoftwareCommandBufferEvaluator::TryRunOne(std::uint32_t maximumLevel) {

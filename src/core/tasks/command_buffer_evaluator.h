@@ -143,6 +143,7 @@ class TSoftwareCommandBufferEvaluator : public Meta::NonCopyable {
   // exception deletes the call being run with its chain and passes on.
   void RunChain(TDeferredCallHolder& call, TThreadLocalSoftwareCommandBufferSystemData* data);
   void DisposeRunCall(TDeferredCallHolder& call);
+  void EvaluateNowOn(TThreadLocalSoftwareCommandBufferSystemData* data, TDeferredCallHolder& call);
   void StartWorkers(const char* name, std::uint32_t request, std::uint32_t threadLevel);
   void Terminate();
 

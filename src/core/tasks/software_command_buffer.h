@@ -21,7 +21,7 @@ class TSoftwareCommandBuffer {
  public:
   // Starts with reference count 0: it lives in counted holders (TSoftwareCommandBufferRef).
   explicit TSoftwareCommandBuffer(bool parallel) : parallel_(parallel ? 1u : 0u) {}
-  // Deletes the calls still held, last first.
+  // Deletes the calls still held (slots left null by ReleaseCall hold none), last first.
   ~TSoftwareCommandBuffer();
   TSoftwareCommandBuffer(const TSoftwareCommandBuffer&) = delete;
   TSoftwareCommandBuffer& operator=(const TSoftwareCommandBuffer&) = delete;
@@ -47,6 +47,10 @@ class TSoftwareCommandBuffer {
   // Takes every call out (in order) into `out`, which must have room for GetCallCount(); the buffer
   // ends empty.
   void TakeCalls(TAbstractDeferredCall** out);
+  // Takes call `index` out, leaving its slot null; ClearReleasedCalls empties the array once every
+  // call was taken.
+  TAbstractDeferredCall* ReleaseCall(std::uint32_t index) { return std::exchange(calls_[index], nullptr); }
+  void ClearReleasedCalls() { calls_.Clear(); }
   // Takes the last call out; the buffer must not be empty.
   TAbstractDeferredCall* TakeLastCall() {
     TAbstractDeferredCall* call = calls_.Back();
