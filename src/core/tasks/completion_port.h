@@ -167,6 +167,9 @@ class TSoftwareCommandBufferCompletionPortAutoSuicide final : public TSoftwareCo
                                              conditionValue, parent) {}
 };
 
+// The self-deleting form lives in the ports' pool and is deleted through the base's allocation.
+static_assert(sizeof(TSoftwareCommandBufferCompletionPortAutoSuicide) == sizeof(TSoftwareCommandBufferCompletionPort));
+
 // A self-deleting port from its pool with a handle attached at `level` (and the holder's call as
 // continuation when given).
 TCompletionPortHandleRef CreateCompletionPort(TSoftwareCommandBufferEvaluator* evaluator, std::uint32_t ownerThread,

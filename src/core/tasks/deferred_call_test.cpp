@@ -12,9 +12,11 @@
 #include "core/tasks/command_buffer_system_data.h"
 #include "core/tasks/completion_port.h"
 #include "core/tasks/deferred_call_stack.h"
+#include "core/tasks/software_command_buffer.h"
 #include "core/text/engine_string.h"
 #include "core/threads/thread_id.h"
 #include "support/dialog_recorder.h"
+#include "support/pool_checks.h"
 #include "support/threads_together.h"
 
 namespace {
@@ -188,6 +190,27 @@ TEST(DeferredCallStack, DrainAndRunDeletesTheCallsLeftWhenOneThrowsAndTheirPorts
   EXPECT_EQ(MemberCallsLive(), start);
   EXPECT_EQ(port.GetState() & TSoftwareCommandBufferCompletionPort::kPending, 0u);
   EXPECT_TRUE(stack.IsEmpty());
+}
+
+TEST(DeferredCallStack, DrainAndRunSplicesAPushedBufferAndRunsItInOrder) {
+  TTarget target;
+  const std::uint32_t start = MemberCallsLive();
+  TSoftwareCommandBufferRef parallel = TSoftwareCommandBufferRef::Create(true);
+  for (std::uint32_t i = 1; i <= 2; ++i) {
+    TDeferredCallHolder call = MakeDeferredMemberCall<TTarget>(&target, &TTarget::OneInt, i);
+    parallel->AddCall(call);
+  }
+  TAbstractDeferredCallThreadSafeStack stack;
+  DeferPushCommandBuffer(stack, parallel);
+  EXPECT_FALSE(parallel);
+  TDeferredCallHolder last = MakeDeferredMemberCall<TTarget>(&target, &TTarget::OneInt, 3u);
+  stack.Push(last);
+  TSoftwareCommandBufferRef empty = TSoftwareCommandBufferRef::Create(false);
+  DeferPushCommandBuffer(stack, empty);
+  stack.DrainAndRun();
+  EXPECT_EQ(target.log, "int 1;int 2;int 3;");
+  EXPECT_EQ(MemberCallsLive(), start);
+  EXPECT_EQ(OrvTest::LivePoolObjects<TSoftwareCommandBuffer>(), 0u);
 }
 
 TEST(DeferredCallStack, TakeAllMovesTheWholeListAndDeleteAllRunsNothing) {
