@@ -58,7 +58,8 @@ void TDeferredPushCommandBuffer::Splice(bool stampFirst, bool stampLater) {
 
 void TDeferredPushCommandBuffer::EvalNow(TSoftwareCommandBufferEvaluator* evaluator) {
   if (!buffer_ || buffer_->GetCallCount() == 0) return;
-  const TCompletionPortHandleRef& current = GetCurrentHandle();
+  // A copy: calls run by the pushes below may set the thread's handle aside.
+  const TCompletionPortHandleRef current = GetCurrentHandle();
   TSoftwareCommandBufferCompletionPort* port = current.GetPort();
   if (port == nullptr || evaluator == nullptr) {
     // Nothing to push through: the calls run next on this thread, in order.
