@@ -10,6 +10,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <tuple>
 #include <type_traits>
@@ -126,9 +127,7 @@ class TDeferredMemberFunctionCallWithParams final : public TAbstractDeferredMemb
         arguments_(std::forward<TArgs>(arguments)...),
         member_(member) {}
 
-  void EvalNow(TSoftwareCommandBufferEvaluator*) override {
-    std::apply([this](auto&... arguments) { (this->target_->*member_)(arguments...); }, arguments_);
-  }
+  void EvalNow(TSoftwareCommandBufferEvaluator*) override { Invoke(std::index_sequence_for<TParams...>{}); }
 
   static void* operator new(std::size_t size) {
     return DeferredCallDetail::AllocateMemberCall<TDeferredMemberFunctionCallWithParams>(size);
@@ -138,6 +137,11 @@ class TDeferredMemberFunctionCallWithParams final : public TAbstractDeferredMemb
   }
 
  private:
+  template <std::size_t... I>
+  void Invoke(std::index_sequence<I...>) {
+    std::invoke(member_, this->target_, std::get<I>(arguments_)...);
+  }
+
   std::tuple<std::remove_cvref_t<TParams>...> arguments_;
   TMember member_;
 };
