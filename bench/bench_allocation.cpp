@@ -115,21 +115,21 @@ void BM_PoolReplace_AtomicFloor(benchmark::State& state) {
   const auto liveCount = static_cast<std::uint32_t>(state.range(0));
   const std::vector<std::uint32_t> indices = MakeIndices(liveCount, 0);
   std::vector<TBenchObject> elements(liveCount);
-  PoolDetail::TAtomicPoolHead head;
+  TAtomicTaggedPointer head;
   head.parts = {&elements[0], 0};
   std::atomic<std::uint32_t> liveCounter{0};
   std::size_t step = 0;
   for (auto _ : state) {
     const std::uint32_t index = indices[step++ & (kIndexCount - 1)];
     void* element = &elements[index];
-    TPoolFreeListHead pushed = PoolDetail::LoadHead(head);
-    static_cast<void>(__atomic_exchange_n(static_cast<void**>(element), pushed.first, __ATOMIC_SEQ_CST));
-    PoolDetail::CompareAndSwapHead(head, pushed, {element, pushed.tag + 1});
+    TTaggedPointer pushed = LoadTaggedPointer(head);
+    static_cast<void>(__atomic_exchange_n(static_cast<void**>(element), pushed.pointer, __ATOMIC_SEQ_CST));
+    CompareAndSwapTaggedPointer(head, pushed, {element, pushed.tag + 1});
     liveCounter.fetch_sub(1, std::memory_order_relaxed);
-    TPoolFreeListHead popped = PoolDetail::LoadHead(head);
-    PoolDetail::CompareAndSwapHead(head, popped, {popped.first, popped.tag + 1});
+    TTaggedPointer popped = LoadTaggedPointer(head);
+    CompareAndSwapTaggedPointer(head, popped, {popped.pointer, popped.tag + 1});
     liveCounter.fetch_add(1, std::memory_order_relaxed);
-    benchmark::DoNotOptimize(popped.first);
+    benchmark::DoNotOptimize(popped.pointer);
   }
 }
 

@@ -124,7 +124,6 @@ TUntypedPoolAllocation<TDomainTag>::TUntypedPoolAllocation(std::uint32_t element
                                                            const Domain::TMemoryDomainRecord* domain, const char*,
                                                            std::uint32_t requestedElementsPerChunk)
     : domain_(domain), elementSize_(RoundPoolElementSize(elementSize)) {
-  freeHead_.parts = {nullptr, 0};
   elementsPerChunk_ = ComputeFirstElementsPerChunk(requestedElementsPerChunk, elementSize_);
 }
 
@@ -134,9 +133,9 @@ TUntypedPoolAllocation<TDomainTag>::~TUntypedPoolAllocation() {
 }
 
 template <typename TDomainTag>
-TPoolFreeListHead TUntypedPoolAllocation<TDomainTag>::TrySetFreeListHead(void* newFirst) {
-  const TPoolFreeListHead head = PoolDetail::LoadHead(freeHead_);
-  return PoolDetail::CompareAndSwapHeadValue(freeHead_, head, {newFirst, head.tag + 1});
+TTaggedPointer TUntypedPoolAllocation<TDomainTag>::TrySetFreeListHead(void* newFirst) {
+  const TTaggedPointer head = LoadTaggedPointer(freeHead_);
+  return CompareAndSwapTaggedPointerValue(freeHead_, head, {newFirst, head.tag + 1});
 }
 
 template <typename TDomainTag>
@@ -155,10 +154,10 @@ void TUntypedPoolAllocation<TDomainTag>::AddChunk() {
   void* start = reinterpret_cast<void*>(record.start);
   void* last = reinterpret_cast<unsigned char*>(start) + std::size_t{elementSize_} * (record.elementCount - 1);
   for (;;) {
-    const TPoolFreeListHead head = PoolDetail::LoadHead(freeHead_);
+    const TTaggedPointer head = LoadTaggedPointer(freeHead_);
     // No other thread sees the new chunk before the swap succeeds.
-    PoolDetail::SetNextOf(last, head.first);
-    if (PoolDetail::CompareAndSwapHead(freeHead_, head, {start, head.tag + 1})) return;
+    PoolDetail::SetNextOf(last, head.pointer);
+    if (CompareAndSwapTaggedPointer(freeHead_, head, {start, head.tag + 1})) return;
     __builtin_ia32_pause();
   }
 }

@@ -11,6 +11,7 @@
 #include "core/memory/global_allocation.h"
 #include "core/memory/heap.h"
 #include "core/sync/mutex.h"
+#include "core/sync/tagged_pointer.h"
 
 namespace Orvan {
 
@@ -97,50 +98,7 @@ class TPoolChunkList {
   TPoolChunkRecord inline_[kInlineRecords]{};
 };
 
-// The free-list head of the locked pool: the first free element and a counter bumped by every
-// change, swapped together so that a pop whose element was taken and given back meanwhile fails.
-struct TPoolFreeListHead {
-  void* first;
-  std::uint64_t tag;
-};
-
 namespace PoolDetail {
-
-// One 16-byte unit: g++ inlines lock cmpxchg16b for the __sync builtins on unsigned __int128
-// (with -mcx16), where std::atomic of a 16-byte struct would call into libatomic.
-union alignas(16) TAtomicPoolHead {
-  unsigned __int128 word;
-  TPoolFreeListHead parts;
-};
-
-// Two 8-byte loads; a torn pair only makes the following swap fail. The tag is read first and both
-// loads are acquires, so the next-word read that follows a pop's load comes after both: if the
-// swap then succeeds, the pair was unchanged from the tag's load on, and so was that next word.
-inline TPoolFreeListHead LoadHead(const TAtomicPoolHead& head) {
-  TPoolFreeListHead result;
-  result.tag = __atomic_load_n(&head.parts.tag, __ATOMIC_ACQUIRE);
-  result.first = __atomic_load_n(&head.parts.first, __ATOMIC_ACQUIRE);
-  return result;
-}
-
-inline bool CompareAndSwapHead(TAtomicPoolHead& head, TPoolFreeListHead expected, TPoolFreeListHead desired) {
-  return __sync_bool_compare_and_swap(&head.word, std::bit_cast<unsigned __int128>(expected),
-                                      std::bit_cast<unsigned __int128>(desired));
-}
-
-inline TPoolFreeListHead CompareAndSwapHeadValue(TAtomicPoolHead& head, TPoolFreeListHead expected,
-                                                 TPoolFreeListHead desired) {
-  return std::bit_cast<TPoolFreeListHead>(__sync_val_compare_and_swap(
-      &head.word, std::bit_cast<unsigned __int128>(expected), std::bit_cast<unsigned __int128>(desired)));
-}
-
-// A pop reads the next word of the element it saw at the head while another thread may already
-// have popped that element and be writing its own data over the word. The value is then stale and
-// the tagged swap that follows fails and drops it: the race is part of the algorithm, so this one
-// read is kept out of ThreadSanitizer's view.
-__attribute__((no_sanitize("thread"))) inline void* ReadNextOfFreeElement(void* element) {
-  return __atomic_load_n(static_cast<void**>(element), __ATOMIC_RELAXED);
-}
 
 inline void* NextOf(void* element) { return *static_cast<void**>(element); }
 inline void SetNextOf(void* element, void* next) { *static_cast<void**>(element) = next; }
@@ -181,14 +139,15 @@ class TUntypedPoolAllocation {
   // Never null: a chunk that cannot be allocated raises std::bad_alloc.
   void* Allocate() {
     for (;;) {
-      const TPoolFreeListHead head = PoolDetail::LoadHead(freeHead_);
-      if (head.first == nullptr) {
+      const TTaggedPointer head = LoadTaggedPointer(freeHead_);
+      if (head.pointer == nullptr) {
         AddChunk();
         continue;
       }
-      void* next = PoolDetail::ReadNextOfFreeElement(head.first);
+      // A free element holds the next one's address in its first word.
+      void* next = ReadRacyLink(static_cast<void* const*>(head.pointer));
       __builtin_prefetch(next);
-      if (PoolDetail::CompareAndSwapHead(freeHead_, head, {next, head.tag + 1})) return head.first;
+      if (CompareAndSwapTaggedPointer(freeHead_, head, {next, head.tag + 1})) return head.pointer;
       __builtin_ia32_pause();
     }
   }
@@ -197,17 +156,17 @@ class TUntypedPoolAllocation {
   void* Free(void* element) {
     if (element == nullptr) return nullptr;
     for (;;) {
-      const TPoolFreeListHead head = PoolDetail::LoadHead(freeHead_);
-      static_cast<void>(__atomic_exchange_n(static_cast<void**>(element), head.first, __ATOMIC_SEQ_CST));
-      if (PoolDetail::CompareAndSwapHead(freeHead_, head, {element, head.tag + 1})) return head.first;
+      const TTaggedPointer head = LoadTaggedPointer(freeHead_);
+      static_cast<void>(__atomic_exchange_n(static_cast<void**>(element), head.pointer, __ATOMIC_SEQ_CST));
+      if (CompareAndSwapTaggedPointer(freeHead_, head, {element, head.tag + 1})) return head.pointer;
       __builtin_ia32_pause();
     }
   }
 
   // The first free element, read without synchronisation.
-  void* GetFreeListHead() const { return __atomic_load_n(&freeHead_.parts.first, __ATOMIC_RELAXED); }
+  void* GetFreeListHead() const { return __atomic_load_n(&freeHead_.parts.pointer, __ATOMIC_RELAXED); }
   // One swap attempt installing {newFirst, tag + 1} over the pair as read; returns the pair found.
-  TPoolFreeListHead TrySetFreeListHead(void* newFirst);
+  TTaggedPointer TrySetFreeListHead(void* newFirst);
 
   // Allocates, links and records a chunk; the caller holds the mutex.
   TPoolChunkRecord AllocateChunk();
@@ -240,7 +199,8 @@ class TUntypedPoolAllocation {
   void AddChunk();
 
   const Domain::TMemoryDomainRecord* domain_;
-  PoolDetail::TAtomicPoolHead freeHead_;
+  // The first free element and a counter bumped by every change of it.
+  TAtomicTaggedPointer freeHead_;
   TMutex mutex_;
   std::uint32_t elementsPerChunk_;
   std::uint32_t elementSize_;
