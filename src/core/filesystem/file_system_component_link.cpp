@@ -9,15 +9,6 @@
 
 namespace Orvan {
 
-namespace {
-
-TAbstractFileSystemComponent* FindMountedComponent(std::uint16_t mountingPoint) {
-  TVirtualFileSystem* fileSystem = TVirtualFileSystem::GetInstancePointer();
-  return fileSystem != nullptr ? fileSystem->FindComponent(mountingPoint) : nullptr;
-}
-
-}  // namespace
-
 TFileSystemComponentLink::TFileSystemComponentLink(const std::uint16_t& targetMountingPoint, const TFileName& prefix)
     : targetMountingPoint_(targetMountingPoint) {
   const TOrvString<char> text = prefix.ToSlashString();
@@ -27,10 +18,17 @@ TFileSystemComponentLink::TFileSystemComponentLink(const std::uint16_t& targetMo
     TFileNameRegistry::Get()->ReleaseNode(parsed);
   }
   prefixPathCopy_ = TFileName(0, prefix);
-  target_ = FindMountedComponent(targetMountingPoint_);
+  if (TVirtualFileSystem* fileSystem = TVirtualFileSystem::GetInstancePointer()) {
+    const TScopedReadLock reading(&fileSystem->GetLock());
+    target_ = fileSystem->FindComponent(targetMountingPoint_);
+    targetSerial_ = fileSystem->FindMountSerial(targetMountingPoint_);
+  }
 }
 
-bool TFileSystemComponentLink::IsTargetStillMounted() { return FindMountedComponent(targetMountingPoint_) == target_; }
+bool TFileSystemComponentLink::IsTargetStillMounted() {
+  TVirtualFileSystem* fileSystem = TVirtualFileSystem::GetInstancePointer();
+  return (fileSystem != nullptr ? fileSystem->FindMountSerial(targetMountingPoint_) : 0) == targetSerial_;
+}
 
 TFileName TFileSystemComponentLink::MakeTargetPath(const TFileName& name) const {
   TFileName path = TFileName::AppendToNode(prefixPath_.GetNode(), name);
@@ -46,7 +44,7 @@ TResult TFileSystemComponentLink::Forward(TResult missing, TCall&& call) {
   // Held across the call, so the target cannot be unmounted (and deleted) while it runs; the
   // lookup's own read lock nests inside it.
   const TScopedReadLock reading(&fileSystem->GetLock());
-  if (fileSystem->FindComponent(targetMountingPoint_) != target_) return missing;
+  if (fileSystem->FindMountSerial(targetMountingPoint_) != targetSerial_) return missing;
   return call(*target_);
 }
 

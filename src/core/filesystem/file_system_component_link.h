@@ -24,8 +24,9 @@ class TFileSystemComponentLink : public TAbstractFileSystemComponent {
   TFileSystemComponentLink(const std::uint16_t& targetMountingPoint, const TFileName& prefix);
   ~TFileSystemComponentLink() noexcept override = default;
 
-  // Whether the target captured at construction is the component mounted at the target mounting
-  // point now (both null when nothing was mounted there, or with no file system).
+  // Whether the target captured at construction is still mounted at the target mounting point by
+  // the same mount (no replacement, unmounting or new mount since), or nothing was mounted there
+  // and nothing is (no file system counts as nothing mounted).
   bool IsTargetStillMounted();
 
   // The prefix followed by the name's components (".." of the name climbs into the prefix), with
@@ -63,7 +64,10 @@ class TFileSystemComponentLink : public TAbstractFileSystemComponent {
   // holds a separator), and the listing uses it.
   TFileName prefixPath_;
   TFileName prefixPathCopy_;
-  TAbstractFileSystemComponent* target_;
+  TAbstractFileSystemComponent* target_ = nullptr;
+  // The file system's serial of the target's mount (0: nothing was mounted), so that a component
+  // mounted later at the freed target's address is not taken for it.
+  std::uint32_t targetSerial_ = 0;
 };
 
 }  // namespace Orvan

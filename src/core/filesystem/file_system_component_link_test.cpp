@@ -154,11 +154,11 @@ TEST_F(FileSystemComponentLink, RootNameIsEmptyEvenWhenTheTargetHasOne) {
 
 TEST_F(FileSystemComponentLink, AnUnmountedTargetIsNeverCalledAgain) {
   EXPECT_TRUE(link_->IsTargetStillMounted());
-  // Made before the target goes, so it cannot take the freed target's address.
-  auto* successor = new TScriptedComponent(true);
-  successor->existing = {"Maps/x"};
   vfs_->Unmount(data_);
   target_ = nullptr;
+  // Likely at the freed target's address.
+  auto* successor = new TScriptedComponent(true);
+  successor->existing = {"Maps/x"};
   EXPECT_FALSE(link_->IsTargetStillMounted());
   ExpectAnswersAsMissing(*link_);
   vfs_->Mount(data_, successor);
@@ -175,8 +175,13 @@ TEST_F(FileSystemComponentLink, AReplacedTargetGetsNoMoreRequests) {
   ExpectAnswersAsMissing(*link_);
   EXPECT_TRUE(target_->Calls().empty());
   EXPECT_TRUE(successor->Calls().empty());
-  delete replaced;
-  target_ = nullptr;
+
+  // Put back, it is a later mount: the link does not follow it.
+  EXPECT_EQ(vfs_->ReplaceComponent(data_, target_), successor);
+  EXPECT_FALSE(link_->IsTargetStillMounted());
+  ExpectAnswersAsMissing(*link_);
+  EXPECT_TRUE(target_->Calls().empty());
+  delete successor;
 }
 
 TEST_F(FileSystemComponentLink, ALinkBuiltWithoutATargetAnswersAsMissing) {
