@@ -15,12 +15,7 @@ namespace {
 
 using OrvTest::TScriptedComponent;
 
-TScriptedComponent* QuietComponent() {
-  auto* component = new TScriptedComponent;
-  component->SetRecording(false);
-  component->existing = {"Maps/x"};
-  return component;
-}
+TScriptedComponent* QuietComponent() { return OrvTest::NewQuietComponent({"Maps/x"}); }
 
 // Readers go through a link, directly and mounted, while a writer unmounts the link's target
 // (which deletes it) and mounts another at the same id. No request may reach the deleted target,
