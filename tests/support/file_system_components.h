@@ -167,6 +167,16 @@ class TScriptedComponent final : public Orvan::TAbstractFileSystemComponent {
   std::vector<TComponentCall> calls_;
 };
 
+// A scripted component for threaded tests: it records nothing, finds the given paths and opens
+// (Open) with result 1.
+inline TScriptedComponent* NewQuietComponent(std::vector<std::string> existing) {
+  auto* component = new TScriptedComponent;
+  component->SetRecording(false);
+  component->existing = std::move(existing);
+  component->open = {1, Orvan::kFileStatusSuccess, true};
+  return component;
+}
+
 // Serves the files of a native folder. A name's path is taken below the folder; mounting points
 // are not looked at.
 class TNativeFolderComponent final : public Orvan::TAbstractFileSystemComponent {

@@ -2,6 +2,7 @@
 // operation by mounting point or mount order, the status checks after opens, and the reports.
 #include "core/filesystem/virtual_file_system.h"
 
+#include <atomic>
 #include <cerrno>
 #include <utility>
 
@@ -68,6 +69,13 @@ class TScopedWriteLock {
 
 TVirtualFileSystem::TVirtualFileSystem() = default;
 
+std::uint32_t TVirtualFileSystem::NextMountSerial() noexcept {
+  static std::atomic<std::uint32_t> last{0};
+  std::uint32_t serial = last.fetch_add(1, std::memory_order_relaxed) + 1;
+  while (serial == 0) serial = last.fetch_add(1, std::memory_order_relaxed) + 1;
+  return serial;
+}
+
 TVirtualFileSystem::~TVirtualFileSystem() {
   for (TMountEntry& entry : mounts_) delete std::exchange(entry.component, nullptr);
   handlers_.Clear();
@@ -79,7 +87,7 @@ TVirtualFileSystem::~TVirtualFileSystem() {
 void TVirtualFileSystem::Mount(const std::uint16_t& mountingPoint, TAbstractFileSystemComponent* component) {
   TScopedWriteLock writing(lock_);
   try {
-    mounts_.PushBack(TMountEntry{mountingPoint, component});
+    mounts_.PushBack(TMountEntry{mountingPoint, NextMountSerial(), component});
   } catch (...) {
     delete component;
     throw;
@@ -90,7 +98,10 @@ TAbstractFileSystemComponent* TVirtualFileSystem::ReplaceComponent(const std::ui
                                                                    TAbstractFileSystemComponent* component) {
   TScopedWriteLock writing(lock_);
   for (TMountEntry& entry : mounts_) {
-    if (entry.mountingPoint == mountingPoint) return std::exchange(entry.component, component);
+    if (entry.mountingPoint == mountingPoint) {
+      entry.serial = NextMountSerial();
+      return std::exchange(entry.component, component);
+    }
   }
   return nullptr;
 }
@@ -114,6 +125,14 @@ TAbstractFileSystemComponent* TVirtualFileSystem::FindComponent(const std::uint1
     if (entry.mountingPoint == mountingPoint) return entry.component;
   }
   return nullptr;
+}
+
+std::uint32_t TVirtualFileSystem::FindMountSerial(const std::uint16_t& mountingPoint) {
+  const TScopedReadLock reading(&lock_);
+  for (const TMountEntry& entry : mounts_) {
+    if (entry.mountingPoint == mountingPoint) return entry.serial;
+  }
+  return 0;
 }
 
 TAbstractFileSystemComponent* TVirtualFileSystem::GetComponentOrThrow(const std::uint16_t& mountingPoint) {

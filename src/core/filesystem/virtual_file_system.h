@@ -47,9 +47,11 @@ class TFileSystemCriticalErrorHandler {
   bool installed_ = false;
 };
 
-// One mounted component; a null component is passed over by every operation.
+// One mounted component; a null component is passed over by every operation. The serial tells
+// this mount from every other of the process, also of a component at a reused address.
 struct TMountEntry {
   std::uint16_t mountingPoint;
+  std::uint32_t serial;
   TAbstractFileSystemComponent* component;
 };
 
@@ -75,6 +77,8 @@ class TVirtualFileSystem : public Meta::TSingleton<TVirtualFileSystem, false> {
   // ---- Lookups, under a read lock of their own (nested read locks only count up).
   // The component of the first entry under the id, or null.
   TAbstractFileSystemComponent* FindComponent(const std::uint16_t& mountingPoint);
+  // The serial of that entry's mount (Mount or ReplaceComponent), or 0 when there is none.
+  std::uint32_t FindMountSerial(const std::uint16_t& mountingPoint);
   // As FindComponent; EMountingPointNotFound instead of null.
   TAbstractFileSystemComponent* GetComponentOrThrow(const std::uint16_t& mountingPoint);
   // The first writable component. EException "No filesystem mounted" or "No writable filesystem
@@ -182,6 +186,9 @@ class TVirtualFileSystem : public Meta::TSingleton<TVirtualFileSystem, false> {
                                 TCall&& call);
   void CheckOpenStatus(const TFileName& name, TFileStatus status, TFileOpenFlags flags);
   bool HasNoMounts() const noexcept { return mounts_.IsEmpty(); }
+
+  // A serial that no mount of the process had (0 is never given; wraps after 2^32 - 1 mounts).
+  static std::uint32_t NextMountSerial() noexcept;
 
   TVector<TMountEntry> mounts_;
   TReaderWriterLock lock_;

@@ -487,6 +487,30 @@ TEST_F(VirtualFileSystemDeathTest, CorruptionEndsTheProcessAfterTheFatalErrorBox
   }
 }
 
+TEST_F(VirtualFileSystem, EveryMountHasASerialOfItsOwn) {
+  EXPECT_EQ(vfs_->FindMountSerial(data_), 0u);
+  TScriptedComponent* first = Mount(data_);
+  const std::uint32_t mounted = vfs_->FindMountSerial(data_);
+  EXPECT_NE(mounted, 0u);
+  Mount(data_);  // a second entry under the id does not change the first's
+  EXPECT_EQ(vfs_->FindMountSerial(data_), mounted);
+  auto* other = new TScriptedComponent();
+  EXPECT_EQ(vfs_->ReplaceComponent(data_, other), first);
+  const std::uint32_t replaced = vfs_->FindMountSerial(data_);
+  EXPECT_NE(replaced, mounted);
+  // The same component put back is another mount.
+  EXPECT_EQ(vfs_->ReplaceComponent(data_, first), other);
+  delete other;
+  EXPECT_NE(vfs_->FindMountSerial(data_), replaced);
+  EXPECT_NE(vfs_->FindMountSerial(data_), mounted);
+  // Serials are not given again by a later file system either.
+  const std::uint32_t last = vfs_->FindMountSerial(data_);
+  vfs_.reset();
+  vfs_ = std::make_unique<TVirtualFileSystem>();
+  Mount(data_);
+  EXPECT_GT(vfs_->FindMountSerial(data_), last);
+}
+
 TEST_F(VirtualFileSystem, GetAccessModeTextNamesTheAccessPart) {
   const char* expected[] = {"?", "RO", "WO", "RW", "?"};
   for (std::uint32_t mode = 0; mode <= 4; ++mode) EXPECT_STREQ(GetAccessModeText(mode), expected[mode]) << mode;

@@ -13,13 +13,7 @@ namespace {
 
 using OrvTest::TScriptedComponent;
 
-TScriptedComponent* QuietComponent() {
-  auto* component = new TScriptedComponent;
-  component->SetRecording(false);
-  component->existing = {"shared/file"};
-  component->open = {1, kFileStatusSuccess, true};
-  return component;
-}
+TScriptedComponent* QuietComponent() { return OrvTest::NewQuietComponent({"shared/file"}); }
 
 // Four readers route by mounting point and in mount order, nesting lookups inside a read lock of
 // their own, while a writer mounts, replaces and unmounts a second component. Under one read lock
