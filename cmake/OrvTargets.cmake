@@ -84,6 +84,11 @@ function(orv_add_python_tests folder)
     add_test(NAME ${group}.${module}
              COMMAND Python3::Interpreter -m unittest -v ${module}
              WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/${folder})
-    set_tests_properties(${group}.${module} PROPERTIES ENVIRONMENT "${environment}" TIMEOUT 300 LABELS python)
+    # Modules named *_slow_test.py wait for the server's real time-outs: label "slow" as well.
+    set(labels python)
+    if(module MATCHES "_slow_test$")
+      list(APPEND labels slow)
+    endif()
+    set_tests_properties(${group}.${module} PROPERTIES ENVIRONMENT "${environment}" TIMEOUT 300 LABELS "${labels}")
   endforeach()
 endfunction()

@@ -4,7 +4,7 @@
 # pouchdb-server runs in memory with an empty "stats" database, the peer listens on a free loopback
 # port in demo mode (it accepts the server with that database as "StatsURL") and prints every
 # message it receives, the server runs in the foreground, and once the link is up the published
-# properties are queried over UDP and printed on one line. Ctrl-C asks the server to exit (a second Ctrl-C makes it exit at
+# properties are queried over UDP and printed on one line, and a scripted game client logs in. Ctrl-C asks the server to exit (a second Ctrl-C makes it exit at
 # once); when it has ended, every process started here is stopped by its process id.
 # Usage: scripts/run-local.sh PATH_TO_DedicatedServer
 set -euo pipefail
@@ -53,8 +53,9 @@ tail_pid=""
 server_pid=""
 db_pid=""
 query_pid=""
+client_pid=""
 stop_all() {
-  for pid in $server_pid $query_pid $peer_pid $tail_pid $db_pid; do
+  for pid in $server_pid $client_pid $query_pid $peer_pid $tail_pid $db_pid; do
     if kill -0 "$pid" 2>/dev/null; then
       kill -TERM "$pid" 2>/dev/null || true
       wait "$pid" 2>/dev/null || true
@@ -117,6 +118,16 @@ setsid bash -c '
   echo "run: property query: $(python3 "$1" --port "$2" --line)"
 ' run-query "$root/tests/peers/udp_query.py" "$client_port" </dev/null &
 query_pid=$!
+# Then one scripted game client: it connects, the peer validates it and the server fetches its
+# statistics; its frames are printed as they come.
+setsid bash -c '
+  for _ in $(seq 600); do
+    grep -q "ServerPropertyReporting listening for client !" serverlog.txt 2>/dev/null && break
+    sleep 0.1
+  done
+  python3 -u "$1" --port "$2" --player-id 5 --demo </dev/null | sed "s/^/run: game client: /"
+' run-client "$root/tests/peers/game_client.py" "$client_port" </dev/null &
+client_pid=$!
 "$server" +port "$client_port" +ip_mms 127.0.0.1 +port_mms "$mms_port" &
 server_pid=$!
 

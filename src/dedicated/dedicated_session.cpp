@@ -2,14 +2,26 @@
 // from others.
 #include "dedicated/dedicated_session.h"
 
+#include <cstring>
 #include <string>
+#include <vector>
 
+#include "dedicated/client_packet_bodies.h"
+#include "dedicated/client_packet_sending.h"
 #include "dedicated/dedicated_property_table.h"
 #include "dedicated/legacy_number_conversion.h"
 #include "dedicated/main_server_task.h"
-#include "dedicated/client_packet_sending.h"
+#include "dedicated/operation_kill_connection_with_user.h"
+#include "dedicated/pending_client_set.h"
+#include "dedicated/user_waiting_for_login.h"
+#include "network/buffer_event_socket.h"
+#include "network/buffer_io.h"
+#include "network/database/operation_on_database.h"
+#include "network/database/statistics_request.h"
+#include "network/libevent_socket_manager.h"
 #include "network/mms_messages.h"
 #include "network/network_hooks.h"
+#include "network/packet_helper.h"
 
 namespace Orvan::Dedicated {
 
@@ -21,17 +33,23 @@ static_assert(sizeof(kSeparator) == 52, "the separator is 51 dashes");
 
 void LogInformation(const TOrvString<char>& text) { Network::NetworkLog(Network::kNetworkLogInformation, text); }
 void LogWarning(const TOrvString<char>& text) { Network::NetworkLog(Network::kNetworkLogWarning, text); }
+void LogError(const TOrvString<char>& text) { Network::NetworkLog(Network::kNetworkLogError, text); }
+
+// The statistics of a player being admitted are given this long.
+constexpr double kStatisticsTimeOutMilliseconds = 3600000.0;
 
 const char kWaitRefused[] = "Failed to apply a wait client message in slave mode (reason : ";
 
 }  // namespace
 
 TDedicatedSession::TDedicatedSession(const char* protocolVersion, std::uint32_t gameId)
-    : protocolVersion_(protocolVersion), gameId_(gameId) {}
+    : pendingClients_(new TPendingClientSet), protocolVersion_(protocolVersion), gameId_(gameId) {}
 
 TDedicatedSession::~TDedicatedSession() {
   delete propertyTable_;
   propertyTable_ = nullptr;
+  delete pendingClients_;
+  pendingClients_ = nullptr;
   admins_.Clear();
 }
 
@@ -99,8 +117,11 @@ void TDedicatedSession::OnPropertyChanged(const TOrvString<char>& name, const TO
 }
 
 void TDedicatedSession::Update() {
-  // The pending clients' expiry, the phase machine's tick, the relay and the ping cycle join this
-  // step with the pieces that own them.
+  TTimeStamp now;
+  GetTimeStamp(now);
+  pendingClients_->DisconnectTimedOut(now);
+  // The phase machine's tick, the relay and the ping cycle join this step with the pieces that own
+  // them.
   NotifyServerAvailable();
 }
 
@@ -114,6 +135,8 @@ void TDedicatedSession::OnMatchMakingLinkChanged(bool up) {
     propertyTable_->StopReporting();
   }
   ClosePendingClients();
+  // The closed clients no longer count.
+  PublishClientCount();
 }
 
 void TDedicatedSession::OnGameInfoUpdated() {
@@ -142,16 +165,202 @@ void TDedicatedSession::OnWaitClientMessage(const Network::OrvNetId& clientId, s
   SetNbMaxPlayer(playerLimit, false, false, false, true);
 }
 
-void TDedicatedSession::OnClientValidation(const Network::TMmsValidatePlayerAnswer& /*answer*/) {
-  // The verdict goes to the pending client it names once clients log in; nobody waits for one yet.
+void TDedicatedSession::OnClientValidation(const Network::TMmsValidatePlayerAnswer& answer) {
+  TUserWaitingForLogin* pendingClient = pendingClients_->FindById(Network::OrvNetId::FromValue(answer.id));
+  if (pendingClient == nullptr) return;
+  const TOrvString<char> who = "Validation for client " + pendingClient->GetClientId().ToString() + " with IP " +
+                               pendingClient->GetAddressText() + " failed (reason : ";
+  switch (answer.verdict) {
+    case 0: {
+      pendingClient->SetState(PendingClientState::FetchingStatistics);
+      TMainServerTask* task = TMainServerTask::GetInstance();
+      if (task == nullptr) return;
+      auto* operation = new Network::TOperationOnDatabase(task->GetOperationManager(), task->GetDatabaseAccesser(),
+                                                          pendingClient, kStatisticsTimeOutMilliseconds);
+      const std::uint64_t id = answer.id;
+      operation->AddRequest(new Network::TDbRequestGetStatistics(TOrvString<char>(), 0, id, 0));
+      operation->AddRequest(new Network::TDbRequestGetStatistics(TOrvString<char>(), gameId_, id, 0));
+      // A refused launch has deleted the operation, but not its requests, and left the client to
+      // its login time-out.
+      const std::vector<Network::IGenericDbStruct*> requests = CopyRequests(*operation);
+      pendingClient->SetStatsOperation(operation);
+      if (operation->Launch() == -1) {
+        if (pendingClient->GetStatsOperation() == operation) pendingClient->SetStatsOperation(nullptr);
+        DeleteRequests(requests);
+      }
+      return;
+    }
+    case 1:
+      LogInformation(who + "invalid ticket) -> Disconnected");
+      RejectPendingClient(pendingClient, ClientDisconnectReason::InvalidTicket, true);
+      return;
+    case 2:
+      LogInformation(who + "client is not connected to match making server) -> Disconnected");
+      RejectPendingClient(pendingClient, ClientDisconnectReason::ConnectionLost, true);
+      return;
+    default:
+      LogError(who + "match making server sent invalid reason) -> Disconnected");
+      RejectPendingClient(pendingClient, ClientDisconnectReason::Failed, true);
+      return;
+  }
 }
 
 void TDedicatedSession::EndDatabaseWork() {
   // Every user's statistics requests are cancelled here once users are admitted.
 }
 
-void TDedicatedSession::ClosePendingClients() {
-  // Clients logging in are kept by the pending-client set, which comes with the client listener.
+void TDedicatedSession::ClosePendingClients() { pendingClients_->CloseAll(); }
+
+std::uint32_t TDedicatedSession::GetClientCount() const {
+  return pendingClients_->GetCount() + GetAdmittedClientCount();
+}
+
+bool TDedicatedSession::IsVersionAccepted(const TOrvString<char>& clientVersion) const {
+  if (clientVersion.IsEmpty() || propertyTable_ == nullptr || !propertyTable_->HasVariable("Version")) return false;
+  const TOrvString<char> version = propertyTable_->GetValue("Version");
+  const TMainServerTask* task = TMainServerTask::GetInstance();
+  if (task != nullptr && task->AreAllGameVersionsAllowed() && version == "0") return true;
+  return version == clientVersion;
+}
+
+void TDedicatedSession::PublishClientCount() {
+  if (propertyTable_ == nullptr) return;
+  propertyTable_->SetVariable("NbPlayer", TOrvString<char>(std::to_string(GetClientCount())), false, false, false,
+                              true);
+}
+
+void TDedicatedSession::RemovePendingClient(TUserWaitingForLogin* pendingClient, bool updateCount) {
+  pendingClients_->Remove(pendingClient);
+  if (updateCount) PublishClientCount();
+}
+
+void TDedicatedSession::OnNewConnection(Network::TBufferEventSocket* socket, const sockaddr_storage& address) {
+  auto* pendingClient = new TUserWaitingForLogin(socket, address);
+  if (!HasRoom()) {
+    RejectPendingClient(pendingClient, ClientDisconnectReason::Full, false);
+    return;
+  }
+  if (!pendingClients_->Add(pendingClient)) {
+    RejectPendingClient(pendingClient, ClientDisconnectReason::PendingClientListFull, false);
+    return;
+  }
+  if (socket != nullptr) {
+    Network::TSocketInterfaceManagerForLibEvent* manager = socket->GetManager();
+    manager->SetCallbackForBufferEvent(socket, true, false, &OnPendingClientReadable);
+    manager->SetEventCallbackForBufferEvent(socket, &OnPendingClientEvent);
+    manager->SetUserDataForBufferEvent(socket, pendingClient);
+  }
+  PublishClientCount();
+}
+
+bool TDedicatedSession::OnPendingClientPacket(Network::IStreamInterface* socket, TUserWaitingForLogin* pendingClient,
+                                              ClientDisconnectReason& reason) {
+  reason = ClientDisconnectReason::Success;
+  const TOrvString<char> ip = pendingClient->GetAddressText();
+  TMainServerTask* task = TMainServerTask::GetInstance();
+  if (task == nullptr) return false;
+  Network::TPacketHelperBase* framer = task->GetClientFramer();
+  std::uint16_t received = 0;
+  if (!framer->ReceivePacket(socket, pendingClient->PendingFrameLength(), received)) {
+    LogInformation("Failed to receive a packet from pending client with IP " + ip + " -> Disconnected");
+    reason = ClientDisconnectReason::ConnectionLost;
+    return false;
+  }
+  if (received == 0) return false;
+
+  const std::uint8_t* body = framer->GetReceiveBuffer();
+  const std::uint8_t channel = body[0];
+  if (channel != kChannelInitConnection) {
+    LogWarning("Drop packet from pending client with IP " + ip + " (reason : invalid channel, channel " +
+               TOrvString<char>(std::to_string(channel)) + ")");
+    reason = ClientDisconnectReason::Failed;
+    return true;
+  }
+  if (pendingClient->GetState() != PendingClientState::WaitingForIdentification) {
+    LogWarning("Client with id " + pendingClient->GetClientId().ToString() + " and IP " + ip +
+               " sent packet while waiting ticket validation -> Disconnected");
+    reason = ClientDisconnectReason::Refused;
+    return true;
+  }
+  TClientConnectPacket packet;
+  Network::TFixedBufferReader reader(body + 1, static_cast<std::uint32_t>(received) - 1);
+  if (!ReadClientConnectPacket(reader, packet)) {
+    LogWarning("Drop packet from pending client with IP " + ip +
+               " (reason : decode packet failed, channel : NETWORK_CHANNEL_DEDICATED_INIT_CONN)");
+    reason = ClientDisconnectReason::Failed;
+    return true;
+  }
+  if (!packet.playerId.IsValid() || !packet.playerId.IsClientId()) {
+    reason = ClientDisconnectReason::IncorrectIdentification;
+    return true;
+  }
+  if (!IsVersionAccepted(packet.version)) {
+    reason = ClientDisconnectReason::IncorrectVersion;
+    return true;
+  }
+  if (propertyTable_ != nullptr && propertyTable_->GetValue("NeedPassword") != "0" &&
+      packet.password != propertyTable_->GetValue("Password")) {
+    reason = packet.password.IsEmpty() ? ClientDisconnectReason::DedicatedServerNeedPassword
+                                       : ClientDisconnectReason::DedicatedServerInvalidPassword;
+    return true;
+  }
+  pendingClient->SetClientId(packet.playerId);
+  pendingClient->SetState(PendingClientState::WaitingForVerdict);
+  pendingClient->SetClientVersion(packet.version);
+  pendingClient->SetAskFlag(packet.ask);
+  Network::TMmsValidatePlayerMessage validation;
+  validation.id = packet.playerId.GetValue();
+  std::memcpy(validation.loginData, packet.loginData, sizeof(validation.loginData));
+  if (!task->SendClientValidationRequest(validation)) {
+    LogWarning("Failed to send validation packet to pending client " + packet.playerId.ToString() + " with IP " + ip +
+               " -> Disconnected");
+    reason = ClientDisconnectReason::Failed;
+  }
+  return true;
+}
+
+void TDedicatedSession::RejectPendingClient(TUserWaitingForLogin* pendingClient, ClientDisconnectReason reason,
+                                            bool updateCount) {
+  LogInformation("Rejecting pending client with IP " + pendingClient->GetAddressText() + " (reason : " +
+                 GetClientDisconnectReasonName(reason) + ")");
+  RemovePendingClient(pendingClient, updateCount);
+  // Refused now, whatever its statistics do later: only the connection is left to the kill.
+  pendingClient->CloseStatistics();
+  TMainServerTask* task = TMainServerTask::GetInstance();
+  if (task == nullptr) {
+    pendingClient->Close();
+    delete pendingClient;
+    return;
+  }
+  (new TOperationKillConnectionWithUser(task->GetOperationManager(), pendingClient, reason))->Launch();
+}
+
+void TDedicatedSession::OnPendingConnectionEvent(TUserWaitingForLogin* pendingClient,
+                                                 const TOrvString<char>& eventText) {
+  LogInformation("Pending client connection failed -> " + eventText + " (IP : " + pendingClient->GetAddressText() +
+                 ")");
+  RejectPendingClient(pendingClient, ClientDisconnectReason::ConnectionLost, true);
+}
+
+void TDedicatedSession::OnPendingClientReadable(bufferevent* /*bufferEvent*/, void* pendingClient) {
+  TMainServerTask* task = TMainServerTask::GetInstance();
+  TDedicatedSession* session = task != nullptr ? task->GetSession() : nullptr;
+  auto* waiter = static_cast<TUserWaitingForLogin*>(pendingClient);
+  if (session == nullptr) return;
+  ClientDisconnectReason reason = ClientDisconnectReason::Success;
+  // Every whole frame that arrived, until one refuses the client.
+  while (session->OnPendingClientPacket(waiter->GetConnection(), waiter, reason) &&
+         reason == ClientDisconnectReason::Success) {
+  }
+  if (reason != ClientDisconnectReason::Success) session->RejectPendingClient(waiter, reason, true);
+}
+
+void TDedicatedSession::OnPendingClientEvent(bufferevent* bufferEvent, short events, void* pendingClient) {
+  TMainServerTask* task = TMainServerTask::GetInstance();
+  TDedicatedSession* session = task != nullptr ? task->GetSession() : nullptr;
+  if (session == nullptr) return;
+  session->OnPendingConnectionEvent(static_cast<TUserWaitingForLogin*>(pendingClient),
+                                    Network::BufferEventErrorToString(bufferEvent, events));
 }
 
 void TDedicatedSession::NotifyServerAvailable() {

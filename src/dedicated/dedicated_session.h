@@ -3,6 +3,7 @@
 // admission) and declares the game-specific operations that TStrivexDedicatedSession supplies.
 #pragma once
 
+#include <event2/bufferevent.h>
 #include <sys/socket.h>
 
 #include <cstdint>
@@ -10,9 +11,11 @@
 #include "core/text/engine_string.h"
 #include "core/time/time_stamp.h"
 #include "dedicated/admin_rights.h"
+#include "dedicated/client_disconnect_reason.h"
 #include "network/network_id.h"
 
 namespace Orvan::Network {
+class IStreamInterface;
 class TBufferEventSocket;
 struct TMmsValidatePlayerAnswer;
 }  // namespace Orvan::Network
@@ -26,7 +29,9 @@ namespace Orvan::Dedicated {
 class TDedicatedPropertyTable;
 class TDedicatedSessionAbstractState;
 class TDedicatedUser;
+class TPendingClientSet;
 class TUserStatisticsDocuments;
+class TUserWaitingForLogin;
 
 // The players of one game: NbMaxPlayer is kept within 1 to 64, 0 standing for 64.
 inline constexpr std::uint32_t kMaxPlayerLimit = 64;
@@ -97,6 +102,33 @@ class TDedicatedSession {
   // Admitted clients; admission comes with the pending clients, so nobody is admitted yet.
   std::uint32_t GetAdmittedClientCount() const { return 0; }
 
+  // ---- Clients logging in.
+  // An accepted connection: from here on the session owns it. It waits in the pending set, or is
+  // refused at once when the game or the set is full.
+  void OnNewConnection(Network::TBufferEventSocket* socket, const sockaddr_storage& address);
+  // Takes one frame of the client's from `socket`: false when no whole frame was there (or the
+  // connection failed). `reason` is Success unless the client is to be refused with it; the caller
+  // refuses it.
+  bool OnPendingClientPacket(Network::IStreamInterface* socket, TUserWaitingForLogin* pendingClient,
+                             ClientDisconnectReason& reason);
+  // Logs, takes the client out of the pending set and hands it to a kill of its connection, which
+  // sends the reason and owns the client from then on.
+  void RejectPendingClient(TUserWaitingForLogin* pendingClient, ClientDisconnectReason reason, bool updateCount);
+  // The connection reported an error or its end.
+  void OnPendingConnectionEvent(TUserWaitingForLogin* pendingClient, const TOrvString<char>& eventText);
+  // Pending plus admitted clients.
+  std::uint32_t GetClientCount() const;
+  bool HasRoom() const { return GetClientCount() < playerLimit_; }
+  // Whether a client of this version may join: never with an empty text or without a Version
+  // property; any version while Version is "0" and every version is allowed; else the same text.
+  bool IsVersionAccepted(const TOrvString<char>& clientVersion) const;
+  // Out of the set; NbPlayer follows when `updateCount` is set.
+  void RemovePendingClient(TUserWaitingForLogin* pendingClient, bool updateCount);
+  TPendingClientSet* GetPendingClients() const { return pendingClients_; }
+  // The pending connections' callbacks; they reach the session through the main task.
+  static void OnPendingClientReadable(bufferevent* bufferEvent, void* pendingClient);
+  static void OnPendingClientEvent(bufferevent* bufferEvent, short events, void* pendingClient);
+
   // ---- Properties.
   TDedicatedPropertyTable* GetPropertyTable() const { return propertyTable_; }
   // Applies NbMaxPlayer: clamped to 1..64 (0 gives 64), stored as the player limit, then set
@@ -129,6 +161,10 @@ class TDedicatedSession {
   std::uint32_t GetNextUserNumber() const { return nextUserNumber_; }
 
  private:
+  // NbPlayer := GetClientCount(), forced.
+  void PublishClientCount();
+
+  TPendingClientSet* pendingClients_;
   TDedicatedPropertyTable* propertyTable_ = nullptr;
   TAdminMap admins_;
   std::uint32_t nextUserNumber_ = 1;

@@ -138,10 +138,7 @@ TMainServerTask::~TMainServerTask() {
   if (dnsBase_ != nullptr) evdns_base_free(dnsBase_, 1);
   delete consoleServer_;
   delete consoleRegistry_;
-  if (clientListenSocket_ != nullptr) {
-    if (!clientListenSocket_->IsClosed()) clientListenSocket_->Close();
-    delete clientListenSocket_;
-  }
+  CloseClientSocket();
   DeleteMatchMakingSocket();
   delete matchMakingFramer_;
   delete clientFramer_;
@@ -184,6 +181,7 @@ void TMainServerTask::ResolveServerAddress() {
 void TMainServerTask::Run() {
   if (login_.IsEmpty() || dedicatedKey_.IsEmpty()) return;
   ResolveServerAddress();
+  if (!OpenClientSocket()) return;
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGTERM, &OnExitSignal);
   ::signal(SIGINT, &OnExitSignal);
@@ -209,6 +207,7 @@ void TMainServerTask::Run() {
 
 bool TMainServerTask::Tick() {
   if (linkState_ != MatchMakingLinkState::NotConnected) {
+    if (clientListenPaused_) WatchClientSocket();
     socketManager_->RunEventLoop(kLoopStepMilliseconds);
     if (databaseAccesser_ != nullptr) databaseAccesser_->Perform();
     if (httpManager_ != nullptr) httpManager_->Perform();

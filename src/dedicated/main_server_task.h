@@ -6,6 +6,7 @@
 
 #include <event2/bufferevent.h>
 #include <event2/dns.h>
+#include <event2/util.h>
 #include <signal.h>
 
 #include <cstdint>
@@ -107,6 +108,21 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   // The handler of SIGTERM and SIGINT: any other signal number is ignored.
   static void OnExitSignal(int signalNumber);
 
+  // ---- The client listener.
+  // Listens for game clients on the client port (TCP, any IPv4 address), replacing a listener
+  // already open; false, logged, when it cannot.
+  bool OpenClientSocket();
+  void CloseClientSocket();
+  // (Again) watches the listen socket for connections.
+  void WatchClientSocket();
+  // Accepts every waiting connection and hands it to the session, while the link is Ready.
+  void OnNewClient();
+  static void OnListenSocketReadable(evutil_socket_t descriptor, short events, void* argument);
+  Network::TNativeSocket* GetClientListenSocket() const { return clientListenSocket_; }
+  // An accept failed for a reason other than an empty backlog: the socket is not watched until the
+  // next loop step.
+  bool IsClientListenPaused() const { return clientListenPaused_; }
+
   // ---- The match-making link.
   // Starts one attempt: Connecting from here on, whatever follows. False when it cannot start.
   bool ConnectToMatchMakingServer();
@@ -205,6 +221,7 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
 
   evdns_base* dnsBase_ = nullptr;
   Network::TNativeSocket* clientListenSocket_ = nullptr;
+  bool clientListenPaused_ = false;
   Network::TBufferEventSocket* matchMakingSocket_ = nullptr;
   Network::IStreamInterface* matchMakingStream_ = nullptr;
   const char* matchMakingAddress_;

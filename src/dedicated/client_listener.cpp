@@ -1,0 +1,129 @@
+// The client listener: the game clients' TCP port, and the accepting of every connection waiting
+// on it while the match-making link is Ready.
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "dedicated/dedicated_session.h"
+#include "dedicated/main_server_task.h"
+#include "network/buffer_event_socket.h"
+#include "network/libevent_socket_manager.h"
+#include "network/native_socket.h"
+#include "network/network_hooks.h"
+#include "network/rate_limit_group.h"
+#include "network/socket_utilities.h"
+
+namespace Orvan::Dedicated {
+
+namespace {
+
+// Connections the kernel holds for us between two accepting passes.
+constexpr int kClientListenBacklog = 128;
+
+void Log(std::int32_t level, const TOrvString<char>& text) { Network::NetworkLog(level, text); }
+
+}  // namespace
+
+bool TMainServerTask::OpenClientSocket() {
+  CloseClientSocket();
+  const int descriptor = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  if (descriptor == -1) {
+    Log(Network::kNetworkLogCritical, "Failed opening client socket (error : " + Network::GetErrorString(errno) + ")");
+    return false;
+  }
+  if (!Network::SetSocketNonBlocking(descriptor)) {
+    Log(Network::kNetworkLogCritical,
+        "Failed setting client socket in non blocking mode (error : " + Network::GetErrorString(errno) + ")");
+    ::close(descriptor);
+    return false;
+  }
+  clientListenSocket_ = new Network::TNativeSocket(descriptor, socketManager_);
+  const int reuse = 1;
+  if (::setsockopt(descriptor, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof(reuse)) != 0) {
+    Log(Network::kNetworkLogWarning,
+        "Failed to set client socket option SO_REUSEADDR (error : " + Network::GetErrorString(errno) + ")");
+  }
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = clientPort_;
+  address.sin_addr.s_addr = INADDR_ANY;
+  if (::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0) {
+    Log(Network::kNetworkLogCritical,
+        "Failed to bind client socket, you have probably another server running on the same port");
+    CloseClientSocket();
+    return false;
+  }
+  if (::listen(descriptor, kClientListenBacklog) != 0) {
+    Log(Network::kNetworkLogCritical,
+        "Failed to listen on client socket (error : " + Network::GetErrorString(errno) + ")");
+    CloseClientSocket();
+    return false;
+  }
+  WatchClientSocket();
+  return true;
+}
+
+void TMainServerTask::CloseClientSocket() {
+  if (clientListenSocket_ == nullptr) return;
+  if (!clientListenSocket_->IsClosed()) clientListenSocket_->Close();
+  delete clientListenSocket_;
+  clientListenSocket_ = nullptr;
+  clientListenPaused_ = false;
+}
+
+void TMainServerTask::WatchClientSocket() {
+  clientListenPaused_ = false;
+  if (clientListenSocket_ == nullptr || clientListenSocket_->IsClosed()) return;
+  socketManager_->SetCallbackForSocket(clientListenSocket_, true, false, 0, &OnListenSocketReadable, nullptr);
+}
+
+void TMainServerTask::OnListenSocketReadable(evutil_socket_t /*descriptor*/, short events, void* /*argument*/) {
+  if ((events & EV_READ) == 0 || instance_ == nullptr) return;
+  instance_->OnNewClient();
+}
+
+void TMainServerTask::OnNewClient() {
+  // Connections wait in the backlog until the link is Ready.
+  if (!IsMatchMakingLinkReady() || clientListenSocket_ == nullptr) return;
+  for (;;) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof(address);
+    const int descriptor = ::accept(clientListenSocket_->GetDescriptor(), reinterpret_cast<sockaddr*>(&address),
+                                    &length);
+    if (descriptor == -1) {
+      const int error = errno;
+      if (error == EAGAIN || error == EWOULDBLOCK) return;
+      Log(Network::kNetworkLogWarning, "Failed to accept new client (error : " + Network::GetErrorString(error) + ")");
+      // The connection stays in the backlog and the socket readable: watched again at the next
+      // loop step, not on every pass of this slice (out of descriptors, that would be thousands of
+      // lines a second).
+      socketManager_->RemoveSocket(clientListenSocket_);
+      clientListenPaused_ = true;
+      return;
+    }
+    const TOrvString<char> addressText = Network::SockAddrToString(reinterpret_cast<const sockaddr*>(&address));
+    Log(Network::kNetworkLogInformation, "New client trying to connect from IP " + addressText +
+                                             " (socket : " + TOrvString<char>(std::to_string(descriptor)) + ")");
+    auto* connection = new Network::TBufferEventSocket(descriptor, socketManager_);
+    Network::SetSocketNonBlocking(descriptor);
+    const int noDelay = 1;
+    if (::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay)) != 0) {
+      Log(Network::kNetworkLogWarning, "Failed to activate no delay on client socket (error : " +
+                                           Network::GetErrorString(errno) + ", client IP : " + addressText + ")");
+    }
+    rateLimitGroup_->AddSocket(connection);
+    if (session_ != nullptr) {
+      session_->OnNewConnection(connection, address);
+    } else {
+      rateLimitGroup_->RemoveSocket(connection);
+      connection->Close();
+      delete connection;
+    }
+  }
+}
+
+}  // namespace Orvan::Dedicated

@@ -1,0 +1,242 @@
+// Clients logging in, in process: the connect packet's refusals and the validation request, the
+// verdicts, the cap of the pending set and the login time-out.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+
+#include <string>
+#include <vector>
+
+#include "dedicated/dedicated_property_table.h"
+#include "dedicated/main_server_task.h"
+#include "dedicated/pending_client_set.h"
+#include "dedicated/strivex_dedicated_session.h"
+#include "dedicated/user_waiting_for_login.h"
+#include "network/mms_messages.h"
+#include "support/dedicated_test_helpers.h"
+#include "support/scripted_stream.h"
+
+namespace Orvan::Dedicated {
+namespace {
+
+using OrvTest::BigEndian;
+using OrvTest::LengthPrefixed;
+
+constexpr std::uint64_t kPlayer = 0x0000000000001234;
+const char kPeer[] = "127.0.0.1:5000";
+
+sockaddr_storage PeerAddress() {
+  sockaddr_storage storage{};
+  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+  address->sin_family = AF_INET;
+  address->sin_port = htons(5000);
+  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return storage;
+}
+
+// The connect packet's frame: "Q#vsas" on channel 193, the login data 128 bytes of 0x41.
+std::string ConnectFrame(std::uint64_t player, const std::string& version, const std::string& password) {
+  return OrvTest::Frame(193, BigEndian(player, 8) + std::string(128, 'A') + LengthPrefixed(version) +
+                                 std::string(1, '\0') + LengthPrefixed(password));
+}
+
+OrvTest::TScriptedStream::Bytes Bytes(const std::string& text) { return {text.begin(), text.end()}; }
+
+class PendingClientTest : public OrvTest::TDedicatedTest {
+ protected:
+  void SetUp() override {
+    TDedicatedTest::SetUp();
+    task_ = OrvTest::CreateTask(settings_, &session_);
+    session_.Initialize();
+    task_->AttachMatchMakingStream(&mms_, MatchMakingLinkState::Ready);
+  }
+  void TearDown() override {
+    session_.ClosePendingClients();
+    TDedicatedTest::TearDown();
+  }
+
+  TPendingClientSet& Set() { return *session_.GetPendingClients(); }
+  void SetProperty(const char* name, const char* value) {
+    session_.GetPropertyTable()->SetVariable(name, value, false, false, false, true);
+  }
+  std::string Property(const char* name) { return session_.GetPropertyTable()->GetValue(name).c_str(); }
+  // A client without a connection, as the listener hands one over; found as the one with no id yet.
+  TUserWaitingForLogin* NewClient() {
+    session_.OnNewConnection(nullptr, PeerAddress());
+    return Set().FindById(Network::OrvNetId());
+  }
+  // Feeds the bytes to the client's packet handler and refuses it as the read callback does.
+  ClientDisconnectReason Feed(TUserWaitingForLogin* client, const std::string& bytes) {
+    OrvTest::TScriptedStream stream;
+    stream.Arrive(Bytes(bytes));
+    ClientDisconnectReason reason = ClientDisconnectReason::Success;
+    while (session_.OnPendingClientPacket(&stream, client, reason) && reason == ClientDisconnectReason::Success) {
+    }
+    if (reason != ClientDisconnectReason::Success) session_.RejectPendingClient(client, reason, true);
+    return reason;
+  }
+  static std::string RejectLine(const char* name) {
+    return std::string("Rejecting pending client with IP ") + kPeer + " (reason : " + name + ")";
+  }
+
+  OrvTest::TTaskSettings settings_;
+  TStrivexDedicatedSession session_{24};
+  OrvTest::TScriptedStream mms_;
+  TMainServerTask* task_ = nullptr;
+};
+
+TEST_F(PendingClientTest, ConnectPacketRefusals) {
+  struct Case {
+    const char* what;
+    const char* password;  // the server's, "" for none
+    std::string bytes;
+    ClientDisconnectReason reason;
+    const char* name;
+  };
+  const std::vector<Case> cases = {
+      {"another channel", "", OrvTest::Frame(194, "xyz"), ClientDisconnectReason::Failed, "Failed"},
+      {"undecodable", "", OrvTest::Frame(193, "\x01\x02"), ClientDisconnectReason::Failed, "Failed"},
+      {"team id", "", ConnectFrame(0x0100000000000001, "1.0", ""), ClientDisconnectReason::IncorrectIdentification,
+       "IncorrectIdentification"},
+      {"invalid id", "", ConnectFrame(~std::uint64_t{0}, "1.0", ""), ClientDisconnectReason::IncorrectIdentification,
+       "IncorrectIdentification"},
+      {"empty version", "", ConnectFrame(kPlayer, "", ""), ClientDisconnectReason::IncorrectVersion,
+       "IncorrectVersion"},
+      {"empty password", "secret", ConnectFrame(kPlayer, "1.0", ""),
+       ClientDisconnectReason::DedicatedServerNeedPassword, "DedicatedServerNeedPassword"},
+      {"wrong password", "secret", ConnectFrame(kPlayer, "1.0", "guess"),
+       ClientDisconnectReason::DedicatedServerInvalidPassword, "DedicatedServerInvalidPassword"},
+      {"second packet", "", ConnectFrame(kPlayer, "1.0", "") + ConnectFrame(kPlayer, "1.0", ""),
+       ClientDisconnectReason::Refused, "Refused"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetProperty("Password", c.password);
+    TUserWaitingForLogin* client = NewClient();
+    ASSERT_NE(client, nullptr);
+    EXPECT_EQ(Property("NbPlayer"), "1");
+    EXPECT_EQ(Feed(client, c.bytes), c.reason);
+    EXPECT_TRUE(Logged(RejectLine(c.name)));
+    EXPECT_EQ(Set().GetCount(), 0u);
+    EXPECT_EQ(Property("NbPlayer"), "0");
+  }
+}
+
+TEST_F(PendingClientTest, ForcedVersionRefusesAnother) {
+  SetProperty("Version", "1.0");
+  TUserWaitingForLogin* client = NewClient();
+  EXPECT_EQ(Feed(client, ConnectFrame(kPlayer, "2.0", "")), ClientDisconnectReason::IncorrectVersion);
+  client = NewClient();
+  EXPECT_EQ(Feed(client, ConnectFrame(kPlayer, "1.0", "")), ClientDisconnectReason::Success);
+}
+
+TEST_F(PendingClientTest, AcceptedConnectPacketSendsTheValidationRequest) {
+  TUserWaitingForLogin* client = NewClient();
+  EXPECT_EQ(Feed(client, ConnectFrame(kPlayer, "1.0", "")), ClientDisconnectReason::Success);
+  EXPECT_EQ(client->GetState(), PendingClientState::WaitingForVerdict);
+  EXPECT_EQ(client->GetClientId().GetValue(), kPlayer);
+  const std::string expected = BigEndian(1 + 8 + 128, 2) + "\xe2" + BigEndian(kPlayer, 8) + std::string(128, 'A');
+  EXPECT_EQ(std::string(mms_.written.begin(), mms_.written.end()), expected);
+}
+
+TEST_F(PendingClientTest, Verdicts) {
+  struct Case {
+    std::uint8_t verdict;
+    const char* line;
+    const char* name;
+  };
+  const std::vector<Case> cases = {
+      {1, "invalid ticket", "InvalidTicket"},
+      {2, "client is not connected to match making server", "ConnectionLost"},
+      {9, "match making server sent invalid reason", "Failed"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.verdict);
+    TUserWaitingForLogin* client = NewClient();
+    ASSERT_EQ(Feed(client, ConnectFrame(kPlayer, "1.0", "")), ClientDisconnectReason::Success);
+    session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{kPlayer + 1, c.verdict});
+    EXPECT_EQ(Set().GetCount(), 1u) << "a verdict for an unknown id changes nothing";
+    session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{kPlayer, c.verdict});
+    EXPECT_TRUE(Logged("Validation for client " + std::to_string(kPlayer) + " with IP " + kPeer +
+                       " failed (reason : " + c.line + ") -> Disconnected"));
+    EXPECT_TRUE(Logged(RejectLine(c.name)));
+    EXPECT_EQ(Set().GetCount(), 0u);
+  }
+  // Verdict 0 starts the statistics; without a database the batch is refused and the client waits.
+  TUserWaitingForLogin* client = NewClient();
+  ASSERT_EQ(Feed(client, ConnectFrame(kPlayer, "1.0", "")), ClientDisconnectReason::Success);
+  session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{kPlayer, 0});
+  EXPECT_EQ(client->GetState(), PendingClientState::FetchingStatistics);
+  EXPECT_EQ(client->GetStatsOperation(), nullptr);
+  EXPECT_EQ(Set().GetCount(), 1u);
+}
+
+TEST_F(PendingClientTest, FullGameAndFullSet) {
+  SetProperty("NbMaxPlayer", "2");
+  session_.SetNbMaxPlayer(2, false, false, false, true);
+  ASSERT_NE(NewClient(), nullptr);
+  session_.OnNewConnection(nullptr, PeerAddress());
+  EXPECT_EQ(Set().GetCount(), 2u);
+  EXPECT_EQ(Property("NbPlayer"), "2");
+  session_.OnNewConnection(nullptr, PeerAddress());
+  EXPECT_TRUE(Logged(RejectLine("Full")));
+  EXPECT_EQ(Set().GetCount(), 2u);
+  EXPECT_EQ(Property("NbPlayer"), "2");
+}
+
+TEST(PendingClientSetTest, HoldsAThousandAndFindsById) {
+  TPendingClientSet set;
+  std::vector<TUserWaitingForLogin*> waiters;
+  for (std::uint32_t i = 0; i < kMaxPendingClients; ++i) {
+    waiters.push_back(new TUserWaitingForLogin(nullptr, PeerAddress()));
+    ASSERT_TRUE(set.Add(waiters.back()));
+  }
+  auto* extra = new TUserWaitingForLogin(nullptr, PeerAddress());
+  EXPECT_FALSE(set.Add(extra));
+  set.Remove(waiters[10]);
+  set.Remove(waiters[10]);
+  EXPECT_EQ(set.GetCount(), kMaxPendingClients - 1);
+  EXPECT_TRUE(set.Add(extra));
+  delete waiters[10];
+
+  EXPECT_EQ(set.FindById(Network::OrvNetId::FromValue(7)), nullptr);
+  waiters[20]->SetClientId(Network::OrvNetId::FromValue(7));
+  EXPECT_EQ(set.FindById(Network::OrvNetId::FromValue(7)), waiters[20]);
+}
+
+TEST_F(PendingClientTest, LoginTimeOut) {
+  TTimeStamp now;
+  GetTimeStamp(now);
+  const auto secondsAgo = [&](double seconds) { return now - static_cast<TTimeStamp>(seconds * 1e9); };
+  TUserWaitingForLogin* first = NewClient();
+  first->SetClientId(Network::OrvNetId::FromValue(1));
+  TUserWaitingForLogin* second = NewClient();
+  second->SetClientId(Network::OrvNetId::FromValue(2));
+  TUserWaitingForLogin* young = NewClient();
+  young->SetClientId(Network::OrvNetId::FromValue(3));
+  first->SetArrivalTime(secondsAgo(31));
+  second->SetArrivalTime(secondsAgo(45));
+  young->SetArrivalTime(secondsAgo(29));
+
+  const std::size_t from = Lines().size();
+  session_.Update();
+  EXPECT_EQ(Set().GetCount(), 1u);
+  EXPECT_EQ(Set().FindById(Network::OrvNetId::FromValue(3)), young);
+  std::size_t timeOuts = 0;
+  for (const std::string& line : LinesFrom(from)) timeOuts += line == RejectLine("TimeOut") ? 1 : 0;
+  EXPECT_EQ(timeOuts, 2u);
+  EXPECT_TRUE(Logged(std::string("Client with IP ") + kPeer + " has taken too much time to login. Disconnecting."));
+  EXPECT_EQ(Property("NbPlayer"), "1");
+}
+
+TEST_F(PendingClientTest, LinkChangeClosesPendingClientsAndCountsThemOut) {
+  NewClient();
+  NewClient();
+  EXPECT_EQ(Property("NbPlayer"), "2");
+  session_.OnMatchMakingLinkChanged(false);
+  EXPECT_EQ(Set().GetCount(), 0u);
+  EXPECT_EQ(Property("NbPlayer"), "0");
+}
+
+}  // namespace
+}  // namespace Orvan::Dedicated
