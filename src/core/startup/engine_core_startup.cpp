@@ -84,4 +84,6 @@ void ShutdownEngineCore() {
 
 std::uint8_t GetEngineStartedFlag() { return g_engineStarted.load(std::memory_order_acquire); }
 
+void SetEngineStartedFlag(std::uint8_t flag) { g_engineStarted.store(flag, std::memory_order_release); }
+
 }  // namespace Orvan

@@ -18,6 +18,8 @@ void ShutdownEngineCore();
 // 1 between the end of InitEngineCore and the end of ShutdownEngineCore, 0 otherwise; a record of
 // the core's state that nothing decides on.
 std::uint8_t GetEngineStartedFlag();
+// Sets the flag; the full start-up sets it again once its singletons are built.
+void SetEngineStartedFlag(std::uint8_t flag);
 
 // The first and last steps of the sequences: the string heap, the general heap and the big-chunk
 // allocator, and their teardown in the reverse order.
