@@ -116,6 +116,11 @@ void TDedicatedSession::OnPropertyChanged(const TOrvString<char>& name, const TO
   if (name == "Password") UpdateNeedPassword();
 }
 
+void TDedicatedSession::OnPlayerVariableChanged(TDedicatedUser* /*user*/, const TOrvString<char>& /*name*/,
+                                                const TOrvString<char>& /*value*/) {}
+
+void TDedicatedSession::RemoveClient(TDedicatedUser* /*user*/) {}
+
 void TDedicatedSession::Update() {
   TTimeStamp now;
   GetTimeStamp(now);
@@ -167,7 +172,9 @@ void TDedicatedSession::OnWaitClientMessage(const Network::OrvNetId& clientId, s
 
 void TDedicatedSession::OnClientValidation(const Network::TMmsValidatePlayerAnswer& answer) {
   TUserWaitingForLogin* pendingClient = pendingClients_->FindById(Network::OrvNetId::FromValue(answer.id));
-  if (pendingClient == nullptr) return;
+  // Only a client awaiting a verdict takes one: the unidentified clients share the invalid id a
+  // verdict may name, and a second verdict must not start a second statistics batch.
+  if (pendingClient == nullptr || pendingClient->GetState() != PendingClientState::WaitingForVerdict) return;
   const TOrvString<char> who = "Validation for client " + pendingClient->GetClientId().ToString() + " with IP " +
                                pendingClient->GetAddressText() + " failed (reason : ";
   switch (answer.verdict) {

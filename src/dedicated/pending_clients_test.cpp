@@ -171,6 +171,29 @@ TEST_F(PendingClientTest, Verdicts) {
   EXPECT_EQ(Set().GetCount(), 1u);
 }
 
+// A verdict acts only on a client awaiting one: not on the clients still unidentified (whose id is
+// the invalid one a verdict may name), nor on one already past its verdict.
+TEST_F(PendingClientTest, VerdictOnlyForAClientAwaitingIt) {
+  TUserWaitingForLogin* unidentified = NewClient();
+  for (std::uint8_t verdict : {0, 1}) {
+    SCOPED_TRACE(verdict);
+    session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{~std::uint64_t{0}, verdict});
+    EXPECT_EQ(unidentified->GetState(), PendingClientState::WaitingForIdentification);
+    EXPECT_EQ(Set().GetCount(), 1u);
+  }
+  TUserWaitingForLogin* client = NewClient();
+  ASSERT_EQ(Feed(client, ConnectFrame(kPlayer, "1.0", "")), ClientDisconnectReason::Success);
+  session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{kPlayer, 0});
+  ASSERT_EQ(client->GetState(), PendingClientState::FetchingStatistics);
+  for (std::uint8_t verdict : {0, 1}) {
+    SCOPED_TRACE(verdict);
+    session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{kPlayer, verdict});
+    EXPECT_EQ(client->GetState(), PendingClientState::FetchingStatistics);
+    EXPECT_EQ(Set().GetCount(), 2u);
+  }
+  EXPECT_FALSE(Logged(RejectLine("InvalidTicket")));
+}
+
 TEST_F(PendingClientTest, FullGameAndFullSet) {
   SetProperty("NbMaxPlayer", "2");
   session_.SetNbMaxPlayer(2, false, false, false, true);
