@@ -138,6 +138,13 @@ class TDedicatedSession {
   void UpdateNeedPassword();
   // Called by the property table after every change.
   void OnPropertyChanged(const TOrvString<char>& name, const TOrvString<char>& value);
+  // A user's player variable changed: every admitted client is sent it (channel 202).
+  void OnPlayerVariableChanged(TDedicatedUser* user, const TOrvString<char>& name, const TOrvString<char>& value);
+
+  // ---- Admitted users.
+  // Called by TDedicatedUser::Disconnect once the user has logged its leaving: out of the clients,
+  // the others told, the host role moved on.
+  void RemoveClient(TDedicatedUser* user);
 
   // ---- Configuration files.
   void LoadVariablesIni();

@@ -1,0 +1,38 @@
+// One player's orders between two ticks: the data of each 'd' game message back to back, capped so
+// that the tick's actions packet fits one frame. A player who floods is disconnected, not throttled.
+#pragma once
+
+#include <cstdint>
+
+#include "core/streams/memory_stream.h"
+#include "network/packet_buffer.h"
+
+namespace Orvan::Dedicated {
+
+class TDedicatedUser;
+
+// The most one player's actions may take per tick: with the packet's 14-byte head, the relay's
+// 8-byte sender id and the channel byte, 4063 + 23 stays within the framer's 4096-byte frame.
+inline constexpr std::uint32_t kUserActionBufferLimit = 4063;
+
+class TUserActionBuffer {
+ public:
+  explicit TUserActionBuffer(TDedicatedUser* owner) : owner_(owner) {}
+
+  // One message's data. False, logged, for an empty message or one that would pass the cap; the
+  // caller then disconnects the player.
+  bool Append(const void* data, std::uint32_t size);
+  // The tick's actions packet (channel 100) for this player; the buffer is emptied.
+  Network::TPacketBufferPtr MakeUserActionsPacket(std::uint32_t tick, std::uint32_t playerNumber);
+  void Reset();
+
+  std::uint32_t GetActionCount() const { return actionCount_; }
+  std::uint32_t GetSize() const;
+
+ private:
+  TMemoryStream bytes_;
+  std::uint32_t actionCount_ = 0;
+  TDedicatedUser* owner_;
+};
+
+}  // namespace Orvan::Dedicated
