@@ -370,6 +370,20 @@ void TDedicatedSession::OnPendingClientEvent(bufferevent* bufferEvent, short eve
                                     Network::BufferEventErrorToString(bufferEvent, events));
 }
 
+void TDedicatedSession::OnClientReadable(bufferevent* /*bufferEvent*/, void* user) {
+  TMainServerTask* task = TMainServerTask::GetInstance();
+  TDedicatedSession* session = task != nullptr ? task->GetSession() : nullptr;
+  if (session != nullptr) session->OnClientPacket(static_cast<TDedicatedUser*>(user));
+}
+
+void TDedicatedSession::OnClientEvent(bufferevent* bufferEvent, short events, void* user) {
+  TMainServerTask* task = TMainServerTask::GetInstance();
+  TDedicatedSession* session = task != nullptr ? task->GetSession() : nullptr;
+  if (session == nullptr) return;
+  session->OnClientNetworkError(static_cast<TDedicatedUser*>(user),
+                                Network::BufferEventErrorToString(bufferEvent, events));
+}
+
 void TDedicatedSession::NotifyServerAvailable() {
   if (!awaitedClient_.IsValid()) return;
   TTimeStamp now;

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "core/containers/engine_vector.h"
 #include "core/text/engine_string.h"
 #include "core/time/time_stamp.h"
 #include "dedicated/admin_rights.h"
@@ -129,6 +130,19 @@ class TDedicatedSession {
   static void OnPendingClientReadable(bufferevent* bufferEvent, void* pendingClient);
   static void OnPendingClientEvent(bufferevent* bufferEvent, short events, void* pendingClient);
 
+  // ---- Admitted clients' connections: the read callback takes every whole frame that arrived and
+  // dispatches it by channel; false once the user was disconnected.
+  bool OnClientPacket(TDedicatedUser* user);
+  // The connection reported an error, its end or a time-out: the user is disconnected.
+  void OnClientNetworkError(TDedicatedUser* user, const TOrvString<char>& eventText);
+  // The callbacks registered at admission; they reach the session through the main task.
+  static void OnClientReadable(bufferevent* bufferEvent, void* user);
+  static void OnClientEvent(bufferevent* bufferEvent, short events, void* user);
+  // In order of admission.
+  const TVector<TDedicatedUser*>& GetClients() const { return clients_; }
+  // When the last ping cycle started (0 before the first): ping answers are timed from it.
+  TTimeStamp GetLastPingCycle() const { return lastPingCycle_; }
+
   // ---- Properties.
   TDedicatedPropertyTable* GetPropertyTable() const { return propertyTable_; }
   // Applies NbMaxPlayer: clamped to 1..64 (0 gives 64), stored as the player limit, then set
@@ -172,6 +186,7 @@ class TDedicatedSession {
   void PublishClientCount();
 
   TPendingClientSet* pendingClients_;
+  TVector<TDedicatedUser*> clients_;
   TDedicatedPropertyTable* propertyTable_ = nullptr;
   TAdminMap admins_;
   std::uint32_t nextUserNumber_ = 1;
@@ -182,6 +197,7 @@ class TDedicatedSession {
   bool admissionOpen_ = true;
   Network::OrvNetId awaitedClient_;
   TTimeStamp awaitedSince_ = kNotAwaiting;
+  TTimeStamp lastPingCycle_ = 0;
 };
 
 }  // namespace Orvan::Dedicated
