@@ -7,8 +7,10 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <ctime>
 #include <functional>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -218,7 +220,7 @@ class AdmittedClientsTest : public OrvTest::TDedicatedTest {
   }
   // Per client end, every frame up to a marker sent after them (a change of ServerName), the marker
   // left out.
-  std::vector<std::vector<std::string>> ReceiveAll(std::initializer_list<std::size_t> indexes) {
+  std::vector<std::vector<std::string>> ReceiveAll(const std::vector<std::size_t>& indexes) {
     const std::string marker = "property ServerName=marker " + Decimal(++markers_);
     SetProperty("ServerName", marker.substr(std::string("property ServerName=").size()).c_str());
     std::vector<std::vector<std::string>> received;
@@ -468,31 +470,36 @@ TEST_F(AdmittedClientsTest, FailedStatisticsSendTheReason) {
 TEST_F(AdmittedClientsTest, LeavingMovesTheHost) {
   WriteFile("variables.ini", "WithHost=1\n");
   Start();
-  TDedicatedUser* host = Admit(1, true);
-  TDedicatedUser* player = Admit(2, true);
-  TDedicatedUser* spectator = Admit(3, true);
-  ASSERT_TRUE(host != nullptr && player != nullptr && spectator != nullptr);
-  ASSERT_TRUE(host->IsHost());
-  // The last newcomer was told who the host is before its own ready event.
-  const std::vector<std::string> last = ReceiveAll({0, 1, 2})[2];
-  ASSERT_GE(last.size(), 2u);
-  EXPECT_EQ(std::vector<std::string>(last.end() - 2, last.end()),
-            (std::vector<std::string>{"host 1 1 0", "ready 3 3 0"}));
-  spectator->SetSpectator(true);
-
-  host->Disconnect(ClientDisconnectReason::ConnectionLost);
-  EXPECT_EQ(Property("NbPlayer"), "2");
-  for (std::size_t i : {1u, 2u}) {
-    SCOPED_TRACE(i);
-    const std::vector<std::string> expected = {"property NbPlayer=2", "left 1 1 0", "host 2 2 0"};
-    EXPECT_EQ(Receive(End(i), expected.size()), expected);
+  std::vector<TDedicatedUser*> users;
+  for (std::uint64_t id = 1; id <= 4; ++id) {
+    users.push_back(Admit(id, true));
+    ASSERT_NE(users.back(), nullptr);
   }
-  EXPECT_TRUE(player->IsHost());
+  ASSERT_TRUE(users[0]->IsHost());
+  // The last newcomer was told who the host is before its own ready event.
+  const std::vector<std::string> last = ReceiveAll({0, 1, 2, 3})[3];
+  const auto ready = std::find(last.begin(), last.end(), "ready 4 4 0");
+  ASSERT_TRUE(ready != last.end() && ready != last.begin());
+  EXPECT_EQ(*(ready - 1), "host 1 1 0");
+  users[3]->SetSpectator(true);
 
-  player->Disconnect(ClientDisconnectReason::ConnectionLost);
-  // Only a spectator is left: no host event.
-  EXPECT_EQ(ReceiveAll({2})[0], (std::vector<std::string>{"property NbPlayer=1", "left 2 2 0"}));
-  EXPECT_FALSE(spectator->IsHost());
+  struct Step {
+    std::size_t leaving;
+    std::vector<std::size_t> left;  // the client ends still there
+    std::vector<std::string> frames;
+  };
+  const std::vector<Step> steps = {
+      {0, {1, 2, 3}, {"property NbPlayer=3", "left 1 1 0", "host 3 3 0"}},
+      {2, {1, 3}, {"property NbPlayer=2", "left 3 3 0", "host 2 2 0"}},
+      {1, {3}, {"property NbPlayer=1", "left 2 2 0"}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.leaving);
+    users[step.leaving]->Disconnect(ClientDisconnectReason::ConnectionLost);
+    EXPECT_EQ(Property("NbPlayer"), Decimal(step.left.size()));
+    EXPECT_EQ(ReceiveAll(step.left), std::vector<std::vector<std::string>>(step.left.size(), step.frames));
+  }
+  EXPECT_FALSE(users[3]->IsHost());
 }
 
 // Each session takes the version of its first player and numbers its users from 1, unless a
@@ -502,6 +509,8 @@ struct TEmptyServerCase {
   const char* versionWhilePlaying;
   const char* versionWhenEmpty;
 };
+
+void PrintTo(const TEmptyServerCase& c, std::ostream* out) { *out << (c.forced != nullptr ? c.forced : "none"); }
 
 class EmptyServerTest : public AdmittedClientsTest, public testing::WithParamInterface<TEmptyServerCase> {};
 
