@@ -391,7 +391,13 @@ TEST_F(AdmittedClientsTest, SlaveModeAdmission) {
   };
   for (const Step& step : steps) {
     SCOPED_TRACE(step.what);
-    if (step.announced != 0) session_.OnWaitClientMessage(OrvNetId::FromValue(step.announced), 4);
+    if (step.announced != 0) {
+      // The match-making server names the client to wait for.
+      const std::string update = OrvTest::SlaveUpdateFrame(step.announced, 4);
+      mms_.Arrive(OrvTest::TScriptedStream::Bytes(update.begin(), update.end()));
+      task_->OnMatchMakingPacket();
+      ASSERT_EQ(session_.GetAwaitedClient(), OrvNetId::FromValue(step.announced));
+    }
     const std::size_t from = Lines().size();
     const bool admitted = Admit(step.id, false, "1.0", step.ask) != nullptr;
     EXPECT_EQ(admitted, step.refusal == nullptr);
