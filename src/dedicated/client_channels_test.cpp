@@ -23,6 +23,7 @@
 #include "dedicated/user_waiting_for_login.h"
 #include "network/buffer_event_socket.h"
 #include "network/packet_buffer.h"
+#include "network/operation_with_time_out.h"
 #include "network/packet_helper.h"
 #include "support/dedicated_test_helpers.h"
 #include "support/event_loop_test_helpers.h"
@@ -114,6 +115,8 @@ class TChannelTest : public OrvTest::TDedicatedTest {
   void TearDown() override {
     session_.Shutdown();
     session_.ClosePendingClients();
+    // The kills of kicked users still waiting for their peer: the manager does not end them itself.
+    task_->GetOperationManager()->CancelAll();
     peers_.clear();
     TDedicatedTest::TearDown();
   }
