@@ -142,6 +142,12 @@ class TClientEnd {
     return taken;
   }
   bool IsClosed() const { return closed_; }
+  // The client closes its end.
+  void Close() {
+    if (descriptor_ != -1) ::close(descriptor_);
+    descriptor_ = -1;
+    closed_ = true;
+  }
 
  private:
   int descriptor_;
@@ -155,6 +161,8 @@ class AdmittedClientsTest : public OrvTest::TDedicatedTest {
   void TearDown() override {
     session_.Shutdown();
     session_.ClosePendingClients();
+    // Kills still waiting for a client's close end here.
+    if (task_ != nullptr) task_->GetOperationManager()->CancelAll();
     if (session_.GetPropertyTable() != nullptr) session_.GetPropertyTable()->StopReporting();
     ends_.clear();
     TDedicatedTest::TearDown();
@@ -469,6 +477,9 @@ TEST_F(AdmittedClientsTest, FailedStatisticsSendTheReason) {
   session_.OnPendingClientStats(pending, true, TUserStatisticsDocuments());
   EXPECT_TRUE(Logged("Failed to get stats for pending client 34"));
   EXPECT_EQ(Receive(End(0), 1), std::vector<std::string>{"last 20"});
+  // The client closes its end: the kill ends and the connection goes.
+  End(0).Close();
+  EXPECT_TRUE(OrvTest::RunLoopUntil(Manager(), [&] { return task_->GetOperationManager()->GetRegisteredCount() == 0; }));
 }
 
 // With a host: leaving passes the role to the last player left, and everyone hears of it; with only
