@@ -1,7 +1,6 @@
 // The session's side of the admitted clients' protocol: the reading loop that dispatches their
 // packets by channel, the game messages of channel 194 with the chat and its log, the relay to the
 // players, and the ping answers of channel 197.
-#include <cstring>
 #include <string>
 
 #include "dedicated/client_packet_bodies.h"
