@@ -51,6 +51,7 @@ bool TWriteGameResultInDatabase::PrepareRequest() {
   curl_easy_setopt(easy_, CURLOPT_WRITEDATA, static_cast<THttpRequest*>(this));
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 0L);
   curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L);
+  curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, transferLimitMilliseconds_);
   curl_easy_setopt(easy_, CURLOPT_MIMEPOST, form_);
   return true;
 }

@@ -19,6 +19,8 @@ class TWriteGameResultInDatabase : public Network::THttpRequest {
   ~TWriteGameResultInDatabase() override;
 
   const TOrvString<char>& GetResultText() const { return resultText_; }
+  // Tests shorten the transfer's own limit.
+  void SetTransferLimitMilliseconds(long milliseconds) { transferLimitMilliseconds_ = milliseconds; }
 
  protected:
   // The form's fields "game" (the result text), "login" and "password" (the main task's login and
@@ -35,6 +37,11 @@ class TWriteGameResultInDatabase : public Network::THttpRequest {
 
   TOrvString<char> resultText_;
   curl_mime* form_ = nullptr;
+  // The request's time-out, applied by libcurl: the operation manager's tick, which would time the
+  // upload out, is not driven by the main loop, so a stalled endpoint would otherwise hold a handle of
+  // the pool for good, and after a few such games no result would go out any more. The upload then
+  // ends as a transfer without a response code.
+  long transferLimitMilliseconds_ = static_cast<long>(kTimeOutMilliseconds);
 };
 
 }  // namespace Orvan::Dedicated

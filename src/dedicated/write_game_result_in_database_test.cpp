@@ -131,15 +131,29 @@ TEST_P(WriteGameResultInDatabaseSchemeTest, ReportsArriveAsThreeFormFieldsAndThe
 INSTANTIATE_TEST_SUITE_P(Schemes, WriteGameResultInDatabaseSchemeTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Https" : "Http"; });
 
-TEST_F(WriteGameResultInDatabaseTest, RefusedConnectionLogsResultZeroAndNothingElse) {
-  const std::size_t logged = Lines().size();
-  ASSERT_GE((new TReport(task_, "http://127.0.0.1:" + OrvTest::ClosedPortText() + "/recorddedicatedgame",
-                         Document({1})))
-                ->Launch(),
-            0);
-  ASSERT_TRUE(PumpUntil([&] { return task_->GetOperationManager()->GetRegisteredCount() == 0; }));
-  EXPECT_EQ(LinesFrom(logged), std::vector<std::string>{kTerminated0});
-  ExpectAllEnded();
+// An endpoint that refuses the connection, and one that takes the report and never answers, which
+// would hold a handle of the pool for good without the transfer's own limit.
+TEST_F(WriteGameResultInDatabaseTest, RefusedOrStalledUploadLogsResultZeroAndNothingElse) {
+  ASSERT_TRUE(endpoint_.Start());
+  ASSERT_TRUE(endpoint_.Command(R"({"cmd": "hold"})"));
+  const struct {
+    const char* name;
+    std::string url;
+  } cases[] = {
+      {"refused", "http://127.0.0.1:" + OrvTest::ClosedPortText() + "/recorddedicatedgame"},
+      {"stalled", endpoint_.Url("/recorddedicatedgame")},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::size_t logged = Lines().size();
+    TReport* report = new TReport(task_, c.url, Document({1}));
+    report->SetTransferLimitMilliseconds(300);
+    ASSERT_GE(report->Launch(), 0);
+    ASSERT_TRUE(PumpUntil([&] { return task_->GetOperationManager()->GetRegisteredCount() == 0; }, &endpoint_));
+    EXPECT_EQ(LinesFrom(logged), std::vector<std::string>{kTerminated0});
+    ExpectAllEnded();
+  }
+  EXPECT_EQ(endpoint_.Count("held"), 1u);
 }
 
 // A kill ends a queued or a running upload; the operation manager's tick times out one that runs too
