@@ -22,6 +22,7 @@
 namespace Orvan::Network {
 class IStreamInterface;
 class TBufferEventSocket;
+class TPacketBufferPtr;
 struct TMmsValidatePlayerAnswer;
 }  // namespace Orvan::Network
 
@@ -145,6 +146,22 @@ class TDedicatedSession {
   bool OnClientPacket(TDedicatedUser* user);
   // The connection reported an error, its end or a time-out: the user is disconnected.
   void OnClientNetworkError(TDedicatedUser* user, const TOrvString<char>& eventText);
+  // The recipient of a game message meant for every player.
+  static constexpr std::uint32_t kEveryPlayer = 0xFFFFFFFF;
+  // The same loop over frames read from `stream` in place of the user's connection (in-process
+  // tests and fuzz targets feed a user this way); a null stream holds nothing to read.
+  bool OnClientPacket(TDedicatedUser* user, Network::IStreamInterface* stream);
+  // One game message of channel 194: its type letter is the packet's channel, its data the payload.
+  // Nothing happens for a user that is not (any more) admitted.
+  void OnClientGameData(TDedicatedUser* user, const Network::TPacketBufferPtr& message, std::uint32_t recipient);
+  // Channel 197: command 0 answers the last ping; any other command is dropped.
+  void OnClientSystemMessage(TDedicatedUser* user, std::uint8_t command, std::uint32_t value);
+  // To every non-spectator for kEveryPlayer, else to the non-spectator with that user session id.
+  void RelayToPlayingClients(TDedicatedUser* sender, const Network::TPacketBufferPtr& message,
+                             std::uint32_t recipient);
+  // The message on channel 194 behind the sender's player id; false, not sent, to a user that is
+  // not connected, and false, logged, when the send fails.
+  bool SendClientData(TDedicatedUser* sender, TDedicatedUser* user, const Network::TPacketBufferPtr& message);
   // The callbacks registered at admission; they reach the session through the main task.
   static void OnClientReadable(bufferevent* bufferEvent, void* user);
   static void OnClientEvent(bufferevent* bufferEvent, short events, void* user);

@@ -75,6 +75,7 @@ struct TTaskSettings {
   bool slave = false;
   std::string rconPassword;
   std::string rconPort;
+  std::string chatLogFile;  // none when empty
   std::string login = "ab";
   std::string key = "c";
 };
@@ -85,7 +86,7 @@ inline Orvan::Dedicated::TMainServerTask* CreateTask(const TTaskSettings& settin
   return Orvan::Dedicated::TMainServerTask::CreateInstance(
       settings.gameId, settings.ownAddress.c_str(), settings.clientPort, settings.matchMakingAddress.c_str(),
       settings.matchMakingPort.c_str(), session, nullptr, settings.forcedVersion, true, settings.slave,
-      settings.rconPassword.c_str(), settings.rconPort.c_str(), Orvan::TOrvString<char>(),
+      settings.rconPassword.c_str(), settings.rconPort.c_str(), settings.chatLogFile.c_str(),
       Orvan::Dedicated::kDefaultGameReportingUrl, settings.login.c_str(), settings.key.c_str());
 }
 
