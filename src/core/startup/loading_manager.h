@@ -29,10 +29,10 @@ class TLoadingManager : public Meta::TSingleton<TLoadingManager, false> {
  private:
   TVector<std::uint32_t> values_;
   bool flag_ = true;
-  bool secondFlag_ = false;
-  std::uint64_t reserved_ = 0;
+  [[maybe_unused]] bool secondFlag_ = false;
+  [[maybe_unused]] std::uint64_t reserved_ = 0;
   TTimeStamp loadingStartStamp_ = 0;
-  std::uint32_t lastWord_ = 1;
+  [[maybe_unused]] std::uint32_t lastWord_ = 1;
 };
 
 }  // namespace Orvan

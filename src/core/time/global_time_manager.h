@@ -90,7 +90,7 @@ class TGlobalTimeManager : public Meta::TSingleton<TGlobalTimeManager, false>,
   std::uint32_t eventCount_ = 0;
   std::uint32_t tickCount_ = 1;
   std::uint32_t stepCount_ = 0;
-  std::uint32_t reserved_ = 0;
+  [[maybe_unused]] std::uint32_t reserved_ = 0;
   std::uint32_t frameCount_ = 0;
   double timeValue0_ = 0.0;
   double timeValue1_ = 0.0;
