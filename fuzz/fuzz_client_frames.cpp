@@ -21,6 +21,7 @@
 #include "dedicated/user_statistics_documents.h"
 #include "dedicated/user_waiting_for_login.h"
 #include "network/buffer_event_socket.h"
+#include "network/libevent_socket_manager.h"
 #include "network/network_hooks.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
@@ -118,6 +119,8 @@ void FeedAdmittedUser(Dedicated::TDedicatedSession& session, TMainServerTask* ta
   }
   FuzzCheck(mms.written.size() == sentToMms, "nothing goes to the match-making server");
   session.Shutdown();
+  // libevent frees a closed connection, and closes its descriptor, in its loop.
+  task->GetSocketManager()->RunEventLoop(0);
 }
 
 }  // namespace
