@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -122,6 +124,18 @@ class TLinkPeer {
   OrvTest::TLoopbackListener listener_;
   int accepted_ = -1;
 };
+
+// A UDP port free right now (the property query binds the client port number).
+inline std::uint16_t FreeUdpPort() {
+  const int descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+  socklen_t length = sizeof(address);
+  ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(descriptor);
+  return ntohs(address.sin_port);
+}
 
 // A port on which nothing listens: bound, then let go.
 inline std::string ClosedPortText() {
