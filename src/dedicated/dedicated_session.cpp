@@ -46,6 +46,7 @@ TDedicatedSession::TDedicatedSession(const char* protocolVersion, std::uint32_t 
     : pendingClients_(new TPendingClientSet), protocolVersion_(protocolVersion), gameId_(gameId) {}
 
 TDedicatedSession::~TDedicatedSession() {
+  DeleteStateManager();
   delete propertyTable_;
   propertyTable_ = nullptr;
   delete pendingClients_;

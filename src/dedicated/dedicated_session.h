@@ -17,6 +17,7 @@
 #include "core/time/time_stamp.h"
 #include "dedicated/admin_rights.h"
 #include "dedicated/client_disconnect_reason.h"
+#include "dedicated/session_state_record.h"
 #include "network/network_id.h"
 
 namespace Orvan::Network {
@@ -34,6 +35,7 @@ namespace Orvan::Dedicated {
 
 class TDedicatedPropertyTable;
 class TDedicatedSessionAbstractState;
+class TDedicatedSessionStateManager;
 class TDedicatedUser;
 class TPendingClientSet;
 class TUserStatisticsDocuments;
@@ -234,6 +236,26 @@ class TDedicatedSession {
   const TOrvString<char>& GetProtocolVersion() const { return protocolVersion_; }
   std::uint32_t GetNextUserNumber() const { return nextUserNumber_; }
 
+  // ---- Phase machine.
+  // Makes the machine and has it enter the initial state (the machine is the session's before
+  // that state is made, so the state finds it). A machine already there is deleted first.
+  void CreateStateManager();
+  // Null until CreateStateManager.
+  TDedicatedSessionStateManager* GetStateManager() const { return stateManager_; }
+  // The number of the next relay tick: the phase packets carry it.
+  std::uint32_t GetTickCounter() const { return tickCounter_; }
+  bool IsRecording() const { return recording_; }
+  // While a game is recorded, every change of phase and every countdown step is kept for the
+  // replay's next tick.
+  void RecordStateChange(std::uint32_t previousState, std::uint32_t newState);
+  void RecordStateTimer(std::uint32_t stateId, std::uint32_t timeLeft);
+  const TVector<TStateRecord>& GetStateRecords() const { return stateRecords_; }
+  // Tests: a recording under way at this tick, without the relay that owns both.
+  void SetRecordingForTests(bool recording, std::uint32_t tickCounter) {
+    recording_ = recording;
+    tickCounter_ = tickCounter;
+  }
+
  private:
   // NbPlayer := GetClientCount(), forced.
   void PublishClientCount();
@@ -257,6 +279,12 @@ class TDedicatedSession {
   Network::OrvNetId awaitedClient_;
   TTimeStamp awaitedSince_ = kNotAwaiting;
   TTimeStamp lastPingCycle_ = 0;
+  // Deletes the machine and its phases first, while everything they may use is still there.
+  void DeleteStateManager();
+  TDedicatedSessionStateManager* stateManager_ = nullptr;
+  std::uint32_t tickCounter_ = 0;
+  bool recording_ = false;
+  TVector<TStateRecord> stateRecords_;
 };
 
 }  // namespace Orvan::Dedicated
