@@ -89,6 +89,7 @@ class TDedicatedUser : public IConnectionKillTarget {
   void CloseKillTarget() override { CloseConnection(); }
 
   // ---- Ping.
+  // The id of the ping about to be sent, pending from now on.
   std::uint32_t NextPingId();
   void ResetPing();
   // Measures the round trip when a ping is pending and the id is the last one sent.

@@ -2,6 +2,7 @@
 #include "dedicated/strivex_dedicated_session.h"
 
 #include "dedicated/dedicated_property_table.h"
+#include "dedicated/dedicated_user.h"
 #include "dedicated/legacy_number_conversion.h"
 #include "network/console_interfaces.h"
 #include "network/network_hooks.h"
@@ -94,12 +95,11 @@ TDedicatedSessionAbstractState* TStrivexDedicatedSession::CreateInitialState() {
 void TStrivexDedicatedSession::ExecuteClientCommand(TDedicatedUser* /*client*/,
                                                     const TOrvString<char>& /*commandLine*/) {}
 
-TDedicatedUser* TStrivexDedicatedSession::CreateUser(std::uint32_t /*userSessionId*/,
-                                                     const Network::OrvNetId& /*networkId*/,
-                                                     Network::TBufferEventSocket* /*connection*/,
-                                                     const sockaddr_storage& /*address*/,
-                                                     const TUserStatisticsDocuments& /*statistics*/) {
-  return nullptr;
+TDedicatedUser* TStrivexDedicatedSession::CreateUser(std::uint32_t userSessionId, const Network::OrvNetId& networkId,
+                                                     Network::TBufferEventSocket* connection,
+                                                     const sockaddr_storage& address,
+                                                     const TUserStatisticsDocuments& statistics) {
+  return CreateStrivexDedicatedUser(userSessionId, networkId, this, connection, address, statistics);
 }
 
 void TStrivexDedicatedSession::AssignAlliance(TDedicatedUser* /*user*/) {}

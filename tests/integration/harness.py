@@ -349,9 +349,10 @@ class HarnessMixin:
             path.write_text(text)
 
     def start_server(self, *extra, port=None, mms_port=None, login="login", key="key", files=None,
-                     binary=None):
+                     binary=None, directory=None):
         """Starts the server in the working directory with "+port" (free), "+ip_mms 127.0.0.1",
-        "+port_mms", "+login" and "+key" (None leaves a switch out) and the extra arguments."""
+        "+port_mms", "+login" and "+key" (None leaves a switch out) and the extra arguments. A test
+        running several servers gives each a `directory` of its own there, for its files and logs."""
         port = port or free_port()
         argv = [binary or server_binary(), "+port", port, "+ip_mms", LOOPBACK]
         if mms_port is not None:
@@ -361,8 +362,10 @@ class HarnessMixin:
         if key is not None:
             argv += ["+key", key]
         argv += list(extra)
-        self.write_files(files or {})
-        return self._managed(DedicatedServerProcess(argv, self.workdir, port))
+        folder = self.workdir / directory if directory else self.workdir
+        folder.mkdir(parents=True, exist_ok=True)
+        self.write_files({str(folder.relative_to(self.workdir) / name): text for name, text in (files or {}).items()})
+        return self._managed(DedicatedServerProcess(argv, folder, port))
 
     def start_mms_peer(self, *args):
         peer = self._managed(JsonPeerProcess(python_peer("mms_peer.py", *args), self.workdir, "mms_peer"))

@@ -69,6 +69,12 @@ class ProcessesTest(harness.IntegrationTestCase):
             server.wait_for_line("never printed", timeout=0.2)
         self.assertIn("port %d" % server.port, str(caught.exception))
 
+        other = self.start_server(mms_port=mms.port, binary=write_stand_in(self.workdir), directory="other",
+                                  files={"variables.ini": "NbMaxPlayer=2\n"})
+        other.wait_for_serverlog("Connected to")
+        self.assertEqual((self.workdir / "other" / "variables.ini").read_text(), "NbMaxPlayer=2\n")
+        self.assertEqual(server.serverlog().count("Connected to"), 1)
+
         mark = server.mark()
         server.signal(15)
         server.wait_for_line("Server will exit as soon as possible.", start=mark)

@@ -13,7 +13,10 @@ As a program it prints one JSON event a line and reads JSON commands on standard
     {"event": "frame", "channel": 206, "name": "next_state", "previous": 0, "state": 51, "tick": 0}
     {"event": "frame", "channel": 194, "name": "relay", "sender": 5, "letter": "d", "tick": 3, ...}
     {"event": "frame", "channel": 199, "name": "last_packet", "reason": 5, "reason_name": "Full"}
-    {"event": "closed"}
+    {"event": "closed", "by": "server"}
+
+"closed" tells who ended the connection: "server" (end of stream, or with "error" naming a reset or
+other failure) or "client" (its own close).
 
 Commands: {"cmd": "chat", "text": "hi"}, {"cmd": "command", "line": "launch"},
 {"cmd": "request_state", "state": 52}, {"cmd": "orders", "hex": "0102"},
@@ -344,6 +347,7 @@ class GameClient:
         self._reader = None
         self._writer = None
         self._task = None
+        self._closing = False
 
     @property
     def connected(self):
@@ -357,6 +361,7 @@ class GameClient:
 
     async def close(self):
         if self._writer is not None and not self._writer.is_closing():
+            self._closing = True
             self._writer.close()
             try:
                 await self._writer.wait_closed()
@@ -422,6 +427,7 @@ class GameClient:
             raise ValueError("unknown command %r" % name)
 
     async def _receive(self):
+        ending = {"event": "closed"}
         try:
             while True:
                 body = await wire.read_frame(self._reader)
@@ -435,9 +441,10 @@ class GameClient:
                 await self._react(event)
         except wire.FrameError as error:
             self.events.record({"event": "frame_error", "reason": str(error)})
-        except (ConnectionError, OSError):
-            pass
-        self.events.record({"event": "closed"})
+        except (ConnectionError, OSError) as error:
+            ending["error"] = type(error).__name__
+        ending["by"] = "client" if self._closing else "server"
+        self.events.record(ending)
 
     async def _react(self, event):
         name = event.get("name")

@@ -3,6 +3,7 @@ play-along mode against a scripted stand-in for the server."""
 
 import asyncio
 import json
+import socket
 import struct
 import subprocess
 import sys
@@ -212,6 +213,44 @@ class PlayAlongTest(unittest.IsolatedAsyncioTestCase):
         self.assertEqual(last["reason_name"], "KickedAtEndGame")
         await self.client.events.wait_for({"event": "closed"})
         self.assertEqual((self.client.user_session_id, self.client.state, self.client.orders_sent), (3, 101, 3))
+
+
+class ClosedEventTest(unittest.IsolatedAsyncioTestCase):
+    """Who ended the connection: a test tells the server's close from a reset and from its own close."""
+
+    async def test_the_closed_event_names_who_ended_the_connection(self):
+        def reset(writer):
+            writer.get_extra_info("socket").setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            writer.close()
+
+        async def client_side(client, writer):
+            await client.close()
+
+        cases = [
+            ("server closes", lambda c, w: w.close(), {"by": "server"}),
+            ("server resets", lambda c, w: reset(w), {"by": "server", "error": "ConnectionResetError"}),
+            ("client closes", client_side, {"by": "client"}),
+        ]
+        for name, end, expected in cases:
+            with self.subTest(name):
+                accepted = asyncio.Queue()
+                listener = await asyncio.start_server(lambda r, w: accepted.put_nowait(w), "127.0.0.1", 0)
+                client = game_client.GameClient()
+                await client.connect(listener.sockets[0].getsockname()[1])
+                writer = await asyncio.wait_for(accepted.get(), 5)
+                writer.write(frame("c7 00 00000005"))
+                await client.events.wait_for({"name": "last_packet"})
+                result = end(client, writer)
+                if asyncio.iscoroutine(result):
+                    await result
+                closed = await client.events.wait_for({"event": "closed"}, timeout=5)
+                await client.close()
+                writer.close()
+                listener.close()
+                await listener.wait_closed()
+                self.assertEqual({k: v for k, v in closed.items() if k != "event"}, expected)
+                self.assertEqual([e.get("name", e["event"]) for e in client.events.events],
+                                 ["connected", "last_packet", "closed"])
 
 
 class ProgramTest(unittest.IsolatedAsyncioTestCase):

@@ -364,6 +364,12 @@ bool TSoftwareCommandBufferEvaluator::TryRunOne(std::uint32_t maximumLevel) {
   std::uint32_t level = 0;
   TDeferredCallHolder call(queue_.TryPopUpTo(maximumLevel, level));
   if (!call) return true;
+  // A stop that came between the test above and the pop may have queued the call just taken to
+  // wake a worker: it goes back, or that worker would wait for ever and termination with it.
+  if (stop_.load(std::memory_order_acquire) != 0) {
+    queue_.Push(call, level);
+    return true;
+  }
   TThreadLocalSoftwareCommandBufferSystemData* data = GetCommandBufferSystemData();
   TCompletionPortHandleRef setAside = std::move(data->currentHandle);
   SwapHandle(call.get(), data->currentHandle);

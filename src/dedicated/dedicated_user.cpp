@@ -1,0 +1,138 @@
+// An admitted client: its variables, connection, ping and the way it leaves.
+#include "dedicated/dedicated_user.h"
+
+#include "dedicated/dedicated_property_value.h"
+#include "dedicated/dedicated_session.h"
+#include "dedicated/dedicated_user_stats_manager.h"
+#include "dedicated/main_server_task.h"
+#include "dedicated/user_action_buffer.h"
+#include "network/buffer_event_socket.h"
+#include "network/network_hooks.h"
+#include "network/rate_limit_group.h"
+#include "network/socket_utilities.h"
+
+namespace Orvan::Dedicated {
+
+namespace {
+
+// The largest round trip a u32 holds; a measure beyond it (or before the stamp) saturates.
+constexpr double kLongestPingMilliseconds = 4294967295.0;
+
+std::uint32_t MillisecondsToPing(double milliseconds) {
+  if (!(milliseconds > 0.0)) return 0;
+  if (milliseconds >= kLongestPingMilliseconds) return 0xFFFFFFFFu;
+  return static_cast<std::uint32_t>(milliseconds);
+}
+
+}  // namespace
+
+TDedicatedUser::TDedicatedUser(std::uint32_t userSessionId, const Network::OrvNetId& networkId,
+                               TDedicatedSession* session, Network::TBufferEventSocket* connection,
+                               const sockaddr_storage& address)
+    : statsManager_(new TDedicatedUserStatsManager(this)),
+      userSessionId_(userSessionId),
+      networkId_(networkId),
+      connection_(connection),
+      address_(address),
+      session_(session),
+      actionBuffer_(new TUserActionBuffer(this)) {}
+
+TDedicatedUser::~TDedicatedUser() {
+  // The statistics first: their answers must not reach a user being taken apart.
+  delete statsManager_;
+  statsManager_ = nullptr;
+  CloseConnection();
+  delete actionBuffer_;
+  actionBuffer_ = nullptr;
+  for (auto& entry : variables_) delete entry.value;
+  variables_.Clear();
+}
+
+void TDedicatedUser::RegisterUserVariables() {
+  TDedicatedPropertyValue* userId = GetUserVariable("PlayerUserId");
+  if (userId != nullptr) userId->SetValue(networkId_.ToString(), false, false, false, true);
+}
+
+void TDedicatedUser::DeclareUserVariable(const TOrvString<char>& name, TDedicatedPropertyValue* value) {
+  TUserVariableMap::TEntryType* entry;
+  if (variables_.FindOrInsert(name, &entry)) {
+    ::new (static_cast<void*>(entry)) TUserVariableMap::TEntryType{name, value};
+  } else if (entry->value != value) {
+    delete entry->value;
+    entry->value = value;
+  }
+}
+
+TDedicatedPropertyValue* TDedicatedUser::GetUserVariable(const TOrvString<char>& name) const {
+  const TUserVariableMap::TEntryType* entry = variables_.Find(name);
+  return entry != nullptr ? entry->value : nullptr;
+}
+
+bool TDedicatedUser::SetUserVariable(const TOrvString<char>& name, const TOrvString<char>& value, bool anyClient,
+                                     bool host, bool admin, bool force) {
+  TDedicatedPropertyValue* variable = GetUserVariable(name);
+  if (variable == nullptr || !variable->SetValue(value, anyClient, host, admin, force)) return false;
+  Network::NetworkLog(Network::kNetworkLogInformation,
+                      "Client " + networkId_.ToString() + " variable " + name + " set to \"" + value + "\"");
+  if (published_ && session_ != nullptr) session_->OnPlayerVariableChanged(this, name, value);
+  return true;
+}
+
+void TDedicatedUser::SetRequestState(std::uint32_t stateId) {
+  Network::NetworkLog(Network::kNetworkLogInformation, "Client " + networkId_.ToString() + " set request state to " +
+                                                           TOrvString<char>(std::to_string(stateId)));
+  requestState_ = stateId;
+}
+
+bool TDedicatedUser::IsConnected() const { return connection_ != nullptr && !connection_->IsClosed(); }
+
+void TDedicatedUser::CloseConnection() {
+  if (connection_ == nullptr) return;
+  TMainServerTask* task = TMainServerTask::GetInstance();
+  if (task != nullptr && task->GetRateLimitGroup() != nullptr) task->GetRateLimitGroup()->RemoveSocket(connection_);
+  // Close leaves the socket manager too.
+  connection_->Close();
+  delete connection_;
+  connection_ = nullptr;
+}
+
+void TDedicatedUser::Disconnect(ClientDisconnectReason reason) {
+  Network::NetworkLog(Network::kNetworkLogInformation, "Disconnecting client " + networkId_.ToString() + " with IP " +
+                                                           GetAddressText() +
+                                                           " (reason : " + GetClientDisconnectReasonName(reason) + ")");
+  statsManager_->Cancel();
+  if (session_ != nullptr) session_->RemoveClient(this);
+  TMainServerTask* task = TMainServerTask::GetInstance();
+  if (reason == ClientDisconnectReason::ConnectionLost || reason == ClientDisconnectReason::UserDiconnectRequest ||
+      task == nullptr) {
+    CloseConnection();
+    delete this;
+    return;
+  }
+  // From the launch on the kill owns this user, also when it refuses to start.
+  (new TOperationKillConnectionWithUser(task->GetOperationManager(), this, reason))->Launch();
+}
+
+std::uint32_t TDedicatedUser::NextPingId() {
+  pingPending_ = true;
+  return ++pingId_;
+}
+
+void TDedicatedUser::ResetPing() {
+  pingPending_ = false;
+  ping_ = kPingNotMeasured;
+}
+
+void TDedicatedUser::OnPingAnswer(std::uint32_t pingId, TTimeStamp sentTime) {
+  if (!pingPending_ || pingId != pingId_) return;
+  TTimeStamp now;
+  GetTimeStamp(now);
+  ping_ = MillisecondsToPing(GetElapsedMilliseconds(sentTime, now));
+  pingPending_ = false;
+}
+
+TOrvString<char> TDedicatedUser::GetAddressText() const {
+  return Network::SockAddrToString(reinterpret_cast<const sockaddr*>(&address_));
+}
+
+}  // namespace Orvan::Dedicated
