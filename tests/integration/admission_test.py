@@ -491,7 +491,7 @@ class FreshServerTest(AdmissionCase):
         lines = server.output.lines[mark:]
         exiting = lines.index("Server will exit as soon as possible.")
         for player in players:
-            await player.events.wait_for({"event": "closed"})
+            await player.events.wait_for({"event": "closed", "by": "server"})
             self.assertFalse(any(e.get("name") == "last_packet" for e in player.events.events))
             self.assertGreater(lines.index(DISCONNECTING % (player.id, player.local, "ConnectionLost")), exiting)
             player.left = True
