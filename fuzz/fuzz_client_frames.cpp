@@ -1,22 +1,30 @@
-// Fuzz target of a pending client's packet handler. Input: chunks, each a length byte and that many
-// bytes, fed one by one to the client's connection (in memory) and handled as the read callback
-// handles them, until the client is refused. A client is refused at most once and then gone; it
-// is accepted by nothing but one well-formed connect packet as its first frame, which sends exactly
-// one validation request to the match-making server.
+// Fuzz target of a client's packet handlers. Input: chunks, each a length byte and that many bytes.
+// First they are fed one by one to a pending client's connection (in memory) and handled as the
+// read callback handles them, until the client is refused. A client is refused at most once and
+// then gone; it is accepted by nothing but one well-formed connect packet as its first frame, which
+// sends exactly one validation request to the match-making server.
+// Then the same chunks are fed to an admitted player's reading loop, beside a second player whose
+// connection takes the relays. The loop reads every whole frame that has arrived, answers false
+// exactly when its user is no longer admitted, and sends nothing to the match-making server.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
+#include "dedicated/dedicated_user.h"
 #include "dedicated/main_server_task.h"
 #include "dedicated/pending_client_set.h"
 #include "dedicated/strivex_dedicated_session.h"
+#include "dedicated/user_statistics_documents.h"
 #include "dedicated/user_waiting_for_login.h"
+#include "network/buffer_event_socket.h"
 #include "network/network_hooks.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
+#include "support/network_test_helpers.h"
 #include "support/scripted_stream.h"
 
 namespace {
@@ -24,11 +32,93 @@ namespace {
 using namespace Orvan;
 using Orvan::Dedicated::ClientDisconnectReason;
 using Orvan::Dedicated::PendingClientState;
+using Orvan::Dedicated::TDedicatedUser;
 using Orvan::Dedicated::TMainServerTask;
 using Orvan::Dedicated::TUserWaitingForLogin;
 using OrvTest::FuzzCheck;
+using TChunks = std::vector<OrvTest::TScriptedStream::Bytes>;
 
 void DropLog(int, const char*) {}
+
+sockaddr_storage Address() {
+  sockaddr_storage address{};
+  reinterpret_cast<sockaddr_in*>(&address)->sin_family = AF_INET;
+  return address;
+}
+
+void FeedPendingClient(Dedicated::TDedicatedSession& session, const TChunks& chunks, OrvTest::TScriptedStream& mms) {
+  session.OnNewConnection(nullptr, Address());
+  TUserWaitingForLogin* client = session.GetPendingClients()->FindById(Network::OrvNetId());
+  FuzzCheck(client != nullptr, "a new client waits");
+
+  OrvTest::TScriptedStream connection;
+  bool refused = false;
+  for (std::size_t i = 0; i < chunks.size() && !refused; ++i) {
+    connection.Arrive(chunks[i]);
+    ClientDisconnectReason reason = ClientDisconnectReason::Success;
+    const PendingClientState before = client->GetState();
+    while (session.OnPendingClientPacket(&connection, client, reason) && reason == ClientDisconnectReason::Success) {
+      FuzzCheck(before == PendingClientState::WaitingForIdentification, "only the first frame can be accepted");
+      FuzzCheck(client->GetState() == PendingClientState::WaitingForVerdict, "an accepted packet awaits the verdict");
+    }
+    if (reason != ClientDisconnectReason::Success) {
+      session.RejectPendingClient(client, reason, true);
+      refused = true;
+      FuzzCheck(session.GetPendingClients()->GetCount() == 0, "a refused client leaves the set");
+    }
+  }
+  const bool validated = !refused && client->GetState() == PendingClientState::WaitingForVerdict;
+  // Frame length, channel 226, the id and the 128 bytes of login data: once, after an accepted packet.
+  FuzzCheck(mms.written.empty() || (mms.written.size() == 139 && mms.written[2] == 226),
+            "nothing but one validation request goes to the match-making server");
+  FuzzCheck(!validated || mms.written.size() == 139, "an accepted packet sends its validation request");
+  session.ClosePendingClients();
+}
+
+// A client whose statistics came, admitted over `connection` (null: none).
+TDedicatedUser* Admit(Dedicated::TDedicatedSession& session, std::uint64_t id, Network::TBufferEventSocket* connection) {
+  session.OnNewConnection(connection, Address());
+  TUserWaitingForLogin* pending = session.GetPendingClients()->FindById(Network::OrvNetId());
+  FuzzCheck(pending != nullptr, "a new client waits");
+  pending->SetClientId(Network::OrvNetId::FromValue(id));
+  pending->SetClientVersion("1.0");
+  session.OnPendingClientStats(pending, false, Dedicated::TUserStatisticsDocuments());
+  TDedicatedUser* user = session.FindClientById(Network::OrvNetId::FromValue(id));
+  FuzzCheck(user != nullptr, "the client is admitted");
+  return user;
+}
+
+// No whole frame is left unread: what remains is a frame still arriving.
+bool OnlyAPartialFrameLeft(TDedicatedUser* user, const OrvTest::TScriptedStream& connection) {
+  const std::size_t left = connection.incoming.size();
+  if (user->PendingFrameLength() != 0) return left < user->PendingFrameLength();
+  if (left < 2) return true;
+  const std::size_t length = (std::size_t{connection.incoming[0]} << 8) | connection.incoming[1];
+  return left < 2 + length;
+}
+
+void FeedAdmittedUser(Dedicated::TDedicatedSession& session, TMainServerTask* task, const TChunks& chunks,
+                      OrvTest::TScriptedStream& mms) {
+  constexpr std::uint64_t kSender = 0x1001;
+  constexpr std::uint64_t kOther = 0x1002;
+  OrvTest::TSocketPair pair;
+  TDedicatedUser* sender = Admit(session, kSender, nullptr);
+  Admit(session, kOther, new Network::TBufferEventSocket(pair.TakeFirst(), task->GetSocketManager()));
+  const std::size_t sentToMms = mms.written.size();
+
+  OrvTest::TScriptedStream connection;
+  for (const auto& chunk : chunks) {
+    connection.Arrive(chunk);
+    const bool kept = session.OnClientPacket(sender, &connection);
+    // By id: a user disconnected with ConnectionLost is deleted, so only its address is compared.
+    const bool admitted = session.FindClientById(Network::OrvNetId::FromValue(kSender)) == sender;
+    FuzzCheck(kept == admitted, "the loop answers false exactly when its user has gone");
+    if (!kept) break;
+    FuzzCheck(OnlyAPartialFrameLeft(sender, connection), "every whole frame is read");
+  }
+  FuzzCheck(mms.written.size() == sentToMms, "nothing goes to the match-making server");
+  session.Shutdown();
+}
 
 }  // namespace
 
@@ -48,37 +138,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   OrvTest::TScriptedStream mms;
   task->AttachMatchMakingStream(&mms, Dedicated::MatchMakingLinkState::Ready);
 
-  sockaddr_storage address{};
-  reinterpret_cast<sockaddr_in*>(&address)->sin_family = AF_INET;
-  session.OnNewConnection(nullptr, address);
-  TUserWaitingForLogin* client = session.GetPendingClients()->FindById(Network::OrvNetId());
-  FuzzCheck(client != nullptr, "a new client waits");
-
-  OrvTest::TScriptedStream connection;
-  bool refused = false;
-  std::size_t at = 0;
-  while (at < size && !refused) {
+  TChunks chunks;
+  for (std::size_t at = 0; at < size;) {
     const std::size_t length = std::min<std::size_t>(data[at], size - at - 1);
-    connection.Arrive(OrvTest::TScriptedStream::Bytes(data + at + 1, data + at + 1 + length));
+    chunks.emplace_back(data + at + 1, data + at + 1 + length);
     at += 1 + length;
-    ClientDisconnectReason reason = ClientDisconnectReason::Success;
-    const PendingClientState before = client->GetState();
-    while (session.OnPendingClientPacket(&connection, client, reason) && reason == ClientDisconnectReason::Success) {
-      FuzzCheck(before == PendingClientState::WaitingForIdentification, "only the first frame can be accepted");
-      FuzzCheck(client->GetState() == PendingClientState::WaitingForVerdict, "an accepted packet awaits the verdict");
-    }
-    if (reason != ClientDisconnectReason::Success) {
-      session.RejectPendingClient(client, reason, true);
-      refused = true;
-      FuzzCheck(session.GetPendingClients()->GetCount() == 0, "a refused client leaves the set");
-    }
   }
-  const bool validated = !refused && client->GetState() == PendingClientState::WaitingForVerdict;
-  // Frame length, channel 226, the id and the 128 bytes of login data: once, after an accepted packet.
-  FuzzCheck(mms.written.empty() || (mms.written.size() == 139 && mms.written[2] == 226),
-            "nothing but one validation request goes to the match-making server");
-  FuzzCheck(!validated || mms.written.size() == 139, "an accepted packet sends its validation request");
-  session.ClosePendingClients();
+  FeedPendingClient(session, chunks, mms);
+  FeedAdmittedUser(session, task, chunks, mms);
   task->AttachMatchMakingStream(nullptr, Dedicated::MatchMakingLinkState::Ready);
   return 0;
 }

@@ -1,11 +1,204 @@
 // The session's side of the admitted clients' protocol: the reading loop that dispatches their
-// packets by channel.
+// packets by channel, the game messages of channel 194 with the chat and its log, the relay to the
+// players, and the ping answers of channel 197.
+#include <string>
+
+#include "dedicated/client_packet_bodies.h"
+#include "dedicated/client_packet_sending.h"
 #include "dedicated/dedicated_session.h"
+#include "dedicated/dedicated_user.h"
+#include "dedicated/main_server_task.h"
+#include "network/buffer_event_socket.h"
+#include "network/buffer_io.h"
+#include "network/network_hooks.h"
+#include "network/network_packet_reader.h"
+#include "network/packet_buffer.h"
+#include "network/packet_helper.h"
+#include "network/value_packing.h"
 
 namespace Orvan::Dedicated {
 
-bool TDedicatedSession::OnClientPacket(TDedicatedUser* /*user*/) { return true; }
+namespace {
 
-void TDedicatedSession::OnClientNetworkError(TDedicatedUser* /*user*/, const TOrvString<char>& /*eventText*/) {}
+// The game message letters this piece acts on; every other one only goes to the current phase.
+constexpr std::uint8_t kGameMessageChat = 'e';
+// A game message follows its u32 recipient.
+constexpr std::uint32_t kRecipientSize = 4;
+
+void LogInformation(const TOrvString<char>& text) { Network::NetworkLog(Network::kNetworkLogInformation, text); }
+void LogWarning(const TOrvString<char>& text) { Network::NetworkLog(Network::kNetworkLogWarning, text); }
+
+TOrvString<char> Decimal(unsigned value) { return TOrvString<char>(std::to_string(value)); }
+
+// By address only: the user may already have been deleted by its disconnect.
+bool IsAdmitted(const TVector<TDedicatedUser*>& clients, const TDedicatedUser* user) {
+  for (const TDedicatedUser* client : clients) {
+    if (client == user) return true;
+  }
+  return false;
+}
+
+// A packet of its own holding a copy of the bytes, with that channel.
+Network::TPacketBufferPtr CopyPacket(const std::uint8_t* bytes, std::uint32_t size, std::uint8_t channel) {
+  Network::TPacketBufferPtr packet;
+  Network::CreatePacketBuffer(packet, size != 0 ? bytes : nullptr, static_cast<std::uint16_t>(size));
+  packet->channel = channel;
+  return packet;
+}
+
+void LogDecodeFailure(const TOrvString<char>& playerId, const char* channelName) {
+  LogWarning("Drop packet received from client " + playerId + "(reason : decode packet failed, channel : " +
+             channelName + ")");
+}
+
+// A chat text holding a line break would start a line of its own in the chat log: there, and only
+// there, CR and LF are written as the two characters "\r" and "\n".
+TOrvString<char> EscapeLineBreaks(const TOrvString<char>& text) {
+  std::string escaped;
+  escaped.reserve(text.GetLength());
+  for (std::uint32_t i = 0; i < text.GetLength(); ++i) {
+    const char c = text.c_str()[i];
+    if (c == '\r') {
+      escaped += "\\r";
+    } else if (c == '\n') {
+      escaped += "\\n";
+    } else {
+      escaped += c;
+    }
+  }
+  return TOrvString<char>(escaped);
+}
+
+}  // namespace
+
+bool TDedicatedSession::OnClientPacket(TDedicatedUser* user) { return OnClientPacket(user, user->GetConnection()); }
+
+bool TDedicatedSession::OnClientPacket(TDedicatedUser* user, Network::IStreamInterface* stream) {
+  TMainServerTask* task = TMainServerTask::GetInstance();
+  if (task == nullptr || stream == nullptr) return true;
+  Network::TPacketHelperBase* framer = task->GetClientFramer();
+  // A frame's handling may disconnect the user (and delete it): from then on its frames are not
+  // read, and the user is not touched again.
+  while (IsAdmitted(clients_, user)) {
+    std::uint16_t received = 0;
+    if (!framer->ReceivePacket(stream, user->PendingFrameLength(), received)) {
+      user->Disconnect(ClientDisconnectReason::ConnectionLost);
+      return false;
+    }
+    if (received == 0) return true;
+    // Out of the framer's buffer, which any send made while handling the frame may reuse.
+    const std::uint8_t* body = framer->GetReceiveBuffer();
+    const Network::TPacketBufferPtr packet = CopyPacket(body + 1, received - 1u, body[0]);
+    const TOrvString<char> playerId = user->GetNetworkId().ToString();
+    Network::TNetworkPacketReader reader(packet);
+    Network::TNetworkPacketBufferReader source(reader);
+    switch (packet->channel) {
+      case kChannelGameData: {
+        std::uint32_t recipient = 0;
+        // The type letter and at least one data byte.
+        if (Network::UnpackValues(source, "I", &recipient) != Network::kBufferOk || reader.GetRemainingSize() < 2) {
+          LogWarning("Invalid client packet data received from " + playerId);
+          break;
+        }
+        const std::uint8_t* letter = packet->GetPayload() + kRecipientSize;
+        const Network::TPacketBufferPtr message =
+            CopyPacket(letter + 1, packet->length - kRecipientSize - 1u, *letter);
+        OnClientGameData(user, message, recipient);
+        break;
+      }
+      case kChannelIgnored:
+        break;
+      case kChannelSystemMessage: {
+        TSystemMessage message;
+        if (!ReadSystemMessage(source, message)) {
+          LogDecodeFailure(playerId, "NETWORK_CHANNEL_DEDICATED_SYSTEM_MSG");
+          break;
+        }
+        OnClientSystemMessage(user, message.command, message.value);
+        break;
+      }
+      case kChannelPlayerCommand: {
+        TPlayerCommandPacket command;
+        if (!ReadPlayerCommand(source, command)) {
+          LogDecodeFailure(playerId, "NETWORK_CHANNEL_DEDICATED_PLAYER_COMMAND");
+          break;
+        }
+        ExecuteClientCommand(user, command.commandLine);
+        break;
+      }
+      case kChannelStateWillChange: {
+        TStateRequestPacket request;
+        if (!ReadStateRequest(source, request)) {
+          LogDecodeFailure(playerId, "NETWORK_CHANNEL_DEDICATED_STATE_WILL_CHANGE");
+          break;
+        }
+        // The request goes to the phase machine once the session has one.
+        break;
+      }
+      default:
+        LogWarning("Drop packet received from client " + playerId + " (reason : invalid channel, channel " +
+                   Decimal(packet->channel) + ")");
+        break;
+    }
+  }
+  return false;
+}
+
+void TDedicatedSession::OnClientNetworkError(TDedicatedUser* user, const TOrvString<char>& eventText) {
+  LogInformation("Network error with client " + user->GetNetworkId().ToString() + " at IP " +
+                 user->GetAddressText() + " -> " + eventText);
+  user->Disconnect(ClientDisconnectReason::ConnectionLost);
+}
+
+void TDedicatedSession::OnClientGameData(TDedicatedUser* user, const Network::TPacketBufferPtr& message,
+                                         std::uint32_t recipient) {
+  if (!IsAdmitted(clients_, user) || message.IsNull()) return;
+  if (message->channel == kGameMessageChat) {
+    // Read within the message: a text longer than what arrived is refused, not read past.
+    Network::TNetworkPacketReader reader(message);
+    std::uint8_t unused[4];
+    TOrvString<char> text;
+    if (!reader.Read(unused, sizeof(unused)) || !Network::ReadLengthPrefixedString(reader, text)) {
+      LogWarning("Invalid client packet data received from " + user->GetNetworkId().ToString());
+      return;
+    }
+    TMainServerTask* task = TMainServerTask::GetInstance();
+    if (task != nullptr) task->WriteChatLog(user->GetNetworkId().ToString() + ": " + EscapeLineBreaks(text));
+    RelayToPlayingClients(user, message, recipient);
+  }
+  // Every message, the chat included, then goes to the current phase once the session has a phase
+  // machine.
+}
+
+void TDedicatedSession::OnClientSystemMessage(TDedicatedUser* user, std::uint8_t command, std::uint32_t value) {
+  if (command == kSystemCommandPingAnswer) {
+    user->OnPingAnswer(value, GetLastPingCycle());
+    return;
+  }
+  LogWarning("Drop packet received from client " + user->GetNetworkId().ToString() +
+             " (reason : invalid system command " + Decimal(command) + ")");
+}
+
+void TDedicatedSession::RelayToPlayingClients(TDedicatedUser* sender, const Network::TPacketBufferPtr& message,
+                                              std::uint32_t recipient) {
+  for (TDedicatedUser* client : clients_) {
+    if (client->IsSpectator()) continue;
+    if (recipient != kEveryPlayer && client->GetUserSessionId() != recipient) continue;
+    SendClientData(sender, client, message);
+  }
+}
+
+bool TDedicatedSession::SendClientData(TDedicatedUser* sender, TDedicatedUser* user,
+                                       const Network::TPacketBufferPtr& message) {
+  TMainServerTask* task = TMainServerTask::GetInstance();
+  if (task == nullptr || message.IsNull() || !user->IsConnected()) return false;
+  // The type letter travels as the first byte, then the data, as received.
+  if (SendPacketWithData(task->GetClientFramer(), user->GetConnection(), kChannelGameData, sender->GetNetworkId(),
+                         message->GetChannelAndPayload(), message->length + 1u)) {
+    return true;
+  }
+  LogWarning("Failed to send client data packet to client with id " + user->GetNetworkId().ToString());
+  return false;
+}
 
 }  // namespace Orvan::Dedicated

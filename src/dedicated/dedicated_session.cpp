@@ -1,5 +1,5 @@
 // The game session's life: construction, start-up, the player limit and the properties derived
-// from others.
+// from others, the match-making link's events and the clients logging in.
 #include "dedicated/dedicated_session.h"
 
 #include <cstring>
@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "dedicated/client_packet_bodies.h"
-#include "dedicated/client_packet_sending.h"
 #include "dedicated/dedicated_property_table.h"
+#include "dedicated/dedicated_user.h"
 #include "dedicated/legacy_number_conversion.h"
 #include "dedicated/main_server_task.h"
 #include "dedicated/operation_kill_connection_with_user.h"
@@ -103,6 +103,11 @@ void TDedicatedSession::SetNbMaxPlayer(std::uint32_t value, bool anyClient, bool
   const std::uint32_t limit = value == 0 || value > kMaxPlayerLimit ? kMaxPlayerLimit : value;
   if (limit == playerLimit_) return;
   playerLimit_ = limit;
+  if (limit < clients_.Size()) {
+    // The last admitted go first; each disconnect takes its user out of the clients.
+    const std::vector<TDedicatedUser*> clients(clients_.begin(), clients_.end());
+    for (std::size_t i = limit; i < clients.size(); ++i) clients[i]->Disconnect(ClientDisconnectReason::Kicked);
+  }
   propertyTable_->SetVariable("NbMaxPlayer", TOrvString<char>(std::to_string(limit)), anyClient, host, admin, force);
 }
 
@@ -112,22 +117,13 @@ void TDedicatedSession::UpdateNeedPassword() {
   propertyTable_->SetVariable("NeedPassword", needed ? "1" : "0", false, false, false, true);
 }
 
-void TDedicatedSession::OnPropertyChanged(const TOrvString<char>& name, const TOrvString<char>& /*value*/) {
-  if (name == "Password") UpdateNeedPassword();
-}
-
-void TDedicatedSession::OnPlayerVariableChanged(TDedicatedUser* /*user*/, const TOrvString<char>& /*name*/,
-                                                const TOrvString<char>& /*value*/) {}
-
-void TDedicatedSession::RemoveClient(TDedicatedUser* /*user*/) {}
-
 void TDedicatedSession::Update() {
   TTimeStamp now;
   GetTimeStamp(now);
   pendingClients_->DisconnectTimedOut(now);
-  // The phase machine's tick, the relay and the ping cycle join this step with the pieces that own
-  // them.
+  // The phase machine's tick and the relay join this step with the pieces that own them.
   NotifyServerAvailable();
+  PingClients();
 }
 
 void TDedicatedSession::OnMatchMakingLinkChanged(bool up) {
@@ -210,10 +206,6 @@ void TDedicatedSession::OnClientValidation(const Network::TMmsValidatePlayerAnsw
       RejectPendingClient(pendingClient, ClientDisconnectReason::Failed, true);
       return;
   }
-}
-
-void TDedicatedSession::EndDatabaseWork() {
-  // Every user's statistics requests are cancelled here once users are admitted.
 }
 
 void TDedicatedSession::ClosePendingClients() { pendingClients_->CloseAll(); }
@@ -395,10 +387,7 @@ void TDedicatedSession::NotifyServerAvailable() {
   awaitedClient_.Invalidate();
   admissionOpen_ = false;
   awaitedSince_ = kNotAwaiting;
-  TMainServerTask* task = TMainServerTask::GetInstance();
-  const Network::TMmsSlaveStatusMessage available{true};
-  if (task == nullptr || !SendPacket(task->GetMatchMakingFramer(), task->GetMatchMakingStream(), kMmsSlaveChannel,
-                                     available)) {
+  if (!SendServerAvailable()) {
     LogWarning("Failed to inform mms that server is available");
     return;
   }

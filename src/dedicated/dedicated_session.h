@@ -1,6 +1,7 @@
 // The game session: the one object that holds everything of the hosted game. This base holds the
-// generic machinery (the server properties, the admin list, the player limit, slave-mode
-// admission) and declares the game-specific operations that TStrivexDedicatedSession supplies.
+// generic machinery (the server properties, the admin list and bans, the player limit, the clients
+// logging in and admitted, slave-mode admission) and declares the game-specific operations that
+// TStrivexDedicatedSession supplies.
 #pragma once
 
 #include <event2/bufferevent.h>
@@ -9,7 +10,10 @@
 #include <cstdint>
 
 #include "core/containers/engine_vector.h"
+#include "core/containers/open_hash_map.h"
+#include "core/memory/thread_local_heap.h"
 #include "core/text/engine_string.h"
+#include "core/text/hash_functors.h"
 #include "core/time/time_stamp.h"
 #include "dedicated/admin_rights.h"
 #include "dedicated/client_disconnect_reason.h"
@@ -18,6 +22,7 @@
 namespace Orvan::Network {
 class IStreamInterface;
 class TBufferEventSocket;
+class TPacketBufferPtr;
 struct TMmsValidatePlayerAnswer;
 }  // namespace Orvan::Network
 
@@ -34,6 +39,10 @@ class TPendingClientSet;
 class TUserStatisticsDocuments;
 class TUserWaitingForLogin;
 
+// Banned client ids to the end of each ban in seconds since the epoch; 0 is a ban forever.
+using TBanMap = TOpenHashMap<TKeyValueEntry<Network::OrvNetId, std::int64_t>, Network::TNetIdHash, TWordEqual,
+                             thread_local_allocator<unsigned char>>;
+
 // The players of one game: NbMaxPlayer is kept within 1 to 64, 0 standing for 64.
 inline constexpr std::uint32_t kMaxPlayerLimit = 64;
 
@@ -42,6 +51,9 @@ inline constexpr std::uint32_t kMaxPlayerLimit = 64;
 inline constexpr double kAwaitedClientTimeOutSeconds = 10.0;
 // "awaited since" while no client is awaited.
 inline constexpr TTimeStamp kNotAwaiting = ~TTimeStamp{0};
+
+// A new ping cycle starts this long after the last one; a ping still unanswered then counts as lost.
+inline constexpr double kPingCycleMilliseconds = 2500.0;
 
 // The configuration files, in the working folder.
 inline constexpr const char* kVariablesIniFile = "variables.ini";
@@ -100,8 +112,7 @@ class TDedicatedSession {
   void NotifyServerAvailable();
   // Closes and forgets every client still logging in.
   void ClosePendingClients();
-  // Admitted clients; admission comes with the pending clients, so nobody is admitted yet.
-  std::uint32_t GetAdmittedClientCount() const { return 0; }
+  std::uint32_t GetAdmittedClientCount() const { return clients_.Size(); }
 
   // ---- Clients logging in.
   // An accepted connection: from here on the session owns it. It waits in the pending set, or is
@@ -135,6 +146,22 @@ class TDedicatedSession {
   bool OnClientPacket(TDedicatedUser* user);
   // The connection reported an error, its end or a time-out: the user is disconnected.
   void OnClientNetworkError(TDedicatedUser* user, const TOrvString<char>& eventText);
+  // The recipient of a game message meant for every player.
+  static constexpr std::uint32_t kEveryPlayer = 0xFFFFFFFF;
+  // The same loop over frames read from `stream` in place of the user's connection (in-process
+  // tests and fuzz targets feed a user this way); a null stream holds nothing to read.
+  bool OnClientPacket(TDedicatedUser* user, Network::IStreamInterface* stream);
+  // One game message of channel 194: its type letter is the packet's channel, its data the payload.
+  // Nothing happens for a user that is not (any more) admitted.
+  void OnClientGameData(TDedicatedUser* user, const Network::TPacketBufferPtr& message, std::uint32_t recipient);
+  // Channel 197: command 0 answers the last ping; any other command is dropped.
+  void OnClientSystemMessage(TDedicatedUser* user, std::uint8_t command, std::uint32_t value);
+  // To every non-spectator for kEveryPlayer, else to the non-spectator with that user session id.
+  void RelayToPlayingClients(TDedicatedUser* sender, const Network::TPacketBufferPtr& message,
+                             std::uint32_t recipient);
+  // The message on channel 194 behind the sender's player id; false, not sent, to a user that is
+  // not connected, and false, logged, when the send fails.
+  bool SendClientData(TDedicatedUser* sender, TDedicatedUser* user, const Network::TPacketBufferPtr& message);
   // The callbacks registered at admission; they reach the session through the main task.
   static void OnClientReadable(bufferevent* bufferEvent, void* user);
   static void OnClientEvent(bufferevent* bufferEvent, short events, void* user);
@@ -155,10 +182,36 @@ class TDedicatedSession {
   // A user's player variable changed: every admitted client is sent it (channel 202).
   void OnPlayerVariableChanged(TDedicatedUser* user, const TOrvString<char>& name, const TOrvString<char>& value);
 
+  // The statistics of a client whose verdict was 0 arrived (or failed): it is admitted, or refused
+  // and handed to a kill. Either way the pending client is gone when this returns.
+  void OnPendingClientStats(TUserWaitingForLogin* pendingClient, bool failed,
+                            const TUserStatisticsDocuments& statistics);
+
   // ---- Admitted users.
+  // Admission: the checks, then the user made, told about everyone and everyone about it. False,
+  // with `reason` set, when the client is refused; the session is then unchanged (an expired ban of
+  // the client's aside, which is erased).
+  bool AddClient(TUserWaitingForLogin* pendingClient, const TUserStatisticsDocuments& statistics,
+                 ClientDisconnectReason& reason);
   // Called by TDedicatedUser::Disconnect once the user has logged its leaving: out of the clients,
   // the others told, the host role moved on.
   void RemoveClient(TDedicatedUser* user);
+  // Before the session is deleted: every user is disconnected with ConnectionLost.
+  void Shutdown();
+  // The first admitted client with that id; null when none.
+  TDedicatedUser* FindClientById(const Network::OrvNetId& id) const;
+  // Outside the match-making phase: true when no admitted client is both connected and playing.
+  bool NoPlayerLeft();
+  // Every 2.5 s: the pings still unanswered count as lost, each client is sent a new ping, and
+  // everyone the table of pings.
+  void PingClients();
+  // Seed is set, and every client sent it once more.
+  void SetSeed(std::uint32_t seed);
+
+  // ---- Bans: a client whose ban has not ended is refused at admission.
+  const TBanMap& GetBans() const { return bans_; }
+  // Enters or replaces the end of the client's ban (0: forever).
+  void SetBan(const Network::OrvNetId& clientId, std::int64_t end);
 
   // ---- Configuration files.
   void LoadVariablesIni();
@@ -184,6 +237,11 @@ class TDedicatedSession {
  private:
   // NbPlayer := GetClientCount(), forced.
   void PublishClientCount();
+  // Slave mode: tells the match-making server, on the link, that this server can host a session.
+  bool SendServerAvailable();
+  // The phase the session is in, and whether it is match making.
+  std::uint32_t GetCurrentStateId() const;
+  bool IsInMatchMaking();
 
   TPendingClientSet* pendingClients_;
   TVector<TDedicatedUser*> clients_;
@@ -194,6 +252,7 @@ class TDedicatedSession {
   bool withHost_ = false;
   TOrvString<char> protocolVersion_;
   std::uint32_t gameId_;
+  TBanMap bans_;
   bool admissionOpen_ = true;
   Network::OrvNetId awaitedClient_;
   TTimeStamp awaitedSince_ = kNotAwaiting;

@@ -39,18 +39,6 @@ const std::string kStatsInfo = R"({"StatsURL":"http://127.0.0.1:5984/"})";
 const std::string kValidatedLine =
     "Connection to match making server validated , dedicated server can be used by clients on IP 127.0.0.1:10000";
 
-// A UDP port free right now (the property query binds the client port number).
-std::uint16_t FreeUdpPort() {
-  const int descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-  socklen_t length = sizeof(address);
-  ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(descriptor);
-  return ntohs(address.sin_port);
-}
-
 class MatchMakingReadyTest : public OrvTest::TDedicatedTest {
  protected:
   TMainServerTask* Create() {
@@ -310,7 +298,7 @@ class SessionLinkTest : public OrvTest::TDedicatedTest {
  protected:
   TMainServerTask* Create(bool slave, TDedicatedSession* session = nullptr) {
     settings_.slave = slave;
-    settings_.clientPort = FreeUdpPort();
+    settings_.clientPort = OrvTest::FreeUdpPort();
     session = session != nullptr ? session : &session_;
     TMainServerTask* task = OrvTest::CreateTask(settings_, session);
     session->Initialize();

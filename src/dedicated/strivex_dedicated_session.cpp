@@ -88,12 +88,16 @@ bool TStrivexDedicatedSession::ExecuteRConCommand(const TOrvString<char>& comman
   return false;
 }
 
-// Not reached: the session runs no phase machine and admits no client, so nothing asks for a
-// phase, a user, an alliance or a client's command.
+// Not reached: the session runs no phase machine, so nothing asks for a phase.
 TDedicatedSessionAbstractState* TStrivexDedicatedSession::CreateInitialState() { return nullptr; }
 
-void TStrivexDedicatedSession::ExecuteClientCommand(TDedicatedUser* /*client*/,
-                                                    const TOrvString<char>& /*commandLine*/) {}
+// No command is known to clients yet: every line is logged as invalid.
+void TStrivexDedicatedSession::ExecuteClientCommand(TDedicatedUser* client, const TOrvString<char>& commandLine) {
+  if (client == nullptr) return;
+  const TOrvString<char> id = client->GetNetworkId().ToString();
+  Network::NetworkLog(Network::kNetworkLogInformation, "Client " + id + " request command : " + commandLine);
+  Network::NetworkLog(Network::kNetworkLogWarning, "Invalid command received from client " + id + " : " + commandLine);
+}
 
 TDedicatedUser* TStrivexDedicatedSession::CreateUser(std::uint32_t userSessionId, const Network::OrvNetId& networkId,
                                                      Network::TBufferEventSocket* connection,
@@ -102,6 +106,19 @@ TDedicatedUser* TStrivexDedicatedSession::CreateUser(std::uint32_t userSessionId
   return CreateStrivexDedicatedUser(userSessionId, networkId, this, connection, address, statistics);
 }
 
-void TStrivexDedicatedSession::AssignAlliance(TDedicatedUser* /*user*/) {}
+void TStrivexDedicatedSession::AssignAlliance(TDedicatedUser* user) {
+  if (user == nullptr) return;
+  // Members of alliances 0 and 1 among the others; any other value counts for neither.
+  std::uint32_t members[2] = {0, 0};
+  for (const TDedicatedUser* client : GetClients()) {
+    if (client == user) continue;
+    const TDedicatedPropertyValue* alliance = client->GetUserVariable("PlayerAlliance");
+    if (alliance == nullptr) continue;
+    const std::int32_t number = ToInteger(alliance->GetValue());
+    if (number == 0 || number == 1) ++members[number];
+  }
+  const char* chosen = members[1] < members[0] ? "1" : "0";
+  user->SetUserVariable("PlayerAlliance", chosen, false, false, false, true);
+}
 
 }  // namespace Orvan::Dedicated

@@ -3,9 +3,12 @@
 
 #include <vector>
 
+#include "dedicated/dedicated_session.h"
 #include "dedicated/main_server_task.h"
+#include "dedicated/user_statistics_documents.h"
 #include "network/buffer_event_socket.h"
 #include "network/database/operation_on_database.h"
+#include "network/database/statistics_request.h"
 #include "network/rate_limit_group.h"
 #include "network/socket_utilities.h"
 
@@ -44,8 +47,19 @@ void TUserWaitingForLogin::OnRequestDatabaseTerminated() {
   // The operation ends itself after this call.
   const std::vector<Network::IGenericDbStruct*> requests = CopyRequests(*statsOperation_);
   statsOperation_ = nullptr;
-  // Admission takes the statistics from here; until it exists the client waits for its login
-  // time-out.
+  // The batch holds the statistics requests made for the verdict: the general document, then the
+  // game's.
+  TUserStatisticsDocuments statistics;
+  for (Network::IGenericDbStruct* request : requests) {
+    const auto* documentRequest = static_cast<const Network::TDbRequestGetStatistics*>(request);
+    statistics.TakeFrom(documentRequest->GetDocumentNumber(),
+                        Network::TDocumentFieldMap(documentRequest->GetDocumentFields()));
+  }
+  const bool failed = statsFailed_;
+  TMainServerTask* task = TMainServerTask::GetInstance();
+  TDedicatedSession* session = task != nullptr ? task->GetSession() : nullptr;
+  // The session admits or refuses this client and destroys it either way: only locals from here.
+  if (session != nullptr) session->OnPendingClientStats(this, failed, statistics);
   DeleteRequests(requests);
 }
 

@@ -50,6 +50,8 @@ int main(int argc, char** argv) {
       settings.key);
   task->Run();
 
+  // The users' connections go while the task's event loop still exists.
+  session->Shutdown();
   delete session;
   Dedicated::TMainServerTask::DestroyInstance();
   ServerTools::TGlobalLogger::DestroyInstance();

@@ -115,6 +115,8 @@ class ReadyLinkTest(LinkCase):
         self.assertFalse(init["slave"])
         line = await server.wait_for_line_async("Connection to match making server validated ")
         self.assertEqual(line, VALIDATED % ("", "10.1.2.3", server.port))
+        # The lines after it may not be written yet.
+        await server.wait_for_line_async("Using %s as CouchDB stats source" % STATS_URL)
         log = server.serverlog().splitlines()
         start = log.index("Stats URL for game " + STATS_URL)
         self.assertEqual(log[start + 1:start + 4], [line, REPORTING, "Using %s as CouchDB stats source" % STATS_URL])

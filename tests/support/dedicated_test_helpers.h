@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -73,6 +75,7 @@ struct TTaskSettings {
   bool slave = false;
   std::string rconPassword;
   std::string rconPort;
+  std::string chatLogFile;  // none when empty
   std::string login = "ab";
   std::string key = "c";
 };
@@ -83,7 +86,7 @@ inline Orvan::Dedicated::TMainServerTask* CreateTask(const TTaskSettings& settin
   return Orvan::Dedicated::TMainServerTask::CreateInstance(
       settings.gameId, settings.ownAddress.c_str(), settings.clientPort, settings.matchMakingAddress.c_str(),
       settings.matchMakingPort.c_str(), session, nullptr, settings.forcedVersion, true, settings.slave,
-      settings.rconPassword.c_str(), settings.rconPort.c_str(), Orvan::TOrvString<char>(),
+      settings.rconPassword.c_str(), settings.rconPort.c_str(), settings.chatLogFile.c_str(),
       Orvan::Dedicated::kDefaultGameReportingUrl, settings.login.c_str(), settings.key.c_str());
 }
 
@@ -122,6 +125,18 @@ class TLinkPeer {
   OrvTest::TLoopbackListener listener_;
   int accepted_ = -1;
 };
+
+// A UDP port free right now (the property query binds the client port number).
+inline std::uint16_t FreeUdpPort() {
+  const int descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+  socklen_t length = sizeof(address);
+  ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
+  ::close(descriptor);
+  return ntohs(address.sin_port);
+}
 
 // A port on which nothing listens: bound, then let go.
 inline std::string ClosedPortText() {

@@ -31,10 +31,13 @@ std::string TEndpointEvent::Header(const char* name) const {
   return "";
 }
 
-bool THttpEndpointPeer::Start() {
+bool THttpEndpointPeer::Start(const std::string& certificateFile, const std::string& keyFile) {
   events_.clear();
   port_ = -1;
-  if (!process_.Start({"python3", SourcePath("tests/peers/http_endpoint.py"), "--port", "0"})) return false;
+  tls_ = !certificateFile.empty();
+  std::vector<std::string> arguments = {"python3", SourcePath("tests/peers/http_endpoint.py"), "--port", "0"};
+  if (tls_) arguments.insert(arguments.end(), {"--certfile", certificateFile, "--keyfile", keyFile});
+  if (!process_.Start(arguments)) return false;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
   std::string line;
   while (port_ == -1 && std::chrono::steady_clock::now() < deadline) {
@@ -47,7 +50,7 @@ bool THttpEndpointPeer::Start() {
 }
 
 std::string THttpEndpointPeer::Url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return (tls_ ? "https://127.0.0.1:" : "http://127.0.0.1:") + std::to_string(port_) + path;
 }
 
 bool THttpEndpointPeer::TakeLine(const std::string& line) {
@@ -70,6 +73,17 @@ bool THttpEndpointPeer::TakeLine(const std::string& line) {
       if (YAJL_IS_STRING(key) && YAJL_IS_STRING(value)) {
         event.headers.emplace_back(YAJL_GET_STRING(key), YAJL_GET_STRING(value));
       }
+    }
+  }
+  const char* partsPath[] = {"parts", nullptr};
+  if (const yajl_val parts = yajl_tree_get(root, partsPath, yajl_t_array); parts != nullptr) {
+    for (std::size_t i = 0; i < YAJL_GET_ARRAY(parts)->len; ++i) {
+      const yajl_val part = YAJL_GET_ARRAY(parts)->values[i];
+      if (!YAJL_IS_OBJECT(part)) continue;
+      const char* filenamePath[] = {"filename", nullptr};
+      const yajl_val filename = yajl_tree_get(part, filenamePath, yajl_t_any);
+      event.parts.push_back({TextAt(part, "name"), filename != nullptr && !YAJL_IS_NULL(filename),
+                             TextAt(part, "content_type"), TextAt(part, "content")});
     }
   }
   yajl_tree_free(root);

@@ -12,6 +12,14 @@
 
 namespace OrvTest {
 
+// One part of a multipart body as the endpoint parsed it.
+struct TEndpointPart {
+  std::string name;
+  bool hasFilename = false;
+  std::string contentType;
+  std::string content;
+};
+
 struct TEndpointEvent {
   std::string event;  // "request", "answered", "held", "closed_without_answer", "ack", "error", ...
   int index = -1;
@@ -20,6 +28,7 @@ struct TEndpointEvent {
   std::string path;
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;
+  std::vector<TEndpointPart> parts;  // of a multipart body, in body order
 
   // The first header of that name (case-insensitive), or "".
   std::string Header(const char* name) const;
@@ -27,12 +36,13 @@ struct TEndpointEvent {
 
 class THttpEndpointPeer {
  public:
-  // Starts the endpoint and waits for its port; false when it did not come up.
-  bool Start();
+  // Starts the endpoint and waits for its port; false when it did not come up. With a certificate
+  // and its key (PEM files) it answers over TLS only.
+  bool Start(const std::string& certificateFile = {}, const std::string& keyFile = {});
   void Stop() { process_.Stop(); }
 
   int GetPort() const { return port_; }
-  // "http://127.0.0.1:<port>" followed by the path.
+  // "http://127.0.0.1:<port>" (https with TLS) followed by the path.
   std::string Url(const std::string& path) const;
 
   // Sends one JSON command and waits until the endpoint acknowledges it.
@@ -52,6 +62,7 @@ class THttpEndpointPeer {
 
   TPeerProcess process_;
   int port_ = -1;
+  bool tls_ = false;
   std::vector<TEndpointEvent> events_;
 };
 

@@ -1,0 +1,466 @@
+// Admitted clients' channels, in process: chat relayed to the players and written to the chat log,
+// the game-data framing, the other channels and their drops, ping answers, the reading loop over
+// several frames, and its end on a read failure or a disconnect.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <ctime>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dedicated/dedicated_property_table.h"
+#include "dedicated/dedicated_property_value.h"
+#include "dedicated/dedicated_session.h"
+#include "dedicated/dedicated_user.h"
+#include "dedicated/main_server_task.h"
+#include "dedicated/pending_client_set.h"
+#include "dedicated/strivex_dedicated_session.h"
+#include "dedicated/user_statistics_documents.h"
+#include "dedicated/user_waiting_for_login.h"
+#include "network/buffer_event_socket.h"
+#include "network/packet_buffer.h"
+#include "network/operation_with_time_out.h"
+#include "network/packet_helper.h"
+#include "support/dedicated_test_helpers.h"
+#include "support/event_loop_test_helpers.h"
+#include "support/network_test_helpers.h"
+#include "support/scripted_stream.h"
+
+namespace Orvan::Dedicated {
+namespace {
+
+using OrvTest::BigEndian;
+using OrvTest::Frame;
+
+const char kPeer[] = "127.0.0.1:5000";
+const char kChatLog[] = "chat.txt";
+// Sent to a peer after the calls under test: what it received before this frame is what they sent.
+constexpr std::uint8_t kFenceChannel = 255;
+constexpr std::uint32_t kEvery = TDedicatedSession::kEveryPlayer;
+
+sockaddr_storage PeerAddress() {
+  sockaddr_storage storage{};
+  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+  address->sin_family = AF_INET;
+  address->sin_port = htons(5000);
+  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return storage;
+}
+
+// A chat message's data: the u32 the server passes on untouched, the text's length in little-endian
+// order, the text.
+std::string ChatData(const std::string& text) {
+  return std::string("\x0a\x0b\x0c\x0d", 4) + static_cast<char>(text.size() & 0xFF) +
+         static_cast<char>(text.size() >> 8) + text;
+}
+// A game message on channel 194: recipient, type letter, data.
+std::string GameFrame(std::uint32_t recipient, char letter, const std::string& data) {
+  return Frame(194, BigEndian(recipient, 4) + letter + data);
+}
+// What a player is sent for it: channel 194, the sender's id, the letter and data as they came.
+std::string RelayBody(std::uint64_t sender, char letter, const std::string& data) {
+  return "\xc2" + BigEndian(sender, 8) + letter + data;
+}
+
+// A session whose client command "leave <reason>" disconnects its sender with that reason, as a
+// kick of oneself does; everything else as little as admission needs.
+class TLeavingSession final : public TDedicatedSession {
+ public:
+  explicit TLeavingSession(std::uint32_t gameId) : TDedicatedSession("1.0", gameId) {}
+
+  bool ValidatePropertyValue(const TOrvString<char>&, const TOrvString<char>&) override { return true; }
+  TDedicatedSessionAbstractState* CreateInitialState() override { return nullptr; }
+  bool IsMatchMakingState(std::uint32_t stateId) override { return stateId == 0; }
+  void ExecuteClientCommand(TDedicatedUser* client, const TOrvString<char>& commandLine) override {
+    const std::string line = commandLine.c_str();
+    if (line.rfind("leave ", 0) == 0) client->Disconnect(static_cast<ClientDisconnectReason>(std::stoul(line.substr(6))));
+  }
+  bool ExecuteRConCommand(const TOrvString<char>&, ServerTools::IVirtualConsole*) override { return false; }
+  void RegisterServerProperties() override {
+    for (const char* name : {"NbMaxPlayer", "NbPlayer", "Version"}) {
+      GetPropertyTable()->DeclareVariable(name, new TDedicatedPropertyValue("0", false, false, false, false));
+    }
+  }
+  TDedicatedUser* CreateUser(std::uint32_t userSessionId, const Network::OrvNetId& networkId,
+                             Network::TBufferEventSocket* connection, const sockaddr_storage& address,
+                             const TUserStatisticsDocuments& statistics) override {
+    return CreateStrivexDedicatedUser(userSessionId, networkId, this, connection, address, statistics);
+  }
+  void AssignAlliance(TDedicatedUser*) override {}
+};
+
+// Admitted users over socket pairs (the server's end is the user's connection, the other end the
+// test's), a chat log in the working folder, and the frames each peer was sent.
+template <typename TSession>
+class TChannelTest : public OrvTest::TDedicatedTest {
+ protected:
+  struct TPeer {
+    std::uint64_t id = 0;
+    TDedicatedUser* user = nullptr;
+    std::unique_ptr<OrvTest::TSocketPair> pair;
+    std::string bytes;  // received, not yet cut into frames
+  };
+
+  void SetUp() override {
+    TDedicatedTest::SetUp();
+    settings_.chatLogFile = kChatLog;
+    task_ = OrvTest::CreateTask(settings_, &session_);
+    session_.Initialize();
+    task_->AttachMatchMakingStream(&mms_, MatchMakingLinkState::Ready);
+  }
+  void TearDown() override {
+    session_.Shutdown();
+    session_.ClosePendingClients();
+    // The kills of kicked users still waiting for their peer: the manager does not end them itself.
+    task_->GetOperationManager()->CancelAll();
+    peers_.clear();
+    TDedicatedTest::TearDown();
+  }
+
+  // Admitted as a client is once its statistics have come; what admission sends it is read away.
+  TPeer& Admit(std::uint64_t id, bool spectator = false) {
+    auto peer = std::make_unique<TPeer>();
+    peer->id = id;
+    peer->pair = std::make_unique<OrvTest::TSocketPair>();
+    auto* connection = new Network::TBufferEventSocket(peer->pair->TakeFirst(), task_->GetSocketManager());
+    session_.OnNewConnection(connection, PeerAddress());
+    TUserWaitingForLogin* pending = session_.GetPendingClients()->FindById(Network::OrvNetId());
+    EXPECT_NE(pending, nullptr);
+    pending->SetClientId(Network::OrvNetId::FromValue(id));
+    pending->SetClientVersion("1.0");
+    session_.OnPendingClientStats(pending, false, TUserStatisticsDocuments());
+    peer->user = session_.FindClientById(Network::OrvNetId::FromValue(id));
+    EXPECT_NE(peer->user, nullptr);
+    peer->user->SetSpectator(spectator);
+    peers_.push_back(std::move(peer));
+    for (auto& each : peers_) {
+      if (IsAdmitted(*each)) Received(*each);
+    }
+    return *peers_.back();
+  }
+  // Compared by address: a user disconnected with ConnectionLost is gone.
+  bool IsAdmitted(const TPeer& peer) const {
+    return session_.FindClientById(Network::OrvNetId::FromValue(peer.id)) == peer.user;
+  }
+
+  // The frames (channel byte and body) the peer was sent since the last call.
+  std::vector<std::string> Received(TPeer& peer) {
+    const std::uint8_t fenceBody = 0;
+    EXPECT_TRUE(task_->GetClientFramer()->SendTypedPacket(peer.user->GetConnection(), kFenceChannel, &fenceBody, 1));
+    const std::string fence = std::string(1, static_cast<char>(kFenceChannel)) + '\0';
+    std::vector<std::string> frames;
+    bool fenced = false;
+    OrvTest::RunLoopUntil(*task_->GetSocketManager(), [&] {
+      char buffer[4096];
+      while (OrvTest::WaitReadable(peer.pair->second, 0)) {
+        const ssize_t got = ::recv(peer.pair->second, buffer, sizeof(buffer), 0);
+        if (got <= 0) return true;
+        peer.bytes.append(buffer, static_cast<std::size_t>(got));
+      }
+      while (peer.bytes.size() >= 2) {
+        const std::size_t length = (static_cast<std::uint8_t>(peer.bytes[0]) << 8) | static_cast<std::uint8_t>(peer.bytes[1]);
+        if (peer.bytes.size() < 2 + length) break;
+        std::string body = peer.bytes.substr(2, length);
+        peer.bytes.erase(0, 2 + length);
+        if (body == fence) {
+          fenced = true;
+          return true;
+        }
+        frames.push_back(body);
+      }
+      return false;
+    });
+    EXPECT_TRUE(fenced) << "the fence frame did not come back";
+    return frames;
+  }
+
+  // The user's loop over the bytes, as its read callback runs it.
+  bool Feed(TPeer& peer, const std::string& bytes) {
+    stream_.Arrive(OrvTest::TScriptedStream::Bytes(bytes.begin(), bytes.end()));
+    return session_.OnClientPacket(peer.user, &stream_);
+  }
+
+  std::vector<std::string> ChatLogLines() {
+    std::vector<std::string> lines;
+    std::ifstream file(folder_.Path(kChatLog), std::ios::binary);
+    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    return lines;
+  }
+  // The line without its "[seconds] " stamp, which must lie between the two times.
+  static std::string Unstamped(const std::string& line, std::time_t from, std::time_t to) {
+    const std::size_t close = line.find("] ");
+    if (line.empty() || line[0] != '[' || close == std::string::npos) return "unstamped: " + line;
+    const long long stamp = std::stoll(line.substr(1, close - 1));
+    EXPECT_GE(stamp, static_cast<long long>(from));
+    EXPECT_LE(stamp, static_cast<long long>(to));
+    return line.substr(close + 2);
+  }
+  static std::string InvalidDataLine(std::uint64_t id) {
+    return "Invalid client packet data received from " + std::to_string(id);
+  }
+
+  OrvTest::TTaskSettings settings_;
+  TSession session_{24};
+  OrvTest::TScriptedStream mms_;
+  OrvTest::TScriptedStream stream_;
+  TMainServerTask* task_ = nullptr;
+  std::vector<std::unique_ptr<TPeer>> peers_;
+};
+
+using ClientChannelTest = TChannelTest<TStrivexDedicatedSession>;
+using ClientChannelStopTest = TChannelTest<TLeavingSession>;
+
+TEST_F(ClientChannelTest, ChatReachesThePlayersAndTheChatLog) {
+  TPeer* users[] = {&Admit(0x1001), &Admit(0x1002), &Admit(0x1003, true)};
+  ASSERT_EQ(users[1]->user->GetUserSessionId(), 2u);
+  struct Case {
+    const char* what;
+    int sender;
+    std::uint32_t recipient;
+    std::string text;
+    std::vector<int> receivers;
+  };
+  const std::vector<Case> cases = {
+      {"a player to everyone", 0, kEvery, "hello all", {0, 1}},
+      {"a spectator to everyone", 2, kEvery, "from the stands", {0, 1}},
+      {"to one player by session id", 0, 2, "just you", {1}},
+      {"to a spectator's session id", 1, 3, "nobody hears", {}},
+      {"to an unknown session id", 1, 99, "lost", {}},
+      {"an empty text", 1, kEvery, "", {0, 1}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::time_t before = std::time(nullptr);
+    const std::size_t lineCount = ChatLogLines().size();
+    EXPECT_TRUE(Feed(*users[c.sender], GameFrame(c.recipient, 'e', ChatData(c.text))));
+    const std::vector<std::string> lines = ChatLogLines();
+    ASSERT_EQ(lines.size(), lineCount + 1);
+    EXPECT_EQ(Unstamped(lines.back(), before, std::time(nullptr)), std::to_string(users[c.sender]->id) + ": " + c.text);
+    for (int i = 0; i < 3; ++i) {
+      std::vector<std::string> expected;
+      for (int receiver : c.receivers) {
+        if (receiver == i) expected.push_back(RelayBody(users[c.sender]->id, 'e', ChatData(c.text)));
+      }
+      EXPECT_EQ(Received(*users[i]), expected) << "user " << i;
+    }
+  }
+}
+
+// The text's length is the sender's word: a message shorter than it says is dropped whole.
+TEST_F(ClientChannelTest, ShortChatMessageIsDroppedWithoutLineOrRelay) {
+  TPeer& sender = Admit(0x2001);
+  TPeer& other = Admit(0x2002);
+  const std::string unused("\x0a\x0b\x0c\x0d", 4);
+  const std::vector<std::pair<const char*, std::string>> cases = {
+      {"shorter than the u32", "\x01"},
+      {"no text length", unused},
+      {"half a text length", unused + "\x05"},
+      {"text shorter than its length", unused + std::string("\x0a\x00", 2) + "short"},
+      {"largest length, one byte", unused + "\xff\xff" + "x"},
+  };
+  for (const auto& [what, data] : cases) {
+    SCOPED_TRACE(what);
+    const std::size_t from = Lines().size();
+    EXPECT_TRUE(Feed(sender, GameFrame(kEvery, 'e', data)));
+    EXPECT_EQ(LinesFrom(from), std::vector<std::string>{InvalidDataLine(sender.id)});
+    EXPECT_EQ(LevelOf(InvalidDataLine(sender.id)), 1);
+    EXPECT_TRUE(Received(sender).empty());
+    EXPECT_TRUE(Received(other).empty());
+  }
+  EXPECT_TRUE(ChatLogLines().empty());
+}
+
+TEST_F(ClientChannelTest, LineBreaksAreEscapedInTheChatLogOnly) {
+  TPeer& sender = Admit(0x3001);
+  const std::string text = "one\r\ntwo\nthree\r";
+  const std::time_t before = std::time(nullptr);
+  EXPECT_TRUE(Feed(sender, GameFrame(kEvery, 'e', ChatData(text))));
+  const std::vector<std::string> lines = ChatLogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(Unstamped(lines[0], before, std::time(nullptr)), "12289: one\\r\\ntwo\\nthree\\r");
+  EXPECT_EQ(Received(sender), std::vector<std::string>{RelayBody(sender.id, 'e', ChatData(text))});
+}
+
+TEST_F(ClientChannelTest, GameDataNeedsARecipientAndTwoBytes) {
+  TPeer& sender = Admit(0x4001);
+  struct Case {
+    const char* what;
+    std::string message;
+    bool dropped;
+  };
+  const std::vector<Case> cases = {
+      {"empty", "", true},
+      {"part of a recipient", std::string(3, '\0'), true},
+      {"recipient only", BigEndian(kEvery, 4), true},
+      {"recipient and one byte", BigEndian(kEvery, 4) + "z", true},
+      {"recipient, letter and one byte", BigEndian(kEvery, 4) + "z!", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::size_t from = Lines().size();
+    EXPECT_TRUE(Feed(sender, Frame(194, c.message)));
+    EXPECT_EQ(LinesFrom(from),
+              c.dropped ? std::vector<std::string>{InvalidDataLine(sender.id)} : std::vector<std::string>{});
+  }
+  EXPECT_EQ(LevelOf(InvalidDataLine(sender.id)), 1);
+  // Only chat is relayed until the game's own messages are handled.
+  EXPECT_TRUE(Received(sender).empty());
+}
+
+TEST_F(ClientChannelTest, OtherChannelsAndTheirDrops) {
+  TPeer& sender = Admit(0x5001);
+  const std::string id = std::to_string(sender.id);
+  const std::string drop = "Drop packet received from client " + id;
+  struct Case {
+    const char* what;
+    std::string frame;
+    std::vector<std::string> lines;
+    int level;
+  };
+  const std::vector<Case> cases = {
+      {"196 ignored", Frame(196, "anything"), {}, -1},
+      {"193 after admission", Frame(193, "x"), {drop + " (reason : invalid channel, channel 193)"}, 1},
+      {"unknown channel", Frame(250, ""), {drop + " (reason : invalid channel, channel 250)"}, 1},
+      {"short system message", Frame(197, std::string(2, '\0')),
+       {drop + "(reason : decode packet failed, channel : NETWORK_CHANNEL_DEDICATED_SYSTEM_MSG)"}, 1},
+      {"unknown system command", Frame(197, "\x03" + BigEndian(7, 4)), {drop + " (reason : invalid system command 3)"}, 1},
+      {"short player command", Frame(203, BigEndian(10, 4) + "abc"),
+       {drop + "(reason : decode packet failed, channel : NETWORK_CHANNEL_DEDICATED_PLAYER_COMMAND)"}, 1},
+      {"player command", Frame(203, OrvTest::LengthPrefixed("launch")),
+       {"Client " + id + " request command : launch", "Invalid command received from client " + id + " : launch"}, 0},
+      {"short state request", Frame(205, "\x33"),
+       {drop + "(reason : decode packet failed, channel : NETWORK_CHANNEL_DEDICATED_STATE_WILL_CHANGE)"}, 1},
+      {"state request", Frame(205, BigEndian(51, 4)), {}, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::size_t from = Lines().size();
+    EXPECT_TRUE(Feed(sender, c.frame));
+    EXPECT_EQ(LinesFrom(from), c.lines);
+    if (!c.lines.empty()) {
+      EXPECT_EQ(LevelOf(c.lines[0]), c.level);
+    }
+    EXPECT_EQ(session_.FindClientById(Network::OrvNetId::FromValue(sender.id)), sender.user);
+  }
+}
+
+TEST_F(ClientChannelTest, PingAnswerMeasuresOnlyTheLastPing) {
+  TPeer& peer = Admit(0x6001);
+  session_.PingClients();
+  ASSERT_TRUE(peer.user->IsPingPending());
+  const std::uint32_t pingId = peer.user->GetPingId();
+  EXPECT_TRUE(Feed(peer, Frame(197, std::string(1, '\0') + BigEndian(pingId + 1, 4))));
+  EXPECT_TRUE(peer.user->IsPingPending());
+  EXPECT_EQ(peer.user->GetPing(), kPingNotMeasured);
+  EXPECT_TRUE(Feed(peer, Frame(197, std::string(1, '\0') + BigEndian(pingId, 4))));
+  EXPECT_FALSE(peer.user->IsPingPending());
+  EXPECT_LT(peer.user->GetPing(), kPingNotMeasured);
+}
+
+TEST_F(ClientChannelTest, SeveralFramesInOneCallAreAllHandled) {
+  TPeer& first = Admit(0x7001);
+  TPeer& second = Admit(0x7002);
+  const std::string bytes = GameFrame(kEvery, 'e', ChatData("one")) + Frame(250, "") + Frame(196, "") +
+                            GameFrame(2, 'e', ChatData("two")) + Frame(197, "\x04" + BigEndian(0, 4));
+  const std::size_t from = Lines().size();
+  EXPECT_TRUE(Feed(first, bytes));
+  EXPECT_TRUE(stream_.incoming.empty());
+  const std::string drop = "Drop packet received from client " + std::to_string(first.id);
+  EXPECT_EQ(LinesFrom(from), (std::vector<std::string>{drop + " (reason : invalid channel, channel 250)",
+                                                        drop + " (reason : invalid system command 4)"}));
+  EXPECT_EQ(Received(first), std::vector<std::string>{RelayBody(first.id, 'e', ChatData("one"))});
+  EXPECT_EQ(Received(second), (std::vector<std::string>{RelayBody(first.id, 'e', ChatData("one")),
+                                                        RelayBody(first.id, 'e', ChatData("two"))}));
+  EXPECT_EQ(ChatLogLines().size(), 2u);
+}
+
+// The whole way in: frames written by the client reach the session through the connection's read
+// callback and the event loop, and the chat comes out at the other player.
+TEST_F(ClientChannelTest, ChatThroughTheConnection) {
+  TPeer& first = Admit(0x8001);
+  TPeer& second = Admit(0x8002);
+  const std::string bytes = GameFrame(2, 'e', ChatData("psst")) + Frame(203, std::string(1, '\0'));
+  ASSERT_EQ(::send(first.pair->second, bytes.data(), bytes.size(), 0), static_cast<ssize_t>(bytes.size()));
+  const std::string drop = "Drop packet received from client " + std::to_string(first.id) +
+                           "(reason : decode packet failed, channel : NETWORK_CHANNEL_DEDICATED_PLAYER_COMMAND)";
+  ASSERT_TRUE(OrvTest::RunLoopUntil(*task_->GetSocketManager(), [&] { return Logged(drop); }));
+  EXPECT_EQ(Received(second), std::vector<std::string>{RelayBody(first.id, 'e', ChatData("psst"))});
+  EXPECT_TRUE(Received(first).empty());
+}
+
+TEST_F(ClientChannelTest, ReadFailureOrNetworkErrorDisconnects) {
+  TPeer& stays = Admit(0x9000);
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool failChecks;
+  };
+  const std::vector<Case> cases = {
+      {"frame above the limit", BigEndian(kFramerBufferSize + 1, 2), false},
+      {"failing connection", "", true},
+      {"after a good frame", Frame(196, "") + BigEndian(0xFFFF, 2), false},
+  };
+  std::uint64_t id = 0x9001;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TPeer& peer = Admit(++id);
+    stream_ = OrvTest::TScriptedStream();
+    stream_.failChecks = c.failChecks;
+    EXPECT_FALSE(Feed(peer, c.bytes));
+    EXPECT_TRUE(Logged("Disconnecting client " + std::to_string(id) + " with IP " + kPeer +
+                       " (reason : ConnectionLost)"));
+    EXPECT_EQ(session_.FindClientById(Network::OrvNetId::FromValue(id)), nullptr);
+    EXPECT_EQ(session_.FindClientById(Network::OrvNetId::FromValue(stays.id)), stays.user);
+  }
+
+  TPeer& peer = Admit(++id);
+  session_.OnClientNetworkError(peer.user, "read error");
+  const std::string line = "Network error with client " + std::to_string(id) + " at IP " + kPeer + " -> read error";
+  EXPECT_TRUE(Logged(line));
+  EXPECT_EQ(LevelOf(line), 0);
+  EXPECT_TRUE(Logged("Disconnecting client " + std::to_string(id) + " with IP " + kPeer + " (reason : ConnectionLost)"));
+  EXPECT_EQ(session_.FindClientById(Network::OrvNetId::FromValue(id)), nullptr);
+}
+
+// A frame whose handling disconnects its sender ends the loop: the frames after it stay unread,
+// whether the user is deleted at once or handed to the kill of its connection.
+TEST_F(ClientChannelStopTest, LoopStopsOnceTheUserIsDisconnected) {
+  TPeer& stays = Admit(0xA000);
+  const std::vector<ClientDisconnectReason> reasons = {ClientDisconnectReason::ConnectionLost,
+                                                       ClientDisconnectReason::Kicked};
+  std::uint64_t id = 0xA000;
+  for (ClientDisconnectReason reason : reasons) {
+    SCOPED_TRACE(static_cast<int>(reason));
+    TPeer& peer = Admit(++id);
+    const std::string after = GameFrame(kEvery, 'e', ChatData("after")) + Frame(250, "");
+    const std::size_t from = Lines().size();
+    EXPECT_FALSE(Feed(peer, Frame(203, OrvTest::LengthPrefixed("leave " + std::to_string(static_cast<int>(reason)))) +
+                                after));
+    EXPECT_EQ(session_.FindClientById(Network::OrvNetId::FromValue(id)), nullptr);
+    EXPECT_EQ(stream_.incoming.size(), after.size());
+    for (const std::string& line : LinesFrom(from)) {
+      EXPECT_EQ(line.find("Drop packet"), std::string::npos) << line;
+    }
+    if (reason == ClientDisconnectReason::Kicked) {
+      // Its connection is being killed: it is read no more and its messages go nowhere.
+      EXPECT_FALSE(session_.OnClientPacket(peer.user, &stream_));
+      EXPECT_EQ(stream_.incoming.size(), after.size());
+      const std::string chat = ChatData("late");
+      Network::TPacketBufferPtr message;
+      Network::CreatePacketBuffer(message, chat.data(), static_cast<std::uint16_t>(chat.size()));
+      message->channel = 'e';
+      session_.OnClientGameData(peer.user, message, kEvery);
+    }
+    // The others hear that it left, and nothing it sent.
+    for (const std::string& frame : Received(stays)) EXPECT_NE(frame[0], '\xc2');
+    EXPECT_TRUE(ChatLogLines().empty());
+    stream_ = OrvTest::TScriptedStream();
+  }
+}
+
+}  // namespace
+}  // namespace Orvan::Dedicated

@@ -1,0 +1,73 @@
+// The game result upload: its multipart form and the lines it logs when it ends.
+#include "dedicated/write_game_result_in_database.h"
+
+#include <string>
+
+#include "dedicated/main_server_task.h"
+#include "network/network_hooks.h"
+
+namespace Orvan::Dedicated {
+
+namespace {
+
+// False when libcurl could not add the field (out of memory).
+bool AddField(curl_mime* form, const char* name, const TOrvString<char>& content) {
+  curl_mimepart* part = curl_mime_addpart(form);
+  // The form keeps its own copies of the name and the content.
+  return part != nullptr && curl_mime_name(part, name) == CURLE_OK &&
+         curl_mime_data(part, content.c_str(), content.GetLength()) == CURLE_OK;
+}
+
+}  // namespace
+
+TWriteGameResultInDatabase::TWriteGameResultInDatabase(Network::TOperationWithTimeOutManager* operationManager,
+                                                       Network::TCurlRequestManager* requestManager,
+                                                       const TOrvString<char>& url,
+                                                       const TOrvString<char>& resultText)
+    : THttpRequest(operationManager, requestManager), resultText_(resultText) {
+  url_ = url;
+}
+
+TWriteGameResultInDatabase::~TWriteGameResultInDatabase() { FreeForm(); }
+
+void TWriteGameResultInDatabase::FreeForm() {
+  curl_mime_free(form_);
+  form_ = nullptr;
+}
+
+bool TWriteGameResultInDatabase::PrepareRequest() {
+  if (easy_ == nullptr) return false;
+  FreeForm();
+  const TMainServerTask* task = TMainServerTask::GetInstance();
+  if (task == nullptr) return false;
+  form_ = curl_mime_init(easy_);
+  if (form_ == nullptr || !AddField(form_, "game", resultText_) || !AddField(form_, "login", task->GetLogin()) ||
+      !AddField(form_, "password", task->GetKey())) {
+    FreeForm();
+    return false;
+  }
+  curl_easy_setopt(easy_, CURLOPT_URL, url_.c_str());
+  curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &THttpRequest::WriteCallback);
+  curl_easy_setopt(easy_, CURLOPT_WRITEDATA, static_cast<THttpRequest*>(this));
+  curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 0L);
+  curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L);
+  curl_easy_setopt(easy_, CURLOPT_TIMEOUT_MS, transferLimitMilliseconds_);
+  curl_easy_setopt(easy_, CURLOPT_MIMEPOST, form_);
+  return true;
+}
+
+void TWriteGameResultInDatabase::VirtualOnOperationTerminated() {
+  Network::NetworkLog(Network::kNetworkLogInformation,
+                      "TWriteGameResultInDatabase::VirtualOnOperationTerminated() -> result: " +
+                          TOrvString<char>(std::to_string(GetResponseCode())));
+}
+
+void TWriteGameResultInDatabase::VirtualOnOperationTimeout() {
+  Network::NetworkLog(Network::kNetworkLogInformation, "TWriteGameResultInDatabase::VirtualOnOperationTimeout()");
+}
+
+void TWriteGameResultInDatabase::VirtualOnOperationKilled() {
+  Network::NetworkLog(Network::kNetworkLogInformation, "TWriteGameResultInDatabase::VirtualOnOperationKilled()");
+}
+
+}  // namespace Orvan::Dedicated
