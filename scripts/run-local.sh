@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Runs the server on this machine against the local match-making peer: build/run/ becomes the
-# working folder (the defaults of scripts/run/ are copied in where missing, so local edits stay),
-# pouchdb-server runs in memory with an empty "stats" database, the peer listens on a free loopback
-# port in demo mode (it accepts the server with that database as "StatsURL") and prints every
-# message it receives, the server runs in the foreground, and once the link is up the published
-# properties are queried over UDP and printed on one line, and a scripted game client logs in. Ctrl-C asks the server to exit (a second Ctrl-C makes it exit at
-# once); when it has ended, every process started here is stopped by its process id.
+# working folder (the defaults of scripts/run/ are copied in where missing, so local edits stay;
+# ORV_RUN_DIR names another folder), pouchdb-server runs in memory with a "stats" database holding
+# the scripted player's statistics, the peer listens on a free loopback port in demo mode (it accepts
+# the server with that database as "StatsURL") and prints every message it receives, the server runs
+# in the foreground with the switches of switches.txt, and once the link is up the published
+# properties are queried over UDP and printed on one line, and a scripted game client logs in, is
+# admitted and greets the players in the chat. Ctrl-C asks the server to exit (a second Ctrl-C makes
+# it exit at once); when it has ended, every process started here is stopped by its process id.
 # Usage: scripts/run-local.sh PATH_TO_DedicatedServer
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 server="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
-run_dir="$root/build/run"
+run_dir="${ORV_RUN_DIR:-$root/build/run}"
 mkdir -p "$run_dir"
 for file in "$root"/scripts/run/*; do
   name="$(basename "$file")"
@@ -78,7 +80,8 @@ wait_for_start() {
 }
 
 # The statistics database: pouchdb-server in memory (scripts/setup.sh installs it), quiet but for
-# its start line, with the "stats" database the server reads player statistics from.
+# its start line, with the "stats" database the server reads player statistics from, holding the
+# general and the per-game document (game id 24) of the scripted player 5.
 pouchdb="$root/tests/peers/node_modules/.bin/pouchdb-server"
 [ -x "$pouchdb" ] || { echo "run: $pouchdb is missing: run scripts/setup.sh" >&2; exit 1; }
 db_log="$run_dir/pouchdb.log"
@@ -90,8 +93,14 @@ db_pid=$!
 wait_for_start "$db_log" "pouchdb-server has started" "$db_pid" pouchdb-server
 stats_url="http://127.0.0.1:$db_port/stats/"
 python3 - "$stats_url" <<'PY'
-import sys, urllib.request
-urllib.request.urlopen(urllib.request.Request(sys.argv[1], method="PUT"), timeout=10).read()
+import json, sys, urllib.request
+def put(url, document=None):
+    data = None if document is None else json.dumps(document).encode()
+    request = urllib.request.Request(url, data=data, method="PUT", headers={"Content-Type": "application/json"})
+    urllib.request.urlopen(request, timeout=10).read()
+put(sys.argv[1])
+put(sys.argv[1] + "u0_5", {"@name": "Scripted Player"})
+put(sys.argv[1] + "u24_5", {"@level": "3", "ELO": 1500})
 PY
 
 # The peer runs in a session of its own, so the terminal's Ctrl-C reaches only the server. Its
@@ -118,17 +127,27 @@ setsid bash -c '
   echo "run: property query: $(python3 "$1" --port "$2" --line)"
 ' run-query "$root/tests/peers/udp_query.py" "$client_port" </dev/null &
 query_pid=$!
-# Then one scripted game client: it connects, the peer validates it and the server fetches its
-# statistics; its frames are printed as they come.
+# Then one scripted game client: it connects, the peer validates it, the server fetches its
+# statistics and admits it, and it greets the players; its admission, the events about the players,
+# the chat and the phases are printed as they come (not the pings, every 2.5 s).
 setsid bash -c '
   for _ in $(seq 600); do
     grep -q "ServerPropertyReporting listening for client !" serverlog.txt 2>/dev/null && break
     sleep 0.1
   done
-  python3 -u "$1" --port "$2" --player-id 5 --demo </dev/null | sed "s/^/run: game client: /"
+  python3 -u "$1" --port "$2" --player-id 5 --demo \
+    --print connected,admission,client_event,relay,next_state,last_packet,closed </dev/null |
+    sed -u "s/^/run: game client: /"
 ' run-client "$root/tests/peers/game_client.py" "$client_port" </dev/null &
 client_pid=$!
-"$server" +port "$client_port" +ip_mms 127.0.0.1 +port_mms "$mms_port" &
+# Extra switches, one a line, from switches.txt (";" starts a comment line).
+switches=()
+while read -r line; do
+  case "$line" in ""|";"*) continue ;; esac
+  read -r -a words <<<"$line"
+  switches+=("${words[@]}")
+done <switches.txt
+"$server" +port "$client_port" +ip_mms 127.0.0.1 +port_mms "$mms_port" "${switches[@]}" &
 server_pid=$!
 
 # The server gets the terminal's Ctrl-C itself; here it only interrupts the wait, which goes on

@@ -329,12 +329,16 @@ class HarnessMixin:
 
     def setUp(self):
         super().setUp()
+        self._open_workdir(self.addCleanup)
+
+    def _open_workdir(self, add_cleanup):
+        self._add_cleanup = add_cleanup
         self.workdir = Path(tempfile.mkdtemp(prefix="orv-it-"))
         if not os.environ.get("ORV_KEEP_TEST_DIRS"):
-            self.addCleanup(shutil.rmtree, self.workdir, True)
+            add_cleanup(shutil.rmtree, self.workdir, True)
 
     def _managed(self, process):
-        self.addCleanup(process.stop)
+        self._add_cleanup(process.stop)
         return process
 
     def write_files(self, files):
@@ -383,6 +387,21 @@ class HarnessMixin:
         if not POUCHDB_BIN.exists():
             raise AssertionError("%s is missing: run scripts/setup.sh" % POUCHDB_BIN)
         return self._managed(PouchDbProcess(self.workdir))
+
+
+class SharedFixture(HarnessMixin):
+    """The same helpers for processes that a whole test class or module shares, with a working
+    directory of their own, stopped by the class's or the module's cleanups:
+
+        @classmethod
+        def setUpClass(cls):
+            cls.shared = harness.SharedFixture(cls.addClassCleanup)
+            cls.server = cls.shared.start_server(...)
+
+    or `harness.SharedFixture(unittest.addModuleCleanup)` in setUpModule."""
+
+    def __init__(self, add_cleanup):
+        self._open_workdir(add_cleanup)
 
 
 class IntegrationTestCase(HarnessMixin, unittest.TestCase):

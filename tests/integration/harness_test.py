@@ -98,6 +98,31 @@ class ProcessesTest(harness.IntegrationTestCase):
         for pid in started["pids"]:
             self.assertTrue(gone(pid), "process %d still runs" % pid)
 
+    def test_shared_processes_serve_the_whole_class_and_stop_with_it(self):
+        seen = []
+        binary = write_stand_in(self.workdir)
+
+        class Shared(harness.IntegrationTestCase):
+            @classmethod
+            def setUpClass(cls):
+                cls.shared = harness.SharedFixture(cls.addClassCleanup)
+                cls.server = cls.shared.start_server(binary=binary)
+
+            def test_one(inner):
+                seen.append((inner.server.pid, inner.shared.workdir))
+
+            test_two = test_one
+
+        result = unittest.TestResult()
+        unittest.TestSuite([Shared("test_one"), Shared("test_two")]).run(result)
+        self.assertTrue(result.wasSuccessful(), result.errors)
+        self.assertEqual(len(seen), 2)
+        self.assertEqual(seen[0], seen[1])
+        pid, workdir = seen[0]
+        self.assertTrue(gone(pid), "process %d still runs" % pid)
+        if not os.environ.get("ORV_KEEP_TEST_DIRS"):
+            self.assertFalse(workdir.exists())
+
     def test_pouchdb_server_in_memory(self):
         database = self.start_pouchdb()
         database.create_database("stats")

@@ -5,7 +5,8 @@ every frame it receives, decoded, and sends chat, pings, commands, state request
 As a program it prints one JSON event a line and reads JSON commands on standard input (peer_events.py):
 
     python3 game_client.py --port P --player-id 5 --version 1.0 [--password PW] [--ask]
-                           [--demo [--command-ticks 50]] [--print admission,next_state,closed]
+                           [--demo [--command-ticks 50]] [--greeting TEXT]
+                           [--print admission,next_state,closed]
 
     {"event": "connected", "local": "127.0.0.1:40000"}
     {"event": "frame", "channel": 193, "name": "admission", "user_session_id": 1, "spectator": false, "state": 0}
@@ -28,7 +29,8 @@ then `await client.events.wait_for({"name": "admission"})` and the senders as me
 command 1) are answered at once unless `answer_pings` is false. With `play_along` the client follows the
 game: it asks for the next state at each phase change and, on every tick it receives while the game runs,
 sends one order and one tick report; after `command_ticks` ticks of the command phase it asks for the
-debriefing, and there it asks to return to match making.
+debriefing, and there it asks to return to match making. With a `greeting` the client sends that chat
+line to every player once it is admitted; the program's demo mode greets with DEMO_GREETING.
 
 Byte order: every body is packed with the big-endian format letters, except what the server treats as
 opaque host-order data: the chat text's 16-bit length, the tick and checksum of a 'g' message and the
@@ -64,6 +66,7 @@ CHANNEL_PING_TABLE = 208
 
 TICKET_SIZE = 128
 ALL_RECIPIENTS = 0xFFFFFFFF
+DEMO_GREETING = "Hello from the scripted client"
 NO_LIMIT = 0xFFFFFFFF
 
 PING_REQUEST = 1
@@ -326,8 +329,9 @@ class GameClient:
     `on_frame` is called with every decoded frame, recorded or not."""
 
     def __init__(self, emit=None, answer_pings=True, play_along=False, command_ticks=50, checksum=0x600DF00D,
-                 keep=None, on_frame=None):
+                 keep=None, on_frame=None, greeting=None):
         self.events = EventLog(emit)
+        self.greeting = greeting
         self.keep = keep
         self.on_frame = on_frame
         self.answer_pings = answer_pings
@@ -449,6 +453,8 @@ class GameClient:
         elif name == "admission":
             self.user_session_id = event["user_session_id"]
             self.state = event["state"]
+            if self.greeting is not None:
+                await self.send_chat(self.greeting)
         elif name == "next_state":
             self.state = event["state"]
             if self.play_along:
@@ -489,6 +495,7 @@ def main():
     parser.add_argument("--demo", action="store_true", help="play along through every phase")
     parser.add_argument("--command-ticks", type=int, default=50,
                         help="ticks of the command phase before asking for the debriefing")
+    parser.add_argument("--greeting", help="chat line sent to every player once admitted (demo: %r)" % DEMO_GREETING)
     parser.add_argument("--print", dest="shown", help="comma-separated event and frame names to print (default: all)")
     args = parser.parse_args()
     if args.host not in ("127.0.0.1", "::1", "localhost"):
@@ -502,7 +509,8 @@ def main():
             if event.get("name") in shown or event.get("event") in shown:
                 print_event(event)
 
-    client = GameClient(emit=emit, play_along=args.demo, command_ticks=args.command_ticks)
+    greeting = args.greeting if args.greeting is not None else (DEMO_GREETING if args.demo else None)
+    client = GameClient(emit=emit, play_along=args.demo, command_ticks=args.command_ticks, greeting=greeting)
 
     async def start():
         await client.connect(args.port, args.host)

@@ -275,6 +275,25 @@ class ProgramTest(unittest.IsolatedAsyncioTestCase):
         events = [json.loads(line) for line in output.decode().splitlines()]
         self.assertEqual([(e["event"], e.get("user_session_id")) for e in events], [("frame", 2), ("closed", None)])
 
+    async def test_demo_mode_greets_every_player_once_admitted(self):
+        accepted = asyncio.Queue()
+        listener = await asyncio.start_server(lambda r, w: accepted.put_nowait((r, w)), "127.0.0.1", 0)
+        self.addAsyncCleanup(listener.wait_closed)
+        self.addCleanup(listener.close)
+        port = listener.sockets[0].getsockname()[1]
+        program = await asyncio.create_subprocess_exec(
+            sys.executable, "-u", "game_client.py", "--port", str(port), "--player-id", "5", "--demo",
+            "--print", "closed", stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL)
+        self.addCleanup(lambda: program.returncode is None and program.kill())
+        reader, writer = await asyncio.wait_for(accepted.get(), 10)
+        self.assertEqual(await asyncio.wait_for(wire.read_frame(reader), 10), game_client.encode_connect(5)[2:])
+        writer.write(frame("c1 00000001 00 00000000"))
+        greeting = game_client.DEMO_GREETING.encode()
+        self.assertEqual((await asyncio.wait_for(wire.read_frame(reader), 10)).hex(),
+                         "c2ffffffff65" "00000000" + struct.pack("<H", len(greeting)).hex() + greeting.hex())
+        writer.close()
+        self.assertEqual(await asyncio.wait_for(program.wait(), 10), 0)
+
 
 if __name__ == "__main__":
     unittest.main()

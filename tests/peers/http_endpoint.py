@@ -14,6 +14,7 @@ It prints one JSON event a line on standard output, the first with its port (see
      "parts": [{"name": "game", "filename": null, "content_type": "text/plain", "content": "..."}]}
     {"event": "answered", "index": 0, "status": 200}    or    {"event": "closed_without_answer", "index": 0}
     {"event": "held", "index": 0}
+    {"event": "answer_lost", "index": 0}       the client had gone before its answer was written
 
 "parts" is there for multipart bodies only. Commands come as JSON lines on standard input, each answered
 once in force by {"event": "ack", "cmd": ..., "id": <the command's optional "id">} (or an "error" event),
@@ -228,7 +229,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
             self.owner._record({"event": "closed_without_answer", "index": index})
             return
-        self._answer(answer)
+        try:
+            self._answer(answer)
+        except (BrokenPipeError, ConnectionResetError):
+            # A client that gave up (a transfer cancelled while its answer was held) is no error here.
+            self.close_connection = True
+            self.owner._record({"event": "answer_lost", "index": index})
+            return
         self.owner._record({"event": "answered", "index": index, "status": answer.get("status", 200)})
 
     def _answer(self, answer):

@@ -3,7 +3,9 @@
 import http.client
 import json
 import shutil
+import socket
 import ssl
+import struct
 import subprocess
 import sys
 import tempfile
@@ -82,6 +84,30 @@ class EndpointTest(unittest.TestCase):
             thread.join(10)
         self.assertEqual(len(results), 2)
         self.assertEqual(self.fetch(), (200, ""))
+
+    def test_held_answer_to_a_client_that_went_away_is_lost_quietly(self):
+        events = []
+        ended = threading.Event()
+
+        def record(event):
+            events.append(event)
+            if event["event"] in ("answer_lost", "answered"):
+                ended.set()
+
+        endpoint = http_endpoint.HttpEndpoint(emit=record)
+        port = endpoint.start()
+        self.addCleanup(endpoint.stop)
+        endpoint.command({"cmd": "hold"})
+        client = socket.create_connection(("127.0.0.1", port), timeout=10)
+        client.sendall(b"GET /gone HTTP/1.1\r\nHost: x\r\n\r\n")
+        endpoint.wait_for_requests(1)
+        # Closed with a reset, as a cancelled transfer may end: the answer cannot be written.
+        client.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        client.close()
+        endpoint.command({"cmd": "release"})
+        self.assertEqual(endpoint.held_count(), 0)
+        self.assertTrue(ended.wait(10))
+        self.assertEqual([e["event"] for e in events], ["listening", "request", "held", "answer_lost"])
 
     def test_chunked_answer_and_chunked_upload(self):
         self.endpoint.command({"cmd": "answer", "chunks": ['{"a":', '"b"', "}"],
