@@ -132,6 +132,9 @@ TMainServerTask::TMainServerTask(std::uint32_t gameId, const char* ownAddress, s
 }
 
 TMainServerTask::~TMainServerTask() {
+  // Operations still running (a kill waiting for its client's close, a transfer) end first, while
+  // the managers, the rate-limit group and the event base they use are all still there.
+  if (operationManager_ != nullptr) operationManager_->CancelAll();
   delete httpManager_;
   delete chatLog_;
   delete databaseAccesser_;

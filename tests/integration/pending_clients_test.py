@@ -4,6 +4,7 @@ an accepted connect packet reaches the match-making server as a validation reque
 accepted before the match-making link is Ready."""
 
 import asyncio
+import signal
 
 import harness
 import udp_query
@@ -167,6 +168,18 @@ class PendingClientsTest(harness.AsyncIntegrationTestCase):
         await peer.send_verdict(PLAYER, 1)
         await self.refused(server, client, 18, "InvalidTicket",
                            VALIDATION_FAILED % (PLAYER, "invalid ticket"))
+
+    async def test_exit_while_a_refused_client_keeps_its_end_open(self):
+        """SIGTERM within the second a refused client is given to close its end: the kill still
+        waiting ends with the server, which exits cleanly."""
+        peer, server = await self.linked_server()
+        client = await self.new_client(server)
+        await client.send_raw(bytes.fromhex("0002c278"))
+        await client.events.wait_for({"name": "last_packet"})
+        server.signal(signal.SIGTERM)
+        status = await asyncio.to_thread(server.wait)
+        self.assertEqual(status, 0, "\n".join(server.output.lines[-10:]))
+        self.assertFalse(any("Fatal" in line for line in server.output.lines))
 
     async def test_connections_wait_for_the_ready_link(self):
         peer = await self.start_mms_peer_in_process()  # silent: the link stays Connected
