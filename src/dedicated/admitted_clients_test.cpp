@@ -43,14 +43,7 @@ using Network::OrvNetId;
 
 const char kPeer[] = "127.0.0.1:5000";
 
-sockaddr_storage PeerAddress() {
-  sockaddr_storage storage{};
-  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
-  address->sin_family = AF_INET;
-  address->sin_port = htons(5000);
-  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return storage;
-}
+using OrvTest::PeerAddress;
 
 std::string Decimal(std::uint64_t value) { return std::to_string(value); }
 

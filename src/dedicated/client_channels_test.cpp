@@ -42,14 +42,7 @@ const char kChatLog[] = "chat.txt";
 constexpr std::uint8_t kFenceChannel = 255;
 constexpr std::uint32_t kEvery = TDedicatedSession::kEveryPlayer;
 
-sockaddr_storage PeerAddress() {
-  sockaddr_storage storage{};
-  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
-  address->sin_family = AF_INET;
-  address->sin_port = htons(5000);
-  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return storage;
-}
+using OrvTest::PeerAddress;
 
 // A chat message's data: the u32 the server passes on untouched, the text's length in little-endian
 // order, the text.

@@ -6,6 +6,16 @@
 
 namespace Orvan::Dedicated {
 
+// A property or player variable as a game declares it: its name, default text and flags.
+struct TPropertyDeclaration {
+  const char* name;
+  const char* value;
+  bool anyClient;
+  bool host;
+  bool admin;
+  bool hidden;
+};
+
 class TDedicatedPropertyValue {
  public:
   // The log flag starts set.

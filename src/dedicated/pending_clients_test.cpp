@@ -25,14 +25,7 @@ using OrvTest::LengthPrefixed;
 constexpr std::uint64_t kPlayer = 0x0000000000001234;
 const char kPeer[] = "127.0.0.1:5000";
 
-sockaddr_storage PeerAddress() {
-  sockaddr_storage storage{};
-  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
-  address->sin_family = AF_INET;
-  address->sin_port = htons(5000);
-  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return storage;
-}
+using OrvTest::PeerAddress;
 
 // The connect packet's frame: "Q#vsas" on channel 193, the login data 128 bytes of 0x41.
 std::string ConnectFrame(std::uint64_t player, const std::string& version, const std::string& password) {

@@ -11,15 +11,6 @@ namespace Orvan::Dedicated {
 
 namespace {
 
-struct TPropertyDeclaration {
-  const char* name;
-  const char* value;
-  bool anyClient;
-  bool host;
-  bool admin;
-  bool hidden;
-};
-
 // In declaration order. No property may be changed by any client; Password alone is hidden.
 constexpr TPropertyDeclaration kServerProperties[] = {
     {"NbMaxPlayer", "20", false, true, true, false},

@@ -10,17 +10,8 @@ namespace Orvan::Dedicated {
 
 namespace {
 
-struct TUserVariableDeclaration {
-  const char* name;
-  const char* value;
-  bool anyClient;
-  bool host;
-  bool admin;
-  bool hidden;
-};
-
 // In declaration order, the order in which clients receive them.
-constexpr TUserVariableDeclaration kUserVariables[] = {
+constexpr TPropertyDeclaration kUserVariables[] = {
     {"PlayerUserId", "0", false, false, false, false},   {"PlayerIALevel", "-1", false, false, false, false},
     {"PlayerObserver", "0", false, false, false, false}, {"PlayerAlliance", "0", true, false, true, false},
     {"PlayerReady", "1", false, false, false, false},    {"PlayerElo", "0", false, false, false, false},
@@ -36,7 +27,7 @@ constexpr std::uint32_t kGeneralDocument = 0;
 }  // namespace
 
 void TStrivexDedicatedUser::RegisterUserVariables() {
-  for (const TUserVariableDeclaration& variable : kUserVariables) {
+  for (const TPropertyDeclaration& variable : kUserVariables) {
     DeclareUserVariable(variable.name, new TDedicatedPropertyValue(variable.value, variable.anyClient, variable.host,
                                                                    variable.admin, variable.hidden));
   }

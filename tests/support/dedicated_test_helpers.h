@@ -145,6 +145,16 @@ inline std::string ClosedPortText() {
   return std::to_string(listener.port);
 }
 
+// The peer address of the in-process clients: 127.0.0.1:5000, printed "127.0.0.1:5000" in the lines.
+inline sockaddr_storage PeerAddress() {
+  sockaddr_storage storage{};
+  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+  address->sin_family = AF_INET;
+  address->sin_port = htons(5000);
+  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return storage;
+}
+
 inline std::string Hex(const std::string& bytes) {
   static const char digits[] = "0123456789abcdef";
   std::string text;

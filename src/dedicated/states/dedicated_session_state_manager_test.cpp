@@ -169,14 +169,7 @@ class TPhaseTestSession final : public TDedicatedSession {
   void AssignAlliance(TDedicatedUser*) override {}
 };
 
-sockaddr_storage PeerAddress() {
-  sockaddr_storage storage{};
-  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
-  address->sin_family = AF_INET;
-  address->sin_port = htons(5000);
-  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return storage;
-}
+using OrvTest::PeerAddress;
 
 // The client's end of a loopback connection: the phase frames (channels 205 and 206) it received,
 // as hex text with their length, the other frames left out.
