@@ -4,6 +4,7 @@
 #include "dedicated/dedicated_property_table.h"
 #include "dedicated/dedicated_user.h"
 #include "dedicated/legacy_number_conversion.h"
+#include "dedicated/states/phase_factories.h"
 #include "network/console_interfaces.h"
 #include "network/network_hooks.h"
 
@@ -79,8 +80,10 @@ bool TStrivexDedicatedSession::ExecuteRConCommand(const TOrvString<char>& comman
   return false;
 }
 
-// Not reached: the session runs no phase machine, so nothing asks for a phase.
-TDedicatedSessionAbstractState* TStrivexDedicatedSession::CreateInitialState() { return nullptr; }
+// The first phase, and the one a game goes back to when its last player leaves.
+TDedicatedSessionAbstractState* TStrivexDedicatedSession::CreateInitialState() {
+  return CreateMatchMakingPhase(GetStateManager());
+}
 
 // No command is known to clients yet: every line is logged as invalid.
 void TStrivexDedicatedSession::ExecuteClientCommand(TDedicatedUser* client, const TOrvString<char>& commandLine) {
