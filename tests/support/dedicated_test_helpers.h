@@ -78,6 +78,7 @@ struct TTaskSettings {
   std::string chatLogFile;  // none when empty
   std::string login = "ab";
   std::string key = "c";
+  std::string gameReportingUrl = Orvan::Dedicated::kDefaultGameReportingUrl;
 };
 
 // The texts the task keeps pointers to live in the settings: keep them alive with the task.
@@ -87,7 +88,7 @@ inline Orvan::Dedicated::TMainServerTask* CreateTask(const TTaskSettings& settin
       settings.gameId, settings.ownAddress.c_str(), settings.clientPort, settings.matchMakingAddress.c_str(),
       settings.matchMakingPort.c_str(), session, nullptr, settings.forcedVersion, true, settings.slave,
       settings.rconPassword.c_str(), settings.rconPort.c_str(), settings.chatLogFile.c_str(),
-      Orvan::Dedicated::kDefaultGameReportingUrl, settings.login.c_str(), settings.key.c_str());
+      settings.gameReportingUrl.c_str(), settings.login.c_str(), settings.key.c_str());
 }
 
 // The server's side of the link as the test sees it: the listener the server connects to and the

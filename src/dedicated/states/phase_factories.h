@@ -1,12 +1,15 @@
-// The constructors of the phases, for the phases that hand over to one another and for the
-// session's first phase, without each of them knowing the other's class.
+// The phases the session's machine moves through, made without their classes in sight: the
+// session starts with the match-making phase, which starts a game with the loading phase, and the
+// debriefing phase goes back to match making.
 #pragma once
 
 #include "dedicated/states/dedicated_session_abstract_state.h"
 
 namespace Orvan::Dedicated {
 
-// Both return a new phase for the manager; the caller owns it.
+class TDedicatedSessionStateManager;
+
+// Both return a new phase for `manager`; the caller owns it.
 TDedicatedSessionAbstractState* CreateMatchMakingPhase(TDedicatedSessionStateManager* manager);
 TDedicatedSessionAbstractState* CreateLoadingPhase(TDedicatedSessionStateManager* manager);
 
