@@ -306,10 +306,12 @@ class SharedServerTest(AdmissionCase):
             ("variables", 2, {"PlayerAlliance": "1"}),
         ])
 
+        # The harness reads the server's output on its own: await the last line before reading them.
+        await self.server.wait_for_line_async("Client added in session (OrvNetId : %d," % b_id, start=mark)
         added = [CLIENT_ADDED.match(line).groups() for line in self.server.output.lines[mark:]
                  if CLIENT_ADDED.match(line)]
         self.assertEqual(added, [(str(a_id), "1", a.local), (str(b_id), "2", b.local)])
-        self.assertIn('Variable Version set to "1.0"', self.server.output.lines[mark:])
+        await self.server.wait_for_line_async('Variable Version set to "1.0"', start=mark)
         self.assertEqual((await self.query())["NbPlayer"], "2")
 
         # The first leaves: the other is told; the second leaves: the session's version is free again.
@@ -319,7 +321,7 @@ class SharedServerTest(AdmissionCase):
         await self.leave(b)
         properties = await self.query()
         self.assertEqual((properties["NbPlayer"], properties["Version"]), ("0", "0"))
-        self.assertIn('Variable Version set to "0"', self.server.output.lines[mark:])
+        await self.server.wait_for_line_async('Variable Version set to "0"', start=mark)
 
         # The numbering starts again.
         c = await self.admit(c_id)
@@ -338,7 +340,7 @@ class SharedServerTest(AdmissionCase):
                 mark = self.server.mark()
                 await self.refuse(player_id, reason, name)
                 if line:
-                    self.assertIn(line, self.server.output.lines[mark:])
+                    await self.server.wait_for_line_async(line, start=mark)
         # Nobody else joined the session.
         self.assertEqual(first.after_admission(), [])
 
@@ -402,6 +404,7 @@ class SharedServerTest(AdmissionCase):
         self.assertEqual(listener.relays(), expected)
         self.assertEqual(sender.relays(), expected)
         # In the order sent (the chat cut short is dropped with a line of its own).
+        await self.server.wait_for_line_async("Invalid command received from client 501 : jump now", start=mark)
         self.assertLinesInOrder(self.server.output.lines[mark:], [
             "Invalid client packet data received from 501", "Client 501 request command : jump now",
             "Invalid command received from client 501 : jump now"])
@@ -461,7 +464,7 @@ class FreshServerTest(AdmissionCase):
         await server.wait_for_line_async("Server is ready to host new session", start=mark)
         available = await peer.events.wait_for({"name": "server_available"})
         self.assertEqual(available["raw"], "e501")
-        self.assertIn('Variable Version set to "0"', server.output.lines[mark:])
+        await server.wait_for_line_async('Variable Version set to "0"', start=mark)
         await self.refuse(36, 3, "NotAvailable")
 
         # The next session numbers its users from 1 again.
