@@ -18,6 +18,10 @@
 #include <vector>
 
 #include "dedicated/command_line.h"
+#include "dedicated/dedicated_session.h"
+#include "dedicated/pending_client_set.h"
+#include "dedicated/user_statistics_documents.h"
+#include "dedicated/user_waiting_for_login.h"
 #include "dedicated/main_server_task.h"
 #include "network/console_interfaces.h"
 #include "support/event_loop_test_helpers.h"
@@ -154,6 +158,28 @@ inline sockaddr_storage PeerAddress() {
   address->sin_port = htons(5000);
   address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return storage;
+}
+
+// A client taken in on `connection` (null for none) and brought through its login as admission
+// sees it: identified as `id` with version "1.0", its (empty) statistics arrived. The admitted user,
+// or null with a test failure.
+inline Orvan::Dedicated::TDedicatedUser* AdmitClient(Orvan::Dedicated::TDedicatedSession& session,
+                                                     Orvan::Network::TBufferEventSocket* connection,
+                                                     std::uint64_t id) {
+  using Orvan::Network::OrvNetId;
+  session.OnNewConnection(connection, PeerAddress());
+  Orvan::Dedicated::TUserWaitingForLogin* pending = session.GetPendingClients()->FindById(OrvNetId());
+  if (pending == nullptr) {
+    ADD_FAILURE() << "the client was not taken in";
+    return nullptr;
+  }
+  pending->SetClientId(OrvNetId::FromValue(id));
+  pending->SetClientVersion("1.0");
+  pending->SetState(Orvan::Dedicated::PendingClientState::FetchingStatistics);
+  session.OnPendingClientStats(pending, false, Orvan::Dedicated::TUserStatisticsDocuments());
+  Orvan::Dedicated::TDedicatedUser* user = session.FindClientById(OrvNetId::FromValue(id));
+  if (user == nullptr) ADD_FAILURE() << "client " << id << " not admitted";
+  return user;
 }
 
 inline std::string Hex(const std::string& bytes) {

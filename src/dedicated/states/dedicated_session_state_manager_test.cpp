@@ -261,19 +261,7 @@ class StateManagerTest : public OrvTest::TDedicatedTest {
       readers_.push_back(std::make_unique<TPhaseFrameReader>(client));
       socket = new Network::TBufferEventSocket(accepted, task_->GetSocketManager());
     }
-    session_->OnNewConnection(socket, PeerAddress());
-    TUserWaitingForLogin* pending = session_->GetPendingClients()->FindById(OrvNetId());
-    if (pending == nullptr) {
-      ADD_FAILURE() << "the client was not taken in";
-      return nullptr;
-    }
-    pending->SetClientId(OrvNetId::FromValue(id));
-    pending->SetClientVersion("1.0");
-    pending->SetState(PendingClientState::FetchingStatistics);
-    session_->OnPendingClientStats(pending, false, TUserStatisticsDocuments());
-    TDedicatedUser* user = session_->FindClientById(OrvNetId::FromValue(id));
-    if (user == nullptr) ADD_FAILURE() << "client " << id << " not admitted";
-    return user;
+    return OrvTest::AdmitClient(*session_, socket, id);
   }
   // Runs the loop until the first `readers` readers hold `count` phase frames each; the others
   // read what came meanwhile.

@@ -96,15 +96,6 @@ class TMatchMakingSession final : public TDedicatedSession {
   std::map<std::string, std::string> properties_;
 };
 
-sockaddr_storage PeerAddress() {
-  sockaddr_storage storage{};
-  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
-  address->sin_family = AF_INET;
-  address->sin_port = htons(5000);
-  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return storage;
-}
-
 // The client's end of a loopback connection: the frames of one channel, as hex text.
 class TFrameReader {
  public:
@@ -174,19 +165,7 @@ class MatchMakingTest : public OrvTest::TDedicatedTest {
       readers_.push_back(std::make_unique<TFrameReader>(client));
       socket = new Network::TBufferEventSocket(accepted, task_->GetSocketManager());
     }
-    session_->OnNewConnection(socket, PeerAddress());
-    TUserWaitingForLogin* pending = session_->GetPendingClients()->FindById(OrvNetId());
-    if (pending == nullptr) {
-      ADD_FAILURE() << "the client was not taken in";
-      return nullptr;
-    }
-    pending->SetClientId(OrvNetId::FromValue(id));
-    pending->SetClientVersion("1.0");
-    pending->SetState(PendingClientState::FetchingStatistics);
-    session_->OnPendingClientStats(pending, false, TUserStatisticsDocuments());
-    TDedicatedUser* user = session_->FindClientById(OrvNetId::FromValue(id));
-    if (user == nullptr) ADD_FAILURE() << "client " << id << " not admitted";
-    return user;
+    return OrvTest::AdmitClient(*session_, socket, id);
   }
   // Runs the loop until every reader holds `count` frames of the channel.
   void Receive(std::uint8_t channel, std::size_t count) {

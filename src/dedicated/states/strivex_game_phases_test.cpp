@@ -76,15 +76,6 @@ class TGamePhaseTestSession final : public TDedicatedSession {
   std::vector<std::pair<std::string, std::string>> properties_;
 };
 
-sockaddr_storage PeerAddress() {
-  sockaddr_storage storage{};
-  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
-  address->sin_family = AF_INET;
-  address->sin_port = htons(5000);
-  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return storage;
-}
-
 TVector<std::uint64_t> Players(const std::vector<std::uint64_t>& ids) {
   TVector<std::uint64_t> players;
   for (std::uint64_t id : ids) players.PushBack(id);
@@ -123,21 +114,8 @@ class GamePhasesTest : public OrvTest::TDedicatedTest {
 
   // An admitted client without a connection.
   TDedicatedUser* Admit(std::uint64_t id, bool spectator = false) {
-    session_->OnNewConnection(nullptr, PeerAddress());
-    TUserWaitingForLogin* pending = session_->GetPendingClients()->FindById(OrvNetId());
-    if (pending == nullptr) {
-      ADD_FAILURE() << "the client was not taken in";
-      return nullptr;
-    }
-    pending->SetClientId(OrvNetId::FromValue(id));
-    pending->SetClientVersion("1.0");
-    pending->SetState(PendingClientState::FetchingStatistics);
-    session_->OnPendingClientStats(pending, false, TUserStatisticsDocuments());
-    TDedicatedUser* user = session_->FindClientById(OrvNetId::FromValue(id));
-    if (user == nullptr) {
-      ADD_FAILURE() << "client " << id << " not admitted";
-      return nullptr;
-    }
+    TDedicatedUser* user = OrvTest::AdmitClient(*session_, nullptr, id);
+    if (user == nullptr) return nullptr;
     user->SetSpectator(spectator);
     return user;
   }
