@@ -12,6 +12,7 @@
 #include "dedicated/dedicated_user_stats_manager.h"
 #include "dedicated/main_server_task.h"
 #include "dedicated/pending_client_set.h"
+#include "dedicated/states/dedicated_session_state_manager.h"
 #include "dedicated/user_waiting_for_login.h"
 #include "network/buffer_event_socket.h"
 #include "network/libevent_socket_manager.h"
@@ -20,6 +21,9 @@
 namespace Orvan::Dedicated {
 
 namespace {
+
+// A launch countdown with fewer seconds than this left admits nobody.
+constexpr std::uint32_t kLastAdmissionSeconds = 5;
 
 void LogInformation(const TOrvString<char>& text) { Network::NetworkLog(Network::kNetworkLogInformation, text); }
 void LogWarning(const TOrvString<char>& text) { Network::NetworkLog(Network::kNetworkLogWarning, text); }
@@ -85,8 +89,10 @@ bool IsSlave() {
 
 }  // namespace
 
-// Until the phase machine runs, the session stays in match making and no launch countdown runs.
-std::uint32_t TDedicatedSession::GetCurrentStateId() const { return 0; }
+// Before the phase machine runs, the session counts as in match making.
+std::uint32_t TDedicatedSession::GetCurrentStateId() const {
+  return stateManager_ != nullptr ? stateManager_->GetCurrentStateId() : kMatchMakingStateId;
+}
 
 bool TDedicatedSession::IsInMatchMaking() { return IsMatchMakingState(GetCurrentStateId()); }
 
@@ -155,7 +161,11 @@ bool TDedicatedSession::AddClient(TUserWaitingForLogin* pendingClient, const TUs
       }
     }
   }
-  // The refusal of a launch countdown about to end comes with the phase machine.
+  // A launch a few seconds away takes nobody new.
+  if (IsInMatchMaking() && stateManager_ != nullptr && stateManager_->GetCurrentTimeLeft() < kLastAdmissionSeconds) {
+    reason = ClientDisconnectReason::NotAvailable;
+    return false;
+  }
 
   const TMainServerTask* task = TMainServerTask::GetInstance();
   if (slave && task != nullptr && task->IsMatchMakingLinkReady() && awaitedClient_.IsValid() &&
@@ -226,7 +236,7 @@ bool TDedicatedSession::AddClient(TUserWaitingForLogin* pendingClient, const TUs
   }
   SendTo(user, kChannelClientEvent, ReadyEvent(user));
   AssignAlliance(user);
-  // The phase machine hears of the new user once it exists.
+  if (stateManager_ != nullptr) stateManager_->PostEvent(user, kStateEventClientAdded);
   return true;
 }
 
@@ -238,6 +248,9 @@ void TDedicatedSession::RemoveClient(TDedicatedUser* user) {
   // The admitted users alone: clients still logging in are counted again as they come and go.
   if (propertyTable_ != nullptr) {
     propertyTable_->SetVariable("NbPlayer", Decimal(clients_.Size()), false, false, false, true);
+  }
+  if (recording_ && !user->IsSpectator() && user->GetPlayerNumber() != kNoPlayerNumber) {
+    departedPlayers_.PushBack(static_cast<std::uint32_t>(user->GetPlayerNumber()));
   }
 
   if (!clients_.IsEmpty()) {
@@ -265,8 +278,13 @@ void TDedicatedSession::RemoveClient(TDedicatedUser* user) {
     }
     nextUserNumber_ = 1;
   }
-  // The replay's departed players and the phase machine's reaction to a leaving player come with
-  // the pieces that own them.
+  if (stateManager_ == nullptr) return;
+  // A game with no player left goes back to match making at once.
+  if (NoPlayerLeft()) {
+    stateManager_->ChangeState(CreateInitialState());
+  } else {
+    stateManager_->PostEvent(user, kStateEventClientRemoved);
+  }
 }
 
 void TDedicatedSession::Shutdown() {

@@ -1,6 +1,7 @@
 // The session's side of the admitted clients' protocol: the reading loop that dispatches their
 // packets by channel, the game messages of channel 194 with the chat and its log, the relay to the
 // players, and the ping answers of channel 197.
+#include <cstring>
 #include <string>
 
 #include "dedicated/client_packet_bodies.h"
@@ -8,6 +9,8 @@
 #include "dedicated/dedicated_session.h"
 #include "dedicated/dedicated_user.h"
 #include "dedicated/main_server_task.h"
+#include "dedicated/states/dedicated_session_state_manager.h"
+#include "dedicated/user_action_buffer.h"
 #include "network/buffer_event_socket.h"
 #include "network/buffer_io.h"
 #include "network/network_hooks.h"
@@ -22,6 +25,12 @@ namespace {
 
 // The game message letters this piece acts on; every other one only goes to the current phase.
 constexpr std::uint8_t kGameMessageChat = 'e';
+// A player's game message; past 12 bytes it starts with the tick the player reached, and its
+// state checksum for that tick is at byte 8.
+constexpr std::uint8_t kGameMessageGame = 'g';
+constexpr std::uint32_t kGameMessageTickedSize = 12;
+// A player's orders for the next tick.
+constexpr std::uint8_t kGameMessageActions = 'd';
 // A game message follows its u32 recipient.
 constexpr std::uint32_t kRecipientSize = 4;
 
@@ -29,6 +38,13 @@ void LogInformation(const TOrvString<char>& text) { Network::NetworkLog(Network:
 void LogWarning(const TOrvString<char>& text) { Network::NetworkLog(Network::kNetworkLogWarning, text); }
 
 TOrvString<char> Decimal(unsigned value) { return TOrvString<char>(std::to_string(value)); }
+
+// The clients write these in their own (little-endian) order.
+std::uint32_t ReadHostU32(const std::uint8_t* bytes) {
+  std::uint32_t value;
+  std::memcpy(&value, bytes, sizeof(value));
+  return value;
+}
 
 // By address only: the user may already have been deleted by its disconnect.
 bool IsAdmitted(const TVector<TDedicatedUser*>& clients, const TDedicatedUser* user) {
@@ -132,7 +148,7 @@ bool TDedicatedSession::OnClientPacket(TDedicatedUser* user, Network::IStreamInt
           LogDecodeFailure(playerId, "NETWORK_CHANNEL_DEDICATED_STATE_WILL_CHANGE");
           break;
         }
-        // The request goes to the phase machine once the session has one.
+        if (stateManager_ != nullptr) stateManager_->OnClientStateRequest(user, request.stateId);
         break;
       }
       default:
@@ -160,15 +176,38 @@ void TDedicatedSession::OnClientGameData(TDedicatedUser* user, const Network::TP
     TOrvString<char> text;
     if (!reader.Read(unused, sizeof(unused)) || !Network::ReadLengthPrefixedString(reader, text)) {
       LogWarning("Invalid client packet data received from " + user->GetNetworkId().ToString());
-      return;
+    } else {
+      TMainServerTask* task = TMainServerTask::GetInstance();
+      if (task != nullptr) task->WriteChatLog(user->GetNetworkId().ToString() + ": " + EscapeLineBreaks(text));
+      RelayToPlayingClients(user, message, recipient);
     }
-    TMainServerTask* task = TMainServerTask::GetInstance();
-    if (task != nullptr) task->WriteChatLog(user->GetNetworkId().ToString() + ": " + EscapeLineBreaks(text));
-    RelayToPlayingClients(user, message, recipient);
+  } else if (message->channel == kGameMessageGame) {
+    if (IsGameRunning() && !user->IsSpectator()) {
+      if (message->length > kGameMessageTickedSize) {
+        const std::uint8_t* data = message->GetPayload();
+        const std::uint32_t tick = ReadHostU32(data);
+        user->SetLastReportedTick(tick);
+        RecordTickChecksum(tick, ReadHostU32(data + 8));
+      }
+      RelayToPlayingClients(user, message, recipient);
+    }
+  } else if (message->channel == kGameMessageActions) {
+    if (IsGameRunning()) {
+      if (user->IsSpectator()) {
+        LogWarning("Drop packet received from client " + user->GetNetworkId().ToString() +
+                   " (reason : client is spectator and is trying to send packet reserved for playing client !)");
+      } else if (!user->GetActionBuffer()->Append(message->GetPayload(), message->length)) {
+        LogWarning("Disconnecting client " + user->GetNetworkId().ToString());
+        user->Disconnect(ClientDisconnectReason::Kicked);
+        // The user is gone: only the phase is still told, as for every message.
+      }
+    }
   }
-  // Every message, the chat included, then goes to the current phase once the session has a phase
-  // machine.
+  // Every message, whatever became of it, then goes to the current phase.
+  if (stateManager_ != nullptr) stateManager_->OnClientMessage(user, message);
 }
+
+bool TDedicatedSession::IsGameRunning() const { return stateManager_ != nullptr && stateManager_->IsGameRunning(); }
 
 void TDedicatedSession::OnClientSystemMessage(TDedicatedUser* user, std::uint8_t command, std::uint32_t value) {
   if (command == kSystemCommandPingAnswer) {

@@ -327,7 +327,7 @@ TEST_F(ClientChannelTest, OtherChannelsAndTheirDrops) {
        {"Client " + id + " request command : launch", "Invalid command received from client " + id + " : launch"}, 0},
       {"short state request", Frame(205, "\x33"),
        {drop + "(reason : decode packet failed, channel : NETWORK_CHANNEL_DEDICATED_STATE_WILL_CHANGE)"}, 1},
-      {"state request", Frame(205, BigEndian(51, 4)), {}, -1},
+      {"state request", Frame(205, BigEndian(51, 4)), {"Client " + id + " want request state to 51"}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -13,6 +13,7 @@
 #include "dedicated/main_server_task.h"
 #include "dedicated/operation_kill_connection_with_user.h"
 #include "dedicated/pending_client_set.h"
+#include "dedicated/states/dedicated_session_state_manager.h"
 #include "dedicated/user_waiting_for_login.h"
 #include "network/buffer_event_socket.h"
 #include "network/buffer_io.h"
@@ -22,6 +23,7 @@
 #include "network/mms_messages.h"
 #include "network/network_hooks.h"
 #include "network/packet_helper.h"
+#include "network/save_file_writer.h"
 
 namespace Orvan::Dedicated {
 
@@ -47,6 +49,8 @@ TDedicatedSession::TDedicatedSession(const char* protocolVersion, std::uint32_t 
 
 TDedicatedSession::~TDedicatedSession() {
   DeleteStateManager();
+  delete replayWriter_;
+  replayWriter_ = nullptr;
   delete propertyTable_;
   propertyTable_ = nullptr;
   delete pendingClients_;
@@ -93,6 +97,7 @@ void TDedicatedSession::Initialize() {
       withHost_ = true;
     }
   }
+  CreateStateManager();
   // TimeLeft changes every second of a phase: too often for the log.
   propertyTable_->DisableLogging("TimeLeft");
 }
@@ -122,10 +127,20 @@ void TDedicatedSession::Update() {
   TTimeStamp now;
   GetTimeStamp(now);
   pendingClients_->DisconnectTimedOut(now);
-  // The phase machine's tick and the relay join this step with the pieces that own them.
+  if (stateManager_ != nullptr) stateManager_->Update();
+  GetTimeStamp(now);
+  if (stateManager_ != nullptr && stateManager_->IsGameRunning()) {
+    if (!recording_) StartReplayRecording(now);
+    // One tick per step at most: a late server catches up one tick per step.
+    if (GetElapsedMilliseconds(recordingStart_, now) > tickCounter_ * kTickMilliseconds) RecordTick();
+  } else if (recording_) {
+    SaveReplay(now);
+  }
   NotifyServerAvailable();
   PingClients();
 }
+
+bool TDedicatedSession::CanExit() const { return stateManager_ == nullptr || stateManager_->CanExit(); }
 
 void TDedicatedSession::OnMatchMakingLinkChanged(bool up) {
   const TMainServerTask* task = TMainServerTask::GetInstance();
@@ -142,8 +157,8 @@ void TDedicatedSession::OnMatchMakingLinkChanged(bool up) {
 }
 
 void TDedicatedSession::OnGameInfoUpdated() {
-  // The phase machine takes this as its event 3 once it exists: the match-making phase then drops
-  // clients of another version.
+  // The match-making phase then drops the clients of another version.
+  if (stateManager_ != nullptr) stateManager_->PostEvent(nullptr, kStateEventGameInfoChanged);
 }
 
 void TDedicatedSession::OnWaitClientMessage(const Network::OrvNetId& clientId, std::uint32_t playerLimit) {

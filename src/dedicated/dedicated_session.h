@@ -20,6 +20,10 @@
 #include "dedicated/session_state_record.h"
 #include "network/network_id.h"
 
+namespace Orvan {
+class TSaveFileWriter;
+}  // namespace Orvan
+
 namespace Orvan::Network {
 class IStreamInterface;
 class TBufferEventSocket;
@@ -87,9 +91,8 @@ class TDedicatedSession {
   // "admins.ini" read, the derived values applied. It does not fail: missing files leave the
   // defaults.
   void Initialize();
-  // Only the match-making phase lets the program exit, and the session is in it until a phase
-  // machine runs.
-  bool CanExit() const { return true; }
+  // Only the match-making phase lets the program exit (and a session without phase machine).
+  bool CanExit() const;
 
   // The session's step, once per loop pass while the match-making link is Connected or Ready.
   void Update();
@@ -242,6 +245,8 @@ class TDedicatedSession {
   void CreateStateManager();
   // Null until CreateStateManager.
   TDedicatedSessionStateManager* GetStateManager() const { return stateManager_; }
+  // Whether the phase in force plays a game (loading to debriefing).
+  bool IsGameRunning() const;
   // The number of the next relay tick: the phase packets carry it.
   std::uint32_t GetTickCounter() const { return tickCounter_; }
   bool IsRecording() const { return recording_; }
@@ -255,6 +260,31 @@ class TDedicatedSession {
     recording_ = recording;
     tickCounter_ = tickCounter;
   }
+
+  // ---- The running game's relay and its replay.
+  // Milliseconds between two ticks.
+  static constexpr double kTickMilliseconds = 200.0;
+  // One tick: the state records, each player's orders to every player, the players who left, the
+  // spectators' share of the replay; then the tick counter moves on.
+  void RecordTick();
+  // Each spectator is sent the next piece of the replay it has not had yet.
+  void StreamReplayToSpectators();
+  // A new replay: counter at 0, the header chunk written, the tick's lists and checksums emptied.
+  // Without a header the game runs on without replay (and without spectator stream).
+  void StartReplayRecording(TTimeStamp now);
+  // The replay finished and written under "Replays/" (twice when the players disagreed), the
+  // players' unsent orders dropped. The writer stays, so spectators can still be sent what it holds.
+  void SaveReplay(TTimeStamp now);
+  // A player's state checksum for a tick already run: two players disagreeing set the desync flag.
+  // Ticks not run yet are ignored, so a client cannot grow the table beyond the game's length.
+  void RecordTickChecksum(std::uint32_t tick, std::uint32_t checksum);
+  bool IsDesynchronized() const { return desync_; }
+  std::uint32_t GetTickChecksumCount() const { return tickChecksums_.Count(); }
+  TSaveFileWriter* GetReplayWriter() const { return replayWriter_; }
+  // The number the next saved replay takes, 1 to 100.
+  std::uint32_t GetReplayCounter() const { return replayCounter_; }
+  void SetReplayCounterForTests(std::uint32_t counter) { replayCounter_ = counter; }
+  const TVector<std::uint32_t>& GetDepartedPlayers() const { return departedPlayers_; }
 
  private:
   // NbPlayer := GetClientCount(), forced.
@@ -285,6 +315,13 @@ class TDedicatedSession {
   std::uint32_t tickCounter_ = 0;
   bool recording_ = false;
   TVector<TStateRecord> stateRecords_;
+  TTimeStamp recordingStart_ = 0;
+  TSaveFileWriter* replayWriter_ = nullptr;
+  TVector<std::uint32_t> departedPlayers_;
+  bool desync_ = false;
+  // A replay's ticks to the state checksum first reported for each.
+  TU32ToU32Map tickChecksums_;
+  std::uint32_t replayCounter_ = 1;
 };
 
 }  // namespace Orvan::Dedicated

@@ -27,7 +27,7 @@ TEAM_ID = 1 << 56 | 5
 # The published properties after start-up with the variables.ini of the query test.
 PUBLISHED = {
     "NbMaxPlayer": "20", "NbPlayer": "0", "Seed": "1", "Private": "0", "ServerName": "Loopback Server",
-    "WithHost": "0", "ServerProtocol": "1.0", "TimeLeft": "0", "Version": "0", "GameState": "0",
+    "WithHost": "0", "ServerProtocol": "1.0", "TimeLeft": "4294967295", "Version": "0", "GameState": "0",
     "NeedPassword": "1", "GameType": "0", "Map": "Northmoor_Plains_10v10", "InitMoney": "4000",
     "TimeLimit": "1200", "ScoreLimit": "4000", "NbIA": "0", "VictoryCond": "1", "IncomeRate": "3",
     "WarmupCountdown": "120", "DeploiementTimeMax": "120", "DebriefingTimeMax": "30", "LoadingTimeMax": "120",

@@ -91,6 +91,9 @@ class StartUpTest(harness.IntegrationTestCase):
             "Initializing Server Protocol Property : 1.0",
             'Variable ServerProtocol set to "1.0"',
             SEPARATOR,
+            # The session enters match making: TimeLeft is still logged then.
+            'Variable TimeLeft set to "4294967295"',
+            "Entering in matchmaking state",
             "Connecting to match making server",
             "Connected to match making server",
         ]

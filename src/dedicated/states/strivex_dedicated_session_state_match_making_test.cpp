@@ -190,10 +190,13 @@ class MatchMakingTest : public OrvTest::TDedicatedTest {
 // ---- Launching: one script per row, the phase and its time left seen after every step.
 
 struct TLaunchStep {
-  enum class Kind { Admit, Leave, Event, Tick, Ready } kind;
+  enum class Kind { Admit, AdmitRefused, Leave, Event, Tick, Ready } kind;
   std::uint32_t value = 0;  // event; client index for Leave and Ready
 };
+// Admission posts the phase's event itself.
 TLaunchStep AdmitOne() { return {TLaunchStep::Kind::Admit}; }
+// An admission the phase refuses (NotAvailable): a launch is less than 5 s away.
+TLaunchStep AdmitRefused() { return {TLaunchStep::Kind::AdmitRefused}; }
 TLaunchStep Leave(std::uint32_t client) { return {TLaunchStep::Kind::Leave, client}; }
 TLaunchStep Post(std::uint32_t event) { return {TLaunchStep::Kind::Event, event}; }
 // One second and a bit, then an update.
@@ -211,8 +214,6 @@ struct TLaunchCase {
 
 constexpr std::uint32_t kLaunch = kStateEventLaunch;
 constexpr std::uint32_t kCancel = kStateEventCancelLaunch;
-constexpr std::uint32_t kAdded = kStateEventClientAdded;
-constexpr std::uint32_t kRemoved = kStateEventClientRemoved;
 const char kIdle[] = "0:4294967295";
 
 TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
@@ -223,23 +224,28 @@ TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
       {"the client that reaches NbMinPlayer launches; the countdown's end goes to loading",
        auto2,
        0,
-       {AdmitOne(), Post(kAdded), AdmitOne(), Post(kAdded), Tick(), Tick(), Tick()},
-       {kIdle, kIdle, kIdle, kIdle, "0:3", "0:2", "0:1", "51"}},
+       {AdmitOne(), AdmitOne(), Tick(), Tick(), Tick()},
+       {kIdle, kIdle, "0:3", "0:2", "0:1", "51"}},
       {"enough clients already there when the phase is entered launch at once",
        auto2,
        2,
        {Tick()},
        {"0:3", "0:2"}},
-      {"NbMinPlayer 0: the first admitted client launches",
-       {{"NbMinPlayer", "0"}, {"WarmupCountdown", "2"}},
+      {"NbMinPlayer 0: the phase launches on entering, and an admission restarts nothing",
+       {{"NbMinPlayer", "0"}, {"WarmupCountdown", "6"}},
        0,
-       {AdmitOne(), Post(kAdded), Tick(), Tick()},
-       {"0:2", "0:2", "0:2", "0:1", "51"}},
+       {AdmitOne(), Tick(), Tick(), Tick(), Tick(), Tick(), Tick()},
+       {"0:6", "0:6", "0:5", "0:4", "0:3", "0:2", "0:1", "51"}},
       {"an admission while counting does not restart the countdown",
-       auto2,
+       {{"NbMinPlayer", "2"}, {"WarmupCountdown", "8"}},
        2,
-       {Tick(), AdmitOne(), Post(kAdded)},
-       {"0:3", "0:2", "0:2", "0:2"}},
+       {Tick(), AdmitOne()},
+       {"0:8", "0:7", "0:7"}},
+      {"with fewer than 5 s left nobody is admitted; at 5 s still",
+       {{"NbMinPlayer", "2"}, {"WarmupCountdown", "6"}},
+       2,
+       {Tick(), AdmitOne(), Tick(), AdmitRefused(), Tick(), Tick(), Tick(), Tick()},
+       {"0:6", "0:5", "0:5", "0:4", "0:4", "0:3", "0:2", "0:1", "51"}},
       {"a second launch restarts the countdown from WarmupCountdown",
        auto2,
        2,
@@ -253,18 +259,18 @@ TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
       {"a client leaving below NbMinPlayer cancels at the next step",
        auto2,
        2,
-       {Tick(), Leave(1), Post(kRemoved), Tick()},
-       {"0:3", "0:2", "0:2", "0:2", kIdle}},
+       {Tick(), Leave(1), Tick()},
+       {"0:3", "0:2", "0:2", kIdle}},
       {"a cancel with no countdown running leaves the next one alone",
        auto2,
        0,
-       {Post(kCancel), Tick(), AdmitOne(), AdmitOne(), Post(kAdded), Tick()},
-       {kIdle, kIdle, kIdle, kIdle, kIdle, "0:3", "0:2"}},
+       {Post(kCancel), Tick(), AdmitOne(), AdmitOne(), Tick()},
+       {kIdle, kIdle, kIdle, kIdle, "0:3", "0:2"}},
       {"hosted: clients alone never launch",
        hosted,
        2,
-       {AdmitOne(), Post(kAdded), Tick()},
-       {kIdle, kIdle, kIdle, kIdle}},
+       {AdmitOne(), Tick()},
+       {kIdle, kIdle, kIdle}},
       {"hosted: a launch with a player not ready counts down; once all are ready, loading follows",
        hosted,
        2,
@@ -278,8 +284,8 @@ TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
       {"hosted: a client leaving does not cancel",
        hosted,
        2,
-       {Post(kLaunch), Leave(1), Post(kRemoved), Tick()},
-       {kIdle, "0:5", "0:5", "0:5", "0:4"}},
+       {Post(kLaunch), Leave(1), Tick()},
+       {kIdle, "0:5", "0:5", "0:4"}},
       {"hosted: too few clients for NbMinPlayer are never ready",
        {{"NbMinPlayer", "3"}, {"WarmupCountdown", "1"}, {"WithHost", "1"}},
        2,
@@ -316,6 +322,15 @@ TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
         case TLaunchStep::Kind::Admit:
           admit();
           break;
+        case TLaunchStep::Kind::AdmitRefused: {
+          TUserWaitingForLogin pending(nullptr, OrvTest::PeerAddress());
+          pending.SetClientId(Network::OrvNetId::FromValue(++id));
+          pending.SetClientVersion("1.0");
+          ClientDisconnectReason reason = ClientDisconnectReason::Success;
+          EXPECT_FALSE(session_->AddClient(&pending, TUserStatisticsDocuments(), reason));
+          EXPECT_EQ(reason, ClientDisconnectReason::NotAvailable);
+          break;
+        }
         case TLaunchStep::Kind::Leave:
           users[step.value]->Disconnect(ClientDisconnectReason::ConnectionLost);
           break;
