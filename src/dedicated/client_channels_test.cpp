@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <ctime>
 #include <fstream>
 #include <memory>
@@ -18,6 +19,7 @@
 #include "dedicated/dedicated_user.h"
 #include "dedicated/main_server_task.h"
 #include "dedicated/pending_client_set.h"
+#include "dedicated/user_action_buffer.h"
 #include "dedicated/strivex_dedicated_session.h"
 #include "dedicated/user_statistics_documents.h"
 #include "dedicated/user_waiting_for_login.h"
@@ -25,6 +27,7 @@
 #include "network/packet_buffer.h"
 #include "network/operation_with_time_out.h"
 #include "network/packet_helper.h"
+#include "network/save_file_writer.h"
 #include "support/dedicated_test_helpers.h"
 #include "support/event_loop_test_helpers.h"
 #include "support/network_test_helpers.h"
@@ -417,6 +420,56 @@ TEST_F(ClientChannelTest, ReadFailureOrNetworkErrorDisconnects) {
   EXPECT_EQ(LevelOf(line), 0);
   EXPECT_TRUE(Logged("Disconnecting client " + std::to_string(id) + " with IP " + kPeer + " (reason : ConnectionLost)"));
   EXPECT_EQ(session_.FindClientById(Network::OrvNetId::FromValue(id)), nullptr);
+}
+
+// One tick: every player is sent every player's actions, its own included, in admission order (a
+// player with no orders too), and the spectator nothing but the replay's next piece.
+TEST_F(ClientChannelTest, TickSendsEveryPlayerEachPlayersActions) {
+  TPeer* players[] = {&Admit(0xB001), &Admit(0xB002)};
+  TPeer& spectator = Admit(0xB003, true);
+  players[0]->user->SetPlayerNumber(3);
+  players[1]->user->SetPlayerNumber(40);
+  auto littleEndian = [](std::uint32_t value, int bytes) {
+    std::string text;
+    for (int i = 0; i < bytes; ++i) text += static_cast<char>(value >> (8 * i));
+    return text;
+  };
+  auto actions = [&](std::uint32_t tick, std::uint32_t number, std::uint32_t count, const std::string& bytes) {
+    return littleEndian(tick, 4) + littleEndian(number, 4) + littleEndian(count, 4) +
+           littleEndian(static_cast<std::uint32_t>(bytes.size()), 2) + bytes;
+  };
+  session_.StartReplayRecording(0);
+  ASSERT_NE(session_.GetReplayWriter(), nullptr);
+  struct Case {
+    std::vector<std::string> first;  // the orders of each player before the tick
+    std::vector<std::string> second;
+  };
+  const std::vector<Case> ticks = {{{"ab", "cde"}, {}}, {{}, {std::string(300, 'z')}}};
+  std::uint32_t streamed = 0;
+  for (std::uint32_t tick = 0; tick < ticks.size(); ++tick) {
+    SCOPED_TRACE(tick);
+    std::string sent[2];
+    for (int p = 0; p < 2; ++p) {
+      for (const std::string& order : p == 0 ? ticks[tick].first : ticks[tick].second) {
+        ASSERT_TRUE(players[p]->user->GetActionBuffer()->Append(order.data(), static_cast<std::uint32_t>(order.size())));
+        sent[p] += order;
+      }
+    }
+    session_.RecordTick();
+    const std::vector<std::string> expected = {
+        RelayBody(players[0]->id, 'd',
+                  actions(tick, 3, static_cast<std::uint32_t>(ticks[tick].first.size()), sent[0])),
+        RelayBody(players[1]->id, 'd',
+                  actions(tick, 40, static_cast<std::uint32_t>(ticks[tick].second.size()), sent[1]))};
+    EXPECT_EQ(Received(*players[0]), expected);
+    EXPECT_EQ(Received(*players[1]), expected);
+    const TMemoryStream& replay = *session_.GetReplayWriter()->GetStream();
+    const std::uint32_t piece = std::min<std::uint32_t>(replay.GetSize() - streamed, kFramerBufferSize - 32);
+    const std::string bytes(reinterpret_cast<const char*>(replay.GetData()) + streamed, piece);
+    EXPECT_EQ(Received(spectator), std::vector<std::string>{"\xcf" + BigEndian(0, 4) + bytes});
+    streamed += piece;
+    EXPECT_EQ(spectator.user->GetStreamingPosition(), streamed);
+  }
 }
 
 // A frame whose handling disconnects its sender ends the loop: the frames after it stay unread,
