@@ -10,7 +10,9 @@
 #include <malloc.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <linux/sockios.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <sys/epoll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -18,6 +20,7 @@
 #include <arpa/inet.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -134,13 +137,14 @@ class TLoopbackConnector {
 // Reads and drops everything that arrives on the clients' ends until it is stopped.
 class TDrainingReader {
  public:
-  explicit TDrainingReader(const std::vector<int>& descriptors) : epoll_(::epoll_create1(0)) {
+  explicit TDrainingReader(const std::vector<int>& descriptors)
+      : epoll_(::epoll_create1(0)), descriptors_(descriptors), bytes_(descriptors.size()) {
     if (epoll_ == -1) Fail("no epoll");
-    for (int descriptor : descriptors) {
+    for (std::size_t i = 0; i < descriptors.size(); ++i) {
       epoll_event watched{};
       watched.events = EPOLLIN;
-      watched.data.fd = descriptor;
-      if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, descriptor, &watched) != 0) Fail("epoll_ctl failed");
+      watched.data.u64 = i;
+      if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, descriptors[i], &watched) != 0) Fail("epoll_ctl failed");
     }
     thread_ = std::thread([this] { Run(); });
   }
@@ -152,7 +156,12 @@ class TDrainingReader {
   TDrainingReader(const TDrainingReader&) = delete;
   TDrainingReader& operator=(const TDrainingReader&) = delete;
 
-  std::uint64_t BytesRead() const { return bytes_.load(std::memory_order_relaxed); }
+  // Bytes read so far on each descriptor, in the order given.
+  std::vector<std::uint64_t> BytesRead() const {
+    std::vector<std::uint64_t> counts;
+    for (const auto& count : bytes_) counts.push_back(count.load(std::memory_order_relaxed));
+    return counts;
+  }
 
  private:
   void Run() {
@@ -162,18 +171,20 @@ class TDrainingReader {
     while (!stop_.load(std::memory_order_relaxed)) {
       const int ready = ::epoll_wait(epoll_, events, kEventsPerWait, 10);
       for (int i = 0; i < ready; ++i) {
+        const std::size_t index = events[i].data.u64;
         for (;;) {
-          const ssize_t got = ::recv(events[i].data.fd, buffer.data(), buffer.size(), 0);
+          const ssize_t got = ::recv(descriptors_[index], buffer.data(), buffer.size(), 0);
           if (got <= 0) break;
-          bytes_.fetch_add(static_cast<std::uint64_t>(got), std::memory_order_relaxed);
+          bytes_[index].fetch_add(static_cast<std::uint64_t>(got), std::memory_order_relaxed);
         }
       }
     }
   }
 
   int epoll_;
+  std::vector<int> descriptors_;
+  std::vector<std::atomic<std::uint64_t>> bytes_;
   std::atomic<bool> stop_{false};
-  std::atomic<std::uint64_t> bytes_{0};
   std::thread thread_;
 };
 
@@ -323,20 +334,16 @@ class TRelayGame {
     server_.Flush();
     ++ticksInReplay_;
   }
-  // The bytes one tick queues for each client, in admission order (the loop not run).
+  // The bytes each client receives in one tick, in admission order: what its reader got once
+  // everything sent has arrived.
   std::vector<std::uint32_t> MeasureTickBytes() {
-    for (std::size_t i = 0; i < players_.size(); ++i) {
-      std::uint8_t order[kOrderSize] = {};
-      players_[i]->GetActionBuffer()->Append(order, kOrderSize);
-    }
-    server_.Session().RecordTick();
+    WaitUntilDrained();
+    const std::vector<std::uint64_t> before = reader_->BytesRead();
+    Tick();
+    WaitUntilDrained();
+    const std::vector<std::uint64_t> after = reader_->BytesRead();
     std::vector<std::uint32_t> bytes;
-    for (const TDedicatedUser* client : server_.Session().GetClients()) {
-      bytes.push_back(static_cast<std::uint32_t>(
-          evbuffer_get_length(bufferevent_get_output(client->GetConnection()->GetBufferEvent()))));
-    }
-    server_.Flush();
-    ++ticksInReplay_;
+    for (std::size_t i = 0; i < before.size(); ++i) bytes.push_back(static_cast<std::uint32_t>(after[i] - before[i]));
     return bytes;
   }
   std::vector<int> ServerDescriptors() {
@@ -348,6 +355,22 @@ class TRelayGame {
   }
 
  private:
+  // Nothing left in the server's send queues nor in the clients' receive queues.
+  void WaitUntilDrained() {
+    const std::vector<int> servers = ServerDescriptors();
+    for (int attempt = 0; attempt < 1000; ++attempt) {
+      bool drained = true;
+      for (std::size_t i = 0; i < servers.size() && drained; ++i) {
+        int queued = 0;
+        drained = ::ioctl(servers[i], SIOCOUTQ, &queued) == 0 && queued == 0 &&
+                  ::ioctl(connector_.Clients()[i], FIONREAD, &queued) == 0 && queued == 0;
+      }
+      if (drained) return;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    Fail("the clients' ends were not drained");
+  }
+
   TBenchServer server_;
   TLoopbackConnector connector_;
   std::unique_ptr<TDrainingReader> reader_;
