@@ -6,7 +6,6 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
-#include <algorithm>
 #include <ctime>
 #include <fstream>
 #include <memory>
@@ -19,7 +18,6 @@
 #include "dedicated/dedicated_user.h"
 #include "dedicated/main_server_task.h"
 #include "dedicated/pending_client_set.h"
-#include "dedicated/user_action_buffer.h"
 #include "dedicated/strivex_dedicated_session.h"
 #include "dedicated/user_statistics_documents.h"
 #include "dedicated/user_waiting_for_login.h"
@@ -27,7 +25,7 @@
 #include "network/packet_buffer.h"
 #include "network/operation_with_time_out.h"
 #include "network/packet_helper.h"
-#include "network/save_file_writer.h"
+#include "support/client_channel_fixture.h"
 #include "support/dedicated_test_helpers.h"
 #include "support/event_loop_test_helpers.h"
 #include "support/network_test_helpers.h"
@@ -39,28 +37,13 @@ namespace {
 using OrvTest::BigEndian;
 using OrvTest::Frame;
 
+using OrvTest::ChatData;
+using OrvTest::GameFrame;
+using OrvTest::RelayBody;
+using OrvTest::TChannelTest;
+
 const char kPeer[] = "127.0.0.1:5000";
-const char kChatLog[] = "chat.txt";
-// Sent to a peer after the calls under test: what it received before this frame is what they sent.
-constexpr std::uint8_t kFenceChannel = 255;
 constexpr std::uint32_t kEvery = TDedicatedSession::kEveryPlayer;
-
-using OrvTest::PeerAddress;
-
-// A chat message's data: the u32 the server passes on untouched, the text's length in little-endian
-// order, the text.
-std::string ChatData(const std::string& text) {
-  return std::string("\x0a\x0b\x0c\x0d", 4) + static_cast<char>(text.size() & 0xFF) +
-         static_cast<char>(text.size() >> 8) + text;
-}
-// A game message on channel 194: recipient, type letter, data.
-std::string GameFrame(std::uint32_t recipient, char letter, const std::string& data) {
-  return Frame(194, BigEndian(recipient, 4) + letter + data);
-}
-// What a player is sent for it: channel 194, the sender's id, the letter and data as they came.
-std::string RelayBody(std::uint64_t sender, char letter, const std::string& data) {
-  return "\xc2" + BigEndian(sender, 8) + letter + data;
-}
 
 // A session whose client command "leave <reason>" disconnects its sender with that reason, as a
 // kick of oneself does; everything else as little as admission needs.
@@ -87,124 +70,6 @@ class TLeavingSession final : public TDedicatedSession {
     return CreateStrivexDedicatedUser(userSessionId, networkId, this, connection, address, statistics);
   }
   void AssignAlliance(TDedicatedUser*) override {}
-};
-
-// Admitted users over socket pairs (the server's end is the user's connection, the other end the
-// test's), a chat log in the working folder, and the frames each peer was sent.
-template <typename TSession>
-class TChannelTest : public OrvTest::TDedicatedTest {
- protected:
-  struct TPeer {
-    std::uint64_t id = 0;
-    TDedicatedUser* user = nullptr;
-    std::unique_ptr<OrvTest::TSocketPair> pair;
-    std::string bytes;  // received, not yet cut into frames
-  };
-
-  void SetUp() override {
-    TDedicatedTest::SetUp();
-    settings_.chatLogFile = kChatLog;
-    task_ = OrvTest::CreateTask(settings_, &session_);
-    session_.Initialize();
-    task_->AttachMatchMakingStream(&mms_, MatchMakingLinkState::Ready);
-  }
-  void TearDown() override {
-    session_.Shutdown();
-    session_.ClosePendingClients();
-    // The kills of kicked users still waiting for their peer: the manager does not end them itself.
-    task_->GetOperationManager()->CancelAll();
-    peers_.clear();
-    TDedicatedTest::TearDown();
-  }
-
-  // Admitted as a client is once its statistics have come; what admission sends it is read away.
-  TPeer& Admit(std::uint64_t id, bool spectator = false) {
-    auto peer = std::make_unique<TPeer>();
-    peer->id = id;
-    peer->pair = std::make_unique<OrvTest::TSocketPair>();
-    auto* connection = new Network::TBufferEventSocket(peer->pair->TakeFirst(), task_->GetSocketManager());
-    session_.OnNewConnection(connection, PeerAddress());
-    TUserWaitingForLogin* pending = session_.GetPendingClients()->FindById(Network::OrvNetId());
-    EXPECT_NE(pending, nullptr);
-    pending->SetClientId(Network::OrvNetId::FromValue(id));
-    pending->SetClientVersion("1.0");
-    session_.OnPendingClientStats(pending, false, TUserStatisticsDocuments());
-    peer->user = session_.FindClientById(Network::OrvNetId::FromValue(id));
-    EXPECT_NE(peer->user, nullptr);
-    peer->user->SetSpectator(spectator);
-    peers_.push_back(std::move(peer));
-    for (auto& each : peers_) {
-      if (IsAdmitted(*each)) Received(*each);
-    }
-    return *peers_.back();
-  }
-  // Compared by address: a user disconnected with ConnectionLost is gone.
-  bool IsAdmitted(const TPeer& peer) const {
-    return session_.FindClientById(Network::OrvNetId::FromValue(peer.id)) == peer.user;
-  }
-
-  // The frames (channel byte and body) the peer was sent since the last call.
-  std::vector<std::string> Received(TPeer& peer) {
-    const std::uint8_t fenceBody = 0;
-    EXPECT_TRUE(task_->GetClientFramer()->SendTypedPacket(peer.user->GetConnection(), kFenceChannel, &fenceBody, 1));
-    const std::string fence = std::string(1, static_cast<char>(kFenceChannel)) + '\0';
-    std::vector<std::string> frames;
-    bool fenced = false;
-    OrvTest::RunLoopUntil(*task_->GetSocketManager(), [&] {
-      char buffer[4096];
-      while (OrvTest::WaitReadable(peer.pair->second, 0)) {
-        const ssize_t got = ::recv(peer.pair->second, buffer, sizeof(buffer), 0);
-        if (got <= 0) return true;
-        peer.bytes.append(buffer, static_cast<std::size_t>(got));
-      }
-      while (peer.bytes.size() >= 2) {
-        const std::size_t length = (static_cast<std::uint8_t>(peer.bytes[0]) << 8) | static_cast<std::uint8_t>(peer.bytes[1]);
-        if (peer.bytes.size() < 2 + length) break;
-        std::string body = peer.bytes.substr(2, length);
-        peer.bytes.erase(0, 2 + length);
-        if (body == fence) {
-          fenced = true;
-          return true;
-        }
-        frames.push_back(body);
-      }
-      return false;
-    });
-    EXPECT_TRUE(fenced) << "the fence frame did not come back";
-    return frames;
-  }
-
-  // The user's loop over the bytes, as its read callback runs it.
-  bool Feed(TPeer& peer, const std::string& bytes) {
-    stream_.Arrive(OrvTest::TScriptedStream::Bytes(bytes.begin(), bytes.end()));
-    return session_.OnClientPacket(peer.user, &stream_);
-  }
-
-  std::vector<std::string> ChatLogLines() {
-    std::vector<std::string> lines;
-    std::ifstream file(folder_.Path(kChatLog), std::ios::binary);
-    for (std::string line; std::getline(file, line);) lines.push_back(line);
-    return lines;
-  }
-  // The line without its "[seconds] " stamp, which must lie between the two times.
-  static std::string Unstamped(const std::string& line, std::time_t from, std::time_t to) {
-    const std::size_t close = line.find("] ");
-    if (line.empty() || line[0] != '[' || close == std::string::npos) return "unstamped: " + line;
-    const long long stamp = std::stoll(line.substr(1, close - 1));
-    EXPECT_GE(stamp, static_cast<long long>(from));
-    EXPECT_LE(stamp, static_cast<long long>(to));
-    return line.substr(close + 2);
-  }
-  static std::string InvalidDataLine(std::uint64_t id) {
-    return "Invalid client packet data received from " + std::to_string(id);
-  }
-
-  OrvTest::TTaskSettings settings_;
-  TSession session_{24};
-  OrvTest::TScriptedStream mms_;
-  OrvTest::TScriptedStream stream_;
-  TMainServerTask* task_ = nullptr;
-  std::vector<std::unique_ptr<TPeer>> peers_;
 };
 
 using ClientChannelTest = TChannelTest<TStrivexDedicatedSession>;
@@ -327,7 +192,9 @@ TEST_F(ClientChannelTest, OtherChannelsAndTheirDrops) {
       {"short player command", Frame(203, BigEndian(10, 4) + "abc"),
        {drop + "(reason : decode packet failed, channel : NETWORK_CHANNEL_DEDICATED_PLAYER_COMMAND)"}, 1},
       {"player command", Frame(203, OrvTest::LengthPrefixed("launch")),
-       {"Client " + id + " request command : launch", "Invalid command received from client " + id + " : launch"}, 0},
+       {"Client " + id + " request command : launch",
+        "Command received from client " + id + " rejected (reason : not enough right) : launch"},
+       0},
       {"short state request", Frame(205, "\x33"),
        {drop + "(reason : decode packet failed, channel : NETWORK_CHANNEL_DEDICATED_STATE_WILL_CHANGE)"}, 1},
       {"state request", Frame(205, BigEndian(51, 4)), {"Client " + id + " want request state to 51"}, 0},
@@ -420,56 +287,6 @@ TEST_F(ClientChannelTest, ReadFailureOrNetworkErrorDisconnects) {
   EXPECT_EQ(LevelOf(line), 0);
   EXPECT_TRUE(Logged("Disconnecting client " + std::to_string(id) + " with IP " + kPeer + " (reason : ConnectionLost)"));
   EXPECT_EQ(session_.FindClientById(Network::OrvNetId::FromValue(id)), nullptr);
-}
-
-// One tick: every player is sent every player's actions, its own included, in admission order (a
-// player with no orders too), and the spectator nothing but the replay's next piece.
-TEST_F(ClientChannelTest, TickSendsEveryPlayerEachPlayersActions) {
-  TPeer* players[] = {&Admit(0xB001), &Admit(0xB002)};
-  TPeer& spectator = Admit(0xB003, true);
-  players[0]->user->SetPlayerNumber(3);
-  players[1]->user->SetPlayerNumber(40);
-  auto littleEndian = [](std::uint32_t value, int bytes) {
-    std::string text;
-    for (int i = 0; i < bytes; ++i) text += static_cast<char>(value >> (8 * i));
-    return text;
-  };
-  auto actions = [&](std::uint32_t tick, std::uint32_t number, std::uint32_t count, const std::string& bytes) {
-    return littleEndian(tick, 4) + littleEndian(number, 4) + littleEndian(count, 4) +
-           littleEndian(static_cast<std::uint32_t>(bytes.size()), 2) + bytes;
-  };
-  session_.StartReplayRecording(0);
-  ASSERT_NE(session_.GetReplayWriter(), nullptr);
-  struct Case {
-    std::vector<std::string> first;  // the orders of each player before the tick
-    std::vector<std::string> second;
-  };
-  const std::vector<Case> ticks = {{{"ab", "cde"}, {}}, {{}, {std::string(300, 'z')}}};
-  std::uint32_t streamed = 0;
-  for (std::uint32_t tick = 0; tick < ticks.size(); ++tick) {
-    SCOPED_TRACE(tick);
-    std::string sent[2];
-    for (int p = 0; p < 2; ++p) {
-      for (const std::string& order : p == 0 ? ticks[tick].first : ticks[tick].second) {
-        ASSERT_TRUE(players[p]->user->GetActionBuffer()->Append(order.data(), static_cast<std::uint32_t>(order.size())));
-        sent[p] += order;
-      }
-    }
-    session_.RecordTick();
-    const std::vector<std::string> expected = {
-        RelayBody(players[0]->id, 'd',
-                  actions(tick, 3, static_cast<std::uint32_t>(ticks[tick].first.size()), sent[0])),
-        RelayBody(players[1]->id, 'd',
-                  actions(tick, 40, static_cast<std::uint32_t>(ticks[tick].second.size()), sent[1]))};
-    EXPECT_EQ(Received(*players[0]), expected);
-    EXPECT_EQ(Received(*players[1]), expected);
-    const TMemoryStream& replay = *session_.GetReplayWriter()->GetStream();
-    const std::uint32_t piece = std::min<std::uint32_t>(replay.GetSize() - streamed, kFramerBufferSize - 32);
-    const std::string bytes(reinterpret_cast<const char*>(replay.GetData()) + streamed, piece);
-    EXPECT_EQ(Received(spectator), std::vector<std::string>{"\xcf" + BigEndian(0, 4) + bytes});
-    streamed += piece;
-    EXPECT_EQ(spectator.user->GetStreamingPosition(), streamed);
-  }
 }
 
 // A frame whose handling disconnects its sender ends the loop: the frames after it stay unread,

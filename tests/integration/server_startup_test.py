@@ -91,8 +91,9 @@ class StartUpTest(harness.IntegrationTestCase):
             "Initializing Server Protocol Property : 1.0",
             'Variable ServerProtocol set to "1.0"',
             SEPARATOR,
-            # The session enters match making: TimeLeft is still logged then.
+            # The session enters match making (TimeLeft is still logged then) and reads its bans.
             'Variable TimeLeft set to "4294967295"',
+            "Updating clients banned list",
             "Entering in matchmaking state",
             "Connecting to match making server",
             "Connected to match making server",
@@ -134,7 +135,7 @@ class StartUpTest(harness.IntegrationTestCase):
         client.authenticate("pw")
         client.send_packet(5, TYPE_COMMAND, b"launch")
         answer = client.read_packet()
-        self.assertEqual((answer.id, answer.body), (5, b"Invalid command."))
+        self.assertEqual((answer.id, answer.body), (5, b"No player connected and ready to play"))
         server.wait_for_line("RCon request command : launch")
 
 
