@@ -212,7 +212,7 @@ class TBenchServer {
     session_.Shutdown();
     session_.ClosePendingClients();
     task_->GetOperationManager()->CancelAll();
-    Flush();
+    Settle();
     TMainServerTask::DestroyInstance();
   }
   TBenchServer(const TBenchServer&) = delete;
@@ -242,12 +242,16 @@ class TBenchServer {
     return Identify(new TUserWaitingForLogin(Wrap(descriptor), LoopbackPeer()), id, false);
   }
 
-  // Event-loop passes until every client's queued bytes are on the wire; at least one, which also
-  // runs the finalizers of the bufferevents freed since the last (libevent frees them there).
+  // Event-loop passes until every client's queued bytes are on the wire: none when nothing is
+  // queued, as after a tick whose writes the system took whole.
   void Flush() {
-    do {
-      event_base_loop(Base(), EVLOOP_NONBLOCK);
-    } while (HasQueuedBytes());
+    while (HasQueuedBytes()) event_base_loop(Base(), EVLOOP_NONBLOCK);
+  }
+  // One pass at least, which also runs the finalizers of the bufferevents freed since the last
+  // (libevent frees them there), then the passes that write what is queued.
+  void Settle() {
+    event_base_loop(Base(), EVLOOP_NONBLOCK);
+    Flush();
   }
   bool HasQueuedBytes() const {
     for (const TDedicatedUser* client : session_.GetClients()) {
@@ -459,14 +463,14 @@ void MeasureConnections(benchmark::State& state, ConnectionStage stage) {
       }
     }
     // What admission sent goes out, so that only what an idle connection keeps is counted.
-    server.Flush();
+    server.Settle();
   };
   auto destroy = [&] {
     for (bufferevent* bufferEvent : bare) bufferevent_free(bufferEvent);
     bare.clear();
     server.Session().Shutdown();
     server.Session().ClosePendingClients();
-    server.Flush();
+    server.Settle();
     connector.CloseClients();
   };
   create();
