@@ -75,6 +75,15 @@ class WholeGameTest(GameCase):
             for relay in own:
                 self.assertTrue(all(answered < relay["tick"] for _, _, answered in orders_in([relay])))
 
+        # The phase packets carry the number of ticks run so far.
+        for events in games:
+            run = 0
+            for event in events:
+                if event.get("name") == "relay" and event["letter"] == "d":
+                    run = event["tick"] + 1
+                elif event.get("name") in ("next_state", "state_timer"):
+                    self.assertEqual(event["tick"], run, event)
+
         # Each player reported every tick it received, once, with the checksum that all share.
         for events in games:
             for player in player_ids:
