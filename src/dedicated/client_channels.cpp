@@ -3,6 +3,7 @@
 // players, and the ping answers of channel 197.
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "dedicated/client_packet_bodies.h"
 #include "dedicated/client_packet_sending.h"
@@ -60,6 +61,10 @@ Network::TPacketBufferPtr CopyPacket(const std::uint8_t* bytes, std::uint32_t si
   Network::CreatePacketBuffer(packet, size != 0 ? bytes : nullptr, static_cast<std::uint16_t>(size));
   packet->channel = channel;
   return packet;
+}
+
+void LogSendFailure(const TDedicatedUser* user) {
+  LogWarning("Failed to send client data packet to client with id " + user->GetNetworkId().ToString());
 }
 
 void LogDecodeFailure(const TOrvString<char>& playerId, const char* channelName) {
@@ -220,23 +225,43 @@ void TDedicatedSession::OnClientSystemMessage(TDedicatedUser* user, std::uint8_t
 
 void TDedicatedSession::RelayToPlayingClients(TDedicatedUser* sender, const Network::TPacketBufferPtr& message,
                                               std::uint32_t recipient) {
+  if (message.IsNull()) return;
+  // Every recipient is sent the same bytes: the frame is laid out once.
+  std::vector<std::uint8_t> frame;
+  const bool framed = AppendFrameWithData(frame, kChannelGameData, sender->GetNetworkId(),
+                                          message->GetChannelAndPayload(), message->length + 1u);
   for (TDedicatedUser* client : clients_) {
     if (client->IsSpectator()) continue;
     if (recipient != kEveryPlayer && client->GetUserSessionId() != recipient) continue;
-    SendClientData(sender, client, message);
+    if (framed) {
+      SendClientFrames(client, frame.data(), static_cast<std::uint32_t>(frame.size()), 1, false);
+    } else if (client->IsConnected()) {
+      LogSendFailure(client);
+    }
   }
 }
 
 bool TDedicatedSession::SendClientData(TDedicatedUser* sender, TDedicatedUser* user,
                                        const Network::TPacketBufferPtr& message) {
-  TMainServerTask* task = TMainServerTask::GetInstance();
-  if (task == nullptr || message.IsNull() || !user->IsConnected()) return false;
+  if (message.IsNull() || !user->IsConnected()) return false;
   // The type letter travels as the first byte, then the data, as received.
-  if (SendPacketWithData(task->GetClientFramer(), user->GetConnection(), kChannelGameData, sender->GetNetworkId(),
-                         message->GetChannelAndPayload(), message->length + 1u)) {
-    return true;
+  std::vector<std::uint8_t> frame;
+  if (!AppendFrameWithData(frame, kChannelGameData, sender->GetNetworkId(), message->GetChannelAndPayload(),
+                           message->length + 1u)) {
+    LogSendFailure(user);
+    return false;
   }
-  LogWarning("Failed to send client data packet to client with id " + user->GetNetworkId().ToString());
+  return SendClientFrames(user, frame.data(), static_cast<std::uint32_t>(frame.size()), 1, false);
+}
+
+bool TDedicatedSession::SendClientFrames(TDedicatedUser* user, const void* frames, std::uint32_t size,
+                                         std::uint32_t frameCount, bool now) {
+  TMainServerTask* task = TMainServerTask::GetInstance();
+  if (task == nullptr || !user->IsConnected()) return false;
+  const iovec piece{const_cast<void*>(frames), size};
+  if (SendFrames(task->GetClientFramer(), user->GetConnection(), kChannelGameData, &piece, 1, now)) return true;
+  // Each frame is a message the user did not get.
+  for (std::uint32_t i = 0; i < frameCount; ++i) LogSendFailure(user);
   return false;
 }
 

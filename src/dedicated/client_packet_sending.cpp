@@ -2,9 +2,11 @@
 // or not at all.
 #include "dedicated/client_packet_sending.h"
 
+#include <cstring>
 #include <memory>
 
 #include "core/text/positional_format.h"
+#include "network/buffer_event_socket.h"
 #include "network/buffer_io.h"
 #include "network/network_hooks.h"
 #include "network/network_packet_writer.h"
@@ -73,7 +75,71 @@ bool SendHeadAndData(Network::TPacketHelperBase* framer, Network::IStreamInterfa
   return framer->SendTypedPacket(socket, packetWriter.Finish(channel));
 }
 
+// The frame's length, its channel and the head, packed as the "with data" members pack them.
+template <typename THead>
+bool AppendHead(std::vector<std::uint8_t>& frames, std::uint8_t channel, THead head,
+                std::uint32_t (*writeHead)(Network::IBufferWriter&, THead), std::uint32_t size) {
+  constexpr std::uint32_t kHeadSize = sizeof(THead);
+  // The channel byte, the head and the bytes in a frame whose length travels in 16 bits.
+  if (size > Network::TPacketHelperBase::kMaximumTypedPayload - kHeadSize) {
+    LogUnfit(channel, Network::TPacketHelperBase::kMaximumTypedPayload + 1);
+    return false;
+  }
+  const std::uint32_t frameSize = 1 + kHeadSize + size;
+  const std::size_t start = frames.size();
+  frames.resize(start + 3 + kHeadSize);
+  std::uint8_t* at = frames.data() + start;
+  at[0] = static_cast<std::uint8_t>(frameSize >> 8);
+  at[1] = static_cast<std::uint8_t>(frameSize);
+  at[2] = channel;
+  Network::TFixedBufferWriter writer(at + 3, kHeadSize);
+  writeHead(writer, head);
+  return true;
+}
+
 }  // namespace
+
+bool AppendFrameHead(std::vector<std::uint8_t>& frames, std::uint8_t channel, const Network::OrvNetId& head,
+                     std::uint32_t size) {
+  return AppendHead<std::uint64_t>(frames, channel, head.GetValue(), &Network::WriteUInt64, size);
+}
+
+bool AppendFrameHead(std::vector<std::uint8_t>& frames, std::uint8_t channel, std::uint32_t head, std::uint32_t size) {
+  return AppendHead<std::uint32_t>(frames, channel, head, &Network::WriteUInt32, size);
+}
+
+bool AppendFrameWithData(std::vector<std::uint8_t>& frames, std::uint8_t channel, const Network::OrvNetId& head,
+                         const void* data, std::uint32_t size) {
+  if (!AppendFrameHead(frames, channel, head, size)) return false;
+  if (size != 0) {
+    const std::size_t start = frames.size();
+    frames.resize(start + size);
+    std::memcpy(frames.data() + start, data, size);
+  }
+  return true;
+}
+
+bool SendFrames(Network::TPacketHelperBase* framer, Network::TBufferEventSocket* socket, std::uint8_t channel,
+                const iovec* pieces, int count, bool now) {
+  if (!CheckSocket(socket, channel, "Trying to send a packet with data to null socket in channel ",
+                   "Trying to send a packet with data to a closed socket in channel ")) {
+    return false;
+  }
+  std::uint32_t size = 0;
+  for (int i = 0; i < count; ++i) size += static_cast<std::uint32_t>(pieces[i].iov_len);
+  bool written = true;
+  if (now) {
+    written = socket->WriteNow(pieces, count);
+  } else {
+    for (int i = 0; i < count && written; ++i) {
+      if (pieces[i].iov_len != 0) {
+        written = socket->Write(pieces[i].iov_base, static_cast<std::uint32_t>(pieces[i].iov_len));
+      }
+    }
+  }
+  if (written) framer->NoteFramesSent(socket, size);
+  return written;
+}
 
 bool SendBodyFrame(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
                    TBodyWriter write, const void* body, const char* packFailurePrefix) {

@@ -4,7 +4,10 @@
 // for a null or closed socket or a body that does not fit the framer's buffer.
 #pragma once
 
+#include <sys/uio.h>
+
 #include <cstdint>
+#include <vector>
 
 #include "dedicated/client_packet_bodies.h"
 #include "network/buffer_io.h"
@@ -13,6 +16,7 @@
 
 namespace Orvan::Network {
 class IStreamInterface;
+class TBufferEventSocket;
 class TPacketHelperBase;
 }  // namespace Orvan::Network
 
@@ -52,5 +56,25 @@ bool SendPacketWithData(Network::TPacketHelperBase* framer, Network::IStreamInte
                         const Network::OrvNetId& head, const void* data, std::uint32_t size);
 bool SendPacketWithData(Network::TPacketHelperBase* framer, Network::IStreamInterface* socket, std::uint8_t channel,
                         std::uint32_t head, const void* data, std::uint32_t size);
+
+// ---- Frames laid out once and written to many sockets: every player is sent the same relayed
+// frames. Laid out, a frame holds exactly the bytes SendPacketWithData sends.
+
+// Appends the start of one frame of the head and `size` more bytes: the u16 length, the channel,
+// the head; the caller's bytes complete it. False, logged, with nothing appended, when such a frame
+// cannot be made.
+bool AppendFrameHead(std::vector<std::uint8_t>& frames, std::uint8_t channel, const Network::OrvNetId& head,
+                     std::uint32_t size);
+bool AppendFrameHead(std::vector<std::uint8_t>& frames, std::uint8_t channel, std::uint32_t head, std::uint32_t size);
+// The whole frame: its start, then the bytes.
+bool AppendFrameWithData(std::vector<std::uint8_t>& frames, std::uint8_t channel, const Network::OrvNetId& head,
+                         const void* data, std::uint32_t size);
+
+// Laid-out frames, the pieces in order, written to the socket whole: with `now` at once when
+// nothing is queued before them, in one socket write (TBufferEventSocket::WriteNow), else queued
+// for the loop. The socket checks and lines of the "with data" members come first (`channel` is
+// the one they print); false when the bytes could not be queued.
+bool SendFrames(Network::TPacketHelperBase* framer, Network::TBufferEventSocket* socket, std::uint8_t channel,
+                const iovec* pieces, int count, bool now);
 
 }  // namespace Orvan::Dedicated

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <vector>
@@ -62,6 +63,35 @@ TEST_F(ClientPacketSendingTest, HeadThenDataUnchanged) {
     EXPECT_TRUE(test.send(&framer_, &stream_));
     EXPECT_EQ(Written(), test.frame);
   }
+}
+
+// Frames laid out for many sockets hold the bytes the "with data" members send, back to back.
+TEST_F(ClientPacketSendingTest, LaidOutFramesAreTheSentBytes) {
+  const std::string chat("e\x07\x00\x00\x00\x02\x00hi", 9);
+  const OrvNetId sender = OrvNetId::FromValue(0x0102030405060708);
+  std::vector<std::uint8_t> frames;
+  ASSERT_TRUE(AppendFrameWithData(frames, kChannelGameData, sender, chat.data(), static_cast<std::uint32_t>(chat.size())));
+  ASSERT_TRUE(AppendFrameHead(frames, kChannelReplayStream, 0u, 4));
+  frames.insert(frames.end(), {'E', 'S', 'A', 'V'});
+  ASSERT_TRUE(AppendFrameHead(frames, kChannelReplayStream, 0xA0B0C0D0u, 0));
+  ASSERT_TRUE(AppendFrameWithData(frames, kChannelGameData, OrvNetId(), nullptr, 0));
+
+  ASSERT_TRUE(SendPacketWithData(&framer_, &stream_, kChannelGameData, sender, chat.data(),
+                                 static_cast<std::uint32_t>(chat.size())));
+  ASSERT_TRUE(SendPacketWithData(&framer_, &stream_, kChannelReplayStream, 0u, "ESAV", 4));
+  ASSERT_TRUE(SendPacketWithData(&framer_, &stream_, kChannelReplayStream, 0xA0B0C0D0u, nullptr, 0));
+  ASSERT_TRUE(SendPacketWithData(&framer_, &stream_, kChannelGameData, OrvNetId(), nullptr, 0));
+  EXPECT_EQ(HexText(frames.data(), frames.size()), Written());
+
+  // The largest frame: its length 0xFFFF, the channel, the 8-byte head and 65526 bytes.
+  const std::vector<std::uint8_t> largest(65526, 0x5A);
+  frames.clear();
+  EXPECT_FALSE(AppendFrameWithData(frames, kChannelGameData, sender, largest.data(), 65527));
+  EXPECT_TRUE(frames.empty());
+  EXPECT_TRUE(Logged("Packet in channel 194 does not fit a frame of 65535 bytes: not sent"));
+  ASSERT_TRUE(AppendFrameWithData(frames, kChannelGameData, sender, largest.data(), 65526));
+  ASSERT_EQ(frames.size(), 2u + 65535u);
+  EXPECT_EQ(HexText(frames.data(), 3), "ffffc2");
 }
 
 // The frame is built in the framer's buffer: a body that does not fit it is not sent at all.

@@ -167,6 +167,12 @@ class TDedicatedSession {
   // The message on channel 194 behind the sender's player id; false, not sent, to a user that is
   // not connected, and false, logged, when the send fails.
   bool SendClientData(TDedicatedUser* sender, TDedicatedUser* user, const Network::TPacketBufferPtr& message);
+  // Relayed messages' frames laid out once for many users (AppendFrameWithData), sent to this one
+  // as SendClientData sends one: false, not sent, to a user that is not connected; false, logged
+  // once for each of the `frameCount` frames, when the write fails. With `now` they are written at
+  // once rather than at the loop's next pass.
+  bool SendClientFrames(TDedicatedUser* user, const void* frames, std::uint32_t size, std::uint32_t frameCount,
+                        bool now);
   // The callbacks registered at admission; they reach the session through the main task.
   static void OnClientReadable(bufferevent* bufferEvent, void* user);
   static void OnClientEvent(bufferevent* bufferEvent, short events, void* user);

@@ -5,8 +5,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <vector>
 
 #include "core/filesystem/native_file_operations.h"
+#include "dedicated/client_packet_bodies.h"
 #include "dedicated/client_packet_sending.h"
 #include "dedicated/dedicated_session.h"
 #include "dedicated/dedicated_user.h"
@@ -42,14 +44,27 @@ void TDedicatedSession::RecordTick() {
   }
   stateRecords_.Clear();
 
+  // Every player is sent every player's actions packet in admission order: the frames are laid out
+  // once, one behind the other, and each player gets the whole run in one write.
+  std::vector<std::uint8_t> frames;
+  std::uint32_t frameCount = 0;
   for (TDedicatedUser* player : clients_) {
     if (player->IsSpectator()) continue;
     const Network::TPacketBufferPtr actions = player->GetActionBuffer()->MakeUserActionsPacket(
         tickCounter_, static_cast<std::uint32_t>(player->GetPlayerNumber()));
     if (actions.IsNull()) continue;
-    RelayToPlayingClients(player, actions, kEveryPlayer);
+    if (AppendFrameWithData(frames, kChannelGameData, player->GetNetworkId(), actions->GetChannelAndPayload(),
+                            actions->length + 1u)) {
+      ++frameCount;
+    }
     if (replayWriter_ != nullptr) {
       replayWriter_->AddChunk(kReplayActionsChunk, 0, actions->GetPayload(), actions->length);
+    }
+  }
+  if (frameCount != 0) {
+    for (TDedicatedUser* player : clients_) {
+      if (player->IsSpectator()) continue;
+      SendClientFrames(player, frames.data(), static_cast<std::uint32_t>(frames.size()), frameCount, true);
     }
   }
 
@@ -70,12 +85,20 @@ void TDedicatedSession::StreamReplayToSpectators() {
   const std::uint32_t size = stream.GetSize();
   Network::TPacketHelperBase* framer = task->GetClientFramer();
   const std::uint32_t largestPiece = framer->GetMaximumSize() - kStreamPieceMargin;
+  std::vector<std::uint8_t> head;
   for (TDedicatedUser* spectator : clients_) {
     if (!spectator->IsSpectator() || spectator->GetStreamingPosition() >= size) continue;
     const std::uint32_t offset = spectator->GetStreamingPosition();
     const std::uint32_t piece = std::min(size - offset, largestPiece);
-    if (!SendPacketWithData(framer, spectator->GetConnection(), kChannelReplayStream, std::uint32_t{0}, stream.GetData() + offset,
-                            piece)) {
+    // The frame's start, then the piece straight from the replay, in one write.
+    head.clear();
+    bool sent = AppendFrameHead(head, kChannelReplayStream, std::uint32_t{0}, piece);
+    if (sent) {
+      const iovec pieces[] = {{head.data(), head.size()},
+                              {const_cast<std::uint8_t*>(stream.GetData()) + offset, piece}};
+      sent = SendFrames(framer, spectator->GetConnection(), kChannelReplayStream, pieces, 2, true);
+    }
+    if (!sent) {
       Network::NetworkLog(Network::kNetworkLogWarning, "Failed to send replay streaming data to spectator with id " +
                                                            spectator->GetNetworkId().ToString());
     }

@@ -7,6 +7,7 @@
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -105,6 +106,33 @@ std::uint32_t TBufferEventSocket::Read(void* data, std::uint32_t size) {
 
 bool TBufferEventSocket::Write(const void* data, std::uint32_t size) {
   return bufferEvent_ != nullptr && bufferevent_write(bufferEvent_, data, size) == 0;
+}
+
+bool TBufferEventSocket::WriteNow(const iovec* pieces, int count) {
+  if (bufferEvent_ == nullptr) return false;
+  std::size_t written = 0;
+  const evutil_socket_t descriptor = bufferevent_getfd(bufferEvent_);
+  // Bytes already queued go first, and a connection not writing (or writing through TLS) keeps
+  // libevent's order of things.
+  if (descriptor != -1 && evbuffer_get_length(bufferevent_get_output(bufferEvent_)) == 0 &&
+      (bufferevent_get_enabled(bufferEvent_) & EV_WRITE) != 0 && !IsTls()) {
+    msghdr message{};
+    message.msg_iov = const_cast<iovec*>(pieces);
+    message.msg_iovlen = static_cast<std::size_t>(count);
+    const ssize_t sent = ::sendmsg(descriptor, &message, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (sent > 0) written = static_cast<std::size_t>(sent);
+  }
+  for (int i = 0; i < count; ++i) {
+    const std::size_t length = pieces[i].iov_len;
+    if (written >= length) {
+      written -= length;
+      continue;
+    }
+    const auto* rest = static_cast<const std::uint8_t*>(pieces[i].iov_base) + written;
+    if (bufferevent_write(bufferEvent_, rest, length - written) != 0) return false;
+    written = 0;
+  }
+  return true;
 }
 
 bool TBufferEventSocket::IsTls() const {

@@ -4,6 +4,7 @@
 
 #include <event2/bufferevent.h>
 #include <event2/dns.h>
+#include <sys/uio.h>
 
 #include <cstdint>
 
@@ -38,6 +39,13 @@ class TBufferEventSocket final : public IStreamInterface {
   std::uint32_t Read(void* data, std::uint32_t size) override;
   // True when the bytes are queued for sending.
   bool Write(const void* data, std::uint32_t size) override;
+  // Bytes that are to leave now rather than at the next pass of the loop: behind bytes still queued
+  // they are queued too; otherwise the system is handed them in one write and only what it does
+  // not take is queued. A TLS connection queues them all. A failed write leaves them queued, so
+  // that the loop's write reports the failure through the event callback as for any other bytes.
+  // Bytes written here are not counted by the rate-limit group. True when every byte was written
+  // or queued.
+  bool WriteNow(const iovec* pieces, int count);
 
   bool IsTls() const;
   bufferevent* GetBufferEvent() const { return bufferEvent_; }

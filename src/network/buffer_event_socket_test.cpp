@@ -18,6 +18,7 @@
 
 #include "network/libevent_socket_manager.h"
 #include "network/rate_limit_group.h"
+#include "network/socket_utilities.h"
 #include "support/event_loop_test_helpers.h"
 #include "support/network_test_helpers.h"
 #include "support/peer_process.h"
@@ -119,6 +120,67 @@ TEST_F(BufferEventSocketTest, ReceiveChecksReadsAndWritesGoThroughTheBuffers) {
   // The descriptor closes once libevent has let go of the bufferevent, in the next loop slice.
   manager_.RunEventLoop(0);
   EXPECT_EQ(ReceiveSome(pair_.second), "");
+}
+
+// Bytes written now leave without the loop when nothing is queued before them; behind queued bytes,
+// or past what the system takes, they wait in the queue in their order; a write that fails leaves
+// them queued, for the loop's write to report.
+TEST_F(BufferEventSocketTest, WriteNowSendsAtOnceOrQueuesInOrder) {
+  TBufferEventSocket socket(pair_.TakeFirst(), &manager_);
+  // As the client listener leaves an accepted connection: the loop's writes must not block.
+  ASSERT_TRUE(SetSocketNonBlocking(socket.GetDescriptor()));
+  TSocketLog seen;
+  Watch(manager_, socket, seen);
+  evbuffer* output = bufferevent_get_output(socket.GetBufferEvent());
+  char ab[] = "ab";
+  char cd[] = "cd";
+  const iovec pieces[] = {{ab, 2}, {cd, 2}};
+
+  EXPECT_TRUE(socket.WriteNow(pieces, 2));
+  EXPECT_EQ(evbuffer_get_length(output), 0u);
+  EXPECT_EQ(ReceiveSome(pair_.second), "abcd");
+
+  EXPECT_TRUE(socket.Write("1", 1));
+  EXPECT_TRUE(socket.WriteNow(pieces, 2));
+  EXPECT_EQ(evbuffer_get_length(output), 5u);
+  EXPECT_FALSE(OrvTest::WaitReadable(pair_.second, 0));
+  std::string received;
+  auto drain = [&] {
+    char chunk[65536];
+    ssize_t n;
+    while ((n = ::recv(pair_.second, chunk, sizeof(chunk), MSG_DONTWAIT)) > 0) {
+      received.append(chunk, static_cast<std::size_t>(n));
+    }
+  };
+  ASSERT_TRUE(RunLoopUntil(manager_, [&] {
+    drain();
+    return received.size() >= 5;
+  }));
+  EXPECT_EQ(received, "1abcd");
+
+  // A send buffer far smaller than the bytes: the system takes a part, the rest follows it.
+  const int small = 4096;
+  ASSERT_EQ(::setsockopt(socket.GetDescriptor(), SOL_SOCKET, SO_SNDBUF, &small, sizeof(small)), 0);
+  std::string big(1 << 20, '\0');
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i % 251);
+  const iovec one{big.data(), big.size()};
+  EXPECT_TRUE(socket.WriteNow(&one, 1));
+  EXPECT_GT(evbuffer_get_length(output), 0u);
+  EXPECT_LT(evbuffer_get_length(output), big.size());
+  received.clear();
+  ASSERT_TRUE(RunLoopUntil(manager_, [&] {
+    drain();
+    return received.size() >= big.size();
+  }));
+  EXPECT_TRUE(received == big);
+
+  pair_.CloseSecond();
+  EXPECT_TRUE(socket.WriteNow(pieces, 2));
+  EXPECT_EQ(evbuffer_get_length(output), 4u);
+  ASSERT_TRUE(RunLoopUntil(manager_, [&] { return !seen.events.empty(); }));
+
+  socket.Close();
+  EXPECT_FALSE(socket.WriteNow(pieces, 2));
 }
 
 TEST_F(BufferEventSocketTest, CallbacksAndTheirArgumentAreInstalledThroughTheManager) {

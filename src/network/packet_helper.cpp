@@ -35,6 +35,11 @@ bool TPacketHelperBase::SendRaw(IStreamInterface* stream, const void* data, std:
   return true;
 }
 
+void TPacketHelperBase::NoteFramesSent(IStreamInterface* stream, std::uint32_t bytes) {
+  if (observer_ != nullptr) observer_->OnSent(stream, bytes);
+  GetTimeStamp(lastSend_);
+}
+
 bool TPacketHelperBase::SendPacketWithSize(IStreamInterface* stream, const void* data, std::uint16_t size) {
   std::uint8_t lengthBytes[2];
   TFixedBufferWriter writer(lengthBytes, sizeof(lengthBytes));

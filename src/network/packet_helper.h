@@ -44,6 +44,10 @@ class TPacketHelperBase {
   // packet a writer refused) is a failed send.
   bool SendTypedPacket(IStreamInterface* stream, const TPacketBufferPtr& packet);
 
+  // Frames written to the stream by other means (laid out once and written to many streams): the
+  // observer is told of the bytes and the send time is now, as for frames sent here.
+  void NoteFramesSent(IStreamInterface* stream, std::uint32_t bytes);
+
   // One step of reception; see the .cpp. False: drop the connection. True with receivedSize 0: no
   // complete frame yet. True with receivedSize > 0: the body is in GetReceiveBuffer() until the
   // next call. pendingSize is the caller's, per connection, starting at 0.
