@@ -4,12 +4,12 @@ again). On every tick it receives, each player sends one order carrying (its ind
 and a tick report with the checksum every player shares; the spectators join in the command phase; after
 the last tick the players ask for the debriefing, then for match making.
 
-Checked: every order sent before the last tick reaches every player exactly once and in order; no tick is
-missing or repeated and each brings one actions packet per player; every player received the same
-relayed bytes; the saved replay holds every tick with its 56 'pact' chunks equal to what was relayed; the
-spectators' streams equal the saved file (bytes 8 to 39 aside: the size and the digest are written at the
-save); nobody was removed; once everyone has left, the server holds as many descriptors as before the
-game; and a second short game plays normally.
+Checked: every order sent before the last tick, and every tick report, reaches every player exactly once
+and in order; no tick is missing or repeated and each brings one actions packet per player; every player
+received the same relayed bytes; the saved replay holds every tick with its 56 'pact' chunks equal to
+what was relayed; the spectators' streams equal the saved file (bytes 8 to 39 aside: the size and the
+digest are written at the save); nobody was removed; once everyone has left, the server holds as many
+descriptors as before the game; a second short game plays normally; and the server then exits cleanly.
 
 ORV_SOAK_TICKS sets the ticks of the first game (300 by default; `make soak` passes SOAK_TICKS).
 """
@@ -17,6 +17,7 @@ ORV_SOAK_TICKS sets the ticks of the first game (300 by default; `make soak` pas
 import asyncio
 import hashlib
 import os
+import signal
 import struct
 import time
 import unittest
@@ -42,7 +43,8 @@ SPECTATOR_IDS = [2000 + i for i in range(SPECTATORS)]
 GAME_ID = 24
 TICKET = bytes(range(128))
 CHECKSUM = 0x5EED1E55
-NO_LIMIT = "4294967295"
+NO_LIMIT_VALUE = 0xFFFFFFFF
+NO_LIMIT = str(NO_LIMIT_VALUE)
 # Phase times are only a backstop: the players ask for the next phase at once. The warm-up leaves the
 # test time to let everyone leave after the game before the next launch starts a loading phase.
 # The password shows that the replay's header leaves hidden properties out.
@@ -52,6 +54,7 @@ VARIABLES_INI = ("NbMaxPlayer=64\nNbMinPlayer=56\nWarmupCountdown=10\nLoadingTim
 LARGEST_PIECE = 4064
 ORDER = struct.Struct("<II")
 ACTIONS_HEAD = struct.Struct("<IIIH")
+REPORT = struct.Struct("<IIII")
 LETTER_ORDERS = ord("d")
 LETTER_TICK_REPORT = ord("g")
 # How long admissions, phase changes and the server's clean-up may take, on a loaded CI machine.
@@ -101,6 +104,8 @@ class Game:
         self.players = []
         self.spectators = []
         self.command_phase = asyncio.get_running_loop().create_future()
+        # Back in match making with enough players, the server launches the next game's warm-up.
+        self.next_warm_up = asyncio.get_running_loop().create_future()
 
     @property
     def clients(self):
@@ -140,7 +145,7 @@ class SoakClient(asyncio.Protocol):
         self.received = {}        # sender id -> last sequence number received
         self.relay_digest = hashlib.sha256()
         self.relayed = []         # reference player: actions payloads in order received
-        self.tick_reports = 0
+        self.reports = {}         # sender id -> tick of the last tick report received
         # The replay stream as this spectator saw it.
         self.pieces = []
         self.stream = bytearray()
@@ -181,8 +186,13 @@ class SoakClient(asyncio.Protocol):
             length = buffer[position] << 8 | buffer[position + 1]
             if size - position - 2 < length:
                 break
-            self.on_frame(bytes(buffer[position + 2:position + 2 + length]))
+            body = bytes(buffer[position + 2:position + 2 + length])
             position += 2 + length
+            try:
+                self.on_frame(body)
+            except (ValueError, IndexError, KeyError, struct.error) as error:
+                # A frame the checks cannot even read is a failure of its own, not a lost connection.
+                self.fault("frame %s: %r" % (body.hex(), error))
         del buffer[:position]
 
     # -- what arrives --
@@ -196,7 +206,7 @@ class SoakClient(asyncio.Protocol):
                 self.on_actions(int.from_bytes(body[1:9], "big"), body[10:])
                 self.relay_digest.update(body)
             elif len(body) > 9 and body[9] == LETTER_TICK_REPORT:
-                self.tick_reports += 1
+                self.on_tick_report(int.from_bytes(body[1:9], "big"), body[10:])
             else:
                 self.fault("unexpected relayed message %s" % body.hex())
             return
@@ -214,11 +224,18 @@ class SoakClient(asyncio.Protocol):
         if name == "system" and event["command"] == PING_REQUEST:
             self.transport.write(encode_system(PING_ANSWER, event["value"]))
         elif name == "admission":
+            if self.admitted.done():
+                self.fault("second admission answer %r" % event)
+                return
             self.admission = event
             self.state = event["state"]
             self.admitted.set_result(event)
         elif name == "next_state":
             self.on_next_state(event["previous"], event["state"], event["tick"])
+        elif name == "state_timer":
+            if (self.returned.done() and event["state"] == STATE_MATCH_MAKING and event["time_left"] != NO_LIMIT_VALUE
+                    and not self.game.next_warm_up.done()):
+                self.game.next_warm_up.set_result(None)
         elif name == "last_packet":
             self.last_packets.append(event["reason_name"])
         elif event.get("event") == "undecodable":
@@ -266,6 +283,16 @@ class SoakClient(asyncio.Protocol):
         self.received[sender] = last
         if self.reference:
             self.relayed.append(payload)
+
+    def on_tick_report(self, sender, data):
+        if len(data) != REPORT.size:
+            self.fault("tick report of %d bytes from %d" % (len(data), sender))
+            return
+        tick, _, checksum, _ = REPORT.unpack(data)
+        last = self.reports.get(sender, -1)
+        if tick != last + 1 or checksum != CHECKSUM:
+            self.fault("tick report (%d, %#x) from %d after tick %d" % (tick, checksum, sender, last))
+        self.reports[sender] = tick
 
     def end_of_tick(self):
         if self.tick is not None and self.tick_relays != PLAYERS:
@@ -332,6 +359,11 @@ class RelaySoakTest(harness.AsyncIntegrationTestCase):
               % (second.ticks_played, resident_kilobytes(self.server.pid), self.cached_connections()), flush=True)
         self.assertEqual(len(self.endpoint.requests), 2, "one game result report per game")
 
+        # Nothing of the games is left to free: the server exits cleanly (the sanitizer build reports leaks).
+        self.server.signal(signal.SIGTERM)
+        status = await asyncio.to_thread(self.server.wait)
+        self.assertEqual(status, 0, "\n".join(self.server.output.lines[-20:] + self.server.errors.lines[-40:]))
+
     # -- one game --
 
     async def play_game(self, ticks, spectator_count, replay_number):
@@ -364,6 +396,9 @@ class RelaySoakTest(harness.AsyncIntegrationTestCase):
 
         self.check_relay(game)
         data = await self.saved_replay(replay_number)
+        # Every player reported the same checksum: no desync copy.
+        self.assertEqual(sorted(path.name for path in (self.server.cwd / "Replays").iterdir()),
+                         ["lastreplay%03d.orvgamerpl2" % number for number in range(1, replay_number + 1)])
         self.check_replay(game, data)
         self.check_streams(game, data)
         await asyncio.to_thread(self.endpoint.wait_for_requests, replay_number, STEP_TIMEOUT)
@@ -380,6 +415,8 @@ class RelaySoakTest(harness.AsyncIntegrationTestCase):
             self.assertEqual(client.relay_digest.digest(), reference.relay_digest.digest(), "client %d" % client.id)
             self.assertEqual(client.orders_sent, game.ticks)
             self.assertEqual(set(client.received), set(PLAYER_IDS))
+            # Tick reports are relayed as they come: every one of them, the last tick's included.
+            self.assertEqual(client.reports, {player_id: game.ticks - 1 for player_id in PLAYER_IDS})
             for sender in game.players:
                 received = client.received[sender.id]
                 self.assertTrue(sender.orders_before_last_tick <= received <= sender.orders_sent,
@@ -455,7 +492,11 @@ class RelaySoakTest(harness.AsyncIntegrationTestCase):
             self.fail("%s: %d of %d still awaited after %.0f s" % (what, len(pending), len(futures), timeout))
 
     async def leave(self, game):
-        """Everyone closes; the server lets every user go, and then no launch countdown runs."""
+        """Everyone closes; the server lets every user go, and then no launch countdown runs. Leaving is
+        put off until the warm-up that the return to match making launched has stepped once: a warm-up
+        cancelled before its first step would be stopped only at that step, and players arriving in
+        between would find a countdown still running and launch no game."""
+        await self.all_of([game.next_warm_up], STEP_TIMEOUT, "the warm-up after the game")
         mark = self.server.mark()
         for client in game.clients:
             client.close()
