@@ -1,9 +1,11 @@
-# Entry points: test, test-sanitize, test-tsan, bench, fuzz, run, clean.
+# Entry points: test, test-sanitize, test-tsan, soak, bench, fuzz, run, clean.
 # WERROR=1 turns compiler warnings into errors (CI uses it).
 
 WERROR ?= 0
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 60
+# Ticks of the soak's first game (200 ms each: 3,000 are ten minutes); make test runs 300.
+SOAK_TICKS ?= 3000
 CMAKE_WERROR := $(if $(filter 1,$(WERROR)),ON,OFF)
 
 BUILD_DEBUG := build/debug
@@ -22,7 +24,7 @@ FUZZ_ENV := ASAN_SYMBOLIZER_PATH=$(FUZZ_SYMBOLIZER) \
 # Suites whose names contain this run real threads; the ThreadSanitizer build runs them.
 TSAN_TESTS ?= Threaded
 
-.PHONY: all setup test test-sanitize test-tsan bench fuzz run clean
+.PHONY: all setup test test-sanitize test-tsan soak bench fuzz run clean
 
 all: test
 
@@ -47,6 +49,12 @@ test-tsan: setup
 	@cmake --build $(BUILD_TSAN) -j $(JOBS)
 	@cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
 		ctest -j $(JOBS) --output-on-failure -R '$(TSAN_TESTS)'
+
+# The relay soak alone (ctest label "soak") against the Debug server, for SOAK_TICKS ticks.
+soak: setup
+	@cmake -S . -B $(BUILD_DEBUG) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWERROR=$(CMAKE_WERROR) >/dev/null
+	@cmake --build $(BUILD_DEBUG) -j $(JOBS) --target DedicatedServer
+	@cd $(BUILD_DEBUG) && ORV_SOAK_TICKS=$(SOAK_TICKS) ctest -L soak --output-on-failure --verbose
 
 bench: setup
 	@cmake -S . -B $(BUILD_RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DWERROR=$(CMAKE_WERROR) \

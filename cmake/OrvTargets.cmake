@@ -84,11 +84,19 @@ function(orv_add_python_tests folder)
     add_test(NAME ${group}.${module}
              COMMAND Python3::Interpreter -m unittest -v ${module}
              WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}/${folder})
-    # Modules named *_slow_test.py wait for the server's real time-outs: label "slow" as well.
+    # Modules named *_slow_test.py wait for the server's real time-outs: label "slow" as well. The soak
+    # (soak_test.py) is labelled "soak"; `make soak` runs it for SOAK_TICKS ticks (3,000 ticks of 200 ms
+    # are ten minutes), hence its longer time-out.
     set(labels python)
+    set(timeout 300)
     if(module MATCHES "_slow_test$")
       list(APPEND labels slow)
     endif()
-    set_tests_properties(${group}.${module} PROPERTIES ENVIRONMENT "${environment}" TIMEOUT 300 LABELS "${labels}")
+    if(module MATCHES "^soak_test$")
+      list(APPEND labels soak)
+      set(timeout 1800)
+    endif()
+    set_tests_properties(${group}.${module} PROPERTIES ENVIRONMENT "${environment}" TIMEOUT ${timeout}
+                         LABELS "${labels}")
   endforeach()
 endfunction()
