@@ -712,14 +712,5 @@ TEST_F(AdmittedClientsTest, SlaveLinkUpPublishesOnlyAHostedSession) {
   EXPECT_TRUE(reporting.IsListening());
 }
 
-TEST_F(AdmittedClientsTest, ClientCommandsAreLoggedAsInvalid) {
-  Start();
-  TDedicatedUser* user = Admit(12, false);
-  ASSERT_NE(user, nullptr);
-  session_.ExecuteClientCommand(user, "kick 13");
-  EXPECT_TRUE(Logged("Client 12 request command : kick 13"));
-  EXPECT_TRUE(Logged("Invalid command received from client 12 : kick 13"));
-}
-
 }  // namespace
 }  // namespace Orvan::Dedicated

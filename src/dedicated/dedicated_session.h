@@ -218,6 +218,25 @@ class TDedicatedSession {
   // Enters or replaces the end of the client's ban (0: forever).
   void SetBan(const Network::OrvNetId& clientId, std::int64_t end);
 
+  // ---- Banning, unbanning and the ban file; the admin commands' view of the clients.
+  // The bans kept across restarts: client ids in decimal to the end of each ban in decimal seconds
+  // since the epoch, "0" for forever.
+  static constexpr const char* kBannedClientsIniFile = "banned_clients.ini";
+  // Nothing for an id that is not a client's. 0 hours, or an end beyond what 64-bit seconds hold,
+  // is a ban forever. An admitted client of that id is disconnected. The next refresh writes the
+  // file.
+  void BanClient(const Network::OrvNetId& clientId, std::uint64_t hours);
+  // Out of the list and out of the file at once, so that the next refresh does not merge it back.
+  void UnbanClient(const Network::OrvNetId& clientId);
+  // On entering match making: the file merged into the list (forever, else the later end, wins),
+  // the expired bans dropped from both, the banned clients still admitted disconnected, and the
+  // list written back outside any section.
+  void RefreshBanList();
+  // The id a command argument names: decimal digits are the id itself; any other text names the
+  // first admitted client whose PlayerName contains it. The invalid id for an empty text or no
+  // such client.
+  Network::OrvNetId FindClientId(const TOrvString<char>& text) const;
+
   // ---- Configuration files.
   void LoadVariablesIni();
   void LoadAdminsIni();

@@ -37,7 +37,7 @@ void TDedicatedSession::RecordStateChange(std::uint32_t previousState, std::uint
     stateRecords_.PushBack(
         MakeStateRecord(kStateRecordStateChange, previousState, newState, kStateRecordUnused, tickCounter_));
   }
-  // Entering match making also refreshes the ban list once the ban files are read.
+  if (IsMatchMakingState(newState)) RefreshBanList();
 }
 
 void TDedicatedSession::RecordStateTimer(std::uint32_t stateId, std::uint32_t timeLeft) {

@@ -1,12 +1,10 @@
-// This game's session: property table, validation and console answers.
+// This game's session: property table, validation, first phase, users and alliances.
 #include "dedicated/strivex_dedicated_session.h"
 
 #include "dedicated/dedicated_property_table.h"
 #include "dedicated/dedicated_user.h"
 #include "dedicated/legacy_number_conversion.h"
 #include "dedicated/states/phase_factories.h"
-#include "network/console_interfaces.h"
-#include "network/network_hooks.h"
 
 namespace Orvan::Dedicated {
 
@@ -73,24 +71,9 @@ bool TStrivexDedicatedSession::ValidatePropertyValue(const TOrvString<char>& nam
   return true;
 }
 
-bool TStrivexDedicatedSession::ExecuteRConCommand(const TOrvString<char>& commandLine,
-                                                  ServerTools::IVirtualConsole* console) {
-  Network::NetworkLog(Network::kNetworkLogInformation, "RCon request command : " + commandLine);
-  if (console != nullptr) console->Print("Invalid command.");
-  return false;
-}
-
 // The first phase, and the one a game goes back to when its last player leaves.
 TDedicatedSessionAbstractState* TStrivexDedicatedSession::CreateInitialState() {
   return CreateMatchMakingPhase(GetStateManager());
-}
-
-// No command is known to clients yet: every line is logged as invalid.
-void TStrivexDedicatedSession::ExecuteClientCommand(TDedicatedUser* client, const TOrvString<char>& commandLine) {
-  if (client == nullptr) return;
-  const TOrvString<char> id = client->GetNetworkId().ToString();
-  Network::NetworkLog(Network::kNetworkLogInformation, "Client " + id + " request command : " + commandLine);
-  Network::NetworkLog(Network::kNetworkLogWarning, "Invalid command received from client " + id + " : " + commandLine);
 }
 
 TDedicatedUser* TStrivexDedicatedSession::CreateUser(std::uint32_t userSessionId, const Network::OrvNetId& networkId,

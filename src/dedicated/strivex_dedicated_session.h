@@ -1,5 +1,5 @@
 // The game session of this game: its thirty server properties with their defaults and
-// permissions, the validation of the phase timings and income rate, and its console answers.
+// permissions, the validation of the phase timings and income rate, and its admin commands.
 #pragma once
 
 #include "dedicated/dedicated_session.h"
@@ -25,6 +25,11 @@ class TStrivexDedicatedSession final : public TDedicatedSession {
                              Network::TBufferEventSocket* connection, const sockaddr_storage& address,
                              const TUserStatisticsDocuments& statistics) override;
   void AssignAlliance(TDedicatedUser* user) override;
+
+  // Whether the user may move to the alliance the text names, 0 or 1: not to where it already is,
+  // not out of an empty alliance, not into a full one (MaxTeamSize), and not when the move leaves
+  // the alliances further apart than DeltaMaxTeamSize and than they were.
+  bool CanChangeAlliance(const TDedicatedUser* user, const TOrvString<char>& newAlliance) const;
 };
 
 }  // namespace Orvan::Dedicated

@@ -223,7 +223,7 @@ class PropertyQueryTest(LinkCase):
                 client.close()
 
         answer = await asyncio.to_thread(console_line)
-        self.assertEqual((answer.id, answer.body), (5, b"Invalid command."))
+        self.assertEqual((answer.id, answer.body), (5, b"No player connected and ready to play"))
 
         def fifth_socket_query():
             with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sock:

@@ -134,7 +134,7 @@ class StartUpTest(harness.IntegrationTestCase):
         client.authenticate("pw")
         client.send_packet(5, TYPE_COMMAND, b"launch")
         answer = client.read_packet()
-        self.assertEqual((answer.id, answer.body), (5, b"Invalid command."))
+        self.assertEqual((answer.id, answer.body), (5, b"No player connected and ready to play"))
         server.wait_for_line("RCon request command : launch")
 
 
