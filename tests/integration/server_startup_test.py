@@ -93,6 +93,8 @@ class StartUpTest(harness.IntegrationTestCase):
             SEPARATOR,
             # The session enters match making: TimeLeft is still logged then.
             'Variable TimeLeft set to "4294967295"',
+            # Entering match making refreshes the bans first.
+            "Updating clients banned list",
             "Entering in matchmaking state",
             "Connecting to match making server",
             "Connected to match making server",
