@@ -2,7 +2,8 @@
 while a game runs, each with a light client state of its own, and the checks of what every client saw.
 
 Each player answers pings, follows the phases by asking for the next state (52 in loading, 53 in
-deployment, 101 after `command_ticks` ticks of the command phase, 0 in the debriefing) and, on every tick
+deployment, 101 after `command_ticks` ticks of the command phase, 0 on the first tick of the debriefing)
+and, on every tick
 it receives while the game runs, sends one 'd' order carrying its player id and a sequence number that
 starts at 1 with each game, then a 'g' report of that tick with a checksum all players share.
 
@@ -55,6 +56,8 @@ class GameRecord:
         self.sent = []           # (sequence number, monotonic time) of the orders this client sent
         self.stream = bytearray()  # replay bytes streamed to a spectator
         self.states = [gc.STATE_LOADING]
+        self.requested = {}      # state -> orders this client had sent when it asked for that state
+        self.ticks_at = {}       # state -> ticks this client had received when that state began
         self.ended = False
         self.problems = []       # what could not be decoded
 
@@ -171,6 +174,7 @@ class DrivenClient:
             self._asked_debriefing = False
         elif self.game is not None and not self.game.ended:
             self.game.states.append(state)
+            self.game.ticks_at[state] = len(self.game.ticks)
             if state == gc.STATE_MATCH_MAKING:
                 self.game.ended = True
         if state == gc.STATE_MATCH_MAKING:
@@ -178,8 +182,15 @@ class DrivenClient:
             self.spectator = False
         if self.spectator:
             return
-        if state in gc.NEXT_REQUEST:
-            await self._send(gc.encode_state_request(gc.NEXT_REQUEST[state]))
+        # The debriefing is left on its first tick, so that a tick is known to have run after every order
+        # sent before the request for it (see orders_due).
+        if state in gc.NEXT_REQUEST and state != gc.STATE_DEBRIEFING:
+            await self._request_state(gc.NEXT_REQUEST[state])
+
+    async def _request_state(self, state):
+        if self.game is not None:
+            self.game.requested[state] = len(self.game.sent)
+        await self._send(gc.encode_state_request(state))
 
     async def _on_game_data(self, body):
         game = self.game
@@ -214,12 +225,14 @@ class DrivenClient:
         game.sent.append((sequence, time.monotonic()))
         await self._send(gc.encode_game_message("d", ORDER.pack(self.player_id, sequence))
                          + gc.encode_game_message("g", gc.tick_report_data(tick, CHECKSUM)))
+        if self.state == gc.STATE_DEBRIEFING and gc.STATE_MATCH_MAKING not in game.requested:
+            await self._request_state(gc.STATE_MATCH_MAKING)
         if self.state == gc.STATE_COMMAND and not self._asked_debriefing:
             self._command_ticks += 1
             limit = self.driver.command_ticks
             if limit is not None and self._command_ticks >= limit:
                 self._asked_debriefing = True
-                await self._send(gc.encode_state_request(gc.STATE_DEBRIEFING))
+                await self._request_state(gc.STATE_DEBRIEFING)
 
 
 class GameDriver:
@@ -347,9 +360,9 @@ class GameDriver:
                 problems.append("%d and %d received different actions" % (pid, senders[0]))
         for sender in senders:
             own = games[sender]
-            # An order sent before its sender got the next-to-last tick had a whole tick to reach the server.
-            cutoff = own.tick_times[last - 1] if last >= 1 and len(own.tick_times) >= last else float("inf")
-            must = sum(1 for _, at in own.sent if at < cutoff)
+            must = self.orders_due(own)
+            if not must:
+                problems.append("no tick came after any state request of %d: its orders cannot be checked" % sender)
             counts = set()
             for pid, game in games.items():
                 received = game.orders.get(sender, [])
@@ -357,7 +370,7 @@ class GameDriver:
                 if received != list(range(1, len(received) + 1)):
                     problems.append("%d received the orders of %d as %s" % (pid, sender, _runs(received)))
                 if len(received) < must or len(received) > len(own.sent):
-                    problems.append("%d received %d orders of %d, which sent %d (%d before the next-to-last tick)"
+                    problems.append("%d received %d orders of %d, which sent %d (%d due)"
                                     % (pid, len(received), sender, len(own.sent), must))
             if len(counts) > 1:
                 problems.append("the orders of %d reached the players in different numbers %s" % (sender, counts))
@@ -366,6 +379,18 @@ class GameDriver:
         if problems:
             raise AssertionError("game %d: %s" % (index, "\n".join(problems[:20])))
         return last + 1
+
+    @staticmethod
+    def orders_due(game):
+        """How many of its orders a player's game must have relayed. The server reads a connection's frames
+        in order, so the orders sent before a state request were in the sender's action buffer when that
+        request was read; the state began only once every player had asked for it (the phases here end by
+        the players' requests, not by their countdowns), and a tick that the sender received after that
+        state's next_state frame ran after it, so it carried them. Later orders may miss the game's last
+        tick without anything being wrong."""
+        due = [game.requested[state] for state in game.requested
+               if state in game.ticks_at and len(game.ticks) > game.ticks_at[state]]
+        return max(due, default=0)
 
     def _check_replay(self, index, reference, last, data):
         replay = replay_reader.read_replay(data)

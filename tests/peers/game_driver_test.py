@@ -30,6 +30,9 @@ def sound_record():
         game.sent.append((tick + 1, tick * 0.2 + 0.01))
     game.orders = {sender: list(range(1, TICKS)) for sender in PLAYERS}
     game.states += [52, 53, 101, 0]
+    # Asked for the debriefing with three orders sent; the debriefing began before tick 4 came.
+    game.requested = {101: 3}
+    game.ticks_at = {101: 4}
     game.ended = True
     return game
 
@@ -108,13 +111,14 @@ class GameDriverChecksTest(unittest.TestCase):
                 self.assertIn(text, str(failure.exception))
 
     def test_orders_lost_at_the_end_are_found(self):
-        # Orders 3 and 4 of player 11 reached nobody, though 3 was sent a whole tick before the last.
+        # Orders 3 and 4 of player 11 reached nobody, though 3 was sent before its request for the
+        # debriefing, and a tick ran in the debriefing.
         driver = sound_driver()
         for client in driver.clients:
             client.games[0].orders[11] = [1, 2]
         with self.assertRaises(AssertionError) as failure:
             driver.check_game(0)
-        self.assertIn("received 2 orders of 11, which sent 5 (3 before the next-to-last tick)", str(failure.exception))
+        self.assertIn("received 2 orders of 11, which sent 5 (3 due)", str(failure.exception))
 
     def test_replay_faults_are_named(self):
         cases = [
@@ -137,6 +141,14 @@ class GameDriverChecksTest(unittest.TestCase):
         with self.assertRaises(AssertionError) as failure:
             driver.check_game(0, data)
         self.assertIn("spectator 21: 70 streamed bytes are not the replay's start", str(failure.exception))
+
+    def test_orders_are_due_only_when_a_tick_followed_the_request(self):
+        game = sound_record()
+        self.assertEqual(GameDriver.orders_due(game), 3)
+        game.ticks_at = {101: 5}
+        self.assertEqual(GameDriver.orders_due(game), 0)
+        game.requested, game.ticks_at = {52: 1, 53: 2, 101: 3}, {52: 1, 53: 2, 101: 5}
+        self.assertEqual(GameDriver.orders_due(game), 2)
 
     def test_removals_are_named(self):
         driver = sound_driver()
