@@ -12,6 +12,7 @@ import time
 import unittest
 
 import harness
+import udp_query
 from game_driver import GameDriver
 
 GAME_ID = 24
@@ -100,6 +101,10 @@ class PeerFaultsTest(harness.AsyncIntegrationTestCase):
         stalled = driver.ticks_between(0, dropped + 0.3, retried - 0.1)
         self.assertEqual(stalled, [], "ticks while the link was down")
         await server.wait_for_line_async(" as CouchDB stats source", start=index)
+        # The property reporting, stopped with the link, answers again.
+        reply = await asyncio.to_thread(udp_query.query, server.port, b"back", 5.0)
+        self.assertIsNotNone(reply, "no answer to the property query once the link is back")
+        self.assertIn(reply.as_dict()["GameState"], ("51", "52", "53", "101"))
 
         ticks = await self.finish(server, driver, 0)
         note("link down for %.1f s; %d ticks; largest gap between two ticks %.2f s"
