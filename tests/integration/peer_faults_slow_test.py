@@ -66,10 +66,13 @@ class PeerFaultsTest(harness.AsyncIntegrationTestCase):
         """The saved replay of the server's game of that index (its first game is 0)."""
         path = server.cwd / "Replays" / ("lastreplay%03d.orvgamerpl2" % (index + 1))
         deadline = time.monotonic() + harness.DEFAULT_TIMEOUT
-        while not path.exists():
+        while True:
+            # The file is there once written whole: its size field gives its length.
+            data = path.read_bytes() if path.exists() else b""
+            if len(data) >= 12 and int.from_bytes(data[8:12], "big") == len(data):
+                return data
             self.assertLess(time.monotonic(), deadline, "%s was not saved" % path)
             await asyncio.sleep(0.05)
-        return path.read_bytes()
 
     async def finish(self, server, driver, index, spectators=()):
         """Lets the players leave the command phase, waits for match making, and checks the game."""
