@@ -126,10 +126,9 @@ class PeerFaultsTest(harness.AsyncIntegrationTestCase):
         refused = await driver.add_client(joiner)
         await driver.wait_until(lambda: refused.removals, harness.DEFAULT_TIMEOUT, "refusal of the joiner")
         self.assertEqual(refused.removals[0], {"event": "last_packet", "reason": 20, "reason_name": "Failed"})
-        lines = server.output.lines[mark:]
-        curl = lines.index("Curl HTTP 0 error")
-        failed = lines.index("Failed to get stats for pending client %d" % joiner)
-        rejected = lines.index("Rejecting pending client with IP %s (reason : Failed)" % refused.local)
+        curl, failed, rejected = [(await server.wait_for_line_at_async(line, start=mark))[0] for line in (
+            "Curl HTTP 0 error", "Failed to get stats for pending client %d" % joiner,
+            "Rejecting pending client with IP %s (reason : Failed)" % refused.local)]
         self.assertLess(curl, failed)
         self.assertLess(failed, rejected)
         ticks = driver.tick_count(0)
