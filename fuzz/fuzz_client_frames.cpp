@@ -4,8 +4,13 @@
 // then gone; it is accepted by nothing but one well-formed connect packet as its first frame, which
 // sends exactly one validation request to the match-making server.
 // Then the same chunks are fed to an admitted player's reading loop, beside a second player whose
-// connection takes the relays. The loop reads every whole frame that has arrived, answers false
-// exactly when its user is no longer admitted, and sends nothing to the match-making server.
+// connection takes the relays, first in match making, then once more while a game runs: there the
+// session's update follows each chunk on a clock moved by one tick, so the players' orders and
+// tick reports meet the relay, the replay and the checksum table (an odd number of chunks makes
+// the fed client a spectator admitted during the game, which the replay is streamed to). The loop
+// reads every whole frame that has arrived, answers false exactly when its user is no longer
+// admitted, and sends nothing to the match-making server; the game runs on while a player is
+// connected, and the checksum table holds no tick the server has not run.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
@@ -19,12 +24,15 @@
 #include "dedicated/pending_client_set.h"
 #include "dedicated/strivex_dedicated_session.h"
 #include "dedicated/user_statistics_documents.h"
+#include "dedicated/states/dedicated_session_state_manager.h"
+#include "dedicated/states/phase_factories.h"
 #include "dedicated/user_waiting_for_login.h"
 #include "network/buffer_event_socket.h"
 #include "network/libevent_socket_manager.h"
 #include "network/network_hooks.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
+#include "support/manual_clock.h"
 #include "support/network_test_helpers.h"
 #include "support/scripted_stream.h"
 
@@ -98,16 +106,31 @@ bool OnlyAPartialFrameLeft(TDedicatedUser* user, const OrvTest::TScriptedStream&
   return left < 2 + length;
 }
 
+// Ticks of the session's update per input in a running game: 8 s of game time, short of every
+// phase's countdown, so the game never stops and no replay is written to a file.
+constexpr int kMaxTicksPerInput = 40;
+
 void FeedAdmittedUser(Dedicated::TDedicatedSession& session, TMainServerTask* task, const TChunks& chunks,
-                      OrvTest::TScriptedStream& mms) {
+                      OrvTest::TScriptedStream& mms, bool inGame) {
   constexpr std::uint64_t kSender = 0x1001;
   constexpr std::uint64_t kOther = 0x1002;
   OrvTest::TSocketPair pair;
-  TDedicatedUser* sender = Admit(session, kSender, nullptr);
+  const bool spectator = inGame && chunks.size() % 2 == 1;
+  TDedicatedUser* sender = spectator ? nullptr : Admit(session, kSender, nullptr);
   Admit(session, kOther, new Network::TBufferEventSocket(pair.TakeFirst(), task->GetSocketManager()));
+  if (inGame) {
+    Dedicated::TDedicatedSessionStateManager* machine = session.GetStateManager();
+    machine->ChangeState(Dedicated::CreateLoadingPhase(machine));
+    FuzzCheck(session.IsGameRunning(), "the loading phase runs the game");
+    if (spectator) {
+      sender = Admit(session, kSender, nullptr);
+      FuzzCheck(sender->IsSpectator(), "a client admitted during a game watches it");
+    }
+  }
   const std::size_t sentToMms = mms.written.size();
 
   OrvTest::TScriptedStream connection;
+  int ticks = 0;
   for (const auto& chunk : chunks) {
     connection.Arrive(chunk);
     const bool kept = session.OnClientPacket(sender, &connection);
@@ -116,9 +139,23 @@ void FeedAdmittedUser(Dedicated::TDedicatedSession& session, TMainServerTask* ta
     FuzzCheck(kept == admitted, "the loop answers false exactly when its user has gone");
     if (!kept) break;
     FuzzCheck(OnlyAPartialFrameLeft(sender, connection), "every whole frame is read");
+    if (inGame && ticks < kMaxTicksPerInput) {
+      OrvTest::TManualClock::AdvanceMilliseconds(Dedicated::TDedicatedSession::kTickMilliseconds + 1.0);
+      session.Update();
+      ++ticks;
+      FuzzCheck(session.IsGameRunning(), "the game runs on while a player is connected");
+      FuzzCheck(session.GetTickChecksumCount() <= session.GetTickCounter(), "only ticks run have checksums");
+      if (session.FindClientById(Network::OrvNetId::FromValue(kSender)) != sender) break;
+    }
   }
   FuzzCheck(mms.written.size() == sentToMms, "nothing goes to the match-making server");
   session.Shutdown();
+  if (inGame) {
+    // With the last player gone the session is back in match making; the next input records a
+    // game of its own, and this one is dropped rather than saved.
+    FuzzCheck(!session.IsGameRunning(), "a game without players stops");
+    session.SetRecordingForTests(false, 0);
+  }
   // libevent frees a closed connection, and closes its descriptor, in its loop.
   task->GetSocketManager()->RunEventLoop(0);
 }
@@ -128,6 +165,8 @@ void FeedAdmittedUser(Dedicated::TDedicatedSession& session, TMainServerTask* ta
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   OrvTest::StartEngineOnce();
   Network::SetNetworkLogHandler(&DropLog);
+  // Game time moves only when a tick is wanted.
+  static OrvTest::TManualClock clock;
 
   // One task and session for the process, as in the server.
   static Dedicated::TStrivexDedicatedSession session(24);
@@ -148,7 +187,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     at += 1 + length;
   }
   FeedPendingClient(session, chunks, mms);
-  FeedAdmittedUser(session, task, chunks, mms);
+  FeedAdmittedUser(session, task, chunks, mms, false);
+  FeedAdmittedUser(session, task, chunks, mms, true);
   task->AttachMatchMakingStream(nullptr, Dedicated::MatchMakingLinkState::Ready);
   return 0;
 }

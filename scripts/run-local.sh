@@ -6,8 +6,11 @@
 # the server with that database as "StatsURL") and prints every message it receives, the server runs
 # in the foreground with the switches of switches.txt, and once the link is up the published
 # properties are queried over UDP and printed on one line, and a scripted game client logs in, is
-# admitted and greets the players in the chat. Ctrl-C asks the server to exit (a second Ctrl-C makes
-# it exit at once); when it has ended, every process started here is stopped by its process id.
+# admitted, greets the players in the chat and plays along: the game launches by itself and goes
+# through every phase, and the result endpoint (tests/peers/http_endpoint.py, the server's
+# "+game_reporting" URL) prints the report it receives at the debriefing. Ctrl-C asks the server to
+# exit (a second Ctrl-C makes it exit at once); when it has ended, every process started here is
+# stopped by its process id.
 # Usage: scripts/run-local.sh PATH_TO_DedicatedServer
 set -euo pipefail
 
@@ -49,15 +52,18 @@ PY
 mms_port="$(free_port tcp)"
 client_port="$(free_port tcp+udp)"
 db_port="$(free_port tcp)"
+result_port="$(free_port tcp)"
 
 peer_pid=""
 tail_pid=""
+result_pid=""
+result_tail_pid=""
 server_pid=""
 db_pid=""
 query_pid=""
 client_pid=""
 stop_all() {
-  for pid in $server_pid $client_pid $query_pid $peer_pid $tail_pid $db_pid; do
+  for pid in $server_pid $client_pid $query_pid $peer_pid $tail_pid $result_pid $result_tail_pid $db_pid; do
     if kill -0 "$pid" 2>/dev/null; then
       kill -TERM "$pid" 2>/dev/null || true
       wait "$pid" 2>/dev/null || true
@@ -115,7 +121,38 @@ tail_pid=$!
 # The server connects at once: the peer must be listening first.
 wait_for_start "$peer_log" '"event": "listening"' "$peer_pid" "the match-making peer"
 
+# The result endpoint answers every report with 200; its events (JSON lines) go to
+# result_endpoint.log, and each report is shown here as it comes: who sent it and the document.
+result_log="$run_dir/result_endpoint.log"
+: >"$result_log"
+setsid python3 -u "$root/tests/peers/http_endpoint.py" --port "$result_port" </dev/null >"$result_log" 2>&1 &
+result_pid=$!
+wait_for_start "$result_log" '"event": "listening"' "$result_pid" "the result endpoint"
+result_url="http://127.0.0.1:$result_port/recorddedicatedgame"
+setsid python3 -u - "$result_log" <<'PY' &
+import json, sys, time
+with open(sys.argv[1], encoding="utf-8") as log:
+    while True:
+        line = log.readline()
+        if not line:
+            time.sleep(0.2)
+            continue
+        try:
+            event = json.loads(line)
+        except ValueError:
+            continue
+        if event.get("event") != "request":
+            continue
+        parts = {part["name"]: part["content"] for part in event.get("parts") or []}
+        print("run: result endpoint: %s %s, login %r, password %r, game:"
+              % (event["method"], event["path"], parts.get("login"), parts.get("password")))
+        for text in parts.get("game", "").splitlines():
+            print("run: result endpoint:   " + text)
+PY
+result_tail_pid=$!
+
 echo "run: match-making peer on 127.0.0.1:$mms_port, statistics database $stats_url,"
+echo "run: result endpoint $result_url,"
 echo "run: server on port $client_port, working folder $run_dir"
 # Once the link is up, one property query (the log is the new run's: the old one goes first).
 rm -f serverlog.txt
@@ -128,16 +165,20 @@ setsid bash -c '
 ' run-query "$root/tests/peers/udp_query.py" "$client_port" </dev/null &
 query_pid=$!
 # Then one scripted game client: it connects, the peer validates it, the server fetches its
-# statistics and admits it, and it greets the players; its admission, the events about the players,
-# the chat and the phases are printed as they come (not the pings, every 2.5 s).
+# statistics and admits it, and it greets the players; then it plays along: one player is enough to
+# launch a game, and it asks for each next phase, answers every tick with one order and one tick
+# report, and asks for the debriefing after 50 ticks (10 s) of battle and then for match making,
+# where the next game launches. Its admission, the events about the players, the chat, the player
+# numbers and the phases are printed as they come (not the pings, the timers or the relayed orders
+# and tick reports, several a second).
 setsid bash -c '
   for _ in $(seq 600); do
     grep -q "ServerPropertyReporting listening for client !" serverlog.txt 2>/dev/null && break
     sleep 0.1
   done
   python3 -u "$1" --port "$2" --player-id 5 --demo \
-    --print connected,admission,client_event,relay,next_state,last_packet,closed </dev/null |
-    sed -u "s/^/run: game client: /"
+    --print connected,admission,client_event,relay,player_numbers,next_state,last_packet,closed </dev/null |
+    grep --line-buffered -v "\"letter\": \"[dg]\"" | sed -u "s/^/run: game client: /"
 ' run-client "$root/tests/peers/game_client.py" "$client_port" </dev/null &
 client_pid=$!
 # Extra switches, one a line, from switches.txt (";" starts a comment line).
@@ -147,7 +188,8 @@ while read -r line; do
   read -r -a words <<<"$line"
   switches+=("${words[@]}")
 done <switches.txt
-"$server" +port "$client_port" +ip_mms 127.0.0.1 +port_mms "$mms_port" "${switches[@]}" &
+"$server" +port "$client_port" +ip_mms 127.0.0.1 +port_mms "$mms_port" +game_reporting "$result_url" \
+  "${switches[@]}" &
 server_pid=$!
 
 # The server gets the terminal's Ctrl-C itself; here it only interrupts the wait, which goes on

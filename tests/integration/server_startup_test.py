@@ -91,9 +91,8 @@ class StartUpTest(harness.IntegrationTestCase):
             "Initializing Server Protocol Property : 1.0",
             'Variable ServerProtocol set to "1.0"',
             SEPARATOR,
-            # The session enters match making: TimeLeft is still logged then.
+            # The session enters match making (TimeLeft is still logged then) and reads its bans.
             'Variable TimeLeft set to "4294967295"',
-            # Entering match making refreshes the bans first.
             "Updating clients banned list",
             "Entering in matchmaking state",
             "Connecting to match making server",

@@ -463,6 +463,10 @@ class GameClient:
             await self._on_tick(event["tick"])
 
     async def _follow_state(self, state):
+        if state == STATE_LOADING:
+            # A new game counts its ticks from 0 again: whatever the last game's last tick was,
+            # this game's ticks are all answered.
+            self._last_tick = None
         if state == STATE_COMMAND:
             self._command_ticks_seen = 0
         if state in NEXT_REQUEST:

@@ -207,12 +207,18 @@ class PlayAlongTest(unittest.IsolatedAsyncioTestCase):
         await self.expect("cd 00000065")
         self.send("ce 00000035 00000065 00000003")
         await self.expect("cd 00000000")
+        # The next game's ticks start again: one numbered as the last game's last is answered too.
+        self.send("ce 00000000 00000033 00000000")
+        await self.expect("cd 00000034")
+        self.tick(2)
+        await self.expect("c2 ffffffff 64" + struct.pack("<III", 3, 4, 2).hex())
+        await self.expect("c2 ffffffff 67" + struct.pack("<IIII", 2, 0, 0x1234, 0).hex())
         self.send("c7 00 00000015")
         self.writer.close()
         last = await self.client.events.wait_for({"name": "last_packet"})
         self.assertEqual(last["reason_name"], "KickedAtEndGame")
         await self.client.events.wait_for({"event": "closed"})
-        self.assertEqual((self.client.user_session_id, self.client.state, self.client.orders_sent), (3, 101, 3))
+        self.assertEqual((self.client.user_session_id, self.client.state, self.client.orders_sent), (3, 51, 4))
 
 
 class ClosedEventTest(unittest.IsolatedAsyncioTestCase):
