@@ -84,6 +84,7 @@ class LineLog:
 
     def __init__(self, stream, echo_path=None):
         self.lines = []
+        self.times = []     # time.monotonic() at which each line arrived
         self.closed = False
         self._changed = threading.Condition()
         self._echo = open(echo_path, "a", encoding="utf-8", errors="replace") if echo_path else None
@@ -98,6 +99,7 @@ class LineLog:
                 self._echo.flush()
             with self._changed:
                 self.lines.append(line)
+                self.times.append(time.monotonic())
                 self._changed.notify_all()
         with self._changed:
             self.closed = True
@@ -174,8 +176,21 @@ class ManagedProcess:
     def wait_for_line(self, match, timeout=DEFAULT_TIMEOUT, start=0):
         return self.output.wait_for(match, timeout, start)[1]
 
+    def wait_for_line_at(self, match, timeout=DEFAULT_TIMEOUT, start=0):
+        """(index, line, monotonic time at which the line arrived) of the first matching line."""
+        index, line = self.output.wait_for(match, timeout, start)
+        return index, line, self.output.times[index]
+
+    async def wait_for_line_at_async(self, match, timeout=DEFAULT_TIMEOUT, start=0):
+        return await asyncio.to_thread(self.wait_for_line_at, match, timeout, start)
+
     async def wait_for_line_async(self, match, timeout=DEFAULT_TIMEOUT, start=0):
         return await asyncio.to_thread(self.wait_for_line, match, timeout, start)
+
+    def kill(self):
+        """SIGKILL to the process group, as a crash or an operator's kill -9 would end it; then reaped."""
+        _signal_group(self.pid, signal.SIGKILL)
+        self.stop()
 
     def stop(self):
         """SIGTERM to the process group, SIGKILL to it after the grace time; reaps the process."""
@@ -287,12 +302,13 @@ class DedicatedServerProcess(ManagedProcess):
 class PouchDbProcess(ManagedProcess):
     """pouchdb-server in memory on a free loopback port; `url` ends with a slash."""
 
-    def __init__(self, cwd):
-        port = free_port(udp_too=False)
+    def __init__(self, cwd, port=None):
+        port = port or free_port(udp_too=False)
         config = Path(cwd) / "pouchdb-config.json"
         config.write_text("{}\n")
         super().__init__(["node", POUCHDB_BIN, "--in-memory", "--host", LOOPBACK, "--port", port,
                           "--config", config], cwd, "pouchdb")
+        self.port = port
         self.url = "http://%s:%d/" % (LOOPBACK, port)
         self.wait_for_line("pouchdb-server has started", timeout=30.0)
 
@@ -383,10 +399,11 @@ class HarnessMixin:
             python_peer("game_client.py", "--port", port, "--player-id", player_id, *args), self.workdir,
             name or "client_%d" % player_id))
 
-    def start_pouchdb(self):
+    def start_pouchdb(self, port=None):
+        """pouchdb-server on a free port, or on the given one (a restart where a server expects it)."""
         if not POUCHDB_BIN.exists():
             raise AssertionError("%s is missing: run scripts/setup.sh" % POUCHDB_BIN)
-        return self._managed(PouchDbProcess(self.workdir))
+        return self._managed(PouchDbProcess(self.workdir, port))
 
 
 class SharedFixture(HarnessMixin):
