@@ -62,8 +62,9 @@ server_pid=""
 db_pid=""
 query_pid=""
 client_pid=""
+replay_pid=""
 stop_all() {
-  for pid in $server_pid $client_pid $query_pid $peer_pid $tail_pid $result_pid $result_tail_pid $db_pid; do
+  for pid in $server_pid $replay_pid $client_pid $query_pid $peer_pid $tail_pid $result_pid $result_tail_pid $db_pid; do
     if kill -0 "$pid" 2>/dev/null; then
       kill -TERM "$pid" 2>/dev/null || true
       wait "$pid" 2>/dev/null || true
@@ -181,6 +182,34 @@ setsid bash -c '
     grep --line-buffered -v "\"letter\": \"[dg]\"" | sed -u "s/^/run: game client: /"
 ' run-client "$root/tests/peers/game_client.py" "$client_port" </dev/null &
 client_pid=$!
+# Each replay the server saves is read back with the test peers' reader: its digest checked and its
+# ticks counted, one line per saved game.
+setsid python3 -u - "$root/tests/peers" "$run_dir/Replays" <<'PY' &
+import os, sys, time
+sys.path.insert(0, sys.argv[1])
+import replay_reader
+folder = sys.argv[2]
+seen = {}
+if os.path.isdir(folder):
+    for name in os.listdir(folder):
+        seen[name] = os.stat(os.path.join(folder, name)).st_mtime_ns
+while True:
+    time.sleep(0.5)
+    if not os.path.isdir(folder):
+        continue
+    for name in sorted(os.listdir(folder)):
+        path = os.path.join(folder, name)
+        stamp = os.stat(path).st_mtime_ns
+        if seen.get(name) == stamp:
+            continue
+        time.sleep(0.2)  # the server writes the file in one go; let it finish
+        seen[name] = os.stat(path).st_mtime_ns
+        with open(path, "rb") as handle:
+            replay = replay_reader.read_replay(handle.read())
+        state = "digest ok" if replay.digest_ok and not replay.problems else "BROKEN: %s" % (replay.problems or "digest")
+        print("run: replay Replays/%s: %s, %d ticks" % (name, state, len(replay.ticks)))
+PY
+replay_pid=$!
 # Extra switches, one a line, from switches.txt (";" starts a comment line).
 switches=()
 while read -r line; do
