@@ -53,6 +53,9 @@ mms_port="$(free_port tcp)"
 client_port="$(free_port tcp+udp)"
 db_port="$(free_port tcp)"
 result_port="$(free_port tcp)"
+console_port="$(free_port tcp)"
+# The remote console's password for this run.
+console_password="local-console"
 
 peer_pid=""
 tail_pid=""
@@ -63,8 +66,9 @@ db_pid=""
 query_pid=""
 client_pid=""
 replay_pid=""
+console_pid=""
 stop_all() {
-  for pid in $server_pid $replay_pid $client_pid $query_pid $peer_pid $tail_pid $result_pid $result_tail_pid $db_pid; do
+  for pid in $server_pid $console_pid $replay_pid $client_pid $query_pid $peer_pid $tail_pid $result_pid $result_tail_pid $db_pid; do
     if kill -0 "$pid" 2>/dev/null; then
       kill -TERM "$pid" 2>/dev/null || true
       wait "$pid" 2>/dev/null || true
@@ -210,6 +214,18 @@ while True:
         print("run: replay Replays/%s: %s, %d ticks" % (name, state, len(replay.ticks)))
 PY
 replay_pid=$!
+# The remote console: the command an operator runs with the npm client is printed, and once the
+# scripted client is admitted the script runs "display_all_clients" through it once.
+console_command="node $root/tests/peers/rcon_command.js --port $console_port --password $console_password"
+echo "run: console: $console_command display_all_clients"
+setsid bash -c '
+  for _ in $(seq 600); do
+    grep -q "Client added in session" serverlog.txt 2>/dev/null && break
+    sleep 0.1
+  done
+  $1 display_all_clients 2>&1 | sed -u "s/^/run: console: /"
+' run-console "$console_command" </dev/null &
+console_pid=$!
 # Extra switches, one a line, from switches.txt (";" starts a comment line).
 switches=()
 while read -r line; do
@@ -218,6 +234,7 @@ while read -r line; do
   switches+=("${words[@]}")
 done <switches.txt
 "$server" +port "$client_port" +ip_mms 127.0.0.1 +port_mms "$mms_port" +game_reporting "$result_url" \
+  +rcon_port "$console_port" +rcon_password "$console_password" \
   "${switches[@]}" &
 server_pid=$!
 
