@@ -26,6 +26,7 @@ import asyncio
 import json
 import os
 import re
+import resource
 import shutil
 import signal
 import socket
@@ -356,6 +357,16 @@ class HarnessMixin:
     def _managed(self, process):
         self._add_cleanup(process.stop)
         return process
+
+    def raise_descriptor_limit(self, count):
+        """Raises this process's descriptor limit, which the server inherits, to `count` (the test is
+        skipped when the hard limit is below it); back to what it was after the test."""
+        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+        if soft != resource.RLIM_INFINITY and soft < count:
+            if hard != resource.RLIM_INFINITY and hard < count:
+                self.skipTest("descriptor limit %d below %d" % (hard, count))
+            resource.setrlimit(resource.RLIMIT_NOFILE, (count, hard))
+            self._add_cleanup(resource.setrlimit, resource.RLIMIT_NOFILE, (soft, hard))
 
     def write_files(self, files):
         """Writes {relative name: text} into the working directory."""

@@ -5,7 +5,6 @@ back, and a client logging in afterwards is validated and has its statistics ask
 import asyncio
 import os
 import re
-import resource
 
 import harness
 import udp_query
@@ -26,7 +25,7 @@ TICKET = bytes(range(128))
 
 class IdleSocketsTest(harness.AsyncIntegrationTestCase):
     async def test_a_thousand_idle_sockets(self):
-        self.raise_descriptor_limit()
+        self.raise_descriptor_limit(DESCRIPTORS)
         endpoint = HttpEndpoint()
         endpoint.start()
         self.addCleanup(endpoint.stop)
@@ -74,15 +73,6 @@ class IdleSocketsTest(harness.AsyncIntegrationTestCase):
         requests = await asyncio.to_thread(endpoint.wait_for_requests, 2)
         self.assertEqual([(r["method"], r["path"]) for r in requests], [("GET", "/u0_%d" % PLAYER),
                                                                          ("GET", "/u24_%d" % PLAYER)])
-
-    def raise_descriptor_limit(self):
-        """This process's limit, which the server inherits; back to what it was after the test."""
-        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-        if soft != resource.RLIM_INFINITY and soft < DESCRIPTORS:
-            if hard != resource.RLIM_INFINITY and hard < DESCRIPTORS:
-                self.skipTest("descriptor limit %d below %d" % (hard, DESCRIPTORS))
-            resource.setrlimit(resource.RLIMIT_NOFILE, (DESCRIPTORS, hard))
-            self.addCleanup(resource.setrlimit, resource.RLIMIT_NOFILE, (soft, hard))
 
     @staticmethod
     def open_descriptors(server):

@@ -6,7 +6,6 @@ replay holds every tick, and no player is removed."""
 
 import asyncio
 import os
-import resource
 import sys
 import time
 import unittest
@@ -172,7 +171,7 @@ class PeerFaultsTest(harness.AsyncIntegrationTestCase):
                                          start=mark)
 
     async def test_idle_sockets_and_a_query_flood_during_a_game(self):
-        self.raise_descriptor_limit()
+        self.raise_descriptor_limit(DESCRIPTORS)
         url = seed(DATABASE, "loadfault", PLAYERS)
         _, server, driver = await self.start_game(url)
         await driver.wait_for_ticks(0, 5)
@@ -196,14 +195,6 @@ class PeerFaultsTest(harness.AsyncIntegrationTestCase):
              % (ticks, sent[0]["sent"] if sent else "?", len(idle), driver.largest_tick_gap(0)))
         self.assertFalse(any("Disconnected from match making server" in line for line in server.output.lines[mark:]))
         self.assertEqual(sum("Connection to match making server validated" in line for line in server.output.lines), 1)
-
-    def raise_descriptor_limit(self):
-        soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
-        if soft != resource.RLIM_INFINITY and soft < DESCRIPTORS:
-            if hard != resource.RLIM_INFINITY and hard < DESCRIPTORS:
-                self.skipTest("descriptor limit %d below %d" % (hard, DESCRIPTORS))
-            resource.setrlimit(resource.RLIMIT_NOFILE, (DESCRIPTORS, hard))
-            self.addCleanup(resource.setrlimit, resource.RLIMIT_NOFILE, (soft, hard))
 
     @staticmethod
     async def close_all(connections):
