@@ -184,14 +184,10 @@ class AdmittedClientsTest : public OrvTest::TDedicatedTest {
   TUserWaitingForLogin* Pending(std::uint64_t id, bool connected, const char* version = "1.0", bool ask = false) {
     Network::TBufferEventSocket* socket = nullptr;
     if (connected) {
-      const int client = OrvTest::ConnectLoopback(listener_.port);
-      const int accepted = listener_.Accept();
-      if (client == -1 || accepted == -1) {
-        ADD_FAILURE() << "no loopback connection";
-        return nullptr;
-      }
+      int client = -1;
+      socket = OrvTest::AcceptLoopbackClient(listener_, &Manager(), client);
+      if (socket == nullptr) return nullptr;
       ends_.push_back(std::make_unique<TClientEnd>(client));
-      socket = new Network::TBufferEventSocket(accepted, &Manager());
     }
     session_.OnNewConnection(socket, PeerAddress());
     TUserWaitingForLogin* pending = Set().FindById(OrvNetId());

@@ -212,8 +212,6 @@ void TDedicatedSession::OnClientGameData(TDedicatedUser* user, const Network::TP
   if (stateManager_ != nullptr) stateManager_->OnClientMessage(user, message);
 }
 
-bool TDedicatedSession::IsGameRunning() const { return stateManager_ != nullptr && stateManager_->IsGameRunning(); }
-
 void TDedicatedSession::OnClientSystemMessage(TDedicatedUser* user, std::uint8_t command, std::uint32_t value) {
   if (command == kSystemCommandPingAnswer) {
     user->OnPingAnswer(value, GetLastPingCycle());

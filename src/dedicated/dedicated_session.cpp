@@ -129,7 +129,7 @@ void TDedicatedSession::Update() {
   pendingClients_->DisconnectTimedOut(now);
   if (stateManager_ != nullptr) stateManager_->Update();
   GetTimeStamp(now);
-  if (stateManager_ != nullptr && stateManager_->IsGameRunning()) {
+  if (IsGameRunning()) {
     if (!recording_) StartReplayRecording(now);
     // One tick per step at most: a late server catches up one tick per step.
     if (GetElapsedMilliseconds(recordingStart_, now) > tickCounter_ * kTickMilliseconds) RecordTick();

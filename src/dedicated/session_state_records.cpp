@@ -27,6 +27,8 @@ void TDedicatedSession::CreateStateManager() {
   stateManager_->ChangeState(CreateInitialState());
 }
 
+bool TDedicatedSession::IsGameRunning() const { return stateManager_ != nullptr && stateManager_->IsGameRunning(); }
+
 void TDedicatedSession::DeleteStateManager() {
   delete stateManager_;
   stateManager_ = nullptr;

@@ -59,15 +59,11 @@ class TAdminTestServer {
                                           bool connected = false) {
     Orvan::Network::TBufferEventSocket* socket = nullptr;
     if (connected) {
-      const int client = ConnectLoopback(listener_.port);
-      const int accepted = listener_.Accept();
-      if (client == -1 || accepted == -1) {
-        ADD_FAILURE() << "no loopback connection";
-        return nullptr;
-      }
+      int client = -1;
+      socket = AcceptLoopbackClient(listener_, task_->GetSocketManager(), client);
+      if (socket == nullptr) return nullptr;
       clientEnds_.push_back(client);
       endIds_.push_back(id);
-      socket = new Orvan::Network::TBufferEventSocket(accepted, task_->GetSocketManager());
     }
     Orvan::Dedicated::TDedicatedUser* user = AdmitClient(session_, socket, id);
     if (user == nullptr) return nullptr;

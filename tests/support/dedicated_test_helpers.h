@@ -23,6 +23,7 @@
 #include "dedicated/user_statistics_documents.h"
 #include "dedicated/user_waiting_for_login.h"
 #include "dedicated/main_server_task.h"
+#include "network/buffer_event_socket.h"
 #include "network/console_interfaces.h"
 #include "support/event_loop_test_helpers.h"
 #include "support/network_test_helpers.h"
@@ -148,6 +149,21 @@ inline std::string ClosedPortText() {
   OrvTest::TLoopbackListener listener;
   listener.Close();
   return std::to_string(listener.port);
+}
+
+// A client connected over loopback through the listener: the server's end wrapped for the
+// manager (the session takes it), the client's end in `clientEnd` (the caller closes it). Null, with
+// the test failed, when no connection could be made.
+inline Orvan::Network::TBufferEventSocket* AcceptLoopbackClient(TLoopbackListener& listener,
+                                                                Orvan::Network::TSocketInterfaceManagerForLibEvent* manager,
+                                                                int& clientEnd) {
+  clientEnd = ConnectLoopback(listener.port);
+  const int accepted = listener.Accept();
+  if (clientEnd == -1 || accepted == -1) {
+    ADD_FAILURE() << "no loopback connection";
+    return nullptr;
+  }
+  return new Orvan::Network::TBufferEventSocket(accepted, manager);
 }
 
 // The peer address of the in-process clients: 127.0.0.1:5000, printed "127.0.0.1:5000" in the lines.

@@ -156,14 +156,10 @@ class MatchMakingTest : public OrvTest::TDedicatedTest {
   TDedicatedUser* Admit(std::uint64_t id, bool connected) {
     Network::TBufferEventSocket* socket = nullptr;
     if (connected) {
-      const int client = OrvTest::ConnectLoopback(listener_.port);
-      const int accepted = listener_.Accept();
-      if (client == -1 || accepted == -1) {
-        ADD_FAILURE() << "no loopback connection";
-        return nullptr;
-      }
+      int client = -1;
+      socket = OrvTest::AcceptLoopbackClient(listener_, task_->GetSocketManager(), client);
+      if (socket == nullptr) return nullptr;
       readers_.push_back(std::make_unique<TFrameReader>(client));
-      socket = new Network::TBufferEventSocket(accepted, task_->GetSocketManager());
     }
     return OrvTest::AdmitClient(*session_, socket, id);
   }
