@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "dedicated/command_line.h"
+#include "dedicated/dedicated_property_table.h"
+#include "dedicated/dedicated_property_value.h"
 #include "dedicated/dedicated_session.h"
 #include "dedicated/pending_client_set.h"
 #include "dedicated/user_statistics_documents.h"
@@ -149,6 +151,19 @@ inline std::string ClosedPortText() {
   OrvTest::TLoopbackListener listener;
   listener.Close();
   return std::to_string(listener.port);
+}
+
+// The server properties the phase machine and admission read, as the phase tests' sessions
+// declare them: everyone may read them, nobody but the server change them; Password hidden.
+inline void DeclarePhaseTestProperties(Orvan::Dedicated::TDedicatedPropertyTable* table) {
+  using Orvan::Dedicated::TDedicatedPropertyValue;
+  const char* const names[][2] = {{"NbMaxPlayer", "20"},     {"NbPlayer", "0"},  {"WithHost", "0"},
+                                  {"ServerProtocol", "0.0"}, {"TimeLeft", "0"},  {"Version", "0"},
+                                  {"GameState", "0"},        {"NeedPassword", "0"}};
+  for (const auto& name : names) {
+    table->DeclareVariable(name[0], new TDedicatedPropertyValue(name[1], false, false, false, false));
+  }
+  table->DeclareVariable("Password", new TDedicatedPropertyValue("", false, false, true, true));
 }
 
 // A client connected over loopback through the listener: the server's end wrapped for the

@@ -153,13 +153,7 @@ class TPhaseTestSession final : public TDedicatedSession {
   void ExecuteClientCommand(TDedicatedUser*, const TOrvString<char>&) override {}
   bool ExecuteRConCommand(const TOrvString<char>&, ServerTools::IVirtualConsole*) override { return false; }
   void RegisterServerProperties() override {
-    const char* const names[][2] = {{"NbMaxPlayer", "20"},     {"NbPlayer", "0"},    {"WithHost", "0"},
-                                    {"ServerProtocol", "0.0"}, {"TimeLeft", "0"},    {"Version", "0"},
-                                    {"GameState", "0"},        {"NeedPassword", "0"}};
-    for (const auto& name : names) {
-      GetPropertyTable()->DeclareVariable(name[0], new TDedicatedPropertyValue(name[1], false, false, false, false));
-    }
-    GetPropertyTable()->DeclareVariable("Password", new TDedicatedPropertyValue("", false, false, true, true));
+    OrvTest::DeclarePhaseTestProperties(GetPropertyTable());
   }
   TDedicatedUser* CreateUser(std::uint32_t userSessionId, const OrvNetId& networkId,
                              Network::TBufferEventSocket* connection, const sockaddr_storage& address,
