@@ -77,6 +77,11 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
 
 
+def sanitized(pid):
+    with open("/proc/%d/maps" % pid) as maps:
+        return any("libasan" in line for line in maps)
+
+
 def chat_line(text, recipient=gc.ALL_RECIPIENTS):
     return gc.encode_game_message("e", gc.chat_data(text), recipient)
 
@@ -184,9 +189,12 @@ class RateLimitsTest(GameCase):
         after = [kb for at, kb in resident if at > cut + 0.5]
         note("resident memory %d kB before, %d kB at the cut, %d kB at most, %d kB at the end; server CPU %.0f%% "
              "over %.0f s" % (resident[0][1], at_cut, peak, resident[-1][1], cpu * 100, elapsed))
-        self.assertLess(peak - resident[0][1], RESIDENT_GROWTH_KB)
         self.assertTrue(after, "no sample after the cut")
-        self.assertLessEqual(max(after), at_cut + RESIDENT_SLACK_KB)
+        # AddressSanitizer keeps what is freed in a quarantine of its own (256 MB): there the resident
+        # memory says nothing of what the server holds.
+        if not sanitized(server.pid):
+            self.assertLess(peak - resident[0][1], RESIDENT_GROWTH_KB)
+            self.assertLessEqual(max(after), at_cut + RESIDENT_SLACK_KB)
 
         # The two players' ticks kept coming, every one of them, on time.
         for client in driver.players:
