@@ -67,6 +67,13 @@ void LogSendFailure(const TDedicatedUser* user) {
   LogWarning("Failed to send client data packet to client with id " + user->GetNetworkId().ToString());
 }
 
+// A player past what one tick lets it send is removed, not throttled. The user is gone from the
+// session afterwards: only the phase is still told of the message, as of every message.
+void KickFlooder(TDedicatedUser* user) {
+  LogWarning("Disconnecting client " + user->GetNetworkId().ToString());
+  user->Disconnect(ClientDisconnectReason::Kicked);
+}
+
 void LogDecodeFailure(const TOrvString<char>& playerId, const char* channelName) {
   LogWarning("Drop packet received from client " + playerId + "(reason : decode packet failed, channel : " +
              channelName + ")");
@@ -179,22 +186,27 @@ void TDedicatedSession::OnClientGameData(TDedicatedUser* user, const Network::TP
     Network::TNetworkPacketReader reader(message);
     std::uint8_t unused[4];
     TOrvString<char> text;
+    TTimeStamp now;
     if (!reader.Read(unused, sizeof(unused)) || !Network::ReadLengthPrefixedString(reader, text)) {
       LogWarning("Invalid client packet data received from " + user->GetNetworkId().ToString());
-    } else {
+    } else if (user->AdmitChatLine(GetTimeStamp(now))) {
       TMainServerTask* task = TMainServerTask::GetInstance();
       if (task != nullptr) task->WriteChatLog(user->GetNetworkId().ToString() + ": " + EscapeLineBreaks(text));
       RelayToPlayingClients(user, message, recipient);
     }
   } else if (message->channel == kGameMessageGame) {
     if (IsGameRunning() && !user->IsSpectator()) {
-      if (message->length > kGameMessageTickedSize) {
-        const std::uint8_t* data = message->GetPayload();
-        const std::uint32_t tick = ReadHostU32(data);
-        user->SetLastReportedTick(tick);
-        RecordTickChecksum(tick, ReadHostU32(data + 8));
+      if (!user->GetActionBuffer()->ChargeGameMessage(message->length)) {
+        KickFlooder(user);
+      } else {
+        if (message->length > kGameMessageTickedSize) {
+          const std::uint8_t* data = message->GetPayload();
+          const std::uint32_t tick = ReadHostU32(data);
+          user->SetLastReportedTick(tick);
+          RecordTickChecksum(tick, ReadHostU32(data + 8));
+        }
+        RelayToPlayingClients(user, message, recipient);
       }
-      RelayToPlayingClients(user, message, recipient);
     }
   } else if (message->channel == kGameMessageActions) {
     if (IsGameRunning()) {
@@ -202,9 +214,7 @@ void TDedicatedSession::OnClientGameData(TDedicatedUser* user, const Network::TP
         LogWarning("Drop packet received from client " + user->GetNetworkId().ToString() +
                    " (reason : client is spectator and is trying to send packet reserved for playing client !)");
       } else if (!user->GetActionBuffer()->Append(message->GetPayload(), message->length)) {
-        LogWarning("Disconnecting client " + user->GetNetworkId().ToString());
-        user->Disconnect(ClientDisconnectReason::Kicked);
-        // The user is gone: only the phase is still told, as for every message.
+        KickFlooder(user);
       }
     }
   }

@@ -28,6 +28,7 @@
 #include "support/client_channel_fixture.h"
 #include "support/dedicated_test_helpers.h"
 #include "support/event_loop_test_helpers.h"
+#include "support/manual_clock.h"
 #include "support/network_test_helpers.h"
 #include "support/scripted_stream.h"
 
@@ -133,6 +134,96 @@ TEST_F(ClientChannelTest, ShortChatMessageIsDroppedWithoutLineOrRelay) {
     EXPECT_TRUE(Received(other).empty());
   }
   EXPECT_TRUE(ChatLogLines().empty());
+}
+
+// Each player's chat is held to 5 lines a second in bursts of 10: the rest is neither written nor
+// relayed, and one line a second at most says how many of the player's lines were dropped.
+TEST_F(ClientChannelTest, ChatIsHeldToFiveLinesASecondForEachPlayer) {
+  OrvTest::TManualClock clock;
+  TPeer& talker = Admit(0xB001);
+  TPeer& other = Admit(0xB002);
+  const std::string dropped = " chat lines of client " + std::to_string(talker.id) + " (more than 5 a second)";
+  struct Step {
+    double ms;
+    TPeer* sender;
+    int lines;  // 0: a step of the session instead
+    int passed;
+    std::vector<std::string> logged;
+  };
+  const std::vector<Step> steps = {
+      {0, &talker, 14, 10, {}},
+      {0, &other, 3, 3, {}},  // a rate of its own
+      {100, &talker, 1, 0, {}},
+      {200, &talker, 2, 1, {}},
+      {999, nullptr, 0, 0, {}},
+      {1000, nullptr, 0, 0, {"Dropped 6" + dropped}},
+      {1000, nullptr, 0, 0, {}},
+      {1100, &talker, 5, 4, {}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.ms);
+    OrvTest::TManualClock::Now() = OrvTest::TManualClock::kStart + static_cast<TTimeStamp>(step.ms * 1e6);
+    const std::size_t from = Lines().size();
+    const std::size_t written = ChatLogLines().size();
+    if (step.sender == nullptr) {
+      session_.EnforceClientLimits(OrvTest::TManualClock::Now());
+      EXPECT_EQ(LinesFrom(from), step.logged);
+      continue;
+    }
+    std::string frames;
+    for (int i = 0; i < step.lines; ++i) frames += GameFrame(kEvery, 'e', ChatData("line " + std::to_string(i)));
+    EXPECT_TRUE(Feed(*step.sender, frames));
+    EXPECT_EQ(ChatLogLines().size(), written + static_cast<std::size_t>(step.passed));
+    // Relayed to every player, the sender too.
+    EXPECT_EQ(Received(talker).size(), static_cast<std::size_t>(step.passed));
+    EXPECT_EQ(Received(other).size(), static_cast<std::size_t>(step.passed));
+    EXPECT_EQ(LinesFrom(from), step.logged);
+  }
+  // A player who leaves has its last count written first.
+  const std::size_t from = Lines().size();
+  talker.user->Disconnect(ClientDisconnectReason::ConnectionLost);
+  const std::vector<std::string> lines = LinesFrom(from);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "Dropped 1" + dropped);
+  EXPECT_EQ(LevelOf(lines[0]), 1);
+  EXPECT_EQ(lines[1].rfind("Disconnecting client " + std::to_string(talker.id), 0), 0u) << lines[1];
+}
+
+// What the server queues for a client beyond the kernel's buffer is held to 4 MiB: a client that
+// does not read is cut off once past it, the others are not touched.
+TEST_F(ClientChannelTest, AClientThatDoesNotReadIsCutOffPastTheSendQueueLimit) {
+  TPeer& reader = Admit(0xC001);
+  TPeer& sleeper = Admit(0xC002);
+  TPeer& third = Admit(0xC003);
+  // Queued without a pass of the event loop, so that nothing of it reaches the system yet.
+  const std::vector<std::uint8_t> chunk(64 * 1024, 0x5A);
+  for (std::size_t queued = 0; queued < kClientSendQueueLimit; queued += chunk.size()) {
+    ASSERT_TRUE(session_.SendClientFrames(sleeper.user, chunk.data(), static_cast<std::uint32_t>(chunk.size()), 1,
+                                          false));
+  }
+  ASSERT_EQ(sleeper.user->GetQueuedSize(), kClientSendQueueLimit);
+  session_.EnforceClientLimits(0);
+  EXPECT_TRUE(IsAdmitted(sleeper)) << "at the limit, not above it";
+  ASSERT_TRUE(session_.SendClientFrames(sleeper.user, chunk.data(), 1, 1, false));
+  const std::size_t from = Lines().size();
+  session_.EnforceClientLimits(0);
+  const std::string line = "Client " + std::to_string(sleeper.id) + " with IP " + kPeer + " has 4194305 bytes " +
+                           "queued, more than the 4194304 allowed -> Disconnected";
+  const std::vector<std::string> lines = LinesFrom(from);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], line);
+  EXPECT_EQ(LevelOf(line), 1);
+  EXPECT_EQ(lines[1], "Disconnecting client " + std::to_string(sleeper.id) + " with IP " + kPeer +
+                          " (reason : ConnectionLost)");
+  EXPECT_FALSE(IsAdmitted(sleeper));
+  EXPECT_TRUE(IsAdmitted(reader));
+  EXPECT_TRUE(IsAdmitted(third));
+  // The others hear that it left (a client event of kind 2), and go on as before.
+  bool toldLeft = false;
+  for (const std::string& frame : Received(reader)) toldLeft = toldLeft || frame.rfind("\xc8\x02", 0) == 0;
+  EXPECT_TRUE(toldLeft);
+  EXPECT_TRUE(Feed(third, GameFrame(kEvery, 'e', ChatData("still here"))));
+  EXPECT_EQ(Received(reader), std::vector<std::string>{RelayBody(third.id, 'e', ChatData("still here"))});
 }
 
 TEST_F(ClientChannelTest, LineBreaksAreEscapedInTheChatLogOnly) {

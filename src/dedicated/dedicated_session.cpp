@@ -138,6 +138,7 @@ void TDedicatedSession::Update() {
   }
   NotifyServerAvailable();
   PingClients();
+  EnforceClientLimits(now);
 }
 
 bool TDedicatedSession::CanExit() const { return stateManager_ == nullptr || stateManager_->CanExit(); }

@@ -216,6 +216,10 @@ class TDedicatedSession {
   // Every 2.5 s: the pings still unanswered count as lost, each client is sent a new ping, and
   // everyone the table of pings.
   void PingClients();
+  // Once per step: the drop lines of the chat and property-query limits whose second has ended, and
+  // every client with more than kClientSendQueueLimit bytes queued cut off (ConnectionLost), so
+  // that a client that does not read costs the server at most that much, plus what one step queues.
+  void EnforceClientLimits(TTimeStamp now);
   // Seed is set, and every client sent it once more.
   void SetSeed(std::uint32_t seed);
 

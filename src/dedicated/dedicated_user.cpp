@@ -1,6 +1,8 @@
 // An admitted client: its variables, connection, ping and the way it leaves.
 #include "dedicated/dedicated_user.h"
 
+#include <string>
+
 #include "dedicated/dedicated_property_value.h"
 #include "dedicated/dedicated_session.h"
 #include "dedicated/dedicated_user_stats_manager.h"
@@ -97,6 +99,8 @@ void TDedicatedUser::CloseConnection() {
 }
 
 void TDedicatedUser::Disconnect(ClientDisconnectReason reason) {
+  TTimeStamp now;
+  ReportDroppedChat(GetTimeStamp(now), true);
   Network::NetworkLog(Network::kNetworkLogInformation, "Disconnecting client " + networkId_.ToString() + " with IP " +
                                                            GetAddressText() +
                                                            " (reason : " + GetClientDisconnectReasonName(reason) + ")");
@@ -111,6 +115,29 @@ void TDedicatedUser::Disconnect(ClientDisconnectReason reason) {
   }
   // From the launch on the kill owns this user, also when it refuses to start.
   (new TOperationKillConnectionWithUser(task->GetOperationManager(), this, reason))->Launch();
+}
+
+bool TDedicatedUser::AdmitChatLine(TTimeStamp now) {
+  if (chatRate_.TryTake(now)) return true;
+  std::uint32_t ended = 0;
+  droppedChat_.Note(now, ended);
+  if (ended != 0) LogDroppedChat(ended);
+  return false;
+}
+
+void TDedicatedUser::ReportDroppedChat(TTimeStamp now, bool last) {
+  const std::uint32_t count = last ? droppedChat_.TakeAll() : droppedChat_.TakeEnded(now);
+  if (count != 0) LogDroppedChat(count);
+}
+
+void TDedicatedUser::LogDroppedChat(std::uint32_t count) const {
+  Network::NetworkLog(Network::kNetworkLogWarning, "Dropped " + TOrvString<char>(std::to_string(count)) +
+                                                       " chat lines of client " + networkId_.ToString() +
+                                                       " (more than 5 a second)");
+}
+
+std::size_t TDedicatedUser::GetQueuedSize() const {
+  return connection_ != nullptr ? connection_->GetQueuedSize() : 0;
 }
 
 std::uint32_t TDedicatedUser::NextPingId() {

@@ -5,6 +5,7 @@
 
 #include <sys/socket.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/containers/open_hash_map.h"
@@ -14,6 +15,8 @@
 #include "dedicated/client_disconnect_reason.h"
 #include "dedicated/operation_kill_connection_with_user.h"
 #include "network/network_id.h"
+#include "network/repeat_window.h"
+#include "network/token_bucket.h"
 
 namespace Orvan::Network {
 class TBufferEventSocket;
@@ -35,6 +38,15 @@ using TUserVariableMap = TOpenHashMap<TKeyValueEntry<TOrvString<char>, TDedicate
 inline constexpr std::uint32_t kPingNotMeasured = 9999;
 // A user's connection is closed by libevent after this long without a read or a write.
 inline constexpr std::int32_t kUserConnectionTimeOutSeconds = 150;
+// What the server holds queued for one client beyond the kernel's socket buffer: a client that lets
+// more pile up, because it reads too slowly or not at all, is cut off (ConnectionLost) before the
+// server's memory grows with it.
+inline constexpr std::size_t kClientSendQueueLimit = 4 * 1024 * 1024;
+// A client's chat lines are logged and relayed at most 5 a second, in bursts of 10; the rest are
+// dropped (one log line a second at most says how many), so that chat cannot fill the chat log or
+// the other players' connections.
+inline constexpr double kChatLinesPerSecond = 5.0;
+inline constexpr double kChatLineBurst = 10.0;
 // The player number of a user that was given none.
 inline constexpr std::int32_t kNoPlayerNumber = -1;
 
@@ -88,6 +100,15 @@ class TDedicatedUser : public IConnectionKillTarget {
   Network::TBufferEventSocket* GetKillTargetConnection() const override { return connection_; }
   void CloseKillTarget() override { CloseConnection(); }
 
+  // ---- Limits.
+  // Whether a chat line at `now` is within the rate; one that is not is counted as dropped.
+  bool AdmitChatLine(TTimeStamp now);
+  // Logs how many chat lines were dropped in a second that has ended by `now`; with `last`, also
+  // in the second still under way (the user is leaving).
+  void ReportDroppedChat(TTimeStamp now, bool last = false);
+  // Bytes queued for the client that its connection has not sent yet.
+  std::size_t GetQueuedSize() const;
+
   // ---- Ping.
   // The id of the ping about to be sent, pending from now on.
   std::uint32_t NextPingId();
@@ -124,6 +145,8 @@ class TDedicatedUser : public IConnectionKillTarget {
   std::uint16_t& PendingFrameLength() { return pendingFrameLength_; }
 
  private:
+  void LogDroppedChat(std::uint32_t count) const;
+
   TUserVariableMap variables_;
   TDedicatedUserStatsManager* statsManager_ = nullptr;
   bool published_ = false;
@@ -144,6 +167,9 @@ class TDedicatedUser : public IConnectionKillTarget {
   std::uint32_t ping_ = kPingNotMeasured;
   bool pingPending_ = false;
   std::uint16_t pendingFrameLength_ = 0;
+  Network::TTokenBucket chatRate_{kChatLinesPerSecond, kChatLineBurst};
+  // Nothing passes: every dropped line is counted, and the count is logged when its second ends.
+  Network::TRepeatWindow droppedChat_{0};
 };
 
 // Builds a user of this game: constructed, its variables declared, filled from the statistics,

@@ -245,6 +245,50 @@ TEST_F(GameRelayTest, TickReportsRecordPastTicksAndTwoChecksumsForOneTickAreADes
   EXPECT_EQ(session_.GetTickChecksumCount(), 0u);
 }
 
+// A player's game messages of one tick are held to the orders' 4,063 bytes, counted as the frames
+// relayed of them: a report of 16 bytes is a frame of 28, so 145 fit a tick, each tick anew, and the
+// 146th is a flood that kicks its sender unrelayed. The other players lose nothing.
+TEST_F(GameRelayTest, GameMessagesOfATickAreHeldToTheOrdersCapAndAFloodKicks) {
+  TPeer& steady = Admit(0xA001);
+  TPeer& flooder = Admit(0xA002);
+  StartGame();
+  Received(steady);
+  const auto reports = [](int count) {
+    std::string frames;
+    for (int i = 0; i < count; ++i) frames += GameFrame(kEvery, 'g', TickReport(0, 7, 4));
+    return frames;
+  };
+  const auto relayedReports = [&] {
+    std::size_t count = 0;
+    for (const std::string& frame : OnChannel(Received(steady), kChannelGameData)) count += frame[9] == 'g' ? 1 : 0;
+    return count;
+  };
+  for (int tick = 0; tick < 2; ++tick) {
+    SCOPED_TRACE(tick);
+    EXPECT_TRUE(Feed(flooder, reports(145)));
+    EXPECT_EQ(relayedReports(), 145u);
+    EXPECT_TRUE(Feed(steady, GameFrame(kEvery, 'g', TickReport(0, 7))));
+    EXPECT_EQ(relayedReports(), 1u);
+    Step();
+    Received(steady);
+  }
+  const std::size_t from = Lines().size();
+  EXPECT_FALSE(Feed(flooder, reports(146)));
+  const std::string id = std::to_string(flooder.id);
+  EXPECT_EQ(LinesFrom(from)[0], "Dropping game message, flooding (client " + id + ")");
+  EXPECT_TRUE(Logged("Disconnecting client " + id));
+  EXPECT_EQ(session_.FindClientById(Network::OrvNetId::FromValue(flooder.id)), nullptr);
+  EXPECT_EQ(relayedReports(), 145u);
+  EXPECT_NE(ReadUntilClosed(flooder).find(Frame(kChannelLastPacket, KickFrame(15).substr(1))), std::string::npos);
+  // The steady player's one report a tick, and its ticks, go on.
+  EXPECT_TRUE(Feed(steady, GameFrame(kEvery, 'g', TickReport(1, 7))));
+  Step();
+  const std::vector<std::string> frames = OnChannel(Received(steady), kChannelGameData);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0], RelayBody(steady.id, 'g', TickReport(1, 7)));
+  EXPECT_EQ(frames[1], RelayBody(steady.id, 'd', Actions(2, Number(steady), 0, "")));
+}
+
 TEST_F(GameRelayTest, TheSavedReplayHoldsTheHeaderThenThreeKindsOfChunkPerTick) {
   session_.GetPropertyTable()->SetVariable("Password", "secret", false, false, false, true);
   TPeer& first = Admit(0x5001);

@@ -18,6 +18,7 @@
 #include "network/buffer_event_socket.h"
 #include "network/console_command_registry.h"
 #include "network/database/database_accesser.h"
+#include "network/global_logger.h"
 #include "network/http_request.h"
 #include "network/ini_profile.h"
 #include "network/libevent_socket_manager.h"
@@ -209,6 +210,8 @@ void TMainServerTask::Run() {
 }
 
 bool TMainServerTask::Tick() {
+  // The counts of repeated log lines come out once their second is over, also when the lines stop.
+  ServerTools::FlushRepeatedLogLines();
   if (linkState_ != MatchMakingLinkState::NotConnected) {
     if (clientListenPaused_) WatchClientSocket();
     socketManager_->RunEventLoop(kLoopStepMilliseconds);

@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <string>
 
 #include "dedicated/main_server_task.h"
 #include "network/libevent_socket_manager.h"
@@ -127,12 +128,34 @@ std::uint32_t TServerPropertyReporting::AnswerQuery(std::uint8_t* buffer, std::u
   return length;
 }
 
+bool TServerPropertyReporting::AdmitQuery(const sockaddr* source, TTimeStamp now) {
+  const Network::TTokenBucket fresh(kPropertyQueriesPerSourcePerSecond, kPropertyQueryBurstPerSource);
+  Network::TTokenBucket* bucket = sources_.FindOrAdd(
+      Network::GetSourceKey(source), fresh, [now](const Network::TTokenBucket& known) { return known.IsFull(now); });
+  // The source's own limit first, so that a flooding source does not use up what the others share.
+  if (bucket != nullptr && bucket->TryTake(now) && allSources_.TryTake(now)) return true;
+  std::uint32_t ended = 0;
+  drops_.Note(now, ended);
+  LogDrops(ended);
+  return false;
+}
+
+void TServerPropertyReporting::ReportDrops(TTimeStamp now) { LogDrops(drops_.TakeEnded(now)); }
+
+void TServerPropertyReporting::LogDrops(std::uint32_t count) {
+  if (count == 0) return;
+  Network::NetworkLog(Network::kNetworkLogWarning,
+                      "Dropped " + TOrvString<char>(std::to_string(count)) + " property queries over the rate limits");
+}
+
 void TServerPropertyReporting::OnReadable(evutil_socket_t /*descriptor*/, short events, void* reporting) {
   if ((events & EV_READ) != 0) static_cast<TServerPropertyReporting*>(reporting)->ReceiveQueries();
 }
 
 void TServerPropertyReporting::ReceiveQueries() {
   std::uint8_t buffer[kPropertyQueryBufferSize];
+  TTimeStamp now;
+  GetTimeStamp(now);
   for (std::uint32_t count = 0; count < kPropertyQueriesPerEvent && socket_ != nullptr; ++count) {
     sockaddr_in source{};
     socklen_t sourceLength = sizeof(source);
@@ -147,6 +170,7 @@ void TServerPropertyReporting::ReceiveQueries() {
     }
     if (received == 0) return;
     if (!IsPropertyQuery(buffer, static_cast<std::uint32_t>(received))) continue;
+    if (!AdmitQuery(reinterpret_cast<const sockaddr*>(&source), now)) continue;
     const std::uint32_t length = AnswerQuery(buffer, static_cast<std::uint32_t>(received));
     // A reply too large for one datagram: the datagrams behind it wait for the next event.
     if (length == 0) return;

@@ -4,11 +4,15 @@
 #pragma once
 
 #include <event2/util.h>
+#include <sys/socket.h>
 
 #include <cstdint>
 #include <map>
 
 #include "core/text/engine_string.h"
+#include "core/time/time_stamp.h"
+#include "network/repeat_window.h"
+#include "network/token_bucket.h"
 
 namespace Orvan::Network {
 class TUdpSocket;
@@ -27,6 +31,17 @@ inline constexpr std::uint32_t kPropertyReplyMaximum = kPropertyQueryBufferSize 
 // Datagrams handled per readable event: a steady flood must not keep the main loop in one callback.
 // The persistent read event fires again on the next pass of the event loop for the rest.
 inline constexpr std::uint32_t kPropertyQueriesPerEvent = 64;
+// A reply is up to 2047 bytes for a query of 13, from a source address nobody checks: answered at
+// will, the query would turn the server on anyone as a reflector. So each source address is answered
+// at most 10 times a second (bursts of 20), all of them together at most 1,000 times a second, and
+// the rest are dropped, with one log line a second at most saying how many.
+inline constexpr double kPropertyQueriesPerSourcePerSecond = 10.0;
+inline constexpr double kPropertyQueryBurstPerSource = 20.0;
+inline constexpr double kPropertyQueriesPerSecond = 1000.0;
+// Source addresses followed at once: a new one past them is dropped until a known one has its whole
+// burst back (a tenth of a second after its last query), which bounds the table under a flood from
+// many addresses.
+inline constexpr std::uint32_t kPropertyQuerySources = 1024;
 // The byte between keys and values of a reply.
 inline constexpr char kPropertyReplySeparator = '\x01';
 
@@ -60,6 +75,13 @@ class TServerPropertyReporting {
   // The reply text (after the challenge), rebuilt when a property changed since the last reply.
   const TOrvString<char>& BuildReply();
 
+  // Whether a query from `source` at `now` is within the limits; one that is not is counted as
+  // dropped. Its drop line is written once its second has ended, here or by ReportDrops.
+  bool AdmitQuery(const sockaddr* source, TTimeStamp now);
+  // Logs "Dropped N property queries over the rate limits" for a second of drops that has ended by
+  // `now`; the session calls it on every step, so that a flood's last count is written too.
+  void ReportDrops(TTimeStamp now);
+
   // The event loop's callback: `reporting` is the object; reads when the read bit is set.
   static void OnReadable(evutil_socket_t descriptor, short events, void* reporting);
   // Handles the queries waiting on the socket, at most kPropertyQueriesPerEvent of them.
@@ -72,9 +94,15 @@ class TServerPropertyReporting {
 
   void DeleteSocket();
 
+  void LogDrops(std::uint32_t count);
+
   Network::TUdpSocket* socket_ = nullptr;
   std::map<TOrvString<char>, TOrvString<char>, TLess> properties_;
   TOrvString<char> cachedReply_;
+  Network::TPerSourceTable<Network::TTokenBucket> sources_{kPropertyQuerySources};
+  Network::TTokenBucket allSources_{kPropertyQueriesPerSecond, kPropertyQueriesPerSecond};
+  // Nothing passes: every drop is counted, and the count is written when its second ends.
+  Network::TRepeatWindow drops_{0};
 };
 
 }  // namespace Orvan::Dedicated

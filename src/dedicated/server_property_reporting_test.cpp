@@ -14,6 +14,8 @@
 #include "dedicated/strivex_dedicated_session.h"
 #include "network/libevent_socket_manager.h"
 #include "support/dedicated_test_helpers.h"
+#include "support/manual_clock.h"
+#include "support/network_test_helpers.h"
 
 namespace Orvan::Dedicated {
 namespace {
@@ -70,6 +72,91 @@ TEST(ServerPropertyReportingTest, RepliesFitOneDatagramOf2047Bytes) {
   EXPECT_EQ(Answer(reporting, kQueryPrefix + "abcd"), "-");
 }
 
+// 10.0.0.0 plus the index: a source address of its own.
+sockaddr_in Source(std::uint32_t index) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(4000);
+  address.sin_addr.s_addr = htonl(0x0A000000u + index);
+  return address;
+}
+
+// At `ms`, sources first to first + count - 1 each send `each` queries (in turn, source by source),
+// of which `answered` in all are within the limits.
+struct TQueryStep {
+  double ms;
+  std::uint32_t first;
+  std::uint32_t count;
+  int each;
+  int answered;
+};
+
+struct TQueryCase {
+  const char* name;
+  std::vector<TQueryStep> steps;
+};
+
+TEST(ServerPropertyQueryLimits, EachSourceAndAllTogetherAreHeldToTheirRates) {
+  const std::vector<TQueryCase> cases = {
+      {"a burst of 20, then 10 a second", {{0, 0, 1, 25, 20}, {100, 0, 1, 2, 1}, {1000, 0, 1, 20, 9}}},
+      {"another source is answered while one floods",
+       {{0, 0, 1, 2000, 20}, {0, 1, 1, 5, 5}, {50, 0, 1, 1000, 0}, {60, 1, 1, 1, 1}}},
+      {"the port does not make another source", {{0, 0, 1, 20, 20}, {0, 0, 1, 1, 0}}},
+      {"1,000 a second in all", {{0, 0, 60, 20, 1000}, {100, 100, 60, 1, 60}, {200, 200, 200, 1, 140}}},
+      {"past 1,024 sources a new one waits for a known one to have its burst back",
+       {{0, 0, 1024, 1, 1000}, {0, 5000, 1, 1, 0}, {100, 5000, 1, 1, 1}}},
+  };
+  OrvTest::TCapturedNetworkLog log;
+  for (const TQueryCase& c : cases) {
+    TServerPropertyReporting reporting;
+    for (const TQueryStep& step : c.steps) {
+      const TTimeStamp now = OrvTest::TManualClock::kStart + static_cast<TTimeStamp>(step.ms * 1e6);
+      int answered = 0;
+      for (std::uint32_t source = step.first; source < step.first + step.count; ++source) {
+        sockaddr_in address = Source(source);
+        for (int i = 0; i < step.each; ++i) {
+          address.sin_port = htons(static_cast<std::uint16_t>(4000 + i));
+          answered += reporting.AdmitQuery(reinterpret_cast<const sockaddr*>(&address), now) ? 1 : 0;
+        }
+      }
+      EXPECT_EQ(answered, step.answered) << c.name << " at " << step.ms << " ms";
+    }
+  }
+}
+
+// One line a second at most, once the second of the drops has ended, with how many there were.
+TEST(ServerPropertyQueryLimits, DropsAreLoggedOnceASecondWithTheirCount) {
+  OrvTest::TCapturedNetworkLog log;
+  TServerPropertyReporting reporting;
+  const sockaddr_in address = Source(0);
+  const auto at = [](double ms) { return OrvTest::TManualClock::kStart + static_cast<TTimeStamp>(ms * 1e6); };
+  const auto send = [&](double ms, int times) {
+    for (int i = 0; i < times; ++i) reporting.AdmitQuery(reinterpret_cast<const sockaddr*>(&address), at(ms));
+  };
+  const std::string line = " property queries over the rate limits";
+  struct Step {
+    double ms;
+    int queries;  // 0: a step of the session instead (ReportDrops)
+    std::vector<std::string> lines;  // logged by the step
+  };
+  const std::vector<Step> steps = {
+      {0, 25, {}},         {500, 8, {}},  {999, 0, {}},   {1000, 0, {"Dropped 8" + line}}, {1000, 0, {}},
+      {1200, 9, {}},       {1500, 0, {}},
+      // The second of those 2 is over: the next drop writes their count and starts a new second.
+      {2300, 12, {"Dropped 2" + line}}, {3300, 0, {"Dropped 1" + line}}, {9000, 0, {}},
+  };
+  for (const Step& step : steps) {
+    OrvTest::TCapturedNetworkLog::Lines().clear();
+    if (step.queries == 0) {
+      reporting.ReportDrops(at(step.ms));
+    } else {
+      send(step.ms, step.queries);
+    }
+    EXPECT_EQ(OrvTest::TCapturedNetworkLog::Texts(), step.lines) << "at " << step.ms << " ms";
+    for (const auto& logged : OrvTest::TCapturedNetworkLog::Lines()) EXPECT_EQ(logged.level, 1);
+  }
+}
+
 // The property query on its socket, on the main task's event loop and client port.
 class ReportingSocketTest : public OrvTest::TDedicatedTest {
  protected:
@@ -92,23 +179,36 @@ class ReportingSocketTest : public OrvTest::TDedicatedTest {
   }
   // The query's socket is on the task's event loop: it closes before the task goes.
   void TearDown() override {
+    for (int other : others_) ::close(other);
     ::close(client_);
     if (session_.GetPropertyTable() != nullptr) session_.GetPropertyTable()->StopReporting();
     TDedicatedTest::TearDown();
   }
-  void Query(const std::string& challenge, int times = 1) {
+  // A client of its own on another loopback address (127.0.0.2 on): another source to the server.
+  int OtherSource(const char* address) {
+    const int other = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, address, &local.sin_addr);
+    EXPECT_EQ(::bind(other, reinterpret_cast<const sockaddr*>(&local), sizeof(local)), 0) << address;
+    others_.push_back(other);
+    return other;
+  }
+  void Query(const std::string& challenge, int times = 1) { QueryFrom(client_, challenge, times); }
+  void QueryFrom(int from, const std::string& challenge, int times = 1) {
     const std::string datagram = kQueryPrefix + challenge;
     for (int i = 0; i < times; ++i) {
-      ::sendto(client_, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&server_),
+      ::sendto(from, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&server_),
                sizeof(server_));
     }
   }
-  // Replies waiting at the client now.
-  std::vector<std::string> Replies() {
+  // Replies waiting at the client (or another source) now.
+  std::vector<std::string> Replies() { return RepliesAt(client_); }
+  std::vector<std::string> RepliesAt(int at) {
     std::vector<std::string> replies;
     char buffer[4096];
     for (;;) {
-      const ssize_t got = ::recv(client_, buffer, sizeof(buffer), MSG_DONTWAIT);
+      const ssize_t got = ::recv(at, buffer, sizeof(buffer), MSG_DONTWAIT);
       if (got < 0) return replies;
       replies.emplace_back(buffer, static_cast<std::size_t>(got));
     }
@@ -127,6 +227,7 @@ class ReportingSocketTest : public OrvTest::TDedicatedTest {
   OrvTest::TTaskSettings settings_;
   TMainServerTask* task_ = nullptr;
   int client_ = -1;
+  std::vector<int> others_;
   sockaddr_in server_{};
 };
 
@@ -163,15 +264,54 @@ TEST_F(ReportingSocketTest, PortTakenFailsTheStart) {
 }
 
 // A flood must not hold the main loop: one readable event handles a bounded number of datagrams.
+// The 100 queries come from five sources, each within its burst.
 TEST_F(ReportingSocketTest, AtMost64QueriesPerReadableEvent) {
   TServerPropertyReporting reporting;
   reporting.SetProperty("k", "v");
   ASSERT_TRUE(reporting.StartListening());
-  Query("abcd", 100);
+  std::vector<int> sources = {client_};
+  for (const char* address : {"127.0.0.2", "127.0.0.3", "127.0.0.4", "127.0.0.5"}) {
+    sources.push_back(OtherSource(address));
+  }
+  for (int source : sources) QueryFrom(source, "abcd", 20);
+  const auto answered = [&] {
+    std::size_t count = 0;
+    for (int source : sources) count += RepliesAt(source).size();
+    return count;
+  };
   reporting.ReceiveQueries();
-  EXPECT_EQ(Replies().size(), 64u);
+  EXPECT_EQ(answered(), 64u);
   reporting.ReceiveQueries();
-  EXPECT_EQ(Replies().size(), 36u);
+  EXPECT_EQ(answered(), 36u);
+}
+
+// A flood from one socket gets its burst and then 10 replies a second, each the very reply of an
+// unlimited query; another address is answered all the while, and the drops are logged once.
+TEST_F(ReportingSocketTest, AFloodingSourceIsHeldToItsRateAndAnotherIsStillAnswered) {
+  OrvTest::TManualClock clock;
+  TServerPropertyReporting reporting;
+  reporting.SetProperty("k", "v");
+  ASSERT_TRUE(reporting.StartListening());
+  const int other = OtherSource("127.0.0.2");
+  const std::string reply = "wxyz\x01k\x01v\x01";
+  const auto receive = [&] {
+    for (int pass = 0; pass < 2; ++pass) reporting.ReceiveQueries();
+  };
+  Query("wxyz", 60);
+  QueryFrom(other, "wxyz");
+  receive();
+  EXPECT_EQ(Replies(), std::vector<std::string>(20, reply));
+  EXPECT_EQ(RepliesAt(other), std::vector<std::string>{reply});
+  OrvTest::TManualClock::AdvanceMilliseconds(500);
+  Query("wxyz", 30);
+  QueryFrom(other, "wxyz");
+  receive();
+  EXPECT_EQ(Replies(), std::vector<std::string>(5, reply));
+  EXPECT_EQ(RepliesAt(other), std::vector<std::string>{reply});
+  EXPECT_FALSE(Logged("Dropped 65 property queries over the rate limits"));
+  OrvTest::TManualClock::AdvanceMilliseconds(500);
+  reporting.ReportDrops(OrvTest::TManualClock::Now());
+  EXPECT_TRUE(Logged("Dropped 65 property queries over the rate limits"));
 }
 
 // A reply too large ends the pass; the queries behind it wait for the next readable event.

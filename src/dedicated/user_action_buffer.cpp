@@ -32,11 +32,24 @@ bool TUserActionBuffer::Append(const void* data, std::uint32_t size) {
   return true;
 }
 
+bool TUserActionBuffer::ChargeGameMessage(std::uint32_t size) {
+  const std::uint64_t frame = std::uint64_t{size} + kRelayedMessageOverhead;
+  if (gameMessageBytes_ + frame > kUserActionBufferLimit) {
+    Network::NetworkLog(Network::kNetworkLogWarning,
+                        "Dropping game message, flooding (client " + OwnerText(owner_) + ")");
+    return false;
+  }
+  gameMessageBytes_ += static_cast<std::uint32_t>(frame);
+  return true;
+}
+
 Network::TPacketBufferPtr TUserActionBuffer::MakeUserActionsPacket(std::uint32_t tick, std::uint32_t playerNumber) {
+  gameMessageBytes_ = 0;
   return Network::MakeUserActionsPacket(bytes_, actionCount_, tick, playerNumber);
 }
 
 void TUserActionBuffer::Reset() {
+  gameMessageBytes_ = 0;
   actionCount_ = 0;
   bytes_.SetSize(0);
   bytes_.SetPosition(0);

@@ -91,6 +91,41 @@ TEST_F(UserActionBufferTest, EachTickMakesOnePacketAndEmptiesTheBuffer) {
   EXPECT_TRUE(Append(std::string(kUserActionBufferLimit, 'y')));
 }
 
+// The tick's game messages are counted as the frames relayed of them, 12 bytes above their data,
+// against the orders' cap but apart from the orders; each tick, and a reset, starts them afresh.
+TEST_F(UserActionBufferTest, GameMessagesOfATickAreHeldToTheOrdersCapCountedAsRelayedFrames) {
+  const std::string flooding = "Dropping game message, flooding (client 77)";
+  ASSERT_TRUE(Append(std::string(kUserActionBufferLimit, 'o')));
+  const struct {
+    const char* what;  // "tick" and "reset" start afresh, else a message of `size` bytes
+    std::uint32_t size;
+    bool accepted;
+    std::uint32_t counted;  // GetGameMessageBytes afterwards
+  } steps[] = {
+      {"message", 4000, true, 4012},  {"message", 40, false, 4012}, {"message", 39, true, 4063},
+      {"message", 0, false, 4063},    {"tick", 0, true, 0},         {"message", 4051, true, 4063},
+      {"reset", 0, true, 0},          {"message", 1, true, 13},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(std::string(step.what) + " " + std::to_string(step.size));
+    OrvTest::TCapturedNetworkLog::Lines().clear();
+    if (std::string(step.what) == "tick") {
+      Buffer().MakeUserActionsPacket(1, 0);
+    } else if (std::string(step.what) == "reset") {
+      Buffer().Reset();
+    } else {
+      EXPECT_EQ(Buffer().ChargeGameMessage(step.size), step.accepted);
+      const auto& lines = OrvTest::TCapturedNetworkLog::Lines();
+      EXPECT_EQ(lines.size(), step.accepted ? 0u : 1u);
+      if (!step.accepted && !lines.empty()) {
+        EXPECT_EQ(lines[0].text, flooding);
+        EXPECT_EQ(lines[0].level, 1);
+      }
+    }
+    EXPECT_EQ(Buffer().GetGameMessageBytes(), step.counted);
+  }
+}
+
 // A replay saved between two ticks empties the buffer: what follows starts a fresh tick.
 TEST_F(UserActionBufferTest, ResetEmptiesWithoutATick) {
   ASSERT_TRUE(Append(std::string(4000, 'x')));

@@ -135,6 +135,10 @@ bool TBufferEventSocket::WriteNow(const iovec* pieces, int count) {
   return true;
 }
 
+std::size_t TBufferEventSocket::GetQueuedSize() const {
+  return bufferEvent_ != nullptr ? evbuffer_get_length(bufferevent_get_output(bufferEvent_)) : 0;
+}
+
 bool TBufferEventSocket::IsTls() const {
   return bufferEvent_ != nullptr && bufferevent_openssl_get_ssl(bufferEvent_) != nullptr;
 }

@@ -6,6 +6,7 @@
 #include <event2/dns.h>
 #include <sys/uio.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/text/engine_string.h"
@@ -46,6 +47,9 @@ class TBufferEventSocket final : public IStreamInterface {
   // Bytes written here are not counted by the rate-limit group. True when every byte was written
   // or queued.
   bool WriteNow(const iovec* pieces, int count);
+
+  // Bytes queued for sending that the system has not taken yet (0 when closed).
+  std::size_t GetQueuedSize() const;
 
   bool IsTls() const;
   bufferevent* GetBufferEvent() const { return bufferEvent_; }

@@ -77,7 +77,7 @@ class GameCase(harness.AsyncIntegrationTestCase):
     async def game_server(self, players, *extra):
         """A server linked to an in-process match-making peer that validates everyone, reading the
         statistics of `players` from pouchdb and reporting results to an in-process endpoint."""
-        database = "game%d" % (id(self) & 0xFFFFFF)
+        database = self.database = "game%d" % (id(self) & 0xFFFFFF)
         DATABASE.create_database(database)
         for player in players:
             for number in (0, GAME_ID):
