@@ -1,5 +1,5 @@
 # Entry points: test, test-sanitize, test-tsan, soak, bench, fuzz, run, clean.
-# WERROR=1 turns compiler warnings into errors (CI uses it).
+# WERROR=1 turns compiler and linker warnings into errors (CI uses it).
 
 WERROR ?= 0
 JOBS ?= $(shell nproc)
@@ -24,6 +24,20 @@ FUZZ_ENV := ASAN_SYMBOLIZER_PATH=$(FUZZ_SYMBOLIZER) \
 # Suites whose names contain this run real threads; the ThreadSanitizer build runs them.
 TSAN_TESTS ?= Threaded
 
+# ctest runs two lanes side by side (test_resources.json in the build folder): the unit tests and the
+# fuzz replays keep a core busy and take one of JOBS slots; the Python suites mostly wait on the
+# network and the clock, and take one of TEST_WAITS slots. Tests ctest has not timed yet start
+# longest first (their COST).
+TEST_WAITS ?= 3
+TEST_SLOTS = $(shell echo $$(( $(JOBS) + $(TEST_WAITS) )))
+CMAKE_TEST_LANES := -DORV_TEST_CPUS=$(JOBS) -DORV_TEST_WAITS=$(TEST_WAITS)
+CTEST := ctest -j $(TEST_SLOTS) --resource-spec-file test_resources.json --output-on-failure
+# The sanitizer build: the code under test at -O1, which keeps the tests quick, the test programs' own
+# sources at -O0, which compiles them three times faster; line tables (-g1) are all the sanitizers'
+# stack traces need. No benchmarks: nothing runs them there.
+CMAKE_SANITIZE := -DORV_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
+	-DORV_TEST_CODE_OPTIONS=-O0 -DORV_BUILD_BENCH=OFF
+
 .PHONY: all setup test test-sanitize test-tsan soak bench fuzz run clean
 
 all: test
@@ -32,27 +46,27 @@ setup:
 	@bash scripts/setup.sh build
 
 test: setup
-	@cmake -S . -B $(BUILD_DEBUG) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWERROR=$(CMAKE_WERROR) >/dev/null
+	@cmake -S . -B $(BUILD_DEBUG) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWERROR=$(CMAKE_WERROR) $(CMAKE_TEST_LANES) >/dev/null
 	@cmake --build $(BUILD_DEBUG) -j $(JOBS)
-	@cd $(BUILD_DEBUG) && ctest -j $(JOBS) --output-on-failure
+	@cd $(BUILD_DEBUG) && $(CTEST)
 
 test-sanitize: setup
 	@cmake -S . -B $(BUILD_SANITIZE) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWERROR=$(CMAKE_WERROR) \
-		-DORV_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+		$(CMAKE_SANITIZE) $(CMAKE_TEST_LANES) >/dev/null
 	@cmake --build $(BUILD_SANITIZE) -j $(JOBS)
 	@cd $(BUILD_SANITIZE) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 \
-		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest -j $(JOBS) --output-on-failure
+		UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 $(CTEST)
 
 test-tsan: setup
 	@cmake -S . -B $(BUILD_TSAN) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWERROR=$(CMAKE_WERROR) \
-		-DORV_SANITIZE=thread -DORV_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS=-O1 >/dev/null
+		-DORV_SANITIZE=thread -DORV_BUILD_BENCH=OFF -DCMAKE_CXX_FLAGS=-O1 $(CMAKE_TEST_LANES) >/dev/null
 	@cmake --build $(BUILD_TSAN) -j $(JOBS)
 	@cd $(BUILD_TSAN) && TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-		ctest -j $(JOBS) --output-on-failure -R '$(TSAN_TESTS)'
+		$(CTEST) -R '$(TSAN_TESTS)'
 
 # The relay soak alone (ctest label "soak") against the Debug server, for SOAK_TICKS ticks.
 soak: setup
-	@cmake -S . -B $(BUILD_DEBUG) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWERROR=$(CMAKE_WERROR) >/dev/null
+	@cmake -S . -B $(BUILD_DEBUG) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DWERROR=$(CMAKE_WERROR) $(CMAKE_TEST_LANES) >/dev/null
 	@cmake --build $(BUILD_DEBUG) -j $(JOBS) --target DedicatedServer
 	@cd $(BUILD_DEBUG) && ORV_SOAK_TICKS=$(SOAK_TICKS) ctest -L soak --output-on-failure --verbose
 

@@ -37,12 +37,20 @@ function(orv_add_unit_tests target folder)
   if(NOT ARG_MAIN)
     set(ARG_MAIN ${CMAKE_SOURCE_DIR}/tests/support/engine_test_main.cpp)
   endif()
-  add_executable(${target} ${sources} ${ARG_MAIN})
+  # Each main is compiled once for every program that uses it.
+  get_filename_component(main_name ${ARG_MAIN} NAME_WE)
+  if(NOT TARGET orv_${main_name})
+    add_library(orv_${main_name} OBJECT ${ARG_MAIN})
+    target_link_libraries(orv_${main_name} PRIVATE orv_test_support GTest::gtest ${ARG_UNPARSED_ARGUMENTS})
+    target_compile_options(orv_${main_name} PRIVATE ${ORV_TEST_CODE_OPTIONS})
+  endif()
+  add_executable(${target} ${sources} $<TARGET_OBJECTS:orv_${main_name}>)
   target_link_libraries(${target} PRIVATE orv_test_support GTest::gtest GTest::gmock ${ARG_UNPARSED_ARGUMENTS})
+  target_compile_options(${target} PRIVATE ${ORV_TEST_CODE_OPTIONS})
   gtest_discover_tests(${target}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 300)
+    PROPERTIES TIMEOUT 300 RESOURCE_GROUPS cpus:1)
 endfunction()
 
 # Every fuzz/fuzz_<name>.cpp defines LLVMFuzzerTestOneInput. With ORV_FUZZ (clang) it links against
@@ -50,6 +58,10 @@ endfunction()
 # Extra arguments are libraries every target links besides the test support.
 function(orv_add_fuzz_targets)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/fuzz/fuzz_*.cpp)
+  if(sources AND NOT ORV_FUZZ AND ORV_BUILD_TESTS)
+    # The replay main, compiled once for every target.
+    add_library(orv_fuzz_replay_main OBJECT ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
+  endif()
   foreach(src ${sources})
     get_filename_component(name ${src} NAME_WE)
     string(REGEX REPLACE "^fuzz_" "" short ${name})
@@ -58,9 +70,10 @@ function(orv_add_fuzz_targets)
       target_compile_options(${name} PRIVATE -fsanitize=fuzzer)
       target_link_options(${name} PRIVATE -fsanitize=fuzzer)
     elseif(ORV_BUILD_TESTS)
-      add_executable(${name} ${src} ${CMAKE_SOURCE_DIR}/fuzz/replay_main.cpp)
+      add_executable(${name} ${src} $<TARGET_OBJECTS:orv_fuzz_replay_main>)
       add_test(NAME fuzz_replay_${short}
                COMMAND ${name} ${CMAKE_SOURCE_DIR}/fuzz/corpus/${short})
+      set_tests_properties(fuzz_replay_${short} PROPERTIES RESOURCE_GROUPS cpus:1)
     else()
       continue()
     endif()
@@ -87,16 +100,24 @@ function(orv_add_python_tests folder)
     # Modules named *_slow_test.py wait for the server's real time-outs: label "slow" as well. The soak
     # (soak_test.py) is labelled "soak"; `make soak` runs it for SOAK_TICKS ticks (3,000 ticks of 200 ms
     # are ten minutes), hence its longer time-out.
+    # COST orders a first run, before ctest has timed any test: the soak and the slow suites (a minute
+    # or more each) start first, the other server suites next, so that none of them starts last.
     set(labels python)
     set(timeout 300)
+    set(cost 1)
+    if(group STREQUAL "integration")
+      set(cost 30)
+    endif()
     if(module MATCHES "_slow_test$")
       list(APPEND labels slow)
+      set(cost 100)
     endif()
     if(module MATCHES "^soak_test$")
       list(APPEND labels soak)
       set(timeout 1800)
+      set(cost 200)
     endif()
     set_tests_properties(${group}.${module} PROPERTIES ENVIRONMENT "${environment}" TIMEOUT ${timeout}
-                         LABELS "${labels}")
+                         LABELS "${labels}" COST ${cost} RESOURCE_GROUPS waits:1)
   endforeach()
 endfunction()

@@ -6,6 +6,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 flavour="${1:-build}"
+# How long apt waits for another apt or dpkg run to let go of its lock (a freshly booted machine's
+# daily apt job holds it for minutes), in seconds.
+apt_lock_seconds=600
 
 build_packages=(
   g++ cmake ninja-build pkg-config
@@ -20,6 +23,11 @@ wanted=("${build_packages[@]}")
 if [ "$flavour" = "fuzz" ]; then
   wanted+=("${fuzz_packages[@]}")
 fi
+# The npm test peers need Node.js and npm: Debian's own are enough. A Node.js with its npm that was
+# installed some other way is kept.
+if ! command -v npm >/dev/null 2>&1; then
+  wanted+=(nodejs npm)
+fi
 
 missing=()
 for pkg in "${wanted[@]}"; do
@@ -31,25 +39,25 @@ done
 if [ "${#missing[@]}" -ne 0 ]; then
   sudo_cmd=()
   if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      echo "setup: ${missing[*]} must be installed: run as root, or install sudo" >&2
+      exit 1
+    fi
     sudo_cmd=(sudo)
   fi
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq >/dev/null
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+  apt_options=(-qq -o "DPkg::Lock::Timeout=$apt_lock_seconds")
+  "${sudo_cmd[@]}" apt-get "${apt_options[@]}" update >/dev/null
+  "${sudo_cmd[@]}" apt-get "${apt_options[@]}" install -y --no-install-recommends "${missing[@]}" >/dev/null
 fi
 
 # The npm test peers (pouchdb-server, rcon-client), pinned by tests/peers/package-lock.json. They are
 # installed again only when node_modules is missing or the lock file changed since the last install.
-# npm comes with the machine's Node.js; Debian's own npm package is not wanted beside it.
 peers=tests/peers
 stamp="$peers/node_modules/.orv-lock-sha256"
 lock_sum="$(sha256sum "$peers/package-lock.json" | cut -d' ' -f1)"
 if [ ! -f "$stamp" ] || [ "$(cat "$stamp")" != "$lock_sum" ]; then
-  if ! command -v npm >/dev/null 2>&1; then
-    echo "setup: npm not found; the machine's Node.js brings it" >&2
-    exit 1
-  fi
   echo "setup: installing the npm test peers"
   (cd "$peers" && npm ci --ignore-scripts --no-audit --no-fund --loglevel=error >/dev/null)
   echo "$lock_sum" >"$stamp"

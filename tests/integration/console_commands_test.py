@@ -1,10 +1,12 @@
 """The remote console of the real server binary driven by the npm `rcon-client`, as an operator would:
 authentication with the "+rcon_password" switch, the client list, a kick, a server property set, and a
-launch cancelled while its countdown runs."""
+launch cancelled while its countdown runs; and the README's console examples as an operator types them."""
 
 import asyncio
 import json
+import shlex
 import subprocess
+from pathlib import Path
 
 import harness
 from admission_test import AdmissionCase
@@ -12,6 +14,9 @@ from admission_test import AdmissionCase
 GAME_ID = 24
 PASSWORD = "op3rator"
 RCON_COMMAND = harness.PEERS_DIR / "rcon_command.js"
+ROOT = Path(__file__).resolve().parents[2]
+# The console password of the local configuration `make run` starts the server with.
+LOCAL_PASSWORD = "local-console"
 NO_LIMIT = 4294967295
 # The default warm-up countdown, in seconds.
 WARMUP = 120
@@ -46,11 +51,10 @@ class ConsoleCommandsTest(AdmissionCase):
         _, server = await self.linked_server(
             "+rcon_password", PASSWORD, "+rcon_port", self.console_port, database=database.url + "console/")
 
-        # A wrong password: the client takes the empty answer that comes before the refusal for its
-        # authentication, but the server has closed the connection and runs nothing.
+        # A wrong password: refused, and the server runs nothing.
         status, records = await self.rcon("display_all_clients", password="wrong")
-        self.assertNotEqual(status, 0, records)
-        self.assertNotIn("reply", records[-1])
+        self.assertEqual(status, 2, records)
+        self.assertEqual(records, [{"authenticated": False, "error": "authentication refused"}])
         self.assertFalse(any(line.startswith("RCon request command") for line in server.output.lines))
         self.assertEqual(await self.replies("display_all_clients"), ["Client List :\nServer is empty !"])
 
@@ -91,6 +95,41 @@ class ConsoleCommandsTest(AdmissionCase):
         # No phase change came: the game never started.
         self.assertFalse(any(e.get("name") == "next_state" for e in second.events.events[mark:]))
         await self.stop_server()
+
+    async def test_readme_console_examples(self):
+        """The README's console examples, run as written with the port filled in, against a server
+        with the local configuration's password and a scripted player admitted."""
+        examples = readme_console_examples()
+        self.assertTrue(examples, "no console example in the README")
+        database = self.start_pouchdb()
+        database.create_database("readme")
+        for number in (0, GAME_ID):
+            database.put_document("readme", "u%d_%d" % (number, FIRST), {})
+        self.console_port = harness.free_port(udp_too=False)
+        _, server = await self.linked_server("+rcon_password", LOCAL_PASSWORD, "+rcon_port", self.console_port,
+                                             database=database.url + "readme/")
+        await self.admit(FIRST)
+        for example in examples:
+            with self.subTest(example):
+                words = [str(self.console_port) if word == "P" else word for word in shlex.split(example)]
+                done = await asyncio.to_thread(subprocess.run, words, cwd=ROOT, capture_output=True, timeout=30)
+                records = [json.loads(line) for line in done.stdout.decode().splitlines()]
+                self.assertEqual(done.returncode, 0, records)
+                commands = words[words.index(LOCAL_PASSWORD) + 1:]
+                self.assertEqual(records[0], {"authenticated": True})
+                self.assertEqual([record["command"] for record in records[1:]], commands)
+                replies = dict((record["command"], record["reply"]) for record in records[1:])
+                self.assertEqual(replies["display_all_clients"], "Client List :\n%d Player\n" % FIRST)
+                if "setsvar ServerName Mine" in replies:
+                    self.assertEqual(replies["setsvar ServerName Mine"], "Ok.")
+                    self.assertEqual((await self.query())["ServerName"], "Mine")
+        await self.stop_server()
+
+
+def readme_console_examples():
+    """The command lines of the README that run the console client."""
+    return [line.strip() for line in (ROOT / "README.md").read_text().splitlines()
+            if line.startswith("node tests/peers/rcon_command.js ")]
 
 
 if __name__ == "__main__":

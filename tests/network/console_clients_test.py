@@ -221,14 +221,13 @@ class RconClientTest(ConsoleTestCase):
                                    {"command": "echo hello there", "reply": "echo hello there"},
                                    {"command": "status", "reply": "Unknown command"}])
 
-    def test_a_wrong_password_ends_the_connection_after_the_answers(self):
-        # The client takes the empty response, which carries its id, as the answer; the server then
-        # closes, so the command fails at once rather than waiting for its time-out.
+    def test_a_wrong_password_is_refused_and_runs_nothing(self):
+        # rcon-client alone takes the empty response, which carries its id, for the answer; the
+        # command program waits for the verdict, whose id -1 refuses.
         status, records = self.run_rcon_client("wrong", "echo never")
-        self.assertEqual(status, 1, records)
-        self.assertEqual(records[0], {"authenticated": True})
-        self.assertEqual(records[1]["command"], "echo never")
-        self.assertIn(records[1].get("error"), ("Not connected", "Connection closed"))
+        self.assertEqual(status, 2, records)
+        self.assertEqual(records, [{"authenticated": False, "error": "authentication refused"}])
+        self.assertNotIn("echo never", self.log_text())
 
 
 if __name__ == "__main__":

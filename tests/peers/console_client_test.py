@@ -104,18 +104,26 @@ class ClientsTest(unittest.TestCase):
                          [{"id": 3, "type": 0, "body": ""}, {"id": 3, "type": 2, "body": ""},
                           {"id": 4, "type": 0, "body": "ran: kick bob"}])
 
-    def test_npm_rcon_client_runs_commands(self):
+    def run_npm_client(self, password, *commands):
         if not (NODE_MODULES / "rcon-client").is_dir() or not shutil.which("node"):
             if os.environ.get("ORV_REQUIRE_NPM_PEERS"):
                 self.fail("the npm peers are not installed: run scripts/setup.sh")
             self.skipTest("the npm peers are not installed")
         script = str(NODE_MODULES.parent / "rcon_command.js")
-        result = subprocess.run(["node", script, "--port", str(self.port), "--password", PASSWORD, "launch",
-                                 "display_all_clients"], capture_output=True, text=True, timeout=20)
-        self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
-        self.assertEqual([json.loads(line) for line in result.stdout.splitlines()],
-                         [{"authenticated": True}, {"command": "launch", "reply": "ran: launch"},
-                          {"command": "display_all_clients", "reply": "ran: display_all_clients"}])
+        result = subprocess.run(["node", script, "--port", str(self.port), "--password", password, *commands],
+                                capture_output=True, text=True, timeout=20)
+        return result.returncode, [json.loads(line) for line in result.stdout.splitlines()]
+
+    def test_npm_rcon_client_runs_commands(self):
+        status, records = self.run_npm_client(PASSWORD, "launch", "kick bob")
+        self.assertEqual(status, 0, records)
+        self.assertEqual(records, [{"authenticated": True}, {"command": "launch", "reply": "ran: launch"},
+                                   {"command": "kick bob", "reply": "ran: kick bob"}])
+
+    def test_npm_rcon_client_reports_a_refused_password(self):
+        status, records = self.run_npm_client("nope", "launch")
+        self.assertEqual(status, 2, records)
+        self.assertEqual(records, [{"authenticated": False, "error": "authentication refused"}])
 
 
 if __name__ == "__main__":

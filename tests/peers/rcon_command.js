@@ -3,13 +3,44 @@
 //
 //   node rcon_command.js --port P --password PW [--host 127.0.0.1] [--timeout 2000] command...
 //
+// Each command is one argument: quote a command with spaces ("setsvar ServerName Mine").
+//
 // Prints one JSON line per step: {"authenticated": true}, then {"command": "...", "reply": "..."} or
 // {"command": "...", "error": "..."}; exits 0 when every command got a reply, 1 when one failed, 2 when
-// the connection or the authentication failed. A command's reply is the first packet that answers it.
+// the connection or the authentication failed ({"authenticated": false, "error": "authentication
+// refused"} for a refused password). A command's reply is the first packet that answers it.
 "use strict";
 
 const path = require("path");
-const { Rcon } = require(path.join(__dirname, "node_modules", "rcon-client"));
+const clientFolder = path.join(__dirname, "node_modules", "rcon-client");
+const { Rcon } = require(clientFolder);
+const { decodePacket, PacketType } = require(path.join(clientFolder, "lib", "packet"));
+
+// The server answers an authentication with an empty response and then its verdict, an
+// authentication answer whose id is the request's, or -1 for a refused password. rcon-client takes
+// the empty response for the verdict, so the real one is watched for here. `verdict` resolves true
+// for accepted, false for refused, null when the connection ends or the time-out passes first;
+// `refused` tells at once whether a refusal came.
+function watchVerdict(rcon, timeout) {
+  const watch = { refused: false };
+  let settle;
+  watch.verdict = new Promise((resolve) => {
+    settle = resolve;
+  });
+  const handlePacket = rcon.handlePacket;
+  rcon.handlePacket = function (data) {
+    const packet = decodePacket(data);
+    if (packet.type === PacketType.AuthResponse) {
+      if (packet.id === -1) watch.refused = true;
+      settle(packet.id !== -1);
+    }
+    return handlePacket.call(this, data);
+  };
+  rcon.on("end", () => settle(null));
+  const timer = setTimeout(() => settle(null), timeout);
+  watch.verdict.then(() => clearTimeout(timer));
+  return watch;
+}
 
 function parseArguments(argv) {
   const options = { host: "127.0.0.1", port: 0, password: "", timeout: 2000, commands: [] };
@@ -38,10 +69,19 @@ async function main() {
   const rcon = new Rcon({ host: options.host, port: options.port, password: options.password,
                           timeout: options.timeout });
   rcon.on("error", () => {});  // a reset after the server closes is reported by the pending send
+  const watch = watchVerdict(rcon, options.timeout);
+  let failure = null;
   try {
     await rcon.connect();
+    const accepted = await watch.verdict;
+    if (accepted !== true) failure = "no authentication answer";
   } catch (error) {
-    print({ authenticated: false, error: String(error.message || error) });
+    failure = String(error.message || error);
+  }
+  if (watch.refused) failure = "authentication refused";
+  if (failure !== null) {
+    print({ authenticated: false, error: failure });
+    if (rcon.socket) rcon.socket.destroy();
     return 2;
   }
   print({ authenticated: true });

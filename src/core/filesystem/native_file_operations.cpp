@@ -424,13 +424,39 @@ std::uint32_t NativeGetModificationTime(const TOrvString<char>& path) {
   return static_cast<std::uint32_t>(status.st_mtime);
 }
 
+namespace {
+
+// The folder a temporary file goes to, in tempnam's order: $TMPDIR when it names a folder, else the
+// given folder when it is one, else P_tmpdir, else /tmp.
+const char* TemporaryFileFolder(const char* folder) {
+  const char* fromEnvironment = getenv("TMPDIR");
+  if (fromEnvironment != nullptr && IsDirectory(fromEnvironment)) return fromEnvironment;
+  if (folder != nullptr && IsDirectory(folder)) return folder;
+  if (IsDirectory(P_tmpdir)) return P_tmpdir;
+  return "/tmp";
+}
+
+}  // namespace
+
+// The file is made at once with mkstemp, so no other process can take the name between its choice
+// and its use; the caller opens it again by name and removes it.
 TOrvString<char> NativeGetTempFileName(const TOrvString<char>& folder, const TOrvString<char>& prefix) {
-  char* name = tempnam(folder.c_str(), prefix.c_str());
-  if (name == nullptr) return TOrvString<char>();
-  // The block comes from the system library's malloc, not from the engine's allocation.
-  const TOrvString<char> text(name);
-  free(name);
-  return text;
+  // As tempnam: at most 5 characters of the prefix, "file" when there is none.
+  constexpr std::size_t kPrefixCharacters = 5;
+  const char* const chosenFolder = TemporaryFileFolder(folder.c_str());
+  std::size_t folderLength = std::strlen(chosenFolder);
+  while (folderLength > 1 && chosenFolder[folderLength - 1] == '/') --folderLength;
+  const char* const namePrefix = prefix.IsEmpty() ? "file" : prefix.c_str();
+  TNativePathText text;
+  text.Append(chosenFolder, folderLength);
+  text.Append("/");
+  text.Append(namePrefix, strnlen(namePrefix, kPrefixCharacters));
+  text.Append("XXXXXX");
+  if (!text.Fits()) return TOrvString<char>();
+  const int descriptor = mkstemp(text.Get());
+  if (descriptor < 0) return TOrvString<char>();
+  close(descriptor);
+  return TOrvString<char>(text.Get());
 }
 
 TOrvString<char> GetParentPathText(const TOrvString<char>& path, int levels) {

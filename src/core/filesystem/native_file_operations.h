@@ -72,7 +72,9 @@ void NativeFixPathCase(char* path);
 // ---- Queries.
 // The modification time in seconds since the epoch; 0 when the path cannot be read.
 std::uint32_t NativeGetModificationTime(const TOrvString<char>& path);
-// A fresh temporary file name in the folder (tempnam); empty on failure.
+// A fresh temporary file, made empty (mode 0600) so that the name is taken, and its name: in $TMPDIR
+// when that names a folder, else in the folder when it is one, else in /tmp; the name is the first
+// 5 characters of the prefix ("file" when empty) and 6 random ones. Empty on failure (errno set).
 TOrvString<char> NativeGetTempFileName(const TOrvString<char>& folder, const TOrvString<char>& prefix);
 // The path without its last `levels` components, its last character never counted: a/b/c with 1
 // gives a/b, a/b/c/ with 1 gives a/b, a path without '/' gives the empty text, levels 0 drops the

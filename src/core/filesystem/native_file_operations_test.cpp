@@ -10,7 +10,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -209,6 +213,31 @@ TEST(NativeFiles, RenameFixesTheLetterCaseOfBothPaths) {
                             TOrvString<char>(folder.Path("other.sav").c_str())));
 }
 
+// Sets TMPDIR, or removes it for null, for the holder's life.
+class TScopedTmpdir {
+ public:
+  explicit TScopedTmpdir(const char* value) {
+    if (const char* old = std::getenv("TMPDIR")) saved_ = old;
+    if (value != nullptr) {
+      setenv("TMPDIR", value, 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+  ~TScopedTmpdir() {
+    if (saved_) {
+      setenv("TMPDIR", saved_->c_str(), 1);
+    } else {
+      unsetenv("TMPDIR");
+    }
+  }
+  TScopedTmpdir(const TScopedTmpdir&) = delete;
+  TScopedTmpdir& operator=(const TScopedTmpdir&) = delete;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
 TEST(NativeFiles, ModificationTimeAndTemporaryNames) {
   const TTemporaryFolder folder;
   WriteFileBytes(folder.Path("dated"), "");
@@ -217,9 +246,67 @@ TEST(NativeFiles, ModificationTimeAndTemporaryNames) {
   EXPECT_EQ(NativeGetModificationTime(TOrvString<char>(folder.Path("dated").c_str())), 1234567890u);
   EXPECT_EQ(NativeGetModificationTime(TOrvString<char>(folder.Path("missing").c_str())), 0u);
 
+  const TScopedTmpdir tmpdir(nullptr);
   const TOrvString<char> name = NativeGetTempFileName(TOrvString<char>(folder.Path().c_str()), TOrvString<char>("orv"));
   EXPECT_TRUE(name.StartsWithNoCase(TOrvString<char>((folder.Path() + "/orv").c_str()))) << name.c_str();
-  EXPECT_FALSE(Exists(name.c_str()));
+  EXPECT_TRUE(Exists(name.c_str()));
+}
+
+// The name is taken by an empty file made at once, so two calls never hand out one name; the folder
+// and the prefix are chosen as tempnam chooses them.
+TEST(NativeFiles, TemporaryFilesAreMadeWhereTempnamWouldNameThem) {
+  const TTemporaryFolder folder;
+  const TTemporaryFolder environmentFolder;
+  const std::string missing = folder.Path("missing");
+  const struct {
+    const char* tmpdir;  // null: unset
+    std::string folder;
+    const char* prefix;
+    std::string expectedStart;
+  } cases[] = {
+      {nullptr, folder.Path(), "orv", folder.Path("orv")},
+      {nullptr, folder.Path() + "//", "orv", folder.Path("orv")},
+      {nullptr, folder.Path(), "replays", folder.Path("repla")},
+      {nullptr, folder.Path(), "", folder.Path("file")},
+      {environmentFolder.Path().c_str(), folder.Path(), "orv", environmentFolder.Path("orv")},
+      {missing.c_str(), folder.Path(), "orv", folder.Path("orv")},
+      {nullptr, missing, "orv", std::string(P_tmpdir) + "/orv"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.folder + " with prefix '" + c.prefix + "' and TMPDIR " + (c.tmpdir ? c.tmpdir : "unset"));
+    const TScopedTmpdir tmpdir(c.tmpdir);
+    const TOrvString<char> folderText(c.folder.c_str());
+    const TOrvString<char> prefixText(c.prefix);
+    const std::string first = NativeGetTempFileName(folderText, prefixText).c_str();
+    const std::string second = NativeGetTempFileName(folderText, prefixText).c_str();
+    for (const std::string& name : {first, second}) {
+      EXPECT_EQ(name.size(), c.expectedStart.size() + 6) << name;
+      EXPECT_EQ(name.compare(0, c.expectedStart.size(), c.expectedStart), 0) << name;
+      struct stat status {};
+      ASSERT_EQ(stat(name.c_str(), &status), 0) << name;
+      EXPECT_TRUE(S_ISREG(status.st_mode)) << name;
+      EXPECT_EQ(status.st_mode & 0777, 0600u) << name;
+      EXPECT_EQ(status.st_size, 0) << name;
+    }
+    EXPECT_NE(first, second);
+    std::remove(first.c_str());
+    std::remove(second.c_str());
+  }
+}
+
+TEST(NativeFiles, TemporaryFileNamePastTheLimitIsEmpty) {
+  const TTemporaryFolder folder;
+  const TScopedTmpdir tmpdir(nullptr);
+  // A folder that exists, whose path with the name's 10 more characters no longer fits.
+  const std::size_t target = kNativePathBytes - 6;
+  std::string deep = folder.Path();
+  while (deep.size() < target) {
+    deep += "/" + std::string(std::clamp<std::size_t>(target - deep.size() - 1, 1, 200), 'd');
+    ASSERT_EQ(mkdir(deep.c_str(), 0777), 0) << deep.size();
+  }
+  errno = 0;
+  EXPECT_TRUE(NativeGetTempFileName(TOrvString<char>(deep.c_str()), TOrvString<char>("orv")).IsEmpty());
+  EXPECT_EQ(errno, ENAMETOOLONG);
 }
 
 TEST(NativeFiles, PathsPastTheLimitFailAsTooLong) {
