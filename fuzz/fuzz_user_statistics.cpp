@@ -49,7 +49,9 @@ constexpr std::uint64_t kTeam = 0x0100000000000007;
 bool gTeamAskedFor = false;
 
 void WatchLog(int, const char* text) {
-  if (std::strstr(text, "no database accesser") != nullptr) gTeamAskedFor = true;
+  if (std::strcmp(text, "TOperationOnDatabase::OnOperationLaunched() -> no database accesser") == 0) {
+    gTeamAskedFor = true;
+  }
 }
 
 std::string Text(const TOrvString<char>& text) { return std::string(text.c_str(), text.GetLength()); }
