@@ -26,7 +26,6 @@
 #include "dedicated/strivex_dedicated_session.h"
 #include "dedicated/user_statistics_documents.h"
 #include "network/console_command_registry.h"
-#include "network/console_interfaces.h"
 #include "network/database/statistics_request.h"
 #include "network/ini_profile.h"
 #include "network/network_hooks.h"
@@ -55,12 +54,6 @@ const OrvTest::TInProcessServer::TFiles kFiles = {
     {"admins.ini", "[Admins]\n13=lpskbu\n14=xyz\n"},
 };
 
-class TRecordingConsole final : public ServerTools::IVirtualConsole {
- public:
-  void Print(const TOrvString<char>& text) override { replies.emplace_back(text.c_str(), text.GetLength()); }
-  std::vector<std::string> replies;
-};
-
 bool IsKnownReply(const std::string& reply) {
   static const char* const kReplies[] = {
       "Ok.",
@@ -80,10 +73,10 @@ constexpr char kClientList[] = "Client List :\n";
 
 void RunConsoleLine(Dedicated::TMainServerTask& task, const Dedicated::TDedicatedSession& session,
                     const std::string& line) {
-  TRecordingConsole console;
+  OrvTest::TRecordingConsole console;
   const bool done = task.GetConsoleRegistry()->Dispatch(&console, TOrvString<char>(line.c_str()));
-  FuzzCheck(console.replies.size() == 1, "the console answers each line once");
-  const std::string& reply = console.replies.front();
+  FuzzCheck(console.printed.size() == 1, "the console answers each line once");
+  const std::string& reply = console.printed.front();
   const bool list = reply.rfind(kClientList, 0) == 0;
   FuzzCheck(list || IsKnownReply(reply), "the reply is one of the console's");
   FuzzCheck(done == (list || reply == "Ok."), "a line is done exactly when the console says so");

@@ -1,7 +1,6 @@
 // Helpers of the server's unit tests: a working folder of its own with the network log captured,
 // the main task made from a few settings (the rest defaulted as the command line defaults them),
-// a console that records what it is told, and the match-making server's end of the link with the
-// frames it sends, written byte by byte.
+// and the match-making server's end of the link with the frames it sends, written byte by byte.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,7 +25,6 @@
 #include "dedicated/user_waiting_for_login.h"
 #include "dedicated/main_server_task.h"
 #include "network/buffer_event_socket.h"
-#include "network/console_interfaces.h"
 #include "support/event_loop_test_helpers.h"
 #include "support/in_process_server.h"
 #include "support/network_test_helpers.h"
@@ -227,11 +225,5 @@ inline std::string VerdictFrame(std::uint64_t playerId, std::uint8_t verdict) {
 }
 // An address id for 127.0.0.1 (kind 4, the address as a sockaddr_in holds it in the low word).
 inline constexpr std::uint64_t kLoopbackAddressId = 0x0400000000000000ull | 0x0100007Fu;
-
-class TRecordingConsole final : public Orvan::ServerTools::IVirtualConsole {
- public:
-  void Print(const Orvan::TOrvString<char>& text) override { printed.emplace_back(text.c_str()); }
-  std::vector<std::string> printed;
-};
 
 }  // namespace OrvTest

@@ -1,8 +1,8 @@
 // The server in process without a test framework, for fuzz targets and the tests' helpers alike:
-// clients admitted as admission admits them, and a whole server made for one input in a folder of
-// its own, its configuration files written there first and the main task and this game's session
-// started as main starts them. Whatever the server made goes with it, so no input leaves anything
-// for the next one.
+// clients admitted as admission admits them, a console that records what it is told, and a whole
+// server made for one input in a folder of its own, its configuration files written there first
+// and the main task and this game's session started as main starts them. Whatever the server made
+// goes with it, so no input leaves anything for the next one.
 #pragma once
 
 #include <arpa/inet.h>
@@ -23,6 +23,7 @@
 #include "dedicated/user_statistics_documents.h"
 #include "dedicated/user_waiting_for_login.h"
 #include "network/buffer_event_socket.h"
+#include "network/console_interfaces.h"
 #include "network/operation_with_time_out.h"
 #include "support/scripted_stream.h"
 #include "support/temporary_folder.h"
@@ -38,6 +39,13 @@ inline sockaddr_storage PeerAddress() {
   address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   return storage;
 }
+
+// A console that keeps what it is told, one text per Print.
+class TRecordingConsole final : public Orvan::ServerTools::IVirtualConsole {
+ public:
+  void Print(const Orvan::TOrvString<char>& text) override { printed.emplace_back(text.c_str()); }
+  std::vector<std::string> printed;
+};
 
 // A client taken in on `connection` (null for none) and brought through its login as admission
 // sees it: identified as `id` with version "1.0", its statistics arrived. The admitted user, or null
