@@ -14,7 +14,9 @@ BUILD_TSAN := build/tsan
 BUILD_RELEASE := build/release
 BUILD_FUZZ := build/fuzz
 BENCH_RESULTS := build/bench-results
-FUZZ_FINDINGS := $(BUILD_FUZZ)/findings
+# Absolute, as the corpus folders given to the targets: some targets run each input in a working
+# folder of their own, in which a relative path would name another place.
+FUZZ_FINDINGS := $(CURDIR)/$(BUILD_FUZZ)/findings
 # The symbolizer (Debian llvm-16) names functions and lines in the stack traces of a finding.
 FUZZ_SYMBOLIZER := /usr/bin/llvm-symbolizer-16
 FUZZ_ENV := ASAN_SYMBOLIZER_PATH=$(FUZZ_SYMBOLIZER) \
@@ -98,7 +100,7 @@ fuzz:
 		echo "== $$name for $(FUZZ_SECONDS) s"; \
 		mkdir -p $(BUILD_FUZZ)/corpus/$$short $(FUZZ_FINDINGS)/$$short; \
 		if $$prog -max_total_time=$(FUZZ_SECONDS) -artifact_prefix=$(FUZZ_FINDINGS)/$$short/ \
-			$(BUILD_FUZZ)/corpus/$$short fuzz/corpus/$$short; then \
+			$(CURDIR)/$(BUILD_FUZZ)/corpus/$$short $(CURDIR)/fuzz/corpus/$$short; then \
 			results="$$results\n  $$name: clean"; \
 		else \
 			results="$$results\n  $$name: FAILED, finding in $(FUZZ_FINDINGS)/$$short/"; failed=1; \

@@ -11,9 +11,6 @@
 // reads every whole frame that has arrived, answers false exactly when its user is no longer
 // admitted, and sends nothing to the match-making server; the game runs on while a player is
 // connected, and the checksum table holds no tick the server has not run.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -32,6 +29,7 @@
 #include "network/network_hooks.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
+#include "support/in_process_server.h"
 #include "support/manual_clock.h"
 #include "support/network_test_helpers.h"
 #include "support/scripted_stream.h"
@@ -49,14 +47,8 @@ using TChunks = std::vector<OrvTest::TScriptedStream::Bytes>;
 
 void DropLog(int, const char*) {}
 
-sockaddr_storage Address() {
-  sockaddr_storage address{};
-  reinterpret_cast<sockaddr_in*>(&address)->sin_family = AF_INET;
-  return address;
-}
-
 void FeedPendingClient(Dedicated::TDedicatedSession& session, const TChunks& chunks, OrvTest::TScriptedStream& mms) {
-  session.OnNewConnection(nullptr, Address());
+  session.OnNewConnection(nullptr, OrvTest::PeerAddress());
   TUserWaitingForLogin* client = session.GetPendingClients()->FindById(Network::OrvNetId());
   FuzzCheck(client != nullptr, "a new client waits");
 
@@ -86,13 +78,7 @@ void FeedPendingClient(Dedicated::TDedicatedSession& session, const TChunks& chu
 
 // A client whose statistics came, admitted over `connection` (null: none).
 TDedicatedUser* Admit(Dedicated::TDedicatedSession& session, std::uint64_t id, Network::TBufferEventSocket* connection) {
-  session.OnNewConnection(connection, Address());
-  TUserWaitingForLogin* pending = session.GetPendingClients()->FindById(Network::OrvNetId());
-  FuzzCheck(pending != nullptr, "a new client waits");
-  pending->SetClientId(Network::OrvNetId::FromValue(id));
-  pending->SetClientVersion("1.0");
-  session.OnPendingClientStats(pending, false, Dedicated::TUserStatisticsDocuments());
-  TDedicatedUser* user = session.FindClientById(Network::OrvNetId::FromValue(id));
+  TDedicatedUser* user = OrvTest::AdmitWithStatistics(session, connection, id, Dedicated::TUserStatisticsDocuments());
   FuzzCheck(user != nullptr, "the client is admitted");
   return user;
 }

@@ -3,8 +3,6 @@
 // section). The file is written, read by every reading function, then one key is put. A refused or
 // failed put leaves the file's bytes as they were; a put that succeeds changes no other key, leaves
 // no temporary file, and a plain key and value read back as written.
-#include <unistd.h>
-
 #include <cctype>
 #include <cstddef>
 #include <cstdint>
@@ -12,13 +10,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "network/ini_profile.h"
 #include "support/fuzz_check.h"
+#include "support/temporary_folder.h"
 
 namespace {
 
@@ -28,23 +25,6 @@ using OrvTest::FuzzCheck;
 constexpr int kBufferSize = TIniProfile::kLineBufferSize;
 // Bounds of the index walks: no file of a fuzz input holds more sections or keys.
 constexpr int kMaxIndex = 4096;
-
-const std::string& Folder() {
-  static const std::string folder = [] {
-    char pattern[] = "/tmp/orv-fuzz-ini-XXXXXX";
-    const char* made = ::mkdtemp(pattern);
-    FuzzCheck(made != nullptr, "a temporary folder");
-    return std::string(made);
-  }();
-  return folder;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  return content.str();
-}
 
 struct TEntry {
   std::string section;
@@ -149,9 +129,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const char* key = given > 2 ? parts[2].c_str() : nullptr;
   const char* value = given > 3 ? parts[3].c_str() : nullptr;
 
-  const std::string path = Folder() + "/fuzz.ini";
-  const std::string temporary = Folder() + "/fuzz.in~";
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << parts[0];
+  // A folder for this input alone, removed with what the input left in it.
+  const OrvTest::TTemporaryFolder folder("orv_fuzz_ini");
+  const std::string path = folder.Path("fuzz.ini");
+  const std::string temporary = folder.Path("fuzz.in~");
+  OrvTest::WriteFileBytes(path, parts[0]);
 
   ReadEverything(path, section, key);
   const std::vector<TEntry> before = Browse(path);
@@ -159,7 +141,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const bool written = TIniProfile::IniPutString(section, key, value, path.c_str());
   FuzzCheck(!std::filesystem::exists(temporary), "no temporary file is left behind");
   if (!written) {
-    FuzzCheck(ReadFile(path) == parts[0], "a refused write leaves the file as it was");
+    FuzzCheck(OrvTest::ReadFileBytes(path) == parts[0], "a refused write leaves the file as it was");
     return 0;
   }
   // Longer names are cut when written, and then name another key.

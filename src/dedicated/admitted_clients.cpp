@@ -2,7 +2,6 @@
 // about the others, the properties and the player variables, the ping cycle, and removal.
 #include <ctime>
 #include <string>
-#include <vector>
 
 #include "dedicated/client_packet_bodies.h"
 #include "dedicated/client_packet_sending.h"
@@ -288,9 +287,9 @@ void TDedicatedSession::RemoveClient(TDedicatedUser* user) {
 }
 
 void TDedicatedSession::Shutdown() {
-  // Each disconnect takes the user out of the clients: walk a copy.
-  const std::vector<TDedicatedUser*> clients(clients_.begin(), clients_.end());
-  for (TDedicatedUser* client : clients) client->Disconnect(ClientDisconnectReason::ConnectionLost);
+  // Each disconnect takes the user out of the clients, and may take others with it (the last
+  // player gone ends the game, and leaving a phase kicks clients): always the first one left.
+  while (!clients_.IsEmpty()) clients_[0]->Disconnect(ClientDisconnectReason::ConnectionLost);
 }
 
 TDedicatedUser* TDedicatedSession::FindClientById(const Network::OrvNetId& id) const {

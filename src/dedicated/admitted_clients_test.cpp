@@ -22,6 +22,8 @@
 #include "dedicated/dedicated_user_stats_manager.h"
 #include "dedicated/main_server_task.h"
 #include "dedicated/pending_client_set.h"
+#include "dedicated/states/dedicated_session_state_manager.h"
+#include "dedicated/states/phase_factories.h"
 #include "dedicated/strivex_dedicated_session.h"
 #include "dedicated/user_statistics_documents.h"
 #include "dedicated/user_waiting_for_login.h"
@@ -565,6 +567,44 @@ TEST_F(AdmittedClientsTest, LowerPlayerLimitKicksTheLastAdmitted) {
                        std::string("Disconnecting client 3 with IP ") + kPeer + " (reason : Kicked)",
                        std::string("Disconnecting client 4 with IP ") + kPeer + " (reason : Kicked)"}));
 }
+
+// A disconnect during a game that leaves no connected player ends the game, and leaving the loading
+// phase kicks the players that have not loaded: the rest of a lowered limit's kicks, or of the
+// shutdown, must not reach those users again.
+struct TGameEndingCase {
+  const char* name;
+  std::function<void(TDedicatedSession&)> disconnect;
+};
+
+class GameEndingDisconnectsTest : public AdmittedClientsTest, public testing::WithParamInterface<TGameEndingCase> {};
+
+TEST_P(GameEndingDisconnectsTest, EachClientIsDisconnectedOnce) {
+  Start();
+  for (std::uint64_t id = 1; id <= 3; ++id) ASSERT_NE(Admit(id, false), nullptr);
+  TDedicatedSessionStateManager* machine = session_.GetStateManager();
+  machine->ChangeState(CreateLoadingPhase(machine));
+  ASSERT_TRUE(session_.IsGameRunning());
+  const std::size_t from = Lines().size();
+  GetParam().disconnect(session_);
+  EXPECT_EQ(session_.GetAdmittedClientCount(), 0u);
+  EXPECT_FALSE(session_.IsGameRunning());
+  for (std::uint64_t id = 1; id <= 3; ++id) {
+    const std::string prefix = "Disconnecting client " + Decimal(id) + " ";
+    const std::vector<std::string> lines = LinesFrom(from);
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [&](const std::string& line) { return line.rfind(prefix, 0) == 0; }),
+              1)
+        << "client " << id;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Disconnects, GameEndingDisconnectsTest,
+    testing::Values(
+        TGameEndingCase{"LoweredPlayerLimit",
+                        [](TDedicatedSession& session) { session.SetNbMaxPlayer(1, false, false, true, false); }},
+        TGameEndingCase{"Shutdown", [](TDedicatedSession& session) { session.Shutdown(); }}),
+    [](const testing::TestParamInfo<TGameEndingCase>& info) { return std::string(info.param.name); });
 
 // Every 2.5 s each client is pinged, then everyone is sent its ping; an answer shows in the next
 // table, an unanswered or stale one as 9999.

@@ -110,9 +110,13 @@ void TDedicatedSession::SetNbMaxPlayer(std::uint32_t value, bool anyClient, bool
   if (limit == playerLimit_) return;
   playerLimit_ = limit;
   if (limit < clients_.Size()) {
-    // The last admitted go first; each disconnect takes its user out of the clients.
-    const std::vector<TDedicatedUser*> clients(clients_.begin(), clients_.end());
-    for (std::size_t i = limit; i < clients.size(); ++i) clients[i]->Disconnect(ClientDisconnectReason::Kicked);
+    // The last admitted go. A disconnect that ends the game kicks others on its way, so each is
+    // looked up again, by id, when its turn comes.
+    std::vector<Network::OrvNetId> beyond;
+    for (std::uint32_t i = limit; i < clients_.Size(); ++i) beyond.push_back(clients_[i]->GetNetworkId());
+    for (const Network::OrvNetId& id : beyond) {
+      if (TDedicatedUser* user = FindClientById(id)) user->Disconnect(ClientDisconnectReason::Kicked);
+    }
   }
   propertyTable_->SetVariable("NbMaxPlayer", TOrvString<char>(std::to_string(limit)), anyClient, host, admin, force);
 }

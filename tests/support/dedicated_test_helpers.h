@@ -1,7 +1,6 @@
 // Helpers of the server's unit tests: a working folder of its own with the network log captured,
 // the main task made from a few settings (the rest defaulted as the command line defaults them),
-// a console that records what it is told, and the match-making server's end of the link with the
-// frames it sends, written byte by byte.
+// and the match-making server's end of the link with the frames it sends, written byte by byte.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -26,8 +25,8 @@
 #include "dedicated/user_waiting_for_login.h"
 #include "dedicated/main_server_task.h"
 #include "network/buffer_event_socket.h"
-#include "network/console_interfaces.h"
 #include "support/event_loop_test_helpers.h"
+#include "support/in_process_server.h"
 #include "support/network_test_helpers.h"
 #include "support/temporary_folder.h"
 
@@ -181,34 +180,14 @@ inline Orvan::Network::TBufferEventSocket* AcceptLoopbackClient(TLoopbackListene
   return new Orvan::Network::TBufferEventSocket(accepted, manager);
 }
 
-// The peer address of the in-process clients: 127.0.0.1:5000, printed "127.0.0.1:5000" in the lines.
-inline sockaddr_storage PeerAddress() {
-  sockaddr_storage storage{};
-  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
-  address->sin_family = AF_INET;
-  address->sin_port = htons(5000);
-  address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return storage;
-}
-
 // A client taken in on `connection` (null for none) and brought through its login as admission
 // sees it: identified as `id` with version "1.0", its (empty) statistics arrived. The admitted user,
 // or null with a test failure.
 inline Orvan::Dedicated::TDedicatedUser* AdmitClient(Orvan::Dedicated::TDedicatedSession& session,
                                                      Orvan::Network::TBufferEventSocket* connection,
                                                      std::uint64_t id) {
-  using Orvan::Network::OrvNetId;
-  session.OnNewConnection(connection, PeerAddress());
-  Orvan::Dedicated::TUserWaitingForLogin* pending = session.GetPendingClients()->FindById(OrvNetId());
-  if (pending == nullptr) {
-    ADD_FAILURE() << "the client was not taken in";
-    return nullptr;
-  }
-  pending->SetClientId(OrvNetId::FromValue(id));
-  pending->SetClientVersion("1.0");
-  pending->SetState(Orvan::Dedicated::PendingClientState::FetchingStatistics);
-  session.OnPendingClientStats(pending, false, Orvan::Dedicated::TUserStatisticsDocuments());
-  Orvan::Dedicated::TDedicatedUser* user = session.FindClientById(OrvNetId::FromValue(id));
+  Orvan::Dedicated::TDedicatedUser* user =
+      AdmitWithStatistics(session, connection, id, Orvan::Dedicated::TUserStatisticsDocuments());
   if (user == nullptr) ADD_FAILURE() << "client " << id << " not admitted";
   return user;
 }
@@ -246,11 +225,5 @@ inline std::string VerdictFrame(std::uint64_t playerId, std::uint8_t verdict) {
 }
 // An address id for 127.0.0.1 (kind 4, the address as a sockaddr_in holds it in the low word).
 inline constexpr std::uint64_t kLoopbackAddressId = 0x0400000000000000ull | 0x0100007Fu;
-
-class TRecordingConsole final : public Orvan::ServerTools::IVirtualConsole {
- public:
-  void Print(const Orvan::TOrvString<char>& text) override { printed.emplace_back(text.c_str()); }
-  std::vector<std::string> printed;
-};
 
 }  // namespace OrvTest
