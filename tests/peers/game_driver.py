@@ -82,6 +82,7 @@ class GameRecord:
         self.states = [gc.STATE_LOADING]
         self.told = []           # (previous, state, tick) of every next_state of the game
         self.requested = {}      # state -> orders this client had sent when it asked for that state
+        self.reported_when_requested = {}  # state -> its last tick report when it asked for that state
         self.ticks_at = {}       # state -> ticks this client had received when that state began
         self.ended = False
         self.warm_up_after = False  # a launch countdown ran in the match making after the game
@@ -322,6 +323,7 @@ class DrivenClient(asyncio.Protocol):
     def _request_state(self, state):
         if self.game is not None:
             self.game.requested[state] = len(self.game.sent)
+            self.game.reported_when_requested[state] = self.game.reported
         self._send(gc.encode_state_request(state))
 
     def _on_game_data(self, body):
@@ -521,10 +523,16 @@ class GameDriver:
                 if len(received) < must or len(received) > len(own.sent):
                     problems.append("%d received %d orders of %d, which sent %d (%d due)"
                                     % (pid, len(received), sender, len(own.sent), must))
-                # Tick reports are relayed as they come: every one of them, the last one sent included.
-                if game.reports.get(sender) != own.reported:
+                # Tick reports are relayed as they come, while the game runs: every one sent before the
+                # sender asked to leave the debriefing (its request follows them on the connection), the
+                # last one sent included when the game was still running as it arrived. A report
+                # answering a debriefing tick after that request may reach the server once the last
+                # player's request has ended the game, and is then not relayed.
+                got = game.reports.get(sender)
+                due = own.reported_when_requested.get(gc.STATE_MATCH_MAKING, own.reported)
+                if (got is None or due is None or not due <= got <= own.reported) and got != own.reported:
                     problems.append("%d received the tick reports of %d up to tick %s, which reported up to %s"
-                                    % (pid, sender, game.reports.get(sender), own.reported))
+                                    " (%s due)" % (pid, sender, got, own.reported, due))
             if len(counts) > 1:
                 problems.append("the orders of %d reached the players in different numbers %s" % (sender, counts))
         spectators = [client.games[index] for client in self.clients

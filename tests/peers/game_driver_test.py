@@ -167,6 +167,21 @@ class GameDriverChecksTest(unittest.TestCase):
             with self.subTest(what):
                 self.assertIn(text, fault_of(driver_of(reports={12: changed})))
 
+    def test_a_report_after_the_request_to_leave_may_miss_the_game(self):
+        # 11 asked to leave the debriefing with tick 3 reported; its report of tick 4 reached the server
+        # after the game had ended, and nobody received it.
+        lost = [report for report in sound_reports() if report[:2] != (11, 4)]
+        driver = driver_of(reports={11: lost, 12: lost})
+        for client in driver.clients:
+            client.games[0].requested[0] = 4
+            client.games[0].reported_when_requested[0] = 3
+        driver.check_game(0)
+        # Before that request, the report was due.
+        for client in driver.clients:
+            client.games[0].reported_when_requested[0] = 4
+        self.assertIn("12 received the tick reports of 11 up to tick 3, which reported up to 4 (4 due)",
+                      fault_of(driver))
+
     def test_orders_lost_at_the_end_are_found(self):
         # Orders 3 and 4 of player 11 reached nobody, though 3 was sent before its request for the
         # debriefing, and a tick ran in the debriefing.
