@@ -135,31 +135,34 @@ TEST_F(CouchDbAccesserEndpointTest, StatusesDecideBetweenTheAnswerAndAFailure) {
 // tick runs, libcurl's own limit, the operation's time-out, ends the transfer as failed.
 TEST_F(CouchDbAccesserEndpointTest, SilentPeerEndsByTheOperationsTimeOut) {
   ASSERT_TRUE(endpoint_.Command(R"({"cmd": "hold"})"));
+  OrvTest::TCapturedNetworkLog captured;
+  TEventLog log;
+  TRecordingListener listener(&log);
+  TRecordingRequest hour("req", "hour", &log);
+  TRecordingRequest shortOne("req", "short", &log);
+  const auto launch = [&](TRecordingRequest& request, double timeOutMilliseconds) {
+    auto* operation = new TOperationOnDatabase(&operations_, accesser_.get(), &listener, timeOutMilliseconds);
+    operation->AddRequest(&request);
+    return operation->Launch() >= 0;
+  };
   {
     OrvTest::TManualClock clock;
-    TEventLog log;
-    TRecordingListener listener(&log);
-    TRecordingRequest request("req", "hour", &log);
-    auto* operation = new TOperationOnDatabase(&operations_, accesser_.get(), &listener, 3600000.0);
-    operation->AddRequest(&request);
-    ASSERT_GE(operation->Launch(), 0);
+    ASSERT_TRUE(launch(hour, 3600000.0));
     ASSERT_TRUE(PumpUntil([&] { return endpoint_.Count("held") == 1; }));
     EXPECT_EQ(accesser_->GetBusyHandleCount(), 1u);
     OrvTest::TManualClock::AdvanceMilliseconds(3600000.0 + 1);
     operations_.Update();
     EXPECT_EQ(log, TEventLog{"error 1"});
-    EXPECT_TRUE(request.IsReleased());
+    EXPECT_EQ(OrvTest::TCapturedNetworkLog::Texts(),
+              std::vector<std::string>{"TOperationOnDatabase::OnOperationTimeout() -> no answer within 3600000 ms"});
+    EXPECT_TRUE(hour.IsReleased());
     EXPECT_EQ(operations_.GetRegisteredCount(), 0u);
     EXPECT_EQ(accesser_->GetBusyHandleCount(), 0u);
     EXPECT_EQ(accesser_->GetFreeHandleCount(), TCouchDBDatabaseAccesser::kServerPoolSize);
   }
-  OrvTest::TCapturedNetworkLog captured;
-  TEventLog log;
-  TRecordingListener listener(&log);
-  TRecordingRequest request("req", "short", &log);
-  auto* operation = new TOperationOnDatabase(&operations_, accesser_.get(), &listener, 300.0);
-  operation->AddRequest(&request);
-  ASSERT_GE(operation->Launch(), 0);
+  log.clear();
+  OrvTest::TCapturedNetworkLog::Lines().clear();
+  ASSERT_TRUE(launch(shortOne, 300.0));
   ASSERT_TRUE(PumpUntil([&] { return listener.terminations == 1; }));
   EXPECT_EQ(log, (TEventLog{"error 0", "terminated"}));
   EXPECT_EQ(OrvTest::TCapturedNetworkLog::Texts(), std::vector<std::string>{"Curl HTTP 0 error"});
