@@ -261,6 +261,9 @@ TEST_F(PendingClientTest, StatisticsThatNeverComeEndByTheirTimeOut) {
   ASSERT_TRUE(database.Command(R"({"cmd": "hold"})"));
   ASSERT_TRUE(task_->ApplyGameInfo(("{\"StatsURL\": \"" + database.Url("/stats/") + "\"}").c_str()));
   task_->OnMatchMakingLinkValidated(Network::OrvNetId::FromValue(OrvTest::kLoopbackAddressId));
+  // The property query the link-up opened would outlive the task's event loop: the session is the
+  // fixture's.
+  session_.GetPropertyTable()->StopReporting();
   auto* accesser = static_cast<Network::TCouchDBDatabaseAccesser*>(task_->GetDatabaseAccesser());
   Network::TOperationWithTimeOutManager* operations = task_->GetOperationManager();
 
