@@ -11,12 +11,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 #include "core/threads/thread_services.h"
 #include "dedicated/dedicated_session.h"
 #include "dedicated/legacy_number_conversion.h"
+#include "dedicated/test_clock.h"
 #include "network/buffer_event_socket.h"
 #include "network/console_command_registry.h"
+#include "network/database/couchdb_database_accesser.h"
 #include "network/database/database_accesser.h"
 #include "network/global_logger.h"
 #include "network/http_request.h"
@@ -205,11 +208,19 @@ void TMainServerTask::Run() {
     } else if (!exiting) {
       continue;
     }
-    if (session_ == nullptr || session_->CanExit()) return;
+    if (IsReadyToExit()) return;
   }
 }
 
+bool TMainServerTask::IsReadyToExit() const {
+  if (session_ != nullptr && !session_->CanExit()) return false;
+  // The result upload is the server's only HTTP transfer.
+  return httpManager_ == nullptr || httpManager_->GetActiveCount() + httpManager_->GetQueuedCount() == 0;
+}
+
 bool TMainServerTask::Tick() {
+  // Test seam, off unless a test set its variable: the clock moves only between two passes.
+  if (const std::uint64_t moved = ApplyTestClockSteps(); moved != 0) LogTestClockStep(moved);
   // The counts of repeated log lines come out once their second is over, also when the lines stop.
   ServerTools::FlushRepeatedLogLines();
   if (linkState_ != MatchMakingLinkState::NotConnected) {
@@ -217,12 +228,16 @@ bool TMainServerTask::Tick() {
     socketManager_->RunEventLoop(kLoopStepMilliseconds);
     if (databaseAccesser_ != nullptr) databaseAccesser_->Perform();
     if (httpManager_ != nullptr) httpManager_->Perform();
+    // After the transfers, so that one that has just finished ends normally rather than by its
+    // time-out; before the session, whose update may end operations itself.
+    operationManager_->Update();
     CheckMatchMakingTimeOuts();
     if (linkState_ == MatchMakingLinkState::Connected || linkState_ == MatchMakingLinkState::Ready) {
       SendMatchMakingKeepAlive();
       if (session_ != nullptr) session_->Update();
     }
   } else {
+    operationManager_->Update();
     TTimeStamp now;
     GetTimeStamp(now);
     if (GetElapsedSeconds(lastConnectionAttempt_, now) > kReconnectSeconds) {
@@ -233,6 +248,23 @@ bool TMainServerTask::Tick() {
     }
   }
   return gExitRequested == 0;
+}
+
+void TMainServerTask::LogTestClockStep(std::uint64_t milliseconds) const {
+  std::string line = "Test clock moved " + std::to_string(milliseconds) + " ms ahead: " +
+                     std::to_string(operationManager_->GetRegisteredCount() + operationManager_->GetPendingCount()) +
+                     " operations running";
+  if (const auto* couchDb = dynamic_cast<const Network::TCouchDBDatabaseAccesser*>(databaseAccesser_)) {
+    line += ", database transfers " + std::to_string(couchDb->GetBusyHandleCount()) + " busy " +
+            std::to_string(couchDb->GetQueuedCount()) + " queued " + std::to_string(couchDb->GetFreeHandleCount()) +
+            " free";
+  }
+  if (httpManager_ != nullptr) {
+    line += ", HTTP transfers " + std::to_string(httpManager_->GetActiveCount()) + " active " +
+            std::to_string(httpManager_->GetQueuedCount()) + " queued " +
+            std::to_string(httpManager_->GetFreeHandleCount()) + " free";
+  }
+  Network::NetworkLog(Network::kNetworkLogInformation, line.c_str());
 }
 
 bool TMainServerTask::ExecuteCommand(const TOrvString<char>& commandLine, ServerTools::IVirtualConsole* console) {

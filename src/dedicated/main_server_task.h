@@ -93,8 +93,12 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
 
   // The main loop; returns when the server is to stop.
   void Run();
-  // One pass; false when an exit was requested or a connection attempt could not start.
+  // One pass; false when an exit was requested or a connection attempt could not start. Every pass,
+  // linked or not, runs the operation manager's tick, which ends operations by their time-out.
   bool Tick();
+  // Where the loop ends after a first exit request: the session can exit (no game runs) and no
+  // result upload is in flight (each ends by its own time-out at the latest).
+  bool IsReadyToExit() const;
   // The own address ("ip") as a numeric IPv4 address for the init message; 0 when it is empty or
   // not one.
   void ResolveServerAddress();
@@ -214,6 +218,8 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   ~TMainServerTask();
 
   void ReadLoginFile();
+  // Test seam: the line that tells a test its clock step was applied, with what still runs.
+  void LogTestClockStep(std::uint64_t milliseconds) const;
   // Closes and deletes the link socket, when there is one.
   void DeleteMatchMakingSocket();
 

@@ -14,6 +14,7 @@
 #include "network/buffer_event_socket.h"
 #include "network/console_command_registry.h"
 #include "network/mms_messages.h"
+#include "network/operation_with_time_out.h"
 #include "network/packet_helper.h"
 #include "network/rcon_server.h"
 #include "support/dedicated_test_helpers.h"
@@ -161,6 +162,42 @@ TEST_F(MainServerTaskTest, ExitSignals) {
     TMainServerTask::OnExitSignal(number);
     EXPECT_EQ(gExitRequested, 1);
     EXPECT_FALSE(task->Tick());
+  }
+}
+
+// An operation that only records how it ended.
+class TProbeOperation final : public Network::TOperationWithTimeOut {
+ public:
+  TProbeOperation(Network::TOperationWithTimeOutManager* manager, std::string* end)
+      : TOperationWithTimeOut(manager, 1000.0), end_(end) {}
+
+ protected:
+  bool OnOperationLaunched() override { return true; }
+  void OnOperationTerminated() override { *end_ = "terminated"; }
+  void OnOperationTimeout() override { *end_ = "timed out"; }
+  void OnOperationKilled() override { *end_ = "killed"; }
+  void OnOperationUpdate() override {}
+
+ private:
+  std::string* end_;
+};
+
+// Every pass of the loop runs the operation manager's tick, with the link down (the pass that starts
+// a connection) as with it coming up: an operation whose peer never answers ends by its time-out.
+TEST_F(MainServerTaskTest, EveryPassEndsOperationsByTheirTimeOut) {
+  TManualClock clock;
+  TLinkPeer peer;
+  settings_.matchMakingPort = peer.PortText();
+  TMainServerTask* task = Create();
+  for (const MatchMakingLinkState state : {MatchMakingLinkState::NotConnected, MatchMakingLinkState::Connecting}) {
+    SCOPED_TRACE(static_cast<int>(state));
+    ASSERT_EQ(task->GetLinkState(), state);
+    std::string end;
+    ASSERT_GE((new TProbeOperation(task->GetOperationManager(), &end))->Launch(), 0);
+    TManualClock::AdvanceMilliseconds(1001);
+    EXPECT_TRUE(task->Tick());
+    EXPECT_EQ(end, "timed out");
+    EXPECT_EQ(task->GetOperationManager()->GetRegisteredCount(), 0u);
   }
 }
 

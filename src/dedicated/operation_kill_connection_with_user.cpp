@@ -19,9 +19,7 @@ TOperationKillConnectionWithUser::TOperationKillConnectionWithUser(Network::TOpe
                                                                    ClientDisconnectReason reason)
     : TOperationWithTimeOut(manager, kConnectionKillTimeOutMilliseconds), target_(target), reason_(reason) {}
 
-TOperationKillConnectionWithUser::~TOperationKillConnectionWithUser() {
-  if (timer_ != nullptr) event_free(timer_);
-}
+TOperationKillConnectionWithUser::~TOperationKillConnectionWithUser() = default;
 
 Network::OrvNetId TOperationKillConnectionWithUser::GetTargetId() const {
   return target_ != nullptr ? target_->GetKillTargetId() : Network::OrvNetId();
@@ -58,12 +56,6 @@ bool TOperationKillConnectionWithUser::OnOperationLaunched() {
   evbuffer* input = bufferevent_get_input(connection->GetBufferEvent());
   evbuffer_drain(input, evbuffer_get_length(input));
   bufferevent_setwatermark(connection->GetBufferEvent(), EV_READ, 0, kKilledConnectionInputLimit);
-
-  if (manager->GetEventBase() != nullptr) {
-    timer_ = evtimer_new(manager->GetEventBase(), &OnKillTimer, this);
-    const timeval wait = Network::MillisecondsToTimeval(static_cast<std::uint32_t>(kConnectionKillTimeOutMilliseconds));
-    if (timer_ != nullptr) evtimer_add(timer_, &wait);
-  }
   return true;
 }
 
@@ -81,11 +73,6 @@ void TOperationKillConnectionWithUser::OnOperationKilled() { ReleaseTarget(); }
 void TOperationKillConnectionWithUser::OnKilledConnectionEvent(bufferevent* /*bufferEvent*/, short /*events*/,
                                                                void* operation) {
   static_cast<TOperationKillConnectionWithUser*>(operation)->TerminateOperation();
-}
-
-void TOperationKillConnectionWithUser::OnKillTimer(evutil_socket_t /*descriptor*/, short /*events*/,
-                                                   void* operation) {
-  static_cast<TOperationKillConnectionWithUser*>(operation)->TimeOutOperation();
 }
 
 void TOperationKillConnectionWithUser::ReleaseTarget() {

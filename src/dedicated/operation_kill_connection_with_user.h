@@ -4,7 +4,6 @@
 #pragma once
 
 #include <event2/bufferevent.h>
-#include <event2/event.h>
 
 #include <cstddef>
 
@@ -31,7 +30,8 @@ class IConnectionKillTarget {
   virtual void CloseKillTarget() = 0;
 };
 
-// A client that has not closed its end this long after its last packet is closed by the server.
+// A client that has not closed its end this long after its last packet is closed by the server
+// (the operation manager's tick, driven by the main loop, ends the wait).
 inline constexpr double kConnectionKillTimeOutMilliseconds = 1000.0;
 // The most the connection buffers from the client while it is being killed; nothing of it is read.
 inline constexpr std::size_t kKilledConnectionInputLimit = 4096;
@@ -40,7 +40,7 @@ class TOperationKillConnectionWithUser final : public Network::TOperationWithTim
  public:
   TOperationKillConnectionWithUser(Network::TOperationWithTimeOutManager* manager, IConnectionKillTarget* target,
                                    ClientDisconnectReason reason);
-  // Frees the wait's timer; the target is released by the ends, not here.
+  // The target is released by the ends, not here.
   ~TOperationKillConnectionWithUser() override;
 
   // Of the target; an invalid id and null once it has been released.
@@ -60,14 +60,10 @@ class TOperationKillConnectionWithUser final : public Network::TOperationWithTim
  private:
   // Any event of the connection (end of file, error, its own time-outs) ends the wait.
   static void OnKilledConnectionEvent(bufferevent* bufferEvent, short events, void* operation);
-  static void OnKillTimer(evutil_socket_t descriptor, short events, void* operation);
   void ReleaseTarget();
 
   IConnectionKillTarget* target_;
   ClientDisconnectReason reason_;
-  // The wait's own end, so that a client that keeps its end open cannot hold its connection: the
-  // operation manager's tick, which would time the operation out, is not driven by the main loop.
-  event* timer_ = nullptr;
 };
 
 }  // namespace Orvan::Dedicated

@@ -99,8 +99,7 @@ class OperationKillConnectionTest : public OrvTest::TDedicatedTest {
     });
     return OrvTest::HexText(bytes.data(), bytes.size());
   }
-  // The timer of an ended kill is gone: only the events there were before the connection remain,
-  // well before the timer would have fired.
+  // An ended kill leaves no event behind: only the events there were before the connection remain.
   bool OnlyBaseEventsLeft() {
     return OrvTest::RunLoopUntil(*manager_, [&] { return AddedEvents() == baseEvents_; }, 500);
   }
@@ -136,8 +135,9 @@ bool gReadAfterKill = false;
 void RecordRead(bufferevent*, void*) { gReadAfterKill = true; }
 
 // The client reads its last packet and keeps talking: nothing it sends is read, at most the cap is
-// buffered, and the kill's own timer closes the connection.
+// buffered, and the manager's tick closes the connection once the kill's second has passed.
 TEST_F(OperationKillConnectionTest, ClientKeepingItsEndOpenIsClosedByTheTimeOut) {
+  OrvTest::TManualClock clock;
   gReadAfterKill = false;
   manager_->SetCallbackForBufferEvent(connection_, true, false, &RecordRead);
   TTargetRecord record;
@@ -147,8 +147,13 @@ TEST_F(OperationKillConnectionTest, ClientKeepingItsEndOpenIsClosedByTheTimeOut)
   std::string frames;
   while (frames.size() < 5 * kKilledConnectionInputLimit) frames += std::string("\x00\x03\xc1\x01\x02", 5);
   ASSERT_EQ(::send(client_, frames.data(), frames.size(), MSG_DONTWAIT), static_cast<ssize_t>(frames.size()));
+  ASSERT_TRUE(OrvTest::RunLoopUntil(*manager_, [&] { return InputLength() == kKilledConnectionInputLimit; }));
 
-  ASSERT_TRUE(OrvTest::RunLoopUntil(*manager_, [&] { return record.deleted; }, 20000));
+  Operations()->Update();
+  EXPECT_FALSE(record.deleted);
+  OrvTest::TManualClock::AdvanceMilliseconds(kConnectionKillTimeOutMilliseconds + 1);
+  Operations()->Update();
+  EXPECT_TRUE(record.deleted);
   EXPECT_TRUE(Logged(kTimeOutLine));
   EXPECT_FALSE(gReadAfterKill);
   EXPECT_EQ(record.inputAtClose, kKilledConnectionInputLimit);
@@ -182,8 +187,8 @@ TEST_F(OperationKillConnectionTest, RefusedLaunchReleasesItsTarget) {
   EXPECT_TRUE(OnlyBaseEventsLeft());
 }
 
-// A kill ended by its manager (cancelled, or timed out where the manager's tick runs) releases its
-// target once and leaves no timer behind.
+// A kill ended by its manager (timed out by its tick, or cancelled) releases its target once and
+// leaves no event behind.
 TEST_F(OperationKillConnectionTest, EndsByTheManagerReleaseTheTargetOnce) {
   OrvTest::TManualClock clock;
   TTargetRecord record;

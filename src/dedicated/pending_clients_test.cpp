@@ -12,8 +12,13 @@
 #include "dedicated/pending_client_set.h"
 #include "dedicated/strivex_dedicated_session.h"
 #include "dedicated/user_waiting_for_login.h"
+#include "network/database/couchdb_database_accesser.h"
 #include "network/mms_messages.h"
+#include "network/operation_with_time_out.h"
+#include "support/curl_pump.h"
 #include "support/dedicated_test_helpers.h"
+#include "support/http_endpoint_peer.h"
+#include "support/manual_clock.h"
 #include "support/scripted_stream.h"
 
 namespace Orvan::Dedicated {
@@ -243,6 +248,49 @@ TEST_F(PendingClientTest, LoginTimeOut) {
   EXPECT_EQ(timeOuts, 2u);
   EXPECT_TRUE(Logged(std::string("Client with IP ") + kPeer + " has taken too much time to login. Disconnecting."));
   EXPECT_EQ(Property("NbPlayer"), "1");
+}
+
+// The statistics never come: the database takes the request and never answers. The batch ends by
+// its time-out of an hour, which marks the client failed and leaves it no batch to end (its request
+// freed, the transfer out of libcurl and its handle back in the pool); the client still waits, and
+// the login time-out of the same pass refuses it without touching the ended batch.
+TEST_F(PendingClientTest, StatisticsThatNeverComeEndByTheirTimeOut) {
+  OrvTest::TManualClock clock;
+  OrvTest::THttpEndpointPeer database;
+  ASSERT_TRUE(database.Start());
+  ASSERT_TRUE(database.Command(R"({"cmd": "hold"})"));
+  ASSERT_TRUE(task_->ApplyGameInfo(("{\"StatsURL\": \"" + database.Url("/stats/") + "\"}").c_str()));
+  task_->OnMatchMakingLinkValidated(Network::OrvNetId::FromValue(OrvTest::kLoopbackAddressId));
+  // The property query the link-up opened would outlive the task's event loop: the session is the
+  // fixture's.
+  session_.GetPropertyTable()->StopReporting();
+  auto* accesser = static_cast<Network::TCouchDBDatabaseAccesser*>(task_->GetDatabaseAccesser());
+  Network::TOperationWithTimeOutManager* operations = task_->GetOperationManager();
+
+  TUserWaitingForLogin* client = NewClient();
+  ASSERT_EQ(Feed(client, ConnectFrame(kPlayer, "1.0", "")), ClientDisconnectReason::Success);
+  session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{kPlayer, 0});
+  ASSERT_NE(client->GetStatsOperation(), nullptr);
+  ASSERT_TRUE(OrvTest::PumpUntil(
+      accesser->GetMultiHandle(), [&] { accesser->Perform(); }, [&] { return database.Count("held") == 1; },
+      &database));
+
+  // An hour, the statistics batch's time-out.
+  OrvTest::TManualClock::AdvanceMilliseconds(3600000.0 + 1);
+  operations->Update();
+  EXPECT_TRUE(Logged("TOperationOnDatabase::OnOperationTimeout() -> no answer within 3600000 ms"));
+  EXPECT_EQ(client->GetStatsOperation(), nullptr);
+  EXPECT_TRUE(client->HasStatsFailed());
+  EXPECT_EQ(Set().GetCount(), 1u);
+  EXPECT_EQ(operations->GetRegisteredCount(), 0u);
+  EXPECT_EQ(accesser->GetBusyHandleCount(), 0u);
+  EXPECT_EQ(accesser->GetQueuedCount(), 0u);
+  EXPECT_EQ(accesser->GetFreeHandleCount(), kDatabaseConnectionPoolSize);
+
+  session_.Update();
+  EXPECT_TRUE(Logged(RejectLine("TimeOut")));
+  EXPECT_EQ(Set().GetCount(), 0u);
+  EXPECT_EQ(operations->GetRegisteredCount(), 0u);
 }
 
 TEST_F(PendingClientTest, LinkChangeClosesPendingClientsAndCountsThemOut) {

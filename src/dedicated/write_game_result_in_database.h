@@ -19,15 +19,16 @@ class TWriteGameResultInDatabase : public Network::THttpRequest {
   ~TWriteGameResultInDatabase() override;
 
   const TOrvString<char>& GetResultText() const { return resultText_; }
-  // Tests shorten the transfer's own limit.
-  void SetTransferLimitMilliseconds(long milliseconds) { transferLimitMilliseconds_ = milliseconds; }
 
  protected:
   // The form's fields "game" (the result text), "login" and "password" (the main task's login and
-  // dedicated key); peer and host verification are off, as the endpoint has always been reached
-  // without them. Refused without a lent handle or a main task, or when libcurl cannot build the
-  // form.
+  // dedicated key). The dedicated key goes only to an endpoint whose certificate and host name check
+  // out against the system's trust store, or against the one that SSL_CERT_FILE / SSL_CERT_DIR name
+  // when either is set (a private CA). Refused without a lent handle or a main task, or when
+  // libcurl cannot build the form.
   bool PrepareRequest() override;
+  // Logs the response code; a failed transfer (refused certificate, lost connection, answer over
+  // the cap) also with libcurl's error text.
   void VirtualOnOperationTerminated() override;
   void VirtualOnOperationTimeout() override;
   void VirtualOnOperationKilled() override;
@@ -37,11 +38,6 @@ class TWriteGameResultInDatabase : public Network::THttpRequest {
 
   TOrvString<char> resultText_;
   curl_mime* form_ = nullptr;
-  // The request's time-out, applied by libcurl: the operation manager's tick, which would time the
-  // upload out, is not driven by the main loop, so a stalled endpoint would otherwise hold a handle of
-  // the pool for good, and after a few such games no result would go out any more. The upload then
-  // ends as a transfer without a response code.
-  long transferLimitMilliseconds_ = static_cast<long>(kTimeOutMilliseconds);
 };
 
 }  // namespace Orvan::Dedicated

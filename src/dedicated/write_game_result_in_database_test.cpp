@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,7 @@
 #include "network/operation_with_time_out.h"
 #include "support/curl_pump.h"
 #include "support/dedicated_test_helpers.h"
+#include "support/event_loop_test_helpers.h"
 #include "support/http_endpoint_peer.h"
 #include "support/manual_clock.h"
 
@@ -54,6 +57,32 @@ TOrvString<char> Document(std::vector<std::uint64_t> ids) {
 
 std::string Text(const TOrvString<char>& text) { return std::string(text.c_str(), text.GetLength()); }
 
+// An environment variable set (or unset, with null) while it lives, then as it was.
+class TScopedVariable {
+ public:
+  TScopedVariable(const char* name, const char* value) : name_(name) {
+    if (const char* former = std::getenv(name)) former_ = former;
+    if (value != nullptr) {
+      ::setenv(name, value, 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~TScopedVariable() {
+    if (former_) {
+      ::setenv(name_, former_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+  TScopedVariable(const TScopedVariable&) = delete;
+  TScopedVariable& operator=(const TScopedVariable&) = delete;
+
+ private:
+  const char* name_;
+  std::optional<std::string> former_;
+};
+
 class WriteGameResultInDatabaseTest : public OrvTest::TDedicatedTest {
  protected:
   void SetUp() override {
@@ -82,15 +111,18 @@ class WriteGameResultInDatabaseTest : public OrvTest::TDedicatedTest {
   THttpEndpointPeer endpoint_;
 };
 
-// Over plain HTTP and over TLS with a self-signed certificate for another name, which the upload
-// takes as it is.
+// Over plain HTTP, and over TLS with a certificate of a private CA that SSL_CERT_FILE names in
+// place of the system's trust store.
 class WriteGameResultInDatabaseSchemeTest : public WriteGameResultInDatabaseTest,
                                             public ::testing::WithParamInterface<bool> {};
 
 TEST_P(WriteGameResultInDatabaseSchemeTest, ReportsArriveAsThreeFormFieldsAndTheirCodeIsLogged) {
+  std::optional<TScopedVariable> trustStore;
   if (GetParam()) {
-    ASSERT_TRUE(OrvTest::GenerateSelfSignedCertificate(folder_.Path(), "report.cert", "report.pkey"));
+    ASSERT_TRUE(
+        OrvTest::GenerateCertificateSignedByTestCa(folder_.Path(), "report.cert", "report.pkey", "IP:127.0.0.1"));
     ASSERT_TRUE(endpoint_.Start(folder_.Path("report.cert"), folder_.Path("report.pkey")));
+    trustStore.emplace("SSL_CERT_FILE", folder_.Path("ca.cert").c_str());
   } else {
     ASSERT_TRUE(endpoint_.Start());
   }
@@ -131,29 +163,77 @@ TEST_P(WriteGameResultInDatabaseSchemeTest, ReportsArriveAsThreeFormFieldsAndThe
 INSTANTIATE_TEST_SUITE_P(Schemes, WriteGameResultInDatabaseSchemeTest, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "Https" : "Http"; });
 
-// An endpoint that refuses the connection, and one that takes the report and never answers, which
-// would hold a handle of the pool for good without the transfer's own limit.
-TEST_F(WriteGameResultInDatabaseTest, RefusedOrStalledUploadLogsResultZeroAndNothingElse) {
-  ASSERT_TRUE(endpoint_.Start());
-  ASSERT_TRUE(endpoint_.Command(R"({"cmd": "hold"})"));
+// A transfer that fails ends the upload with result 0 and libcurl's error text: a connection refused,
+// and endpoints whose certificate does not check out, to which the key is never sent (they see no
+// request): a self-signed one against the system's trust store and against a private CA's, and one
+// of that CA for another host.
+TEST_F(WriteGameResultInDatabaseTest, FailedTransfersLogResultZeroWithLibcurlsError) {
+  ASSERT_TRUE(OrvTest::GenerateSelfSignedCertificate(folder_.Path(), "self.cert", "self.pkey"));
+  ASSERT_TRUE(OrvTest::GenerateCertificateSignedByTestCa(folder_.Path(), "other.cert", "other.pkey", "DNS:other.test"));
+  const std::string testCa = folder_.Path("ca.cert");
   const struct {
     const char* name;
-    std::string url;
+    const char* certificate;  // null: plain HTTP to a closed port
+    const char* trustStore;   // SSL_CERT_FILE, null: the system's
+    const char* errorText;    // in libcurl's error text
   } cases[] = {
-      {"refused", "http://127.0.0.1:" + OrvTest::ClosedPortText() + "/recorddedicatedgame"},
-      {"stalled", endpoint_.Url("/recorddedicatedgame")},
+      {"refused", nullptr, nullptr, "onnect"},
+      {"self-signed, system store", "self", nullptr, "certificate"},
+      {"self-signed, private CA", "self", testCa.c_str(), "certificate"},
+      {"another host's", "other", testCa.c_str(), "127.0.0.1"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    TScopedVariable trustStore("SSL_CERT_FILE", c.trustStore);
+    THttpEndpointPeer endpoint;
+    std::string url = "http://127.0.0.1:" + OrvTest::ClosedPortText() + "/recorddedicatedgame";
+    if (c.certificate != nullptr) {
+      ASSERT_TRUE(endpoint.Start(folder_.Path(std::string(c.certificate) + ".cert"),
+                                 folder_.Path(std::string(c.certificate) + ".pkey")));
+      url = endpoint.Url("/recorddedicatedgame");
+    }
     const std::size_t logged = Lines().size();
-    TReport* report = new TReport(task_, c.url, Document({1}));
-    report->SetTransferLimitMilliseconds(300);
-    ASSERT_GE(report->Launch(), 0);
-    ASSERT_TRUE(PumpUntil([&] { return task_->GetOperationManager()->GetRegisteredCount() == 0; }, &endpoint_));
-    EXPECT_EQ(LinesFrom(logged), std::vector<std::string>{kTerminated0});
+    ASSERT_GE((new TReport(task_, url, Document({1})))->Launch(), 0);
+    ASSERT_TRUE(PumpUntil([&] { return task_->GetOperationManager()->GetRegisteredCount() == 0; }));
+    const std::vector<std::string> lines = LinesFrom(logged);
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], kTerminated0);
+    const std::string failed = "TWriteGameResultInDatabase::VirtualOnOperationTerminated() -> upload to " + url + " failed: ";
+    EXPECT_EQ(lines[1].rfind(failed, 0), 0u) << lines[1];
+    EXPECT_NE(lines[1].find(c.errorText, failed.size()), std::string::npos) << lines[1];
+    EXPECT_EQ(LevelOf(lines[1]), 1);
+    if (c.certificate != nullptr) {
+      endpoint.ReadEvents(100);
+      EXPECT_EQ(endpoint.Count("request"), 0u);
+    }
     ExpectAllEnded();
   }
-  EXPECT_EQ(endpoint_.Count("held"), 1u);
+}
+
+// After a first exit request the loop ends only once no upload is in flight: at the answer of one
+// the endpoint answers, at the time-out of one it never answers.
+TEST_F(WriteGameResultInDatabaseTest, ExitWaitsForTheUploadInFlight) {
+  OrvTest::TManualClock clock;
+  ASSERT_TRUE(endpoint_.Start());
+  ASSERT_TRUE(endpoint_.Command(R"({"cmd": "hold"})"));
+  EXPECT_TRUE(task_->IsReadyToExit());
+  const std::string url = endpoint_.Url("/recorddedicatedgame");
+  ASSERT_GE((new TReport(task_, url, Document({1})))->Launch(), 0);
+  EXPECT_FALSE(task_->IsReadyToExit()) << "queued";
+  ASSERT_TRUE(PumpUntil([&] { return endpoint_.Count("held") == 1; }, &endpoint_));
+  EXPECT_FALSE(task_->IsReadyToExit()) << "transferring";
+  ASSERT_TRUE(endpoint_.Command(R"({"cmd": "release", "count": 1})"));
+  ASSERT_TRUE(PumpUntil([&] { return task_->GetOperationManager()->GetRegisteredCount() == 0; }, &endpoint_));
+  EXPECT_TRUE(Logged(kTerminated200));
+  EXPECT_TRUE(task_->IsReadyToExit());
+
+  ASSERT_GE((new TReport(task_, url, Document({2})))->Launch(), 0);
+  ASSERT_TRUE(PumpUntil([&] { return endpoint_.Count("held") == 2; }, &endpoint_));
+  OrvTest::TManualClock::AdvanceMilliseconds(Network::THttpRequest::kTimeOutMilliseconds + 1);
+  task_->GetOperationManager()->Update();
+  EXPECT_TRUE(Logged(kTimedOut));
+  EXPECT_TRUE(task_->IsReadyToExit());
+  ExpectAllEnded();
 }
 
 // A kill ends a queued or a running upload; the operation manager's tick times out one that runs too

@@ -3,13 +3,16 @@
 #include <curl/curl.h>
 #include <event2/event.h>
 
+#include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "core/startup/engine_core_startup.h"
 #include "dedicated/command_line.h"
 #include "dedicated/main_server_task.h"
 #include "dedicated/program_entry.h"
 #include "dedicated/strivex_dedicated_session.h"
+#include "dedicated/test_clock.h"
 #include "network/global_logger.h"
 #include "network/network_hooks.h"
 
@@ -41,6 +44,10 @@ int main(int argc, char** argv) {
     logger->OpenLogFile(kServerLogFile);
   }
   Network::SetNetworkAssertHandler(&Dedicated::IgnoreNetworkAssert);
+  if (const std::uint64_t step = Dedicated::InstallTestClockFromEnvironment(); step != 0) {
+    Network::NetworkLog(Network::kNetworkLogWarning, "Test clock seam on: each SIGUSR1 moves the clock " +
+                                                         TOrvString<char>(std::to_string(step)) + " ms ahead");
+  }
 
   auto* session = new Dedicated::TStrivexDedicatedSession(settings.gameId);
   Dedicated::TMainServerTask* task = Dedicated::TMainServerTask::CreateInstance(

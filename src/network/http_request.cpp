@@ -1,6 +1,7 @@
 // HTTP requests and the libcurl multi-handle manager that runs them.
 #include "network/http_request.h"
 
+#include "network/answer_limit.h"
 #include "network/network_hooks.h"
 
 namespace Orvan::Network {
@@ -15,8 +16,11 @@ std::size_t THttpRequest::WriteCallback(char* data, std::size_t size, std::size_
 }
 
 std::size_t THttpRequest::AppendToAnswer(const char* data, std::size_t length) {
-  answer_.write(data, static_cast<std::streamsize>(length));
-  return length;
+  return AppendWithinAnswerLimit(answer_, data, length, "THttpRequest::AppendToAnswer()", url_) ? length : 0;
+}
+
+TOrvString<char> THttpRequest::GetTransferErrorText() const {
+  return errorText_[0] != '\0' ? TOrvString<char>(errorText_) : TOrvString<char>(curl_easy_strerror(transferResult_));
 }
 
 bool THttpRequest::OnOperationLaunched() {
@@ -72,6 +76,8 @@ void TCurlRequestManager::StartQueued() {
     THttpRequest* request = queue_[0];
     CURL* easy = freeHandles_.front();
     request->easy_ = easy;
+    request->errorText_[0] = '\0';
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, request->errorText_);
     GetTimeStamp(request->transferStart_);
     if (request->PrepareRequest() && curl_multi_add_handle(multi_, easy) == CURLM_OK) {
       TActiveMap::TEntryType* entry;
@@ -86,6 +92,7 @@ void TCurlRequestManager::StartQueued() {
       // Refused: the handle stays in the pool and the request ends (Release takes it out of the
       // queue), so it cannot stop the ones behind it.
       request->easy_ = nullptr;
+      curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
       request->TerminateOperation();
     }
   }
@@ -106,6 +113,7 @@ void TCurlRequestManager::Perform() {
         THttpRequest* request = entry->value;
         long code = 0;
         if (curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &code) == CURLE_OK) request->responseCode_ = code;
+        request->transferResult_ = message->data.result;
         request->TerminateOperation();
       }
     }
@@ -125,6 +133,8 @@ void TCurlRequestManager::Release(THttpRequest* request) {
   CURL* easy = request->easy_;
   if (easy == nullptr) return;
   curl_multi_remove_handle(multi_, easy);
+  // The pooled handle must not write into a request that is about to go.
+  curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, static_cast<char*>(nullptr));
   freeHandles_.push_front(easy);
   request->easy_ = nullptr;
   if (TActiveMap::TEntryType* entry = active_.Find(easy); entry != nullptr && entry->value == request) {

@@ -30,6 +30,8 @@ class THttpRequest : public TOperationWithTimeOut {
   ~THttpRequest() override;
 
   // For CURLOPT_WRITEFUNCTION with the request as CURLOPT_WRITEDATA: appends the bytes to the answer.
+  // An answer that would grow past kMaxAnswerBytes is logged with the URL and ends the transfer as
+  // failed (0 is handed back to libcurl).
   static std::size_t WriteCallback(char* data, std::size_t size, std::size_t count, void* request);
   std::size_t AppendToAnswer(const char* data, std::size_t length);
 
@@ -38,6 +40,10 @@ class THttpRequest : public TOperationWithTimeOut {
   std::string GetAnswer() const { return answer_.str(); }
   long GetResponseCode() const { return responseCode_; }
   TTimeStamp GetTransferStart() const { return transferStart_; }
+  // libcurl's result of the finished transfer (CURLE_OK until one finished) and its error text:
+  // libcurl's own detail when it gave one, else the text of the code.
+  CURLcode GetTransferResult() const { return transferResult_; }
+  TOrvString<char> GetTransferErrorText() const;
 
  protected:
   // Sets every option the transfer needs on the lent easy handle (which keeps the options of its
@@ -63,6 +69,9 @@ class THttpRequest : public TOperationWithTimeOut {
   TCurlRequestManager* requestManager_;
   TTimeStamp transferStart_ = 0;
   long responseCode_ = 0;
+  CURLcode transferResult_ = CURLE_OK;
+  // libcurl's CURLOPT_ERRORBUFFER while the request holds a handle.
+  char errorText_[CURL_ERROR_SIZE] = {};
 };
 
 class TCurlRequestManager {

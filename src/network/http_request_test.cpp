@@ -7,9 +7,11 @@
 #include <string>
 #include <vector>
 
+#include "network/answer_limit.h"
 #include "support/curl_pump.h"
 #include "support/http_endpoint_peer.h"
 #include "support/manual_clock.h"
+#include "support/network_test_helpers.h"
 
 namespace {
 
@@ -23,6 +25,7 @@ struct TEnd {
   std::string hook;
   long code = -1;
   std::string answer;
+  CURLcode result = CURLE_OK;
 };
 
 // A GET of one URL that records its end under its name.
@@ -47,7 +50,7 @@ class TTestRequest final : public THttpRequest {
   void VirtualOnOperationKilled() override { Record("killed"); }
 
  private:
-  void Record(const char* hook) { (*ends_)[name_] = TEnd{hook, GetResponseCode(), GetAnswer()}; }
+  void Record(const char* hook) { (*ends_)[name_] = TEnd{hook, GetResponseCode(), GetAnswer(), GetTransferResult()}; }
 
   std::string target_;
   std::string name_;
@@ -166,6 +169,38 @@ TEST_F(HttpRequestTest, FinishedTransfersEndNormallyWithTheirCodeAndWholeAnswer)
     EXPECT_EQ(ends_[name].answer, "") << name;
   }
   EXPECT_EQ(requests_.GetFreeHandleCount(), 15u);
+}
+
+// An answer of exactly the cap is taken whole; one byte more ends the transfer as failed, logged
+// once with the URL, and the handle goes back to the pool.
+TEST_F(HttpRequestTest, AnswersEndAsFailedPastSixteenMebibytes) {
+  const struct {
+    const char* name;
+    std::size_t size;
+    bool over;
+  } cases[] = {{"at-cap", Orvan::Network::kMaxAnswerBytes, false},
+               {"over-cap", Orvan::Network::kMaxAnswerBytes + 1, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(endpoint_.Command(R"({"cmd": "answer", "fill": )" + std::to_string(c.size) + "}"));
+    OrvTest::TCapturedNetworkLog captured;
+    Launch(c.name);
+    ASSERT_TRUE(PumpUntil([&] { return ends_.count(c.name) != 0; }));
+    const TEnd& end = ends_[c.name];
+    EXPECT_EQ(end.hook, "terminated");
+    EXPECT_EQ(end.result, c.over ? CURLE_WRITE_ERROR : CURLE_OK);
+    if (c.over) {
+      EXPECT_LE(end.answer.size(), Orvan::Network::kMaxAnswerBytes);
+      EXPECT_EQ(OrvTest::TCapturedNetworkLog::Texts(),
+                std::vector<std::string>{"THttpRequest::AppendToAnswer() -> answer from " + endpoint_.Url("/over-cap") +
+                                         " exceeds 16777216 bytes: transfer failed"});
+      EXPECT_EQ(OrvTest::TCapturedNetworkLog::Lines()[0].level, 1);
+    } else {
+      EXPECT_EQ(end.answer, std::string(c.size, 'x'));
+      EXPECT_TRUE(OrvTest::TCapturedNetworkLog::Texts().empty());
+    }
+    EXPECT_EQ(requests_.GetFreeHandleCount(), TCurlRequestManager::kHandlePoolSize);
+  }
 }
 
 // A queued request that is killed leaves the others their turn; a killed or timed-out transfer gives

@@ -271,8 +271,8 @@ class DedicatedServerProcess(ManagedProcess):
     """The server binary, started in its working directory; its log is both its standard output and
     "serverlog.txt" there."""
 
-    def __init__(self, argv, cwd, port):
-        super().__init__(argv, cwd, "server")
+    def __init__(self, argv, cwd, port, env=None):
+        super().__init__(argv, cwd, "server", env=env)
         self.port = port
 
     @property
@@ -376,10 +376,11 @@ class HarnessMixin:
             path.write_text(text)
 
     def start_server(self, *extra, port=None, mms_port=None, login="login", key="key", files=None,
-                     binary=None, directory=None):
+                     binary=None, directory=None, env=None):
         """Starts the server in the working directory with "+port" (free), "+ip_mms 127.0.0.1",
         "+port_mms", "+login" and "+key" (None leaves a switch out) and the extra arguments. A test
-        running several servers gives each a `directory` of its own there, for its files and logs."""
+        running several servers gives each a `directory` of its own there, for its files and logs.
+        `env` adds variables to the server's environment (such as the test clock's step)."""
         port = port or free_port()
         argv = [binary or server_binary(), "+port", port, "+ip_mms", LOOPBACK]
         if mms_port is not None:
@@ -392,7 +393,8 @@ class HarnessMixin:
         folder = self.workdir / directory if directory else self.workdir
         folder.mkdir(parents=True, exist_ok=True)
         self.write_files({str(folder.relative_to(self.workdir) / name): text for name, text in (files or {}).items()})
-        return self._managed(DedicatedServerProcess(argv, folder, port))
+        environment = dict(os.environ, **{name: str(value) for name, value in env.items()}) if env else None
+        return self._managed(DedicatedServerProcess(argv, folder, port, environment))
 
     def start_mms_peer(self, *args):
         peer = self._managed(JsonPeerProcess(python_peer("mms_peer.py", *args), self.workdir, "mms_peer"))

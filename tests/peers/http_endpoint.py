@@ -23,6 +23,9 @@ or as the JSON body of a POST to /__endpoint__ (answered with {"ok": true}, or t
 
     {"cmd": "answer", "status": 500, "body": "text", "headers": {"Content-Type": "..."},
      "chunks": ["part 1", "part 2"]}      the answer from now on ("chunks": chunked transfer)
+    {"cmd": "answer", "fill": 1073741824}   a chunked body of that many bytes of "x", written until the
+                                          client goes (a body too large to take whole)
+    {"cmd": "answer", "delay": 5}         any answer may wait that many seconds before it is written
     {"cmd": "queue", "answers": [{"status": 404}, {"close": true}, ...]}   used once each, in order,
                                           before the standing answer
     {"cmd": "close"}                      from now on close every connection without answering
@@ -44,12 +47,15 @@ import os
 import ssl
 import sys
 import threading
+import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 from peer_events import print_event, run_command_loop  # noqa: E402
 
 CONTROL_PATH = "/__endpoint__"
+# The pieces a "fill" body is written in.
+FILL_CHUNK = 64 * 1024
 
 
 def parse_multipart(content_type, body):
@@ -231,20 +237,32 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             return
         try:
             self._answer(answer)
-        except (BrokenPipeError, ConnectionResetError):
-            # A client that gave up (a transfer cancelled while its answer was held) is no error here.
+        except (BrokenPipeError, ConnectionResetError, ssl.SSLError):
+            # A client that gave up (a transfer cancelled while its answer was held or being written,
+            # over TLS too) is no error here.
             self.close_connection = True
             self.owner._record({"event": "answer_lost", "index": index})
             return
         self.owner._record({"event": "answered", "index": index, "status": answer.get("status", 200)})
 
     def _answer(self, answer):
+        if answer.get("delay"):
+            time.sleep(answer["delay"])
         self.send_response(answer.get("status", 200))
         headers = answer.get("headers") or {}
         for key, value in headers.items():
             self.send_header(key, value)
         chunks = answer.get("chunks")
-        if chunks is not None:
+        if answer.get("fill") is not None:
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            left = answer["fill"]
+            while left > 0:
+                size = min(left, FILL_CHUNK)
+                self.wfile.write(b"%x\r\n%s\r\n" % (size, b"x" * size))
+                left -= size
+            self.wfile.write(b"0\r\n\r\n")
+        elif chunks is not None:
             self.send_header("Transfer-Encoding", "chunked")
             self.end_headers()
             for chunk in chunks:

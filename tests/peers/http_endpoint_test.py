@@ -10,6 +10,7 @@ import subprocess
 import sys
 import tempfile
 import threading
+import time
 import unittest
 import urllib.error
 import urllib.request
@@ -118,6 +119,14 @@ class EndpointTest(unittest.TestCase):
         answer = connection.getresponse()
         self.assertEqual((answer.getheader("Transfer-Encoding"), answer.read()), ("chunked", b'{"a":"b"}'))
         self.assertEqual(self.endpoint.requests[0]["body"], "parts")
+
+    def test_filled_and_delayed_answers(self):
+        size = 3 * http_endpoint.FILL_CHUNK + 5
+        self.endpoint.command({"cmd": "answer", "fill": size, "delay": 0.3})
+        started = time.monotonic()
+        status, body = self.fetch()
+        self.assertGreaterEqual(time.monotonic() - started, 0.3)
+        self.assertEqual((status, len(body), set(body)), (200, size, {"x"}))
 
     def test_control_path_is_not_recorded(self):
         status, body = self.fetch(http_endpoint.CONTROL_PATH, json.dumps({"cmd": "answer", "status": 201}).encode())

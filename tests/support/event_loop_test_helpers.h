@@ -1,5 +1,6 @@
 // Helpers of the event-loop tests: a working folder per test (the certificate names are relative),
-// a self-signed certificate made with the openssl command and the suites that share one, the
+// a self-signed certificate made with the openssl command and the suites that share one, a test
+// certificate authority and the certificates it signs, the
 // interpreter of the Python peers, and running the event loop until something has happened.
 #pragma once
 
@@ -31,6 +32,26 @@ inline bool GenerateSelfSignedCertificate(const std::string& folder, const std::
                               folder + "/" + keyName + "' -out '" + folder + "/" + certificateName +
                               "' >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
+}
+
+// A private certificate authority in the folder ("ca.cert", "ca.key") and a certificate it signs
+// for `subjectAltName` (such as "IP:127.0.0.1") under the names given; false when an openssl command
+// failed. The CA is made once per folder and signs every later certificate there.
+inline bool GenerateCertificateSignedByTestCa(const std::string& folder, const std::string& certificateName,
+                                              const std::string& keyName, const std::string& subjectAltName) {
+  const std::string in = "cd '" + folder + "' && ";
+  const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+  if (!std::filesystem::exists(folder + "/ca.cert") &&
+      std::system((in + "openssl req -x509 " + key + "-days 2 -subj '/CN=Orvan Test CA' -keyout ca.key -out ca.cert" +
+                   " >/dev/null 2>&1")
+                      .c_str()) != 0) {
+    return false;
+  }
+  const std::string request = in + "openssl req " + key + "-subj /CN=test -addext subjectAltName=" + subjectAltName +
+                              " -keyout '" + keyName + "' -out request.csr >/dev/null 2>&1";
+  const std::string sign = in + "openssl x509 -req -in request.csr -CA ca.cert -CAkey ca.key -CAcreateserial -days 2" +
+                           " -copy_extensions copy -out '" + certificateName + "' >/dev/null 2>&1";
+  return std::system(request.c_str()) == 0 && std::system(sign.c_str()) == 0;
 }
 
 // A certificate and key under the names the manager reads, made once (a suite keeps one).

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/text/positional_format.h"
+#include "network/answer_limit.h"
 #include "network/database/operation_on_database.h"
 #include "network/network_hooks.h"
 
@@ -71,6 +72,7 @@ void TCouchDBDatabaseAccesser::PrepareHandle(TCouchDBHandle* slot, const TOrvStr
                                              IGenericDbStruct* request) {
   slot->answer.str(std::string());
   slot->answer.clear();
+  slot->answerOverLimit = false;
   slot->request = request;
   slot->url = request->BuildUrl(baseUrl);
   CURL* easy = slot->easy;
@@ -86,6 +88,12 @@ void TCouchDBDatabaseAccesser::PrepareHandle(TCouchDBHandle* slot, const TOrvStr
   } else {
     curl_easy_setopt(easy, CURLOPT_UPLOAD, 0L);
   }
+  // libcurl's own limits, no longer than the operation's time-out, so that a transfer whose peer
+  // never answers also ends on libcurl's side. 0 (no owner) leaves libcurl's defaults.
+  const TOperationOnDatabase* owner = request->GetOwner();
+  const long limit = owner != nullptr ? static_cast<long>(owner->GetTimeOut()) : 0L;
+  curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, limit);
+  curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, limit);
 }
 
 void TCouchDBDatabaseAccesser::DetachSlot(std::uint32_t busyIndex) {
@@ -124,6 +132,9 @@ void TCouchDBDatabaseAccesser::Perform() {
     const CURLcode result = curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &status);
     if (result != CURLE_OK) {
       NetworkLog(kNetworkLogWarning, TOrvString<char>("Curl error result returned : ") + curl_easy_strerror(result));
+      request->Fail(TDbRequestError::Generic);
+    } else if (slot->answerOverLimit) {
+      // Cut short, so never interpreted; the cap's line was logged when it was reached.
       request->Fail(TDbRequestError::Generic);
     } else if (status == 404) {
       request->Fail(TDbRequestError::NotFound);
@@ -164,7 +175,12 @@ std::size_t TCouchDBDatabaseAccesser::ReadCallback(char* buffer, std::size_t siz
 }
 
 std::size_t TCouchDBDatabaseAccesser::WriteCallback(char* data, std::size_t size, std::size_t count, void* slot) {
-  static_cast<TCouchDBHandle*>(slot)->answer.write(data, static_cast<std::streamsize>(size * count));
+  auto* handle = static_cast<TCouchDBHandle*>(slot);
+  if (!AppendWithinAnswerLimit(handle->answer, data, size * count, "TCouchDBDatabaseAccesser::WriteCallback()",
+                               handle->url)) {
+    handle->answerOverLimit = true;
+    return 0;
+  }
   return size * count;
 }
 

@@ -19,6 +19,8 @@ struct TCouchDBHandle {
   CURL* easy = nullptr;
   IGenericDbStruct* request = nullptr;  // null while free
   std::ostringstream answer;
+  // The answer grew past kMaxAnswerBytes: the transfer was ended and the request fails.
+  bool answerOverLimit = false;
   TOrvString<char> answerText;
   // The easy handle reads the URL from here during the transfer.
   TOrvString<char> url;

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "network/answer_limit.h"
 #include "network/database/user_record_requests.h"
 #include "support/database_test_helpers.h"
+#include "support/manual_clock.h"
 #include "support/network_test_helpers.h"
 #include "support/pouchdb_server_peer.h"
 
@@ -107,7 +109,13 @@ TEST_F(CouchDbAccesserEndpointTest, StatusesDecideBetweenTheAnswerAndAFailure) {
       {R"({"status": 500, "body": "down"})", {"error 0", "terminated"}, {"Curl HTTP 500 error"}},
       {R"({"status": 202, "body": "later"})", {"error 0", "terminated"}, {"Curl HTTP 202 error"}},
       {R"({"close": true})", {"error 0", "terminated"}, {"Curl HTTP 0 error"}},
+      // One byte over the cap: cut short, never interpreted.
+      {R"({"status": 200, "fill": 16777217})",
+       {"error 0", "terminated"},
+       {"TCouchDBDatabaseAccesser::WriteCallback() -> answer from " + endpoint_.Url("/doc") +
+        " exceeds 16777216 bytes: transfer failed"}},
   };
+  static_assert(kMaxAnswerBytes == 16777216);
   for (const TCase& test : cases) {
     SCOPED_TRACE(test.answer);
     ASSERT_TRUE(endpoint_.Command(std::string(R"({"cmd": "answer", )") + (test.answer + 1)));
@@ -120,6 +128,45 @@ TEST_F(CouchDbAccesserEndpointTest, StatusesDecideBetweenTheAnswerAndAFailure) {
     EXPECT_EQ(endpoint_.Requests().back().method, "GET");
     EXPECT_EQ(endpoint_.Requests().back().path, "/doc");
   }
+}
+
+// A peer that takes the request and never answers. The operation's time-out, run by its manager's
+// tick, cancels the transfer and gives the handle back, the listener hearing error 1 only; where no
+// tick runs, libcurl's own limit, the operation's time-out, ends the transfer as failed.
+TEST_F(CouchDbAccesserEndpointTest, SilentPeerEndsByTheOperationsTimeOut) {
+  ASSERT_TRUE(endpoint_.Command(R"({"cmd": "hold"})"));
+  OrvTest::TCapturedNetworkLog captured;
+  TEventLog log;
+  TRecordingListener listener(&log);
+  TRecordingRequest hour("req", "hour", &log);
+  TRecordingRequest shortOne("req", "short", &log);
+  const auto launch = [&](TRecordingRequest& request, double timeOutMilliseconds) {
+    auto* operation = new TOperationOnDatabase(&operations_, accesser_.get(), &listener, timeOutMilliseconds);
+    operation->AddRequest(&request);
+    return operation->Launch() >= 0;
+  };
+  {
+    OrvTest::TManualClock clock;
+    ASSERT_TRUE(launch(hour, 3600000.0));
+    ASSERT_TRUE(PumpUntil([&] { return endpoint_.Count("held") == 1; }));
+    EXPECT_EQ(accesser_->GetBusyHandleCount(), 1u);
+    OrvTest::TManualClock::AdvanceMilliseconds(3600000.0 + 1);
+    operations_.Update();
+    EXPECT_EQ(log, TEventLog{"error 1"});
+    EXPECT_EQ(OrvTest::TCapturedNetworkLog::Texts(),
+              std::vector<std::string>{"TOperationOnDatabase::OnOperationTimeout() -> no answer within 3600000 ms"});
+    EXPECT_TRUE(hour.IsReleased());
+    EXPECT_EQ(operations_.GetRegisteredCount(), 0u);
+    EXPECT_EQ(accesser_->GetBusyHandleCount(), 0u);
+    EXPECT_EQ(accesser_->GetFreeHandleCount(), TCouchDBDatabaseAccesser::kServerPoolSize);
+  }
+  log.clear();
+  OrvTest::TCapturedNetworkLog::Lines().clear();
+  ASSERT_TRUE(launch(shortOne, 300.0));
+  ASSERT_TRUE(PumpUntil([&] { return listener.terminations == 1; }));
+  EXPECT_EQ(log, (TEventLog{"error 0", "terminated"}));
+  EXPECT_EQ(OrvTest::TCapturedNetworkLog::Texts(), std::vector<std::string>{"Curl HTTP 0 error"});
+  EXPECT_EQ(accesser_->GetFreeHandleCount(), TCouchDBDatabaseAccesser::kServerPoolSize);
 }
 
 class CouchDbAccesserTest : public ::testing::Test {

@@ -1,6 +1,8 @@
 // Database operations: batches of requests with a time-out.
 #include "network/database/operation_on_database.h"
 
+#include <string>
+
 #include "network/network_hooks.h"
 
 namespace Orvan::Network {
@@ -45,6 +47,8 @@ bool TOperationOnDatabase::OnOperationLaunched() {
 void TOperationOnDatabase::OnOperationTerminated() { accesser_->CancelRequestsOf(this); }
 
 void TOperationOnDatabase::OnOperationTimeout() {
+  NetworkLog(kNetworkLogWarning, TOrvString<char>("TOperationOnDatabase::OnOperationTimeout() -> no answer within ") +
+                                     TOrvString<char>(std::to_string(static_cast<long long>(GetTimeOut()))) + " ms");
   accesser_->CancelRequestsOf(this);
   listener_->OnRequestDatabaseError(TDbRequestError::TimeOut);
 }

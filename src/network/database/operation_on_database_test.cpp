@@ -94,9 +94,13 @@ TEST_F(OperationOnDatabaseTest, ATimeOutCancelsTheQueuedRequestAndTellsOnlyError
   accesser.AnswerFirst([](IGenericDbStruct&) {});
   ASSERT_EQ(accesser.queue, (std::vector<IGenericDbStruct*>{second}));
 
+  OrvTest::TCapturedNetworkLog captured;
   OrvTest::TManualClock::AdvanceMilliseconds(30001);
   operations_.Update();
   EXPECT_EQ(log_, (TEventLog{"error 1"}));
+  EXPECT_EQ(OrvTest::TCapturedNetworkLog::Texts(),
+            std::vector<std::string>{"TOperationOnDatabase::OnOperationTimeout() -> no answer within 30000 ms"});
+  EXPECT_EQ(OrvTest::TCapturedNetworkLog::Lines()[0].level, 1);
   EXPECT_TRUE(accesser.queue.empty());
   EXPECT_TRUE(second->IsReleased());
   EXPECT_EQ(operations_.GetRegisteredCount(), 0u);
