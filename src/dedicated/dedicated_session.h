@@ -21,7 +21,7 @@
 #include "network/network_id.h"
 
 namespace Orvan {
-class TSaveFileWriter;
+class TSpooledSaveFileWriter;
 }  // namespace Orvan
 
 namespace Orvan::Network {
@@ -295,17 +295,19 @@ class TDedicatedSession {
   // Each spectator is sent the next piece of the replay it has not had yet.
   void StreamReplayToSpectators();
   // A new replay: counter at 0, the header chunk written, the tick's lists and checksums emptied.
-  // Without a header the game runs on without replay (and without spectator stream).
+  // The replay goes to kRecordingReplayFile as it is recorded. Without a header, or without a file
+  // (logged), the game runs on without replay (and without spectator stream).
   void StartReplayRecording(TTimeStamp now);
-  // The replay finished and written under "Replays/" (twice when the players disagreed), the
-  // players' unsent orders dropped. The writer stays, so spectators can still be sent what it holds.
+  // The replay sealed under its numbered name in "Replays/" (and copied when the players
+  // disagreed), the players' unsent orders dropped. A file that cannot be written is logged. The
+  // writer stays, so spectators can still be sent what it holds.
   void SaveReplay(TTimeStamp now);
   // A player's state checksum for a tick already run: two players disagreeing set the desync flag.
   // Ticks not run yet are ignored, so a client cannot grow the table beyond the game's length.
   void RecordTickChecksum(std::uint32_t tick, std::uint32_t checksum);
   bool IsDesynchronized() const { return desync_; }
   std::uint32_t GetTickChecksumCount() const { return tickChecksums_.Count(); }
-  TSaveFileWriter* GetReplayWriter() const { return replayWriter_; }
+  TSpooledSaveFileWriter* GetReplayWriter() const { return replayWriter_; }
   // The number the next saved replay takes, 1 to 100.
   std::uint32_t GetReplayCounter() const { return replayCounter_; }
   void SetReplayCounterForTests(std::uint32_t counter) { replayCounter_ = counter; }
@@ -314,6 +316,10 @@ class TDedicatedSession {
  private:
   // NbPlayer := GetClientCount(), forced.
   void PublishClientCount();
+  // One chunk of the replay being recorded, when there is one; a file that fails ends the recording.
+  void AddReplayChunk(std::uint32_t tag, const void* data, std::uint32_t size);
+  // The replay's file failed: logged, and the game goes on without replay.
+  void AbandonReplay();
   // Slave mode: tells the match-making server, on the link, that this server can host a session.
   bool SendServerAvailable();
   // The phase the session is in, and whether it is match making.
@@ -341,7 +347,7 @@ class TDedicatedSession {
   bool recording_ = false;
   TVector<TStateRecord> stateRecords_;
   TTimeStamp recordingStart_ = 0;
-  TSaveFileWriter* replayWriter_ = nullptr;
+  TSpooledSaveFileWriter* replayWriter_ = nullptr;
   TVector<std::uint32_t> departedPlayers_;
   bool desync_ = false;
   // A replay's ticks to the state checksum first reported for each.

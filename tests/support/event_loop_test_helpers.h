@@ -23,23 +23,6 @@
 
 namespace OrvTest {
 
-// Makes the folder the working folder while it lives.
-class TScopedWorkingDirectory {
- public:
-  explicit TScopedWorkingDirectory(const std::string& path) : previous_(std::filesystem::current_path()) {
-    std::filesystem::current_path(path);
-  }
-  ~TScopedWorkingDirectory() {
-    std::error_code ignored;
-    std::filesystem::current_path(previous_, ignored);
-  }
-  TScopedWorkingDirectory(const TScopedWorkingDirectory&) = delete;
-  TScopedWorkingDirectory& operator=(const TScopedWorkingDirectory&) = delete;
-
- private:
-  std::filesystem::path previous_;
-};
-
 // Writes a self-signed certificate for "localhost" and its key into the folder; false when the
 // openssl command failed.
 inline bool GenerateSelfSignedCertificate(const std::string& folder, const std::string& certificateName,

@@ -1,5 +1,6 @@
 // A folder of its own for one test (ctest runs test processes side by side in one working folder):
-// made fresh under $TMPDIR (or /tmp) and removed with everything in it when the holder goes.
+// made fresh under $TMPDIR (or /tmp) and removed with everything in it when the holder goes; and
+// the working folder moved into one for a while.
 #pragma once
 
 #include <stdlib.h>
@@ -35,6 +36,23 @@ class TTemporaryFolder {
 
  private:
   std::string path_;
+};
+
+// Makes the folder the working folder while it lives.
+class TScopedWorkingDirectory {
+ public:
+  explicit TScopedWorkingDirectory(const std::string& path) : previous_(std::filesystem::current_path()) {
+    std::filesystem::current_path(path);
+  }
+  ~TScopedWorkingDirectory() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+  }
+  TScopedWorkingDirectory(const TScopedWorkingDirectory&) = delete;
+  TScopedWorkingDirectory& operator=(const TScopedWorkingDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
 };
 
 // A file that holds exactly these bytes.
