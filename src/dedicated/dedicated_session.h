@@ -229,10 +229,11 @@ class TDedicatedSession {
   // since the epoch, "0" for forever.
   static constexpr const char* kBannedClientsIniFile = "banned_clients.ini";
   // Nothing for an id that is not a client's. 0 hours, or an end beyond what 64-bit seconds hold,
-  // is a ban forever. An admitted client of that id is disconnected. The next refresh writes the
-  // file.
+  // is a ban forever. The file is merged into the list and the list written to it at once, as the
+  // refresh does; then an admitted client of that id is disconnected.
   void BanClient(const Network::OrvNetId& clientId, std::uint64_t hours);
-  // Out of the list and out of the file at once, so that the next refresh does not merge it back.
+  // Out of the list and out of the file at once, wherever the file holds it, so that neither the
+  // next refresh nor a restart brings the ban back.
   void UnbanClient(const Network::OrvNetId& clientId);
   // On entering match making: the file merged into the list (forever, else the later end, wins),
   // the expired bans dropped from both, the banned clients still admitted disconnected, and the
@@ -320,6 +321,11 @@ class TDedicatedSession {
   void AddReplayChunk(std::uint32_t tag, const void* data, std::uint32_t size);
   // The replay's file failed: logged, and the game goes on without replay.
   void AbandonReplay();
+  // The ban file's keys merged into the ban list: forever, else the later end, wins.
+  void MergeBanFile();
+  // Every ban of the list put into the ban file, outside any section; a key that cannot be written
+  // is logged.
+  void WriteBanFile();
   // Slave mode: tells the match-making server, on the link, that this server can host a session.
   bool SendServerAvailable();
   // The phase the session is in, and whether it is match making.
