@@ -40,7 +40,7 @@ void LogReplayFileFailure(const std::string& name, int error, const char* conseq
 
 void TDedicatedSession::AddReplayChunk(std::uint32_t tag, const void* data, std::uint32_t size) {
   if (replayWriter_ == nullptr) return;
-  // A chunk refused for the container's size limit is left out, as the memory writer leaves it.
+  // A chunk that would take the replay past the container's 4 GiB is left out; the recording goes on.
   if (!replayWriter_->AddChunk(tag, 0, data, size) && replayWriter_->HasFileError()) AbandonReplay();
 }
 
