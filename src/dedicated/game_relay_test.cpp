@@ -419,7 +419,9 @@ TEST_F(GameRelayTest, TheReplayIsWrittenToItsFileAsItIsRecorded) {
   const std::string orders(kUserActionBufferLimit, 'o');
   std::size_t mostResident = 0;
   for (std::uint32_t tick = 0; tick < kTicks; ++tick) {
-    for (TDedicatedUser* player : players) ASSERT_TRUE(player->GetActionBuffer()->Append(orders.data(), kUserActionBufferLimit));
+    for (TDedicatedUser* player : players) {
+      ASSERT_TRUE(player->GetActionBuffer()->Append(orders.data(), kUserActionBufferLimit));
+    }
     Step();
     const TSpooledSaveFileWriter* writer = session_.GetReplayWriter();
     ASSERT_NE(writer, nullptr);
@@ -438,7 +440,8 @@ TEST_F(GameRelayTest, TheReplayIsWrittenToItsFileAsItIsRecorded) {
   TSaveFileWriter reference;
   ASSERT_TRUE(reference.Begin());
   for (const OrvTest::TRecordedChunk& chunk : walk.chunks) {
-    ASSERT_TRUE(reference.AddChunk(chunk.tag, chunk.value, chunk.data.data(), static_cast<std::uint32_t>(chunk.data.size())));
+    const auto size = static_cast<std::uint32_t>(chunk.data.size());
+    ASSERT_TRUE(reference.AddChunk(chunk.tag, chunk.value, chunk.data.data(), size));
   }
   ASSERT_TRUE(reference.Finish());
   const TMemoryStream& bytes = *reference.GetStream();
