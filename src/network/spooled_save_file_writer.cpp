@@ -126,6 +126,8 @@ bool TSpooledSaveFileWriter::Seal(const std::string& path) {
   if (std::rename(path_.c_str(), path.c_str()) != 0) return FailFile(errno);
   path_ = path;
   state_ = kSealed;
+  // A sealed file holds no descriptor: a server keeps none for replays it has saved.
+  file_.Reset();
   return true;
 }
 
@@ -133,10 +135,17 @@ bool TSpooledSaveFileWriter::ReadAt(std::uint32_t offset, void* destination, std
   if (state_ == kFailed) return false;
   if (std::uint64_t{offset} + count > size_) return RefuseOutOfOrder();
   auto* to = static_cast<std::uint8_t*>(destination);
+  TCountedPtr<TNativeFileStream> file = file_;
+  if (!file && count != 0) {
+    // Sealed and closed: opened again for this read.
+    const int descriptor = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor == -1) return FailFile(errno);
+    file = new TNativeFileStream(descriptor, 0, 0);
+  }
   // The part already in the file, then the part still in the buffer.
   while (offset < written_ && count != 0) {
     const std::uint32_t piece = std::min({count, written_ - offset, kLargestFileCall});
-    const ssize_t got = ::pread(file_->GetDescriptor(), to, piece, off_t{offset});
+    const ssize_t got = ::pread(file->GetDescriptor(), to, piece, off_t{offset});
     if (got < 0 && errno == EINTR) continue;
     // The file is shorter than what was written to it: somebody else changed it.
     if (got <= 0) return FailFile(got == 0 ? EIO : errno);

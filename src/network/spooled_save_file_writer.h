@@ -41,8 +41,8 @@ class TSpooledSaveFileWriter {
   bool AddChunk(std::uint32_t tag, std::uint32_t value, const void* data, std::uint32_t size, bool refuse = false);
   // The buffered records to the file.
   bool Flush();
-  // The records to the file, the size and the digest into its header, and the file renamed to
-  // `path` (replacing what is there). The file stays open for ReadAt until the writer goes.
+  // The records to the file, the size and the digest into its header, the file renamed to `path`
+  // (replacing what is there) and closed; ReadAt opens it again for each read.
   bool Seal(const std::string& path);
   // `count` bytes of the container from `offset`, from the buffer or the file (before Seal the size
   // and the digest read as zeros). False for a range past GetSize() (error 3), and as a file error
