@@ -44,8 +44,9 @@
 #include "network/network_hooks.h"
 #include "network/network_id.h"
 #include "network/rate_limit_group.h"
-#include "network/save_file_writer.h"
+#include "network/spooled_save_file_writer.h"
 #include "network/socket_utilities.h"
+#include "support/temporary_folder.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ using Orvan::Network::TBufferEventSocket;
 
 // Each player's orders for one tick.
 constexpr std::uint32_t kOrderSize = 16;
-// A replay grows by about 3 kB per tick at 64 players: restarted this often it stays a few megabytes,
+// A replay grows by about 3 kB per tick at 64 players: restarted this often its file stays a few megabytes,
 // as a game of a few minutes makes it.
 constexpr std::int64_t kTicksPerReplay = 1000;
 // Ticks run before the timed ones, so that the replay's stream and every buffer have grown.
@@ -283,6 +284,9 @@ class TBenchServer {
     return user;
   }
 
+  // The session writes its replays into the working folder: a folder of its own, gone afterwards.
+  OrvTest::TTemporaryFolder folder_{"orv_bench_relay"};
+  OrvTest::TScopedWorkingDirectory workingDirectory_{folder_.Path()};
   TSilencedNetworkLog silenced_;
   TStrivexDedicatedSession session_{kDefaultGameId};
   TMainServerTask* task_ = nullptr;
@@ -318,7 +322,7 @@ class TRelayGame {
     TTimeStamp now;
     GetTimeStamp(now);
     server_.Session().StartReplayRecording(now);
-    const std::uint32_t size = server_.Session().GetReplayWriter()->GetStream()->GetSize();
+    const std::uint32_t size = server_.Session().GetReplayWriter()->GetSize();
     for (TDedicatedUser* client : server_.Session().GetClients()) {
       if (client->IsSpectator()) client->SetStreamingPosition(size);
     }

@@ -1,9 +1,11 @@
 // Cost of the engine string's sharing against std::string's copies: copying and destroying a
 // string of N bytes, beside the floor of one uncontended atomic increment and decrement, and the
-// hash of a text already hashed once (the engine's cached word against std::hash).
+// hash of a text already hashed once (the engine's cached word against std::hash); and ReplaceAll
+// over a text of N occurrences against a std::string built in one pass.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 
@@ -60,10 +62,47 @@ void BM_HashAgain_StdString(benchmark::State& state) {
   }
 }
 
+// N occurrences of "ab" between single letters, each replaced by "xyz": the text grows by N.
+std::string ReplaceAllText(std::int64_t occurrences) {
+  std::string text;
+  for (std::int64_t i = 0; i < occurrences; ++i) text += "ab.";
+  return text;
+}
+
+void BM_ReplaceAll_EngineString(benchmark::State& state) {
+  const Orvan::TOrvString<char> source(ReplaceAllText(state.range(0)));
+  const Orvan::TOrvString<char> search("ab");
+  const Orvan::TOrvString<char> replacement("xyz");
+  for (auto _ : state) {
+    Orvan::TOrvString<char> text(source);
+    text.ReplaceAll(search, replacement);
+    benchmark::DoNotOptimize(text.GetContent());
+  }
+}
+
+void BM_ReplaceAll_StdStringOnePass(benchmark::State& state) {
+  const std::string source = ReplaceAllText(state.range(0));
+  for (auto _ : state) {
+    std::string text;
+    text.reserve(source.size() + static_cast<std::size_t>(state.range(0)));
+    for (std::size_t at = 0, next; at < source.size(); at = next + 2) {
+      next = source.find("ab", at);
+      if (next == std::string::npos) {
+        text.append(source, at, std::string::npos);
+        break;
+      }
+      text.append(source, at, next - at).append("xyz");
+    }
+    benchmark::DoNotOptimize(text.data());
+  }
+}
+
 BENCHMARK(BM_Copy_EngineString)->Arg(8)->Arg(100);
 BENCHMARK(BM_Copy_StdString)->Arg(8)->Arg(100);
 BENCHMARK(BM_Copy_AtomicFloor);
 BENCHMARK(BM_HashAgain_EngineString)->Arg(100);
 BENCHMARK(BM_HashAgain_StdString)->Arg(100);
+BENCHMARK(BM_ReplaceAll_EngineString)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ReplaceAll_StdStringOnePass)->Arg(1000)->Arg(100000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace

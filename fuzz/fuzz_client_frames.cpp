@@ -93,7 +93,8 @@ bool OnlyAPartialFrameLeft(TDedicatedUser* user, const OrvTest::TScriptedStream&
 }
 
 // Ticks of the session's update per input in a running game: 8 s of game time, short of every
-// phase's countdown, so the game never stops and no replay is written to a file.
+// phase's countdown, so the game never stops and no replay is saved (each input's recording starts
+// its file under Replays/ anew).
 constexpr int kMaxTicksPerInput = 40;
 
 void FeedAdmittedUser(Dedicated::TDedicatedSession& session, TMainServerTask* task, const TChunks& chunks,

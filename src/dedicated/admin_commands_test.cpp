@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -49,8 +50,10 @@ class AdminCommandsTest : public OrvTest::TDedicatedTest {
     server_.reset();
     TDedicatedTest::TearDown();
   }
+  // A server of its own: without the bans an earlier one wrote to the working folder's ban file.
   TAdminTestServer& StartServer(const std::vector<TClient>& clients = {}) {
     server_.reset();
+    std::remove(folder_.Path(TDedicatedSession::kBannedClientsIniFile).c_str());
     server_ = std::make_unique<TAdminTestServer>();
     for (const TClient& client : clients) {
       EXPECT_NE(server_->Admit(client.id, client.name, client.spectator), nullptr);

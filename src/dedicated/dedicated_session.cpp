@@ -23,7 +23,7 @@
 #include "network/mms_messages.h"
 #include "network/network_hooks.h"
 #include "network/packet_helper.h"
-#include "network/save_file_writer.h"
+#include "network/spooled_save_file_writer.h"
 
 namespace Orvan::Dedicated {
 

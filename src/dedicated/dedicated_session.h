@@ -21,7 +21,7 @@
 #include "network/network_id.h"
 
 namespace Orvan {
-class TSaveFileWriter;
+class TSpooledSaveFileWriter;
 }  // namespace Orvan
 
 namespace Orvan::Network {
@@ -233,10 +233,11 @@ class TDedicatedSession {
   // since the epoch, "0" for forever.
   static constexpr const char* kBannedClientsIniFile = "banned_clients.ini";
   // Nothing for an id that is not a client's. 0 hours, or an end beyond what 64-bit seconds hold,
-  // is a ban forever. An admitted client of that id is disconnected. The next refresh writes the
-  // file.
+  // is a ban forever. The file is merged into the list and the list written to it at once, as the
+  // refresh does; then an admitted client of that id is disconnected.
   void BanClient(const Network::OrvNetId& clientId, std::uint64_t hours);
-  // Out of the list and out of the file at once, so that the next refresh does not merge it back.
+  // Out of the list and out of the file at once, wherever the file holds it, so that neither the
+  // next refresh nor a restart brings the ban back.
   void UnbanClient(const Network::OrvNetId& clientId);
   // On entering match making: the file merged into the list (forever, else the later end, wins),
   // the expired bans dropped from both, the banned clients still admitted disconnected, and the
@@ -299,17 +300,19 @@ class TDedicatedSession {
   // Each spectator is sent the next piece of the replay it has not had yet.
   void StreamReplayToSpectators();
   // A new replay: counter at 0, the header chunk written, the tick's lists and checksums emptied.
-  // Without a header the game runs on without replay (and without spectator stream).
+  // The replay goes to kRecordingReplayFile as it is recorded. Without a header, or without a file
+  // (logged), the game runs on without replay (and without spectator stream).
   void StartReplayRecording(TTimeStamp now);
-  // The replay finished and written under "Replays/" (twice when the players disagreed), the
-  // players' unsent orders dropped. The writer stays, so spectators can still be sent what it holds.
+  // The replay sealed under its numbered name in "Replays/" (and copied when the players
+  // disagreed), the players' unsent orders dropped. A file that cannot be written is logged. The
+  // writer stays, so spectators can still be sent what it holds.
   void SaveReplay(TTimeStamp now);
   // A player's state checksum for a tick already run: two players disagreeing set the desync flag.
   // Ticks not run yet are ignored, so a client cannot grow the table beyond the game's length.
   void RecordTickChecksum(std::uint32_t tick, std::uint32_t checksum);
   bool IsDesynchronized() const { return desync_; }
   std::uint32_t GetTickChecksumCount() const { return tickChecksums_.Count(); }
-  TSaveFileWriter* GetReplayWriter() const { return replayWriter_; }
+  TSpooledSaveFileWriter* GetReplayWriter() const { return replayWriter_; }
   // The number the next saved replay takes, 1 to 100.
   std::uint32_t GetReplayCounter() const { return replayCounter_; }
   void SetReplayCounterForTests(std::uint32_t counter) { replayCounter_ = counter; }
@@ -318,6 +321,15 @@ class TDedicatedSession {
  private:
   // NbPlayer := GetClientCount(), forced.
   void PublishClientCount();
+  // One chunk of the replay being recorded, when there is one; a file that fails ends the recording.
+  void AddReplayChunk(std::uint32_t tag, const void* data, std::uint32_t size);
+  // The replay's file failed: logged, and the game goes on without replay.
+  void AbandonReplay();
+  // The ban file's keys merged into the ban list: forever, else the later end, wins.
+  void MergeBanFile();
+  // Every ban of the list put into the ban file, outside any section; a key that cannot be written
+  // is logged.
+  void WriteBanFile();
   // Slave mode: tells the match-making server, on the link, that this server can host a session.
   bool SendServerAvailable();
   // The phase the session is in, and whether it is match making.
@@ -345,7 +357,7 @@ class TDedicatedSession {
   bool recording_ = false;
   TVector<TStateRecord> stateRecords_;
   TTimeStamp recordingStart_ = 0;
-  TSaveFileWriter* replayWriter_ = nullptr;
+  TSpooledSaveFileWriter* replayWriter_ = nullptr;
   TVector<std::uint32_t> departedPlayers_;
   bool desync_ = false;
   // A replay's ticks to the state checksum first reported for each.

@@ -4,6 +4,7 @@
 #include <yajl/yajl_gen.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -18,7 +19,8 @@
 #include "network/buffer_event_socket.h"
 #include "network/network_hooks.h"
 #include "network/packet_helper.h"
-#include "network/save_file_writer.h"
+#include "network/socket_utilities.h"
+#include "network/spooled_save_file_writer.h"
 
 namespace Orvan::Dedicated {
 
@@ -27,20 +29,33 @@ namespace {
 // A spectator's piece of the replay leaves room in the frame for the channel and the stream head.
 constexpr std::uint32_t kStreamPieceMargin = 32;
 
-void WriteReplayFile(const std::string& name, const TMemoryStream& content) {
-  std::FILE* file = std::fopen(name.c_str(), "wb");
-  // An unwritable file is skipped: the game goes on.
-  if (file == nullptr) return;
-  if (content.GetSize() != 0) std::fwrite(content.GetData(), 1, content.GetSize(), file);
-  std::fclose(file);
+// `consequence` follows the reason when the failure changes more than the one file.
+void LogReplayFileFailure(const std::string& name, int error, const char* consequence = "") {
+  Network::NetworkLog(Network::kNetworkLogError, "Failed to write replay file " + TOrvString<char>(name.c_str()) +
+                                                     " (reason : " + Network::GetErrorString(error) + ")" +
+                                                     consequence);
 }
 
 }  // namespace
 
+void TDedicatedSession::AddReplayChunk(std::uint32_t tag, const void* data, std::uint32_t size) {
+  if (replayWriter_ == nullptr) return;
+  // A chunk that would take the replay past the container's 4 GiB is left out; the recording goes on.
+  if (!replayWriter_->AddChunk(tag, 0, data, size) && replayWriter_->HasFileError()) AbandonReplay();
+}
+
+void TDedicatedSession::AbandonReplay() {
+  LogReplayFileFailure(replayWriter_->GetPath(), replayWriter_->GetSystemError(),
+                       ", the game goes on without replay");
+  // The writer removes its unsealed file.
+  delete replayWriter_;
+  replayWriter_ = nullptr;
+}
+
 void TDedicatedSession::RecordTick() {
   if (replayWriter_ != nullptr) {
     const std::vector<std::uint8_t> records = MakeStateRecordsPayload(tickCounter_, stateRecords_);
-    replayWriter_->AddChunk(kReplayStateChunk, 0, records.data(), static_cast<std::uint32_t>(records.size()));
+    AddReplayChunk(kReplayStateChunk, records.data(), static_cast<std::uint32_t>(records.size()));
   }
   stateRecords_.Clear();
 
@@ -57,9 +72,7 @@ void TDedicatedSession::RecordTick() {
                             actions->length + 1u)) {
       ++frameCount;
     }
-    if (replayWriter_ != nullptr) {
-      replayWriter_->AddChunk(kReplayActionsChunk, 0, actions->GetPayload(), actions->length);
-    }
+    AddReplayChunk(kReplayActionsChunk, actions->GetPayload(), actions->length);
   }
   if (frameCount != 0) {
     for (TDedicatedUser* player : clients_) {
@@ -70,7 +83,7 @@ void TDedicatedSession::RecordTick() {
 
   if (replayWriter_ != nullptr) {
     const std::vector<std::uint8_t> departed = MakeDepartedPlayersPayload(tickCounter_, departedPlayers_);
-    replayWriter_->AddChunk(kReplayDepartedChunk, 0, departed.data(), static_cast<std::uint32_t>(departed.size()));
+    AddReplayChunk(kReplayDepartedChunk, departed.data(), static_cast<std::uint32_t>(departed.size()));
   }
   departedPlayers_.Clear();
 
@@ -81,21 +94,26 @@ void TDedicatedSession::RecordTick() {
 void TDedicatedSession::StreamReplayToSpectators() {
   TMainServerTask* task = TMainServerTask::GetInstance();
   if (replayWriter_ == nullptr || task == nullptr) return;
-  const TMemoryStream& stream = *replayWriter_->GetStream();
-  const std::uint32_t size = stream.GetSize();
+  const std::uint32_t size = replayWriter_->GetSize();
   Network::TPacketHelperBase* framer = task->GetClientFramer();
   const std::uint32_t largestPiece = framer->GetMaximumSize() - kStreamPieceMargin;
   std::vector<std::uint8_t> head;
+  std::vector<std::uint8_t> bytes;
   for (TDedicatedUser* spectator : clients_) {
     if (!spectator->IsSpectator() || spectator->GetStreamingPosition() >= size) continue;
     const std::uint32_t offset = spectator->GetStreamingPosition();
     const std::uint32_t piece = std::min(size - offset, largestPiece);
-    // The frame's start, then the piece straight from the replay, in one write.
+    // The bytes come from the file once they have left the writer's buffer.
+    bytes.resize(piece);
+    if (!replayWriter_->ReadAt(offset, bytes.data(), piece)) {
+      AbandonReplay();
+      return;
+    }
+    // The frame's start, then the piece, in one write.
     head.clear();
     bool sent = AppendFrameHead(head, kChannelReplayStream, std::uint32_t{0}, piece);
     if (sent) {
-      const iovec pieces[] = {{head.data(), head.size()},
-                              {const_cast<std::uint8_t*>(stream.GetData()) + offset, piece}};
+      const iovec pieces[] = {{head.data(), head.size()}, {bytes.data(), piece}};
       sent = SendFrames(framer, spectator->GetConnection(), kChannelReplayStream, pieces, 2, true);
     }
     if (!sent) {
@@ -112,24 +130,29 @@ void TDedicatedSession::StartReplayRecording(TTimeStamp now) {
   tickCounter_ = 0;
   recordingStart_ = now;
 
+  // An earlier replay's writer goes, and with it a file it did not seal.
   delete replayWriter_;
-  replayWriter_ = new TSaveFileWriter;
-  replayWriter_->Begin();
-  yajl_gen generator = yajl_gen_alloc(nullptr);
-  if (generator != nullptr) {
-    // A header cut short by a generator error is still taken as it stands.
-    WriteReplayHeader(generator, propertyTable_, clients_);
-  }
-  const unsigned char* header = nullptr;
-  std::size_t headerSize = 0;
-  if (generator == nullptr || yajl_gen_get_buf(generator, &header, &headerSize) != yajl_gen_status_ok) {
-    // The game runs on without a replay.
-    delete replayWriter_;
-    replayWriter_ = nullptr;
+  replayWriter_ = new TSpooledSaveFileWriter;
+  if (!NativeFileExists(kReplayFolder)) NativeCreateDirectories(kReplayFolder);
+  if (!replayWriter_->Begin(kRecordingReplayFile)) {
+    AbandonReplay();
   } else {
-    replayWriter_->AddChunk(kReplayHeaderChunk, 0, header, static_cast<std::uint32_t>(headerSize));
+    yajl_gen generator = yajl_gen_alloc(nullptr);
+    if (generator != nullptr) {
+      // A header cut short by a generator error is still taken as it stands.
+      WriteReplayHeader(generator, propertyTable_, clients_);
+    }
+    const unsigned char* header = nullptr;
+    std::size_t headerSize = 0;
+    if (generator == nullptr || yajl_gen_get_buf(generator, &header, &headerSize) != yajl_gen_status_ok) {
+      // The game runs on without a replay.
+      delete replayWriter_;
+      replayWriter_ = nullptr;
+    } else {
+      AddReplayChunk(kReplayHeaderChunk, header, static_cast<std::uint32_t>(headerSize));
+    }
+    if (generator != nullptr) yajl_gen_free(generator);
   }
-  if (generator != nullptr) yajl_gen_free(generator);
 
   stateRecords_.Clear();
   departedPlayers_.Clear();
@@ -142,11 +165,15 @@ void TDedicatedSession::SaveReplay(TTimeStamp now) {
   tickCounter_ = 0;
   recordingStart_ = now;
   if (replayWriter_ != nullptr) {
-    replayWriter_->Finish();
-    if (!NativeFileExists(kReplayFolder)) NativeCreateDirectories(kReplayFolder);
-    const TMemoryStream& content = *replayWriter_->GetStream();
-    WriteReplayFile(ReplayFileName("lastreplay", replayCounter_), content);
-    if (desync_) WriteReplayFile(ReplayFileName("desync_replay", replayCounter_), content);
+    const std::string name = ReplayFileName("lastreplay", replayCounter_);
+    if (!replayWriter_->Seal(name)) {
+      LogReplayFileFailure(name, replayWriter_->GetSystemError());
+      delete replayWriter_;
+      replayWriter_ = nullptr;
+    } else if (desync_) {
+      const std::string copy = ReplayFileName("desync_replay", replayCounter_);
+      if (!NativeCopyFile(name.c_str(), copy.c_str())) LogReplayFileFailure(copy, errno);
+    }
     replayCounter_ = replayCounter_ >= kReplayCount ? 1 : replayCounter_ + 1;
   }
   for (TDedicatedUser* client : clients_) client->GetActionBuffer()->Reset();

@@ -1,12 +1,16 @@
 // The running game in process, with the clock in the test's hands: the 200 ms tick relaying every
 // player's orders to every player, the catching up after a stall, the orders' cap, the players'
 // tick reports and checksums, the replay saved when the game stops (with its chunks, its numbering
-// and its desync copy) and the spectators' stream of it.
+// and its desync copy), the file it is written to as it is recorded, and the spectators' stream of it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,8 +24,10 @@
 #include "dedicated/strivex_dedicated_session.h"
 #include "dedicated/user_action_buffer.h"
 #include "network/save_file_writer.h"
+#include "network/spooled_save_file_writer.h"
 #include "support/client_channel_fixture.h"
 #include "support/manual_clock.h"
+#include "support/native_file_calls.h"
 #include "support/save_file_recorder.h"
 
 namespace Orvan::Dedicated {
@@ -439,6 +445,141 @@ TEST_F(GameRelayTest, SpectatorsAreStreamedTheReplayOnePieceOfAtMost4064BytesPer
   // The size and the digest are written at the save.
   EXPECT_EQ(saved.substr(0, 8), streamed.substr(0, 8));
   EXPECT_EQ(saved.substr(40, streamed.size() - 40), streamed.substr(40));
+}
+
+// At the orders' cap (64 players of 4,063 bytes) the replay grows by about 260 kB a tick: it goes to
+// its file as it is recorded, the writer's memory stays within its buffer however long the game
+// runs, and the sealed file is byte for byte the container the memory writer lays out.
+TEST_F(GameRelayTest, TheReplayIsWrittenToItsFileAsItIsRecorded) {
+  constexpr std::uint32_t kTicks = 30;
+  constexpr std::uint32_t kBuffer = TSpooledSaveFileWriter::kBufferBytes;
+  session_.SetNbMaxPlayer(kMaxPlayerLimit, false, false, false, true);
+  std::vector<TDedicatedUser*> players;
+  for (std::uint64_t i = 0; i < kMaxPlayerLimit; ++i) {
+    players.push_back(OrvTest::AdmitClient(session_, nullptr, 0xA000 + i));
+    ASSERT_NE(players.back(), nullptr);
+  }
+  StartGame();
+  const std::string orders(kUserActionBufferLimit, 'o');
+  std::size_t mostResident = 0;
+  for (std::uint32_t tick = 0; tick < kTicks; ++tick) {
+    for (TDedicatedUser* player : players) {
+      ASSERT_TRUE(player->GetActionBuffer()->Append(orders.data(), kUserActionBufferLimit));
+    }
+    Step();
+    const TSpooledSaveFileWriter* writer = session_.GetReplayWriter();
+    ASSERT_NE(writer, nullptr);
+    mostResident = std::max(mostResident, writer->GetResidentBytes());
+    EXPECT_GE(std::filesystem::file_size(kRecordingReplayFile) + kBuffer, writer->GetSize()) << tick;
+  }
+  EXPECT_GT(session_.GetReplayWriter()->GetSize(), kTicks * kMaxPlayerLimit * kUserActionBufferLimit);
+  EXPECT_LE(mostResident, kBuffer);
+  StopGame();
+
+  const std::string saved = ReadFile("Replays/lastreplay001.orvgamerpl2");
+  EXPECT_FALSE(NativeFileExists(kRecordingReplayFile));
+  const OrvTest::TSaveFileRecorder walk = WalkBytes(saved);
+  EXPECT_EQ(walk.Ending(), "end intact");
+  ASSERT_EQ(walk.chunks.size(), 1u + kTicks * (2 + kMaxPlayerLimit));
+  TSaveFileWriter reference;
+  ASSERT_TRUE(reference.Begin());
+  for (const OrvTest::TRecordedChunk& chunk : walk.chunks) {
+    const auto size = static_cast<std::uint32_t>(chunk.data.size());
+    ASSERT_TRUE(reference.AddChunk(chunk.tag, chunk.value, chunk.data.data(), size));
+  }
+  ASSERT_TRUE(reference.Finish());
+  const TMemoryStream& bytes = *reference.GetStream();
+  EXPECT_TRUE(saved == std::string(reinterpret_cast<const char*>(bytes.GetData()), bytes.GetSize()));
+}
+
+// A spectator admitted once most of the replay has left the writer's memory is streamed it from
+// its first byte, read back from the file: the replay's bytes, the size and digest still zero.
+TEST_F(GameRelayTest, ASpectatorJoiningLateIsStreamedTheReplayFromItsFirstByte) {
+  TPeer& player = Admit(0x8101);
+  StartGame();
+  for (int tick = 0; tick < 40; ++tick) {
+    EXPECT_TRUE(Feed(player, GameFrame(kEvery, 'd', std::string(4000, static_cast<char>(tick)))));
+    Step();
+  }
+  ASSERT_GT(session_.GetReplayWriter()->GetSize(), 2 * TSpooledSaveFileWriter::kBufferBytes);
+  TPeer& late = Admit(0x8102, true);
+  Received(late);
+  std::string streamed;
+  for (int tick = 0; tick < 10; ++tick) {
+    Step();
+    const std::vector<std::string> frames = OnChannel(Received(late), kChannelReplayStream);
+    ASSERT_EQ(frames.size(), 1u);
+    ASSERT_EQ(frames[0].size(), 5u + 4064);
+    ASSERT_EQ(frames[0].substr(0, 5), std::string("\xcf\0\0\0\0", 5));
+    streamed += frames[0].substr(5);
+  }
+  StopGame();
+  const std::string saved = ReadFile("Replays/lastreplay001.orvgamerpl2");
+  ASSERT_GE(saved.size(), streamed.size());
+  EXPECT_EQ(streamed.substr(0, 40), saved.substr(0, 8) + std::string(32, '\0'));
+  EXPECT_TRUE(streamed.substr(40) == saved.substr(40, streamed.size() - 40));
+}
+
+// A replay file that cannot be written is logged at level 2 with its name and the system's reason,
+// and the game goes on: a recording whose file fails stops, the orders are still relayed.
+TEST_F(GameRelayTest, AReplayFileThatCannotBeWrittenIsLoggedAndTheGameGoesOn) {
+  TPeer& first = Admit(0xC001);
+  TPeer& second = Admit(0xC002);
+  const std::string stopped = ", the game goes on without replay";
+  struct Case {
+    const char* what;
+    bool replaysIsAFile;
+    bool fullWhileRecording;
+    bool fullAtSave;
+    bool desyncCopyIsAFolder;
+    std::string line;
+    bool saved;
+  };
+  const std::vector<Case> cases = {
+      {"Replays is a file", true, false, false, false,
+       "Failed to write replay file Replays/recording.orvgamerpl2.part (reason : Not a directory)" + stopped, false},
+      {"the disk fills during the game", false, true, false, false,
+       "Failed to write replay file Replays/recording.orvgamerpl2.part (reason : No space left on device)" + stopped,
+       false},
+      {"the disk fills at the save", false, false, true, false,
+       "Failed to write replay file Replays/lastreplay001.orvgamerpl2 (reason : No space left on device)", false},
+      {"the desync copy's name is a folder", false, false, false, true,
+       "Failed to write replay file Replays/desync_replay001.orvgamerpl2 (reason : Is a directory)", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all("Replays");
+    if (c.replaysIsAFile) WriteFile("Replays", "");
+    if (c.desyncCopyIsAFolder) std::filesystem::create_directories("Replays/desync_replay001.orvgamerpl2");
+    session_.SetReplayCounterForTests(1);
+    const std::size_t from = Lines().size();
+    StartGame();
+    {
+      std::optional<OrvTest::TScriptedWrite> full;
+      if (c.fullWhileRecording) full.emplace(std::vector<long>{-ENOSPC});
+      // More than the writer's buffer: the recording writes to its file.
+      for (int tick = 0; tick < 20; ++tick) {
+        EXPECT_TRUE(Feed(first, GameFrame(kEvery, 'd', std::string(4000, 'o'))));
+        Step();
+      }
+    }
+    EXPECT_EQ(session_.GetTickCounter(), 20u);
+    EXPECT_EQ(OnChannel(Received(first), kChannelGameData).size(), 2u * 20);
+    EXPECT_EQ(session_.GetReplayWriter() != nullptr, !c.replaysIsAFile && !c.fullWhileRecording);
+    EXPECT_TRUE(Feed(first, GameFrame(kEvery, 'g', TickReport(0, 1))));
+    EXPECT_TRUE(Feed(second, GameFrame(kEvery, 'g', TickReport(0, 2))));
+    {
+      std::optional<OrvTest::TScriptedWrite> full;
+      if (c.fullAtSave) full.emplace(std::vector<long>{-ENOSPC});
+      StopGame();
+    }
+    const std::vector<std::string> lines = LinesFrom(from);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), c.line), lines.end());
+    EXPECT_EQ(LevelOf(c.line), 2);
+    EXPECT_EQ(NativeFileExists("Replays/lastreplay001.orvgamerpl2"), c.saved);
+    EXPECT_FALSE(NativeFileExists(kRecordingReplayFile));
+    for (TPeer* peer : {&first, &second}) Received(*peer);
+  }
 }
 
 TEST_F(GameRelayTest, TheLastPlayerLeavingEndsTheGameForTheSpectators) {

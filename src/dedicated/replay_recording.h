@@ -26,6 +26,8 @@ inline constexpr std::uint32_t kReplayDepartedChunk = 0x656E6474;   // 'endt', o
 // Saved replays are numbered 1 to 100, then the oldest is overwritten.
 inline constexpr std::uint32_t kReplayCount = 100;
 inline constexpr const char* kReplayFolder = "Replays/";
+// The replay of the running game, written as it is recorded; the save renames it to its number.
+inline constexpr const char* kRecordingReplayFile = "Replays/recording.orvgamerpl2.part";
 
 // The header: "game" with every visible property that has a value, in the table's order, then a
 // "player_<number>" object of player variables for each connected player (spectators have none).

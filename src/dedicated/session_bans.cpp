@@ -1,5 +1,8 @@
 // The ban list: banning and unbanning, and the refresh that merges "banned_clients.ini" into the
 // list, drops the expired bans, disconnects the banned clients still there and writes the file back.
+// A ban or an unban reaches the file at once, so that a server stopped before its next refresh
+// keeps it.
+#include <cerrno>
 #include <cstdlib>
 #include <ctime>
 #include <limits>
@@ -12,6 +15,7 @@
 #include "dedicated/dedicated_user.h"
 #include "network/ini_profile.h"
 #include "network/network_hooks.h"
+#include "network/socket_utilities.h"
 
 namespace Orvan::Dedicated {
 
@@ -24,7 +28,11 @@ constexpr int kContinueBrowsing = 1;
 constexpr std::int64_t kSecondsPerHour = 3600;
 
 void LogInformation(const TOrvString<char>& text) { Network::NetworkLog(Network::kNetworkLogInformation, text); }
-void LogError(const TOrvString<char>& text) { Network::NetworkLog(Network::kNetworkLogError, text); }
+// A line for a change of the ban file that failed, with the system's reason (the errno that the
+// INI profile functions leave).
+void LogFileError(const TOrvString<char>& text, int error) {
+  Network::NetworkLog(Network::kNetworkLogError, text + " (reason : " + Network::GetErrorString(error) + ")");
+}
 
 std::string Decimal(std::int64_t value) { return std::to_string(value); }
 
@@ -83,8 +91,10 @@ void RemoveBanKeys(const std::vector<Network::OrvNetId>& ids) {
   for (const TBanKey& entry : search.found) {
     if (!ServerTools::TIniProfile::IniPutString(entry.section.c_str(), entry.key.c_str(), nullptr,
                                                 TDedicatedSession::kBannedClientsIniFile)) {
-      LogError(TOrvString<char>("Failed to remove client ") + entry.key.c_str() + " from " +
-               TDedicatedSession::kBannedClientsIniFile);
+      const int error = errno;
+      LogFileError(TOrvString<char>("Failed to remove client ") + entry.key.c_str() + " from " +
+                       TDedicatedSession::kBannedClientsIniFile,
+                   error);
     }
   }
 }
@@ -107,6 +117,8 @@ void TDedicatedSession::BanClient(const Network::OrvNetId& clientId, std::uint64
     end = now + static_cast<std::int64_t>(hours) * kSecondsPerHour;
   }
   SetBan(clientId, end);
+  MergeBanFile();
+  WriteBanFile();
   if (TDedicatedUser* user = FindClientById(clientId))
     user->Disconnect(ClientDisconnectReason::BannedFromDedicatedServer);
 }
@@ -118,9 +130,22 @@ void TDedicatedSession::UnbanClient(const Network::OrvNetId& clientId) {
   RemoveBanKeys({clientId});
 }
 
+void TDedicatedSession::MergeBanFile() { ServerTools::TIniProfile::IniBrowse(&MergeBan, this, kBannedClientsIniFile); }
+
+void TDedicatedSession::WriteBanFile() {
+  for (const auto& ban : bans_) {
+    const TOrvString<char> key = ban.key.ToString();
+    if (!ServerTools::TIniProfile::IniPutString(nullptr, key.c_str(), Decimal(ban.value).c_str(),
+                                                kBannedClientsIniFile)) {
+      const int error = errno;
+      LogFileError("Failed to write client " + key + " into " + kBannedClientsIniFile, error);
+    }
+  }
+}
+
 void TDedicatedSession::RefreshBanList() {
   LogInformation("Updating clients banned list");
-  ServerTools::TIniProfile::IniBrowse(&MergeBan, this, kBannedClientsIniFile);
+  MergeBanFile();
   const auto now = static_cast<std::int64_t>(std::time(nullptr));
 
   std::vector<Network::OrvNetId> expired;
@@ -140,14 +165,7 @@ void TDedicatedSession::RefreshBanList() {
 
   for (const Network::OrvNetId& id : expired) bans_.Erase(id);
   RemoveBanKeys(expired);
-
-  for (const auto& ban : bans_) {
-    const TOrvString<char> key = ban.key.ToString();
-    if (!ServerTools::TIniProfile::IniPutString(nullptr, key.c_str(), Decimal(ban.value).c_str(),
-                                                kBannedClientsIniFile)) {
-      LogError("Failed to write client " + key + " into " + kBannedClientsIniFile);
-    }
-  }
+  WriteBanFile();
 }
 
 Network::OrvNetId TDedicatedSession::FindClientId(const TOrvString<char>& text) const {

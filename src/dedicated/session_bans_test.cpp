@@ -1,11 +1,14 @@
 // The ban list against "banned_clients.ini": the refresh's merge, expiry and rewrite, bans and their
-// ends, unbans that stick, the banned clients still connected, and bans across a restart.
+// ends, bans and unbans written at once, unbans that stick, the banned clients still connected, bans
+// across a restart, and a file that cannot be written.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <functional>
 #include <limits>
 #include <memory>
 #include <string>
@@ -179,12 +182,13 @@ TEST_F(SessionBansTest, BanEnds) {
   EXPECT_EQ(server.Session().GetBans().Find(team), nullptr);
   EXPECT_TRUE(LinesFrom(from).empty());
 
-  // Nothing is written until the refresh; then a ban forever reads "0", and every ban survives it.
-  EXPECT_TRUE(FileEntries().empty());
-  server.Session().RefreshBanList();
+  // Every ban is in the file at once, a ban forever as "0"; every ban survives the refresh.
   const std::vector<std::string> entries = FileEntries();
+  EXPECT_EQ(entries.size(), 7u);
   EXPECT_NE(std::find(entries.begin(), entries.end(), Entry("", 1, 0)), entries.end());
   EXPECT_NE(std::find(entries.begin(), entries.end(), Entry("", 6, 0)), entries.end());
+  server.Session().RefreshBanList();
+  EXPECT_EQ(FileEntries(), entries);
   EXPECT_EQ(server.Session().GetBans().Count(), 7u);
 }
 
@@ -223,17 +227,85 @@ TEST_F(SessionBansTest, RefreshDisconnectsBannedClients) {
   EXPECT_NE(server.Find(41), nullptr);
 }
 
-// A ban is in the file, and so outlives a restart, once match making was entered again after it;
-// a restart before that loses it.
-TEST_F(SessionBansTest, BansOutliveARestartOnceWritten) {
+// A ban or an unban reaches the file at once, through the refresh's merge: the file after each
+// command of an operator.
+TEST_F(SessionBansTest, BansAndUnbansReachTheFileAtOnce) {
+  const std::int64_t inTwoHours = Now() + 7200;
+  WriteBanFile("[old]\n7=" + std::to_string(inTwoHours) + "\n");
+  TAdminTestServer& server = StartServer();
+  TDedicatedSession& session = server.Session();
+  struct Step {
+    const char* what;
+    std::function<void()> command;
+    std::vector<std::string> file;
+  };
+  const std::vector<Step> steps = {
+      {"a ban forever", [&] { session.BanClient(OrvNetId::FromValue(5), 0); },
+       {Entry("", 5, 0), Entry("", 7, inTwoHours), Entry("old", 7, inTwoHours)}},
+      // The file's later end wins, as at a refresh.
+      {"a shorter ban of a client banned in the file", [&] { session.BanClient(OrvNetId::FromValue(7), 1); },
+       {Entry("", 5, 0), Entry("", 7, inTwoHours), Entry("old", 7, inTwoHours)}},
+      {"an unban of a key in two sections", [&] { session.UnbanClient(OrvNetId::FromValue(7)); }, {Entry("", 5, 0)}},
+      {"the last unban", [&] { session.UnbanClient(OrvNetId::FromValue(5)); }, {}},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.command();
+    std::vector<std::string> expected = step.file;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(FileEntries(), expected);
+  }
+  EXPECT_TRUE(Bans(session).empty());
+}
+
+// A ban outlives a restart that comes before the session is back in match making, and so does an
+// unban.
+TEST_F(SessionBansTest, BansAndUnbansOutliveARestartAtOnce) {
   {
     TAdminTestServer& server = StartServer();
     server.Session().BanClient(OrvNetId::FromValue(50), 0);
     server.Session().GetStateManager()->ChangeState(server.Session().CreateInitialState());
     server.Session().BanClient(OrvNetId::FromValue(51), 0);
+    server.Session().BanClient(OrvNetId::FromValue(52), 0);
+    server.Session().UnbanClient(OrvNetId::FromValue(50));
   }
   TAdminTestServer& restarted = StartServer();
-  EXPECT_EQ(Bans(restarted.Session()), (TBanList{{50, 0}}));
+  EXPECT_EQ(Bans(restarted.Session()), (TBanList{{51, 0}, {52, 0}}));
+}
+
+// A ban file that cannot be written is logged at level 2 with the key, the file and the system's
+// reason; the list in memory still holds the change.
+TEST_F(SessionBansTest, AFileThatCannotBeWrittenIsLogged) {
+  struct Case {
+    const char* what;
+    const char* folder;  // made where a file should be
+    std::function<void(TDedicatedSession&)> command;
+    const char* line;
+  };
+  const std::vector<Case> cases = {
+      {"the ban file is a folder", TDedicatedSession::kBannedClientsIniFile,
+       [](TDedicatedSession& session) { session.BanClient(OrvNetId::FromValue(5), 0); },
+       "Failed to write client 5 into banned_clients.ini (reason : Is a directory)"},
+      {"the temporary copy of a ban cannot be made", "banned_clients.in~",
+       [](TDedicatedSession& session) { session.BanClient(OrvNetId::FromValue(6), 0); },
+       "Failed to write client 6 into banned_clients.ini (reason : Is a directory)"},
+      {"the temporary copy of an unban cannot be made", "banned_clients.in~",
+       [](TDedicatedSession& session) { session.UnbanClient(OrvNetId::FromValue(4)); },
+       "Failed to remove client 4 from banned_clients.ini (reason : Is a directory)"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    server_.reset();
+    std::filesystem::remove_all(folder_.Path(TDedicatedSession::kBannedClientsIniFile));
+    std::filesystem::remove_all(folder_.Path("banned_clients.in~"));
+    WriteBanFile("4=0\n");
+    TAdminTestServer& server = StartServer();
+    std::filesystem::remove_all(folder_.Path(c.folder));
+    std::filesystem::create_directory(folder_.Path(c.folder));
+    c.command(server.Session());
+    EXPECT_TRUE(Logged(c.line));
+    EXPECT_EQ(LevelOf(c.line), 2);
+  }
 }
 
 }  // namespace

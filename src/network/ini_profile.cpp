@@ -186,7 +186,10 @@ class TLineWriter {
   explicit TLineWriter(std::FILE* file) : file_(file) {}
   void Write(const char* data, std::size_t length) {
     if (length == 0) return;
-    if (std::fwrite(data, 1, length, file_) != length) ok_ = false;
+    if (std::fwrite(data, 1, length, file_) != length && ok_) {
+      ok_ = false;
+      error_ = errno != 0 ? errno : EIO;
+    }
     atLineStart_ = data[length - 1] == '\n';
   }
   // Ends a line left open by a piece or a last line without a newline.
@@ -221,10 +224,13 @@ class TLineWriter {
     Write(line.data(), line.size());
   }
   bool Ok() const { return ok_; }
+  // The errno of the first failed write.
+  int GetError() const { return error_; }
 
  private:
   std::FILE* file_;
   bool ok_ = true;
+  int error_ = 0;
   bool atLineStart_ = true;
 };
 
@@ -265,16 +271,30 @@ void CopyWithChange(std::FILE* in, TLineWriter& out, const char* section, const 
 }
 
 // Creates the file with the one key.
+// Answers false with errno set to `error`, for the caller's message.
+bool FailWith(int error) {
+  errno = error;
+  return false;
+}
+
+// Closes the written file: 0, or the errno of the write or of the close that failed.
+int CloseWritten(std::FILE* out, const TLineWriter& writer) {
+  errno = 0;
+  const bool closed = std::fclose(out) == 0;
+  if (!writer.Ok()) return writer.GetError();
+  return closed ? 0 : (errno != 0 ? errno : EIO);
+}
+
 bool CreateWithKey(const char* section, const char* key, const char* value, const char* path) {
   std::FILE* out = std::fopen(path, "wb");
   if (out == nullptr) return false;
   TLineWriter writer(out);
   if (!IsUnnamed(section)) writer.WriteSectionHeader(section);
   writer.WriteKeyLine(key, value);
-  const bool closed = std::fclose(out) == 0;
-  if (writer.Ok() && closed) return true;
+  const int error = CloseWritten(out, writer);
+  if (error == 0) return true;
   std::remove(path);
-  return false;
+  return FailWith(error);
 }
 
 bool HasBlankEnd(const char* text) {
@@ -417,7 +437,7 @@ bool TIniProfile::IniBrowse(TIniBrowseCallback callback, void* userData, const c
 }
 
 bool TIniProfile::IniPutString(const char* section, const char* key, const char* value, const char* path) {
-  if (path == nullptr || *path == '\0' || Refused(section, key, value)) return false;
+  if (path == nullptr || *path == '\0' || Refused(section, key, value)) return FailWith(EINVAL);
 
   std::FILE* in = std::fopen(path, "rb");
   if (in == nullptr) {
@@ -443,22 +463,26 @@ bool TIniProfile::IniPutString(const char* section, const char* key, const char*
   temporary.back() = '~';
   if (temporary == path) {
     std::fclose(in);
-    return false;
+    return FailWith(EINVAL);
   }
   std::FILE* out = std::fopen(temporary.c_str(), "wb");
   if (out == nullptr) {
+    const int error = errno;
     std::fclose(in);
-    return false;
+    return FailWith(error);
   }
   TLineWriter writer(out);
+  errno = 0;
   CopyWithChange(in, writer, section, key, value);
-  const bool readOk = !std::ferror(in);
+  const int readError = std::ferror(in) ? (errno != 0 ? errno : EIO) : 0;
   std::fclose(in);
-  const bool closed = std::fclose(out) == 0;
+  const int writeError = CloseWritten(out, writer);
+  int error = readError != 0 ? readError : writeError;
   // rename replaces the file in one step: on any failure the original stays as it was.
-  if (!readOk || !writer.Ok() || !closed || g_rename(temporary.c_str(), path) != 0) {
+  if (error == 0 && g_rename(temporary.c_str(), path) != 0) error = errno != 0 ? errno : EIO;
+  if (error != 0) {
     std::remove(temporary.c_str());
-    return false;
+    return FailWith(error);
   }
   return true;
 }

@@ -53,6 +53,7 @@ class TIniProfile {
   // anywhere; a section name with "]" or blanks at its ends; a key that is empty, starts with "[",
   // holds "=", ";", "#" or a double quote, or has blanks at its ends; a value that needs quotes and
   // ends with a backslash.
+  // After false, errno tells why: the system's reason, or EINVAL for what is refused.
   static bool IniPutString(const char* section, const char* key, const char* value, const char* path);
   static bool IniPutLong(const char* section, const char* key, long value, const char* path);
   static bool IniPutFloat(const char* section, const char* key, float value, const char* path);

@@ -292,7 +292,8 @@ TEST_F(IniProfileTest, NamesAndLinesAreCutToTheLineBuffer) {
   EXPECT_EQ(lengths, (std::vector<std::size_t>{510, 510, 7, 510}));
 }
 
-// What would not read back as written is refused: the call answers false and the file is as it was.
+// What would not read back as written is refused: the call answers false (errno EINVAL) and the
+// file is as it was.
 TEST_F(IniProfileTest, WritesThatWouldNotReadBackAreRefused) {
   const std::string content = "[s]\nkey=1\n";
   struct TCase {
@@ -318,17 +319,21 @@ TEST_F(IniProfileTest, WritesThatWouldNotReadBackAreRefused) {
   for (const TCase& test : refused) {
     SCOPED_TRACE(test.name);
     const std::string path = Write(content);
+    errno = 0;
     EXPECT_FALSE(TIniProfile::IniPutString(test.section, test.key, test.value, path.c_str()));
+    EXPECT_EQ(errno, EINVAL);
     EXPECT_EQ(Read(path), content);
   }
 }
 
+// A write that fails leaves errno telling why, for the caller's log line.
 TEST_F(IniProfileTest, AFailedRenameKeepsTheOriginalAndRemovesTheTemporaryFile) {
   const std::string content = "[Bans]\n1=0\n2=0\n";
   const std::string path = Write(content, "banned.ini");
   const TIniRenameFunction previous =
       TIniProfile::SetRenameFunction([](const char*, const char*) { return errno = EXDEV, -1; });
   EXPECT_FALSE(TIniProfile::IniPutString("Bans", "3", "0", path.c_str()));
+  EXPECT_EQ(errno, EXDEV);
   TIniProfile::SetRenameFunction(previous);
   EXPECT_EQ(Read(path), content);
   EXPECT_FALSE(std::filesystem::exists(folder_.Path("banned.in~")));
@@ -338,12 +343,17 @@ TEST_F(IniProfileTest, AFailedRenameKeepsTheOriginalAndRemovesTheTemporaryFile) 
   std::filesystem::create_directory(folder);
   Write("inside", "folder.ini/file");
   EXPECT_FALSE(TIniProfile::IniPutString("s", "k", "v", folder.c_str()));
+  EXPECT_EQ(errno, EISDIR);
   EXPECT_TRUE(std::filesystem::is_directory(folder));
   EXPECT_EQ(Read(folder + "/file"), "inside");
   EXPECT_FALSE(std::filesystem::exists(folder_.Path("folder.in~")));
   // A path whose temporary name would be the path itself.
   EXPECT_FALSE(TIniProfile::IniPutString("s", "k", "v", Write(content, "odd~").c_str()));
+  EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(Read(folder_.Path("odd~")), content);
+  // A file that is missing in a folder that is missing cannot be created.
+  EXPECT_FALSE(TIniProfile::IniPutString("s", "k", "v", folder_.Path("none/banned.ini").c_str()));
+  EXPECT_EQ(errno, ENOENT);
 }
 
 }  // namespace

@@ -22,9 +22,8 @@ bool TSaveFileWriter::RefuseOutOfOrder() {
 
 bool TSaveFileWriter::Begin() {
   if (state_ != kCreated) return RefuseOutOfOrder();
-  std::uint8_t header[kSaveFileHeaderSize] = {};
-  StoreBigEndian32(header, kSaveFileMagic);
-  StoreBigEndian32(header + 4, kSaveFileVersion);
+  std::uint8_t header[kSaveFileHeaderSize];
+  StoreSaveFileHeader(header);
   sizePosition_ = stream_->GetPosition() + kSaveFileSizeOffset;
   stream_->Write(header, sizeof header);
   state_ = kBegun;
@@ -36,17 +35,14 @@ bool TSaveFileWriter::AddChunk(std::uint32_t tag, std::uint32_t value, const voi
   if (state_ != kBegun) return RefuseOutOfOrder();
   const std::uint32_t start = stream_->GetSize();
   const std::uint64_t end = std::uint64_t{start} + kSaveFileRecordHeadSize + size;
-  if (refuse || end > 0xFFFFFFFFu) {
+  if (refuse || end > kSaveFileMaximumSize) {
     error_ = kChunkRefused;
     return false;
   }
   // Grown first, filled after: a stream that cannot grow leaves no half record behind.
   stream_->SetSize(static_cast<std::uint32_t>(end));
   std::uint8_t* record = stream_->GetData() + start;
-  StoreBigEndian32(record, tag);
-  StoreBigEndian32(record + 4, value);
-  StoreBigEndian32(record + 8, size);
-  StoreBigEndian32(record + 12, 0);
+  StoreSaveFileRecordHead(record, tag, value, size);
   if (size != 0) std::memcpy(record + kSaveFileRecordHeadSize, data, size);
   stream_->SetPosition(static_cast<std::uint32_t>(end));
   return true;
@@ -62,9 +58,8 @@ bool TSaveFileWriter::Finish() {
     throw std::bad_alloc();
   }
   // The size field and the digest lie side by side: one write fills both.
-  std::uint8_t sealed[4 + kSaveFileDigestSize];
-  StoreBigEndian32(sealed, size);
-  std::memcpy(sealed + 4, digest, sizeof digest);
+  std::uint8_t sealed[kSaveFileSealSize];
+  StoreSaveFileSeal(sealed, size, digest);
   stream_->SetPosition(sizePosition_);
   stream_->Write(sealed, sizeof sealed);
   state_ = kFinished;

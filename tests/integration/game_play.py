@@ -74,22 +74,28 @@ def orders_in(relays):
 
 
 class GameCase(harness.AsyncIntegrationTestCase):
-    async def game_server(self, players, *extra):
+    async def game_server(self, players, *extra, others=()):
         """A server linked to an in-process match-making peer that validates everyone, reading the
-        statistics of `players` from pouchdb and reporting results to an in-process endpoint."""
+        statistics of `players` (and of `others`, who do not count for the launch) from pouchdb and
+        reporting results to an in-process endpoint."""
         database = self.database = "game%d" % (id(self) & 0xFFFFFF)
         DATABASE.create_database(database)
-        for player in players:
+        for player in list(players) + list(others):
             for number in (0, GAME_ID):
                 DATABASE.put_document(database, "u%d_%d" % (number, player), {})
         self.endpoint = HttpEndpoint()
         self.endpoint.start()
         self.addCleanup(self.endpoint.stop)
-        peer = await self.start_mms_peer_in_process()
-        peer.set_on_init("answer", 0, {"StatsURL": DATABASE.url + database + "/"})
-        peer.set_auto_verdict(0)
-        url = "http://127.0.0.1:%d/recorddedicatedgame" % self.endpoint.port
-        self.server = self.start_server("+game_reporting", url, *extra, mms_port=peer.port, login=LOGIN, key=KEY,
+        self.peer = await self.start_mms_peer_in_process()
+        self.peer.set_on_init("answer", 0, {"StatsURL": DATABASE.url + database + "/"})
+        self.peer.set_auto_verdict(0)
+        self.server_argv = ("+game_reporting", "http://127.0.0.1:%d/recorddedicatedgame" % self.endpoint.port) + extra
+        return await self.restart_game_server(players)
+
+    async def restart_game_server(self, players):
+        """The server of game_server started (again) in the same working directory, with the same
+        peers."""
+        self.server = self.start_server(*self.server_argv, mms_port=self.peer.port, login=LOGIN, key=KEY,
                                         files={"variables.ini": variables_ini(len(players))})
         await self.server.wait_for_line_async(" as CouchDB stats source")
         return self.server

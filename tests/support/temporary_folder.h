@@ -1,6 +1,6 @@
 // A folder of its own for one test (ctest runs test processes side by side in one working folder):
 // made fresh under $TMPDIR (or /tmp) and removed with everything in it when the holder goes; and
-// the working folder moved into it for a while.
+// the working folder moved into one for a while.
 #pragma once
 
 #include <stdlib.h>

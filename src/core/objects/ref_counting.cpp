@@ -26,13 +26,7 @@ void TWeakAndRefCountable::NotifyWeakObservers(TCountWord* countWord) {
   // After the engine's teardown there is nobody left to tell.
   TWeakObserverRegistry* registry = TWeakObserverRegistry::Get();
   if (registry == nullptr) return;
-  TAbstractWeakContainer* container = nullptr;
-  std::uint32_t index = 0;
-  while (registry->FindFirstObserver(countWord, &container, &index)) {
-    container->OnWeakObjectDestroyed(countWord, index);
-    // A container that kept its entry would be called again and again.
-    assert(!registry->FindIndex(countWord, container, &index));
-  }
+  registry->NotifyObjectDestroyed(countWord);
 }
 
 void TWeakAndRefCountable::ReleaseCountBlock(TCountWord* countWord) noexcept {

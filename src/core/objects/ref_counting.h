@@ -110,9 +110,9 @@ class TWeakAndRefCountable {
     if (object != nullptr) object->Dispose();
   }
 
-  // Calls OnWeakObjectDestroyed of every weak container registered for the object; each one
-  // unregisters, so the loop ends when the registry holds no entry for the object. Nothing happens
-  // while the count is inline or no container is registered.
+  // Calls OnWeakObjectDestroyed of every weak container registered for the object, once per
+  // registration; each call unregisters. Nothing happens while the count is inline or no container
+  // is registered.
   static void NotifyWeakObservers(TCountWord* countWord);
   static void NotifyDeath(TCountWord* countWord) { NotifyWeakObservers(countWord); }
   // After the watchers were told: the block, if the word still names one, is freed when nobody

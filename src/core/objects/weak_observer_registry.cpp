@@ -24,8 +24,8 @@ void TWeakObserverRegistry::Destroy() {
   instance_ = nullptr;
 }
 
-bool TWeakObserverRegistry::Insert(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t index) {
-  return map_.try_emplace(TWeakObserverKey{countWord, container}, index).second;
+void TWeakObserverRegistry::Insert(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t index) {
+  map_.emplace(TWeakObserverKey{countWord, container}, index);
 }
 
 void TWeakObserverRegistry::Unregister(TAbstractWeakContainer* container, TCountWord* countWord) noexcept {
@@ -34,10 +34,18 @@ void TWeakObserverRegistry::Unregister(TAbstractWeakContainer* container, TCount
   --container->registrationCount_;
 }
 
-void TWeakObserverRegistry::SetIndex(TCountWord* countWord, TAbstractWeakContainer* container,
-                                     std::uint32_t index) noexcept {
-  const auto found = map_.find(TWeakObserverKey{countWord, container});
-  if (found != map_.end()) found->second = index;
+void TWeakObserverRegistry::SetIndex(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t from,
+                                     std::uint32_t to) noexcept {
+  // A registration of a dying object may still wait in dying_ for its notice.
+  for (TMap* map : {&map_, &dying_}) {
+    const auto [first, last] = map->equal_range(TWeakObserverKey{countWord, container});
+    for (auto entry = first; entry != last; ++entry) {
+      if (entry->second == from) {
+        entry->second = to;
+        return;
+      }
+    }
+  }
 }
 
 bool TWeakObserverRegistry::FindIndex(TCountWord* countWord, TAbstractWeakContainer* container,
@@ -48,13 +56,34 @@ bool TWeakObserverRegistry::FindIndex(TCountWord* countWord, TAbstractWeakContai
   return true;
 }
 
-bool TWeakObserverRegistry::FindFirstObserver(TCountWord* countWord, TAbstractWeakContainer** container,
-                                              std::uint32_t* index) const noexcept {
-  // A null container is the smallest second half of a key.
-  const auto found = map_.lower_bound(TWeakObserverKey{countWord, nullptr});
-  if (found == map_.end() || found->first.countWord != countWord) return false;
-  *container = found->first.container;
-  *index = found->second;
+void TWeakObserverRegistry::NotifyObjectDestroyed(TCountWord* countWord) {
+  // Node handles move between the two maps without allocating. A null container is the smallest
+  // second half of a key.
+  for (auto entry = map_.lower_bound(TWeakObserverKey{countWord, nullptr});
+       entry != map_.end() && entry->first.countWord == countWord;) {
+    dying_.insert(map_.extract(entry++));
+  }
+  TAbstractWeakContainer* container = nullptr;
+  std::uint32_t index = 0;
+  while (TakeNextDeathNotice(countWord, &container, &index)) {
+    container->OnWeakObjectDestroyed(countWord, index);
+    // A container that kept the entry would keep a slot on a dead object.
+    assert(map_.count(TWeakObserverKey{countWord, container}) == 0);
+  }
+}
+
+bool TWeakObserverRegistry::TakeNextDeathNotice(TCountWord* countWord, TAbstractWeakContainer** container,
+                                                std::uint32_t* index) noexcept {
+  const auto first = dying_.lower_bound(TWeakObserverKey{countWord, nullptr});
+  if (first == dying_.end() || first->first.countWord != countWord) return false;
+  const auto last = dying_.upper_bound(first->first);
+  auto highest = first;
+  for (auto entry = first; entry != last; ++entry) {
+    if (entry->second > highest->second) highest = entry;
+  }
+  *container = highest->first.container;
+  *index = highest->second;
+  map_.insert(dying_.extract(highest));
   return true;
 }
 
@@ -109,7 +138,7 @@ void TAbstractWeakContainer::MoveEntry(std::uint32_t from, std::uint32_t to) {
   if (countWord != nullptr) {
     TWeakObserverRegistry* registry = TWeakObserverRegistry::Get();
     assert(registry != nullptr);
-    registry->SetIndex(countWord, this, to);
+    registry->SetIndex(countWord, this, from, to);
   }
   entries_[from] = nullptr;
 }

@@ -46,8 +46,9 @@ class TWeakObserverRegistry {
   using TNodeAllocator = boost::fast_pool_allocator<std::pair<const TWeakObserverKey, std::uint32_t>,
                                                     boost::default_user_allocator_new_delete,
                                                     boost::details::pool::default_mutex, 32, 0>;
-  // Value: the watched object's slot index in the container. Keys are unique.
-  using TMap = std::map<TWeakObserverKey, std::uint32_t, TWeakObserverKeyLess, TNodeAllocator>;
+  // Value: the watched object's slot index in the container. One entry per registration: a
+  // container that watches an object from two slots has two entries of the same key.
+  using TMap = std::multimap<TWeakObserverKey, std::uint32_t, TWeakObserverKeyLess, TNodeAllocator>;
 
   // Engine start-up: makes the empty registry. There must not be one already.
   static void Create();
@@ -60,31 +61,41 @@ class TWeakObserverRegistry {
   // lock); the engine's static initialisers call it so that it exists before main.
   static void PrepareNodePool();
 
-  // Adds the entry unless the key is already there, which keeps its index. True when added.
-  bool Insert(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t index);
+  // Adds an entry for one registration.
+  void Insert(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t index);
   // Takes one registration of `container` off the object: one observer reference less on the
   // object, every entry of the key erased, one registration less on the container.
   void Unregister(TAbstractWeakContainer* container, TCountWord* countWord) noexcept;
-  // Points the key's entry at another slot of its container; nothing when the key is absent.
-  void SetIndex(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t index) noexcept;
-  // The index of the key's entry, or false when the key is absent.
+  // Points the key's entry for slot `from` at slot `to`; nothing when there is none.
+  void SetIndex(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t from,
+                std::uint32_t to) noexcept;
+  // The index of the key's first entry, or false when the key is absent.
   bool FindIndex(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t* index) const noexcept;
-  // The first container (in key order) registered for the object, with its index.
-  bool FindFirstObserver(TCountWord* countWord, TAbstractWeakContainer** container,
-                         std::uint32_t* index) const noexcept;
-  std::size_t GetEntryCount() const noexcept { return map_.size(); }
+  // The object is dying: every registration of it is handed to its container's
+  // OnWeakObjectDestroyed, one call per registration; a container's registrations of it come
+  // highest slot first, so that a slot freed by one call never takes in a slot still to be told.
+  void NotifyObjectDestroyed(TCountWord* countWord);
+  // Entries of live registrations and of those still to be told of their object's death.
+  std::size_t GetEntryCount() const noexcept { return map_.size() + dying_.size(); }
 
  private:
   TWeakObserverRegistry() = default;
   ~TWeakObserverRegistry() = default;
 
+  // The next registration of the dying object to tell, taken out of dying_ and back into map_,
+  // where its container's Unregister erases it.
+  bool TakeNextDeathNotice(TCountWord* countWord, TAbstractWeakContainer** container, std::uint32_t* index) noexcept;
+
   TMap map_;
+  // The registrations of dying objects not yet told: out of map_ while the others are told, since
+  // each container's Unregister erases every entry of its key.
+  TMap dying_;
   static TWeakObserverRegistry* instance_;
 };
 
 // Registers `container` as a watcher of the object under `index`: one observer reference on the
-// object (its count moves to a block on the first), the registry entry (an existing one for the
-// same pair keeps its index), one registration more on the container. On std::bad_alloc nothing
+// object (its count moves to a block on the first), a registry entry, one registration more on
+// the container. On std::bad_alloc nothing
 // has changed. The registry must exist.
 void RegisterWeakObserver(TAbstractWeakContainer* container, TCountWord* countWord, std::uint32_t index);
 // TWeakObserverRegistry::Unregister on the process registry, which must exist.
@@ -99,8 +110,9 @@ class TAbstractWeakContainer {
   // Derived containers unregister from every object before they go.
   virtual ~TAbstractWeakContainer();
 
-  // The object behind `countWord`, registered under `index`, is dying. The container must
-  // unregister from it (UnregisterWeakObserver) before it returns; usually it also calls RemoveAt.
+  // The object behind `countWord`, registered under `index`, is dying: called once for each
+  // registration. The container must unregister from it (UnregisterWeakObserver) once per call
+  // before it returns; usually it also calls RemoveAt.
   virtual void OnWeakObjectDestroyed(TCountWord* countWord, std::uint32_t index) = 0;
 
   // Makes the entry a hole. Outside iterations the last entry moves into it and the list shrinks

@@ -180,9 +180,9 @@ TEST_F(WeakObserverRegistryTest, LastWatcherLeavingALivingObjectPutsTheCountBack
   EXPECT_TRUE(g_log.empty());
 }
 
-// A second registration of one (object, container) pair keeps the first entry and its index, but
-// still counts: each registration needs its own unregistering.
-TEST_F(WeakObserverRegistryTest, KeysAreUniqueAndEveryRegistrationCounts) {
+// Every registration is an entry of its own, a second one of the same (object, container) pair
+// too; one Unregister erases every entry of the pair but takes only one registration off.
+TEST_F(WeakObserverRegistryTest, EveryRegistrationIsAnEntryAndUnregisterErasesThePair) {
   TCountedPtr<TWatched> object(new TWatched("o"));
   TBareContainer container;
   TBareContainer bystander;
@@ -190,7 +190,7 @@ TEST_F(WeakObserverRegistryTest, KeysAreUniqueAndEveryRegistrationCounts) {
   RegisterWeakObserver(&container, object->GetCountWord(), 9);
   RegisterWeakObserver(&bystander, object->GetCountWord(), 5);
   EXPECT_EQ(IndexOf(*object, container), 3u);
-  EXPECT_EQ(Registry().GetEntryCount(), 2u);
+  EXPECT_EQ(Registry().GetEntryCount(), 3u);
   EXPECT_EQ(container.GetRegistrationCount(), 2u);
   EXPECT_EQ(Block(*object)->observerCount, 3u);
 
@@ -209,6 +209,34 @@ TEST_F(WeakObserverRegistryTest, KeysAreUniqueAndEveryRegistrationCounts) {
   UnregisterWeakObserver(&bystander, object->GetCountWord());
   EXPECT_EQ(Word(*object), 3u);
   EXPECT_EQ(Registry().GetEntryCount(), 0u);
+}
+
+// An object watched from two slots of one container is handed over once per slot when it dies,
+// the higher slot first: no slot is left pointing at the dead object, and the entries that move
+// into the freed slots keep their registry index right.
+TEST_F(WeakObserverRegistryTest, AnObjectWatchedFromTwoSlotsLeavesBothWhenItDies) {
+  TTestWeakContainer container("c");
+  TCountedPtr<TWatched> first(new TWatched("first"));
+  TCountedPtr<TWatched> twice(new TWatched("twice"));
+  TCountedPtr<TWatched> last(new TWatched("last"));
+  container.Watch(*first);
+  container.Watch(*twice);
+  container.Watch(*last);
+  container.Watch(*twice);
+  EXPECT_EQ(Block(*twice)->observerCount, 2u);
+  // The second slot of `twice` moves from 3 into 0.
+  first.Reset();
+  ASSERT_EQ(container.GetEntryCount(), 3u);
+  EXPECT_EQ(container.GetEntry(0), twice->GetCountWord());
+
+  g_log.clear();
+  twice.Reset();
+  EXPECT_EQ(g_log, (std::vector<std::string>{"c notified 1", "c notified 0", "twice destroyed"}));
+  ASSERT_EQ(container.GetEntryCount(), 1u);
+  EXPECT_EQ(container.GetEntry(0), last->GetCountWord());
+  EXPECT_EQ(IndexOf(*last, container), 0u);
+  EXPECT_EQ(container.GetRegistrationCount(), 1u);
+  EXPECT_EQ(Registry().GetEntryCount(), 1u);
 }
 
 // Objects that die during an iteration leave holes; the other entries keep their slots (and
@@ -335,15 +363,15 @@ TEST_F(WeakObserverRegistryTest, NodesAreRecycledThroughTheNodePool) {
   constexpr std::uint32_t kEntries = 100;
   std::vector<TCountWord> fakeWords(kEntries, kFreshCountWord);
   TBareContainer container;
-  for (std::uint32_t i = 0; i < kEntries; ++i) ASSERT_TRUE(Registry().Insert(&fakeWords[i], &container, i));
+  for (std::uint32_t i = 0; i < kEntries; ++i) Registry().Insert(&fakeWords[i], &container, i);
+  ASSERT_EQ(Registry().GetEntryCount(), kEntries);
   TWeakObserverRegistry::Destroy();
   TWeakObserverRegistry::Create();
 
-  std::uint32_t inserted = 0;
   OrvTest::InstallSeam();
-  for (std::uint32_t i = 0; i < kEntries; ++i) inserted += Registry().Insert(&fakeWords[i], &container, i) ? 1 : 0;
+  for (std::uint32_t i = 0; i < kEntries; ++i) Registry().Insert(&fakeWords[i], &container, i);
   OrvTest::RestoreSeam();
-  EXPECT_EQ(inserted, kEntries);
+  EXPECT_EQ(Registry().GetEntryCount(), kEntries);
   EXPECT_EQ(OrvTest::g_seam.allocations, 0);
   // Nothing was registered through the container: drop the entries with the registry.
   TWeakObserverRegistry::Destroy();

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <utility>
 
 #include "core/memory/big_chunk_allocator.h"
 #include "core/streams/memory_cursor.h"
@@ -57,8 +58,12 @@ std::int32_t TMemoryStream::WriteShownBy(const TMemoryViewProvider& shower, cons
   if (count == 0) return 0;
   const std::uint64_t end = std::uint64_t{position_} + count;
   if (end > MemoryCursor::kMaximumEnd) ThrowBadAlloc();
-  if (end > capacity_) Reallocate(shower, GrownCapacity(capacity_, end));
-  std::memcpy(buffer_ + position_, source, count);
+  // The source may lie in this very buffer: a grown buffer's old block goes only once the bytes
+  // are copied, and memmove copies a source that overlaps the destination.
+  std::uint8_t* retired = nullptr;
+  if (end > capacity_) retired = Replace(shower, GrownCapacity(capacity_, end));
+  std::memmove(buffer_ + position_, source, count);
+  FreeToBigChunkHeap(retired);
   position_ = static_cast<std::uint32_t>(end);
   size_ = std::max(size_, position_);
   return MemoryCursor::CountAsResult(count);
@@ -75,12 +80,15 @@ void TMemoryStream::SetSizeShownBy(const TMemoryViewProvider& shower, std::uint6
 }
 
 void TMemoryStream::Reallocate(const TMemoryViewProvider& shower, std::uint32_t capacity) {
+  FreeToBigChunkHeap(Replace(shower, capacity));
+}
+
+std::uint8_t* TMemoryStream::Replace(const TMemoryViewProvider& shower, std::uint32_t capacity) {
   CheckNoLiveViewsBeforeMove(GetLiveViewCount() + (&shower != this ? shower.GetLiveViewCount() : 0));
   std::uint8_t* buffer = AllocateBuffer(capacity);
   if (buffer_ != nullptr && buffer != nullptr) std::memcpy(buffer, buffer_, std::min(capacity_, capacity));
-  FreeToBigChunkHeap(buffer_);
-  buffer_ = buffer;
   capacity_ = capacity;
+  return std::exchange(buffer_, buffer);
 }
 
 }  // namespace Orvan

@@ -26,8 +26,9 @@ class TMemoryStream : public TAbstractMemoryStream {
   // Reads are cut at the size; the result is the count copied.
   std::int32_t Read(void* destination, std::uint32_t count) override;
   std::uint32_t ReadWithStatus(void* destination, std::uint32_t count, std::uint32_t& status) override;
-  // Grows the buffer to max(capacity x 1.5, position + count) when needed. std::bad_alloc, with
-  // nothing changed, when the end would pass 4 GiB - 1 or the buffer cannot be had.
+  // Grows the buffer to max(capacity x 1.5, position + count) when needed. The source may lie in
+  // the stream's own buffer. std::bad_alloc, with nothing changed, when the end would pass
+  // 4 GiB - 1 or the buffer cannot be had.
   std::int32_t Write(const void* source, std::uint32_t count) override;
   // Grows as Write does; shrinks to exactly `size` bytes when the capacity is more than twice the
   // size (size 0 frees the buffer). The position is kept. std::bad_alloc leaves everything as it was.
@@ -51,6 +52,8 @@ class TMemoryStream : public TAbstractMemoryStream {
  private:
   // Moves the bytes into a buffer of `capacity` bytes (none for 0), copying what both can hold.
   void Reallocate(const TMemoryViewProvider& shower, std::uint32_t capacity);
+  // The same, handing the old buffer to the caller to free.
+  std::uint8_t* Replace(const TMemoryViewProvider& shower, std::uint32_t capacity);
 
   std::uint32_t position_ = 0;
   std::uint32_t capacity_ = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <new>
+#include <string>
 #include <vector>
 
 #include "core/streams/file_memory_stream.h"
@@ -169,6 +170,36 @@ TEST_F(MemoryStreamTest, BytesSurviveGrowingAndShrinking) {
   EXPECT_EQ(std::memcmp(back, first, 5), 0);
   EXPECT_EQ(stream->Read(back, 0), 0);
   EXPECT_EQ(stream->GetPosition(), 5u);
+}
+
+// A write may take its bytes from the stream's own buffer: the bytes land as a copy of the source
+// taken before the write, whether the buffer grows under it or the two ranges overlap.
+TEST_F(MemoryStreamTest, WritesFromTheOwnBufferCopyTheSourceAsItWas) {
+  struct Case {
+    const char* what;
+    std::uint32_t position;
+    std::uint32_t from;  // offset of the source in the buffer
+    std::uint32_t count;
+    const char* expected;
+  };
+  const std::vector<Case> cases = {
+      {"appended whole: the buffer grows", 8, 0, 8, "abcdefghabcdefgh"},
+      {"its tail appended: the buffer grows", 8, 5, 3, "abcdefghfgh"},
+      {"overlapping forwards past the end", 4, 0, 8, "abcdabcdefgh"},
+      {"overlapping forwards within the buffer", 2, 0, 6, "ababcdef"},
+      {"overlapping backwards within the buffer", 0, 2, 6, "cdefghgh"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TCountedPtr<TMemoryStream> stream(new TMemoryStream(8));
+    std::memcpy(stream->GetData(), "abcdefgh", 8);
+    stream->SetPosition(c.position);
+    EXPECT_EQ(stream->Write(stream->GetData() + c.from, c.count), static_cast<std::int32_t>(c.count));
+    const std::string expected(c.expected);
+    ASSERT_EQ(stream->GetSize(), expected.size());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(stream->GetData()), stream->GetSize()), expected);
+    EXPECT_EQ(stream->GetPosition(), c.position + c.count);
+  }
 }
 
 // Counts near 2^32 must not wrap round into range: nothing is read past the size, and a write

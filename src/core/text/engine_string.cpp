@@ -463,15 +463,28 @@ void TOrvString<CharT>::ReplaceAll(const TOrvString& search, const TOrvString& r
   const TOrvString needle(search);
   const TOrvString with(replacement);
   TStdString& text = BeginWrite();
+  const CharT* const needleText = needle.GetData();
   const std::size_t needleLength = needle.GetLength();
   const std::size_t withLength = with.GetLength();
-  std::size_t position = 0;
-  for (;;) {
-    const std::size_t at = text.find(needle.GetData(), position, needleLength);
-    if (at == TStdString::npos) break;
-    text.replace(at, needleLength, with.GetData(), withLength);
-    position = at + withLength;
+  // Each search starts behind the previous occurrence, so inserted text is never searched. The
+  // occurrences are counted first and the new text laid out once: replacing in place would move the
+  // rest of the text again at every occurrence.
+  std::size_t count = 0;
+  for (std::size_t at = text.find(needleText, 0, needleLength); at != TStdString::npos;
+       at = text.find(needleText, at + needleLength, needleLength)) {
+    ++count;
   }
+  if (count == 0) return;
+  TStdString replaced;
+  replaced.reserve(text.size() - count * needleLength + count * withLength);
+  std::size_t copied = 0;
+  for (std::size_t at = text.find(needleText, 0, needleLength); at != TStdString::npos;
+       at = text.find(needleText, copied, needleLength)) {
+    replaced.append(text, copied, at - copied).append(with.GetData(), withLength);
+    copied = at + needleLength;
+  }
+  replaced.append(text, copied, TStdString::npos);
+  text.swap(replaced);
   if (text.empty()) Clear();
 }
 

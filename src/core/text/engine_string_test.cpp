@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -565,6 +566,51 @@ TYPED_TEST(EngineStringTest, ReplaceAll) {
   S self = this->Of("abc");
   self.ReplaceAll(self, this->Of("x"));
   EXPECT_EQ(Narrow(self), "x");
+}
+
+// One pass: however many occurrences, the new text is laid out once at its final length, instead
+// of growing and shifting its tail again at every occurrence.
+TYPED_TEST(EngineStringTest, ReplaceAllLaysTheNewTextOutOnce) {
+  using S = TOrvString<TypeParam>;
+  struct Case {
+    const char* what;
+    std::string text;
+    const char* search;
+    std::string replacement;
+  };
+  const std::vector<Case> cases = {
+      {"growing", std::string(64, 'a'), "a", std::string(1000, 'r')},
+      {"shrinking", "x" + std::string(3000, 'a') + "x", "aa", "b"},
+      {"between other text", std::string(200, '.') + "ab" + std::string(200, '.') + "abab", "ab", "abc"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string expected;
+    for (std::size_t at = 0; at < c.text.size();) {
+      if (c.text.compare(at, std::strlen(c.search), c.search) == 0) {
+        expected += c.replacement;
+        at += std::strlen(c.search);
+      } else {
+        expected += c.text[at++];
+      }
+    }
+    const S search = this->Of(c.search);
+    const S replacement = this->Of(c.replacement.c_str());
+    // Everything the window allocates is freed in it.
+    int layouts = 0;
+    bool replaced = false;
+    OrvTest::InstallSeam();
+    {
+      S s = this->Of(c.text.c_str());
+      const int before = OrvTest::g_seam.allocations + OrvTest::g_seam.reallocations;
+      s.ReplaceAll(search, replacement);
+      layouts = OrvTest::g_seam.allocations + OrvTest::g_seam.reallocations - before;
+      replaced = Narrow(s) == expected;
+    }
+    OrvTest::RestoreSeam();
+    EXPECT_LE(layouts, 1);
+    EXPECT_TRUE(replaced);
+  }
 }
 
 // ---------------------------------------------------------------- substring views
