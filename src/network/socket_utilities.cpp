@@ -12,20 +12,40 @@
 
 namespace Orvan::Network {
 
+namespace {
+
+constexpr const char kUnknownFamily[] = "Unknown (reason : invalid address family)";
+
+}  // namespace
+
 TOrvString<char> SockAddrToString(const sockaddr* address) {
   if (address != nullptr && address->sa_family == AF_INET) {
     sockaddr_in ipv4;
     std::memcpy(&ipv4, address, sizeof(ipv4));
-    return FormatValues("%1:%2", Ipv4ToString(ntohl(ipv4.sin_addr.s_addr)), static_cast<unsigned>(ntohs(ipv4.sin_port)));
+    return FormatValues("%1:%2", SockAddrToHostString(address), static_cast<unsigned>(ntohs(ipv4.sin_port)));
+  }
+  if (address != nullptr && address->sa_family == AF_INET6) {
+    sockaddr_in6 ipv6;
+    std::memcpy(&ipv6, address, sizeof(ipv6));
+    return FormatValues("%1 : %2", SockAddrToHostString(address), static_cast<unsigned>(ntohs(ipv6.sin6_port)));
+  }
+  return TOrvString<char>(kUnknownFamily);
+}
+
+TOrvString<char> SockAddrToHostString(const sockaddr* address) {
+  if (address != nullptr && address->sa_family == AF_INET) {
+    sockaddr_in ipv4;
+    std::memcpy(&ipv4, address, sizeof(ipv4));
+    return Ipv4ToString(ntohl(ipv4.sin_addr.s_addr));
   }
   if (address != nullptr && address->sa_family == AF_INET6) {
     sockaddr_in6 ipv6;
     std::memcpy(&ipv6, address, sizeof(ipv6));
     char text[INET6_ADDRSTRLEN] = {};
     inet_ntop(AF_INET6, &ipv6.sin6_addr, text, sizeof(text));
-    return FormatValues("%1 : %2", static_cast<const char*>(text), static_cast<unsigned>(ntohs(ipv6.sin6_port)));
+    return TOrvString<char>(text);
   }
-  return TOrvString<char>("Unknown (reason : invalid address family)");
+  return TOrvString<char>(kUnknownFamily);
 }
 
 TOrvString<char> Ipv4ToString(std::uint32_t address) {
