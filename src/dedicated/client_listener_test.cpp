@@ -65,7 +65,8 @@ TEST_F(ClientListenerTest, AcceptsOnlyOnceTheLinkIsReady) {
   task_->AttachMatchMakingStream(&mms_, MatchMakingLinkState::Ready);
   ASSERT_TRUE(RunUntil([&] { return session_.GetPendingClients()->GetCount() == 3; }));
   EXPECT_EQ(CountLines("New client trying to connect from IP 127.0.0.1:"), 3u);
-  EXPECT_EQ(std::string(session_.GetPropertyTable()->GetValue("NbPlayer").c_str()), "3");
+  // Unidentified, they hold no player slot.
+  EXPECT_EQ(std::string(session_.GetPropertyTable()->GetValue("NbPlayer").c_str()), "0");
 }
 
 TEST_F(ClientListenerTest, RefusedClientGetsTheReasonAndIsClosed) {

@@ -227,7 +227,7 @@ void TDedicatedSession::OnClientValidation(const Network::TMmsValidatePlayerAnsw
 void TDedicatedSession::ClosePendingClients() { pendingClients_->CloseAll(); }
 
 std::uint32_t TDedicatedSession::GetClientCount() const {
-  return pendingClients_->GetCount() + GetAdmittedClientCount();
+  return pendingClients_->GetIdentifiedCount() + GetAdmittedClientCount();
 }
 
 bool TDedicatedSession::IsVersionAccepted(const TOrvString<char>& clientVersion) const {
@@ -250,11 +250,8 @@ void TDedicatedSession::RemovePendingClient(TUserWaitingForLogin* pendingClient,
 }
 
 void TDedicatedSession::OnNewConnection(Network::TBufferEventSocket* socket, const sockaddr_storage& address) {
+  // An unidentified connection holds no player slot: room is checked when it identifies.
   auto* pendingClient = new TUserWaitingForLogin(socket, address);
-  if (!HasRoom()) {
-    RejectPendingClient(pendingClient, ClientDisconnectReason::Full, false);
-    return;
-  }
   if (!pendingClients_->Add(pendingClient)) {
     RejectPendingClient(pendingClient, ClientDisconnectReason::PendingClientListFull, false);
     return;
@@ -305,6 +302,10 @@ bool TDedicatedSession::OnPendingClientPacket(Network::IStreamInterface* socket,
     reason = ClientDisconnectReason::Failed;
     return true;
   }
+  if (!HasRoom()) {
+    reason = ClientDisconnectReason::Full;
+    return true;
+  }
   if (!packet.playerId.IsValid() || !packet.playerId.IsClientId()) {
     reason = ClientDisconnectReason::IncorrectIdentification;
     return true;
@@ -323,6 +324,7 @@ bool TDedicatedSession::OnPendingClientPacket(Network::IStreamInterface* socket,
   pendingClient->SetState(PendingClientState::WaitingForVerdict);
   pendingClient->SetClientVersion(packet.version);
   pendingClient->SetAskFlag(packet.ask);
+  OnPendingClientIdentified(pendingClient);
   Network::TMmsValidatePlayerMessage validation;
   validation.id = packet.playerId.GetValue();
   std::memcpy(validation.loginData, packet.loginData, sizeof(validation.loginData));
@@ -332,6 +334,11 @@ bool TDedicatedSession::OnPendingClientPacket(Network::IStreamInterface* socket,
     reason = ClientDisconnectReason::Failed;
   }
   return true;
+}
+
+void TDedicatedSession::OnPendingClientIdentified(TUserWaitingForLogin* pendingClient) {
+  pendingClients_->MarkIdentified(pendingClient);
+  PublishClientCount();
 }
 
 void TDedicatedSession::RejectPendingClient(TUserWaitingForLogin* pendingClient, ClientDisconnectReason reason,
