@@ -79,7 +79,8 @@ TMainServerTask::TMainServerTask(std::uint32_t gameId, const char* ownAddress, s
                                  const TOrvString<char>& rconPort, const TOrvString<char>& chatLogFile,
                                  const TOrvString<char>& gameReportingUrl, const TOrvString<char>& login,
                                  const TOrvString<char>& key)
-    : matchMakingAddress_(matchMakingAddress),
+    : clientAcceptor_(&ClientAcceptFailureLine),
+      matchMakingAddress_(matchMakingAddress),
       ownAddress_(ownAddress),
       gameId_(gameId),
       slave_(slave),
@@ -209,8 +210,10 @@ void TMainServerTask::Run() {
 }
 
 bool TMainServerTask::Tick() {
+  TTimeStamp now;
+  GetTimeStamp(now);
+  UpdateClientListener(now);
   if (linkState_ != MatchMakingLinkState::NotConnected) {
-    if (clientListenPaused_) WatchClientSocket();
     socketManager_->RunEventLoop(kLoopStepMilliseconds);
     if (databaseAccesser_ != nullptr) databaseAccesser_->Perform();
     if (httpManager_ != nullptr) httpManager_->Perform();
@@ -220,8 +223,6 @@ bool TMainServerTask::Tick() {
       if (session_ != nullptr) session_->Update();
     }
   } else {
-    TTimeStamp now;
-    GetTimeStamp(now);
     if (GetElapsedSeconds(lastConnectionAttempt_, now) > kReconnectSeconds) {
       lastConnectionAttempt_ = now;
       if (!ConnectToMatchMakingServer()) return false;
