@@ -214,6 +214,7 @@ bool TMainServerTask::Tick() {
   GetTimeStamp(now);
   UpdateClientListener(now);
   if (linkState_ != MatchMakingLinkState::NotConnected) {
+    if (consoleServer_ != nullptr) consoleServer_->Update(now);
     socketManager_->RunEventLoop(kLoopStepMilliseconds);
     if (databaseAccesser_ != nullptr) databaseAccesser_->Perform();
     if (httpManager_ != nullptr) httpManager_->Perform();
