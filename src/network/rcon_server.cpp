@@ -54,9 +54,10 @@ void RConServer::Listen(Network::TSocketInterfaceManagerForLibEvent* manager, st
 }
 
 void RConServer::AcceptConnections(bool tls) {
-  Network::NetworkLog(Network::kNetworkLogInformation,
-                      TOrvString<char>("New Rcon connection in progress ") + (tls ? "(SSL)" : "(clear text)"));
   if (listenSocket_ == nullptr || listenSocket_->IsClosed()) return;
+  // Announced with the first connection taken: connections refused at accept, and failed accepts
+  // (logged by the acceptor), add nothing to the log, however many an attacker makes.
+  bool announced = false;
   for (;;) {
     // Room for an address of any family.
     sockaddr_storage address{};
@@ -65,6 +66,11 @@ void RConServer::AcceptConnections(bool tls) {
     if (RefusesConnection(reinterpret_cast<const sockaddr*>(&address))) {
       ::close(descriptor);
       continue;
+    }
+    if (!announced) {
+      announced = true;
+      Network::NetworkLog(Network::kNetworkLogInformation,
+                          TOrvString<char>("New Rcon connection in progress ") + (tls ? "(SSL)" : "(clear text)"));
     }
     auto* socket = tls ? new Network::TBufferEventSocket(descriptor, manager_, true)
                        : new Network::TBufferEventSocket(descriptor, manager_);

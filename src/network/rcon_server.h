@@ -41,7 +41,7 @@ class RConServer {
   void Listen(Network::TSocketInterfaceManagerForLibEvent* manager, std::uint16_t port);
   // Accepts every pending connection; `tls` wraps them in TLS (the listener always passes false).
   // A connection from a blocked address, or one beyond the unauthenticated ones allowed, is closed
-  // at once.
+  // at once, without a line of its own.
   void AcceptConnections(bool tls);
   // Once per loop pass, at `now` (the engine's monotonic clock): the end of an accept pause, and
   // the connections that have not authenticated in time closed.
