@@ -16,7 +16,9 @@ namespace {
 
 const sockaddr* AsAddress(const sockaddr_storage& address) { return reinterpret_cast<const sockaddr*>(&address); }
 
-std::uint32_t SourceOf(const TUserWaitingForLogin* waiter) { return Network::GetSourceKey(AsAddress(waiter->GetAddress())); }
+std::uint32_t SourceOf(const TUserWaitingForLogin* waiter) {
+  return Network::GetSourceKey(AsAddress(waiter->GetAddress()));
+}
 
 }  // namespace
 

@@ -211,7 +211,9 @@ TEST_F(PendingClientTest, RoomIsCheckedWhenAClientIdentifies) {
     SCOPED_TRACE(c.what);
     const std::size_t from = Lines().size();
     // Admitted first: admission finds its client as the one without an id.
-    for (std::uint32_t i = 0; i < c.admitted; ++i) ASSERT_NE(OrvTest::AdmitClient(session_, nullptr, ++player), nullptr);
+    for (std::uint32_t i = 0; i < c.admitted; ++i) {
+      ASSERT_NE(OrvTest::AdmitClient(session_, nullptr, ++player), nullptr);
+    }
     for (std::uint32_t i = 0; i < c.identified; ++i) {
       ASSERT_EQ(Feed(NewClient(), ConnectFrame(++player, "1.0", "")), ClientDisconnectReason::Success);
     }
@@ -368,11 +370,13 @@ TEST_F(PendingClientTest, LoginTimeOuts) {
     EXPECT_EQ(Set().GetCount(), step.left.size());
     for (TUserWaitingForLogin* client : step.left) EXPECT_TRUE(Set().Contains(client));
   }
+  const std::string timeOutLine =
+      std::string("Client with IP ") + kPeer + " has taken too much time to login. Disconnecting.";
   std::size_t timeOuts = 0;
   std::size_t lines = 0;
   for (const std::string& line : LinesFrom(from)) {
     timeOuts += line == RejectLine("TimeOut") ? 1 : 0;
-    lines += line == std::string("Client with IP ") + kPeer + " has taken too much time to login. Disconnecting." ? 1 : 0;
+    lines += line == timeOutLine ? 1 : 0;
   }
   EXPECT_EQ(timeOuts, 4u);
   EXPECT_EQ(lines, 4u);

@@ -89,8 +89,8 @@ int TListenAcceptor::Accept(sockaddr_storage& address) {
 
 void TListenAcceptor::OnFailure(int error) {
   ++failures_;
-  TOrvString<char> line =
-      failureLine_(error) + FormatValues(" [%1 %2 since the last line", failures_, failures_ == 1 ? "failure" : "failures");
+  TOrvString<char> line = failureLine_(error) + FormatValues(" [%1 %2 since the last line", failures_,
+                                                             failures_ == 1 ? "failure" : "failures");
   if (error == EMFILE || error == ENFILE) {
     const bool hadSpare = spare_ != -1;
     const TOrvString<char> closed = CloseOldestWaiting();

@@ -411,8 +411,8 @@ TEST_F(RConLimitsTest, AnAddressGivingFiveWrongPasswordsInAMinuteIsRefusedForAMi
   // The refused connections add nothing to the log: the lines are the accepted one's.
   ASSERT_EQ(TCapturedNetworkLog::Lines().size(), lines + 2);
   EXPECT_EQ(TCapturedNetworkLog::Lines()[lines].text, "New Rcon connection in progress (clear text)");
-  EXPECT_EQ(TCapturedNetworkLog::Lines()[lines + 1].text.rfind("New rcon connection validated -> ::ffff:127.0.0.1 : ", 0),
-            0u);
+  const std::string& validated = TCapturedNetworkLog::Lines()[lines + 1].text;
+  EXPECT_EQ(validated.rfind("New rcon connection validated -> ::ffff:127.0.0.1 : ", 0), 0u) << validated;
   // The block ends 60 s after the fifth wrong password.
   OrvTest::TManualClock::AdvanceMilliseconds(Network::kPasswordBlockSeconds * 1000 - 10000);
   EXPECT_EQ(Authenticate(Connect("127.0.0.2")), kAuthenticated);
