@@ -198,6 +198,7 @@ class AdmittedClientsTest : public OrvTest::TDedicatedTest {
     pending->SetClientVersion(version);
     pending->SetAskFlag(ask);
     pending->SetState(PendingClientState::FetchingStatistics);
+    session_.OnPendingClientIdentified(pending);
     return pending;
   }
   // The client's statistics arrive; the user admitted, or null.
@@ -318,7 +319,7 @@ TEST_F(AdmittedClientsTest, AdmissionSendsInOrderToNewcomerAndOthers) {
                                   {Event("joined", first)}, VariableFrames(first), secondVariables,
                                   {Event("ready", first), Event("ready", second), alliance}});
   EXPECT_EQ(Receive(End(1), expected.size()), expected);
-  // The first client heard the count of the connection, then of the newcomer.
+  // The first client heard the count of the newcomer's identification, then its admission.
   expected = Joined<std::string>({{"property NbPlayer=2", Event("joined", second)}, secondVariables,
                                   {Event("ready", second), alliance}});
   EXPECT_EQ(Receive(End(0), expected.size()), expected);

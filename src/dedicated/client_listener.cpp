@@ -10,6 +10,7 @@
 
 #include "dedicated/dedicated_session.h"
 #include "dedicated/main_server_task.h"
+#include "dedicated/pending_client_set.h"
 #include "network/buffer_event_socket.h"
 #include "network/libevent_socket_manager.h"
 #include "network/native_socket.h"
@@ -27,6 +28,10 @@ constexpr int kClientListenBacklog = 128;
 void Log(std::int32_t level, const TOrvString<char>& text) { Network::NetworkLog(level, text); }
 
 }  // namespace
+
+TOrvString<char> TMainServerTask::ClientAcceptFailureLine(int error) {
+  return "Failed to accept new client (error : " + Network::GetErrorString(error) + ")";
+}
 
 bool TMainServerTask::OpenClientSocket() {
   CloseClientSocket();
@@ -63,22 +68,22 @@ bool TMainServerTask::OpenClientSocket() {
     CloseClientSocket();
     return false;
   }
-  WatchClientSocket();
+  clientAcceptor_.SetHeld(!IsMatchMakingLinkReady());
+  clientAcceptor_.Start(socketManager_, clientListenSocket_, &OnListenSocketReadable, nullptr);
   return true;
 }
 
 void TMainServerTask::CloseClientSocket() {
+  clientAcceptor_.Stop();
   if (clientListenSocket_ == nullptr) return;
   if (!clientListenSocket_->IsClosed()) clientListenSocket_->Close();
   delete clientListenSocket_;
   clientListenSocket_ = nullptr;
-  clientListenPaused_ = false;
 }
 
-void TMainServerTask::WatchClientSocket() {
-  clientListenPaused_ = false;
-  if (clientListenSocket_ == nullptr || clientListenSocket_->IsClosed()) return;
-  socketManager_->SetCallbackForSocket(clientListenSocket_, true, false, 0, &OnListenSocketReadable, nullptr);
+void TMainServerTask::UpdateClientListener(TTimeStamp now) {
+  clientAcceptor_.SetHeld(!IsMatchMakingLinkReady());
+  clientAcceptor_.Update(now);
 }
 
 void TMainServerTask::OnListenSocketReadable(evutil_socket_t /*descriptor*/, short events, void* /*argument*/) {
@@ -87,23 +92,19 @@ void TMainServerTask::OnListenSocketReadable(evutil_socket_t /*descriptor*/, sho
 }
 
 void TMainServerTask::OnNewClient() {
-  // Connections wait in the backlog until the link is Ready.
-  if (!IsMatchMakingLinkReady() || clientListenSocket_ == nullptr) return;
+  // Connections wait in the backlog until the link is Ready; the socket, readable all that time, is
+  // not watched meanwhile.
+  if (!IsMatchMakingLinkReady()) {
+    clientAcceptor_.SetHeld(true);
+    return;
+  }
   for (;;) {
     sockaddr_storage address{};
-    socklen_t length = sizeof(address);
-    const int descriptor = ::accept(clientListenSocket_->GetDescriptor(), reinterpret_cast<sockaddr*>(&address),
-                                    &length);
-    if (descriptor == -1) {
-      const int error = errno;
-      if (error == EAGAIN || error == EWOULDBLOCK) return;
-      Log(Network::kNetworkLogWarning, "Failed to accept new client (error : " + Network::GetErrorString(error) + ")");
-      // The connection stays in the backlog and the socket readable: watched again at the next
-      // loop step, not on every pass of this slice (out of descriptors, that would be thousands of
-      // lines a second).
-      socketManager_->RemoveSocket(clientListenSocket_);
-      clientListenPaused_ = true;
-      return;
+    const int descriptor = clientAcceptor_.Accept(address);
+    if (descriptor == -1) return;
+    if (session_ != nullptr && !session_->GetPendingClients()->TakesConnectionFrom(address)) {
+      ::close(descriptor);
+      continue;
     }
     const TOrvString<char> addressText = Network::SockAddrToString(reinterpret_cast<const sockaddr*>(&address));
     Log(Network::kNetworkLogInformation, "New client trying to connect from IP " + addressText +

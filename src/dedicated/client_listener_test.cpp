@@ -1,6 +1,9 @@
-// The client listener over loopback: nothing accepted before the link is Ready, every waiting
-// connection accepted in one event after, a refused client told why and closed, a port in use.
+// The client listener over loopback: nothing accepted (nor watched) before the link is Ready, every
+// waiting connection accepted in one event after, a refused client told why and closed, a port in
+// use, the pause when out of descriptors, and the bound on unidentified connections per address.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -16,6 +19,7 @@
 #include "network/libevent_socket_manager.h"
 #include "support/dedicated_test_helpers.h"
 #include "support/event_loop_test_helpers.h"
+#include "support/manual_clock.h"
 #include "support/scripted_stream.h"
 
 namespace Orvan::Dedicated {
@@ -38,6 +42,32 @@ class ClientListenerTest : public OrvTest::TDedicatedTest {
     clients_.push_back(OrvTest::ConnectLoopback(settings_.clientPort));
     return clients_.back();
   }
+  // A connection from another loopback address.
+  int ConnectFrom(const char* source) {
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &address.sin_addr);
+    EXPECT_EQ(::bind(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    address.sin_port = htons(settings_.clientPort);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    clients_.push_back(client);
+    return client;
+  }
+  // Closed by the server without a byte sent.
+  bool ClosedQuietly(int client) {
+    std::string received;
+    bool closed = false;
+    RunUntil([&] {
+      char buffer[64];
+      const ssize_t got = ::recv(client, buffer, sizeof(buffer), MSG_DONTWAIT);
+      if (got > 0) received.append(buffer, static_cast<std::size_t>(got));
+      closed = got == 0;
+      return closed || !received.empty();
+    });
+    return closed && received.empty();
+  }
   std::size_t CountLines(const std::string& prefix) {
     std::size_t count = 0;
     for (const std::string& line : Lines()) count += line.rfind(prefix, 0) == 0 ? 1 : 0;
@@ -57,15 +87,22 @@ class ClientListenerTest : public OrvTest::TDedicatedTest {
 TEST_F(ClientListenerTest, AcceptsOnlyOnceTheLinkIsReady) {
   ASSERT_TRUE(task_->OpenClientSocket());
   for (int i = 0; i < 3; ++i) ASSERT_NE(Connect(), -1);
-  // Not Ready: the connections stay in the backlog however often the socket fires.
+  // Not Ready: the connections stay in the backlog, and the socket, readable all along, is not
+  // watched.
+  EXPECT_FALSE(task_->GetClientAcceptor().IsWatching());
   for (int i = 0; i < 5; ++i) task_->GetSocketManager()->RunEventLoop(10);
   EXPECT_EQ(session_.GetPendingClients()->GetCount(), 0u);
   EXPECT_EQ(CountLines("New client trying to connect from IP 127.0.0.1:"), 0u);
 
   task_->AttachMatchMakingStream(&mms_, MatchMakingLinkState::Ready);
+  EXPECT_TRUE(task_->GetClientAcceptor().IsWatching());
   ASSERT_TRUE(RunUntil([&] { return session_.GetPendingClients()->GetCount() == 3; }));
   EXPECT_EQ(CountLines("New client trying to connect from IP 127.0.0.1:"), 3u);
-  EXPECT_EQ(std::string(session_.GetPropertyTable()->GetValue("NbPlayer").c_str()), "3");
+  // Unidentified, they hold no player slot.
+  EXPECT_EQ(std::string(session_.GetPropertyTable()->GetValue("NbPlayer").c_str()), "0");
+  // The link going down stops the watching at the next loop pass.
+  task_->AttachMatchMakingStream(&mms_, MatchMakingLinkState::Connected);
+  EXPECT_FALSE(task_->GetClientAcceptor().IsWatching());
 }
 
 TEST_F(ClientListenerTest, RefusedClientGetsTheReasonAndIsClosed) {
@@ -101,11 +138,17 @@ TEST_F(ClientListenerTest, PortInUse) {
   EXPECT_EQ(task_->GetClientListenSocket(), nullptr);
 }
 
-TEST_F(ClientListenerTest, OutOfDescriptorsLogsOncePerStepAndResumes) {
+TEST_F(ClientListenerTest, OutOfDescriptorsTheListenerPausesAndClosesTheOldestWaiting) {
+  OrvTest::TManualClock clock;
   ASSERT_TRUE(task_->OpenClientSocket());
   task_->AttachMatchMakingStream(&mms_, MatchMakingLinkState::Ready);
-  // A free descriptor for the client, then none left for the accept.
+  // Free descriptors for the clients, then none left for the accept.
+  const int oldest = Connect();
+  ASSERT_NE(oldest, -1);
   ASSERT_NE(Connect(), -1);
+  sockaddr_in local{};
+  socklen_t length = sizeof(local);
+  ::getsockname(oldest, reinterpret_cast<sockaddr*>(&local), &length);
   rlimit saved{};
   ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
   const int probe = ::dup(0);
@@ -114,14 +157,46 @@ TEST_F(ClientListenerTest, OutOfDescriptorsLogsOncePerStepAndResumes) {
   rlimit lowered = saved;
   lowered.rlim_cur = static_cast<rlim_t>(probe);
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
-  for (int i = 0; i < 5; ++i) task_->GetSocketManager()->RunEventLoop(10);
+  for (int i = 0; i < 20; ++i) task_->GetSocketManager()->RunEventLoop(5);
   const std::size_t failures = CountLines("Failed to accept new client (error : ");
   ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &saved), 0);
+  // One line for the pause, naming the connection the spare descriptor let be taken and closed.
   EXPECT_EQ(failures, 1u);
-  EXPECT_TRUE(task_->IsClientListenPaused());
-  // The next loop step watches the socket again and the connection is taken.
-  task_->WatchClientSocket();
+  EXPECT_TRUE(Logged("Failed to accept new client (error : Too many open files) [1 failure since the last line; "
+                     "the oldest waiting connection, from 127.0.0.1:" +
+                     std::to_string(ntohs(local.sin_port)) + ", closed; not accepting for 100 ms]"));
+  EXPECT_TRUE(ClosedQuietly(oldest));
+  EXPECT_TRUE(task_->GetClientAcceptor().IsPaused());
+  // The loop pass after the pause watches the socket again and the other connection is taken.
+  OrvTest::TManualClock::AdvanceMilliseconds(Network::kAcceptPauseShortestMilliseconds);
+  task_->UpdateClientListener(OrvTest::TManualClock::Now());
   ASSERT_TRUE(RunUntil([&] { return session_.GetPendingClients()->GetCount() == 1; }));
+}
+
+TEST_F(ClientListenerTest, AnAddressMayHaveEightUnidentifiedConnections) {
+  ASSERT_TRUE(task_->OpenClientSocket());
+  task_->AttachMatchMakingStream(&mms_, MatchMakingLinkState::Ready);
+  TPendingClientSet& pending = *session_.GetPendingClients();
+  const std::string refusal = "Refusing client connection from IP 127.0.0.2:";
+  std::vector<int> silent;
+  for (std::uint32_t i = 0; i < kMaxUnidentifiedPerSource; ++i) silent.push_back(ConnectFrom("127.0.0.2"));
+  ASSERT_TRUE(RunUntil([&] { return pending.GetCount() == kMaxUnidentifiedPerSource; }));
+  // Further ones from there are closed at accept, one line for the run; another address is taken.
+  EXPECT_TRUE(ClosedQuietly(ConnectFrom("127.0.0.2")));
+  EXPECT_TRUE(ClosedQuietly(ConnectFrom("127.0.0.2")));
+  EXPECT_EQ(CountLines(refusal), 1u);
+  EXPECT_EQ(CountLines("New client trying to connect from IP 127.0.0.2:"), kMaxUnidentifiedPerSource);
+  Connect();
+  ASSERT_TRUE(RunUntil([&] { return pending.GetCount() == kMaxUnidentifiedPerSource + 1; }));
+
+  // One identifies: its address may have one more.
+  const std::string connect = OrvTest::ConnectFrame(0x1234, "1.0", "");
+  ASSERT_EQ(::send(silent[0], connect.data(), connect.size(), 0), static_cast<ssize_t>(connect.size()));
+  ASSERT_TRUE(RunUntil([&] { return pending.GetIdentifiedCount() == 1; }));
+  ConnectFrom("127.0.0.2");
+  ASSERT_TRUE(RunUntil([&] { return pending.GetCount() == kMaxUnidentifiedPerSource + 2; }));
+  EXPECT_TRUE(ClosedQuietly(ConnectFrom("127.0.0.2")));
+  EXPECT_EQ(CountLines(refusal), 2u);
 }
 
 }  // namespace

@@ -232,7 +232,7 @@ void TDedicatedSession::OnClientValidation(const Network::TMmsValidatePlayerAnsw
 void TDedicatedSession::ClosePendingClients() { pendingClients_->CloseAll(); }
 
 std::uint32_t TDedicatedSession::GetClientCount() const {
-  return pendingClients_->GetCount() + GetAdmittedClientCount();
+  return pendingClients_->GetIdentifiedCount() + GetAdmittedClientCount();
 }
 
 bool TDedicatedSession::IsVersionAccepted(const TOrvString<char>& clientVersion) const {
@@ -255,11 +255,8 @@ void TDedicatedSession::RemovePendingClient(TUserWaitingForLogin* pendingClient,
 }
 
 void TDedicatedSession::OnNewConnection(Network::TBufferEventSocket* socket, const sockaddr_storage& address) {
+  // An unidentified connection holds no player slot: room is checked when it identifies.
   auto* pendingClient = new TUserWaitingForLogin(socket, address);
-  if (!HasRoom()) {
-    RejectPendingClient(pendingClient, ClientDisconnectReason::Full, false);
-    return;
-  }
   if (!pendingClients_->Add(pendingClient)) {
     RejectPendingClient(pendingClient, ClientDisconnectReason::PendingClientListFull, false);
     return;
@@ -310,6 +307,10 @@ bool TDedicatedSession::OnPendingClientPacket(Network::IStreamInterface* socket,
     reason = ClientDisconnectReason::Failed;
     return true;
   }
+  if (!HasRoom()) {
+    reason = ClientDisconnectReason::Full;
+    return true;
+  }
   if (!packet.playerId.IsValid() || !packet.playerId.IsClientId()) {
     reason = ClientDisconnectReason::IncorrectIdentification;
     return true;
@@ -328,6 +329,7 @@ bool TDedicatedSession::OnPendingClientPacket(Network::IStreamInterface* socket,
   pendingClient->SetState(PendingClientState::WaitingForVerdict);
   pendingClient->SetClientVersion(packet.version);
   pendingClient->SetAskFlag(packet.ask);
+  OnPendingClientIdentified(pendingClient);
   Network::TMmsValidatePlayerMessage validation;
   validation.id = packet.playerId.GetValue();
   std::memcpy(validation.loginData, packet.loginData, sizeof(validation.loginData));
@@ -337,6 +339,11 @@ bool TDedicatedSession::OnPendingClientPacket(Network::IStreamInterface* socket,
     reason = ClientDisconnectReason::Failed;
   }
   return true;
+}
+
+void TDedicatedSession::OnPendingClientIdentified(TUserWaitingForLogin* pendingClient) {
+  pendingClients_->MarkIdentified(pendingClient);
+  PublishClientCount();
 }
 
 void TDedicatedSession::RejectPendingClient(TUserWaitingForLogin* pendingClient, ClientDisconnectReason reason,

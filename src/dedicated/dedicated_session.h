@@ -121,19 +121,23 @@ class TDedicatedSession {
 
   // ---- Clients logging in.
   // An accepted connection: from here on the session owns it. It waits in the pending set, or is
-  // refused at once when the game or the set is full.
+  // refused at once when the set is full.
   void OnNewConnection(Network::TBufferEventSocket* socket, const sockaddr_storage& address);
   // Takes one frame of the client's from `socket`: false when no whole frame was there (or the
   // connection failed). `reason` is Success unless the client is to be refused with it; the caller
   // refuses it.
   bool OnPendingClientPacket(Network::IStreamInterface* socket, TUserWaitingForLogin* pendingClient,
                              ClientDisconnectReason& reason);
+  // The client identified itself (its connect packet was taken): it holds a player slot from now
+  // on, and NbPlayer follows.
+  void OnPendingClientIdentified(TUserWaitingForLogin* pendingClient);
   // Logs, takes the client out of the pending set and hands it to a kill of its connection, which
   // sends the reason and owns the client from then on.
   void RejectPendingClient(TUserWaitingForLogin* pendingClient, ClientDisconnectReason reason, bool updateCount);
   // The connection reported an error or its end.
   void OnPendingConnectionEvent(TUserWaitingForLogin* pendingClient, const TOrvString<char>& eventText);
-  // Pending plus admitted clients.
+  // The clients holding a player slot: those logging in that have identified themselves, and the
+  // admitted ones.
   std::uint32_t GetClientCount() const;
   bool HasRoom() const { return GetClientCount() < playerLimit_; }
   // Whether a client of this version may join: never with an empty text or without a Version

@@ -83,7 +83,8 @@ TMainServerTask::TMainServerTask(std::uint32_t gameId, const char* ownAddress, s
                                  const TOrvString<char>& rconPort, const TOrvString<char>& chatLogFile,
                                  const TOrvString<char>& gameReportingUrl, const TOrvString<char>& login,
                                  const TOrvString<char>& key)
-    : matchMakingAddress_(matchMakingAddress),
+    : clientAcceptor_(&ClientAcceptFailureLine),
+      matchMakingAddress_(matchMakingAddress),
       ownAddress_(ownAddress),
       gameId_(gameId),
       slave_(slave),
@@ -223,8 +224,11 @@ bool TMainServerTask::Tick() {
   if (const std::uint64_t moved = ApplyTestClockSteps(); moved != 0) LogTestClockStep(moved);
   // The counts of repeated log lines come out once their second is over, also when the lines stop.
   ServerTools::FlushRepeatedLogLines();
+  TTimeStamp now;
+  GetTimeStamp(now);
+  UpdateClientListener(now);
   if (linkState_ != MatchMakingLinkState::NotConnected) {
-    if (clientListenPaused_) WatchClientSocket();
+    if (consoleServer_ != nullptr) consoleServer_->Update(now);
     socketManager_->RunEventLoop(kLoopStepMilliseconds);
     if (databaseAccesser_ != nullptr) databaseAccesser_->Perform();
     if (httpManager_ != nullptr) httpManager_->Perform();
@@ -238,8 +242,6 @@ bool TMainServerTask::Tick() {
     }
   } else {
     operationManager_->Update();
-    TTimeStamp now;
-    GetTimeStamp(now);
     if (GetElapsedSeconds(lastConnectionAttempt_, now) > kReconnectSeconds) {
       lastConnectionAttempt_ = now;
       if (!ConnectToMatchMakingServer()) return false;

@@ -15,6 +15,7 @@
 #include "core/time/time_stamp.h"
 #include "dedicated/match_making_link_state.h"
 #include "network/console_interfaces.h"
+#include "network/listen_acceptor.h"
 #include "network/network_id.h"
 
 namespace Orvan::Network {
@@ -117,15 +118,15 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   // already open; false, logged, when it cannot.
   bool OpenClientSocket();
   void CloseClientSocket();
-  // (Again) watches the listen socket for connections.
-  void WatchClientSocket();
-  // Accepts every waiting connection and hands it to the session, while the link is Ready.
+  // Once per loop pass: the listen socket is watched only while the link is Ready (connections wait
+  // in the backlog meanwhile) and no accept pause runs at `now`.
+  void UpdateClientListener(TTimeStamp now);
+  // Accepts every waiting connection and hands it to the session, while the link is Ready. A source
+  // with as many unidentified connections as it may have gets its new ones closed at once.
   void OnNewClient();
   static void OnListenSocketReadable(evutil_socket_t descriptor, short events, void* argument);
   Network::TNativeSocket* GetClientListenSocket() const { return clientListenSocket_; }
-  // An accept failed for a reason other than an empty backlog: the socket is not watched until the
-  // next loop step.
-  bool IsClientListenPaused() const { return clientListenPaused_; }
+  const Network::TListenAcceptor& GetClientAcceptor() const { return clientAcceptor_; }
 
   // ---- The match-making link.
   // Starts one attempt: Connecting from here on, whatever follows. False when it cannot start.
@@ -220,6 +221,8 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   void ReadLoginFile();
   // Test seam: the line that tells a test its clock step was applied, with what still runs.
   void LogTestClockStep(std::uint64_t milliseconds) const;
+  // The line of a failed accept on the client port.
+  static TOrvString<char> ClientAcceptFailureLine(int error);
   // Closes and deletes the link socket, when there is one.
   void DeleteMatchMakingSocket();
 
@@ -227,7 +230,7 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
 
   evdns_base* dnsBase_ = nullptr;
   Network::TNativeSocket* clientListenSocket_ = nullptr;
-  bool clientListenPaused_ = false;
+  Network::TListenAcceptor clientAcceptor_;
   Network::TBufferEventSocket* matchMakingSocket_ = nullptr;
   Network::IStreamInterface* matchMakingStream_ = nullptr;
   const char* matchMakingAddress_;

@@ -213,6 +213,7 @@ void TMainServerTask::AttachMatchMakingStream(Network::IStreamInterface* stream,
   pendingFrameLength_ = 0;
   linkState_ = state;
   GetTimeStamp(linkStateEntryTime_);
+  UpdateClientListener(linkStateEntryTime_);
 }
 
 void TMainServerTask::WriteChatLog(const TOrvString<char>& line) {

@@ -1,9 +1,11 @@
 // Clients logging in, in process: the connect packet's refusals and the validation request, the
-// verdicts, the cap of the pending set and the login time-out.
+// verdicts, room checked at identification, the cap of the pending set, the bound per source
+// address and the login time-outs.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,11 +34,7 @@ const char kPeer[] = "127.0.0.1:5000";
 
 using OrvTest::PeerAddress;
 
-// The connect packet's frame: "Q#vsas" on channel 193, the login data 128 bytes of 0x41.
-std::string ConnectFrame(std::uint64_t player, const std::string& version, const std::string& password) {
-  return OrvTest::Frame(193, BigEndian(player, 8) + std::string(128, 'A') + LengthPrefixed(version) +
-                                 std::string(1, '\0') + LengthPrefixed(password));
-}
+using OrvTest::ConnectFrame;
 
 OrvTest::TScriptedStream::Bytes Bytes(const std::string& text) { return {text.begin(), text.end()}; }
 
@@ -112,7 +110,8 @@ TEST_F(PendingClientTest, ConnectPacketRefusals) {
     SetProperty("Password", c.password);
     TUserWaitingForLogin* client = NewClient();
     ASSERT_NE(client, nullptr);
-    EXPECT_EQ(Property("NbPlayer"), "1");
+    // Not identified yet: the connection holds no player slot.
+    EXPECT_EQ(Property("NbPlayer"), "0");
     EXPECT_EQ(Feed(client, c.bytes), c.reason);
     EXPECT_TRUE(Logged(RejectLine(c.name)));
     EXPECT_EQ(Set().GetCount(), 0u);
@@ -192,17 +191,122 @@ TEST_F(PendingClientTest, VerdictOnlyForAClientAwaitingIt) {
   EXPECT_FALSE(Logged(RejectLine("InvalidTicket")));
 }
 
-TEST_F(PendingClientTest, FullGameAndFullSet) {
-  SetProperty("NbMaxPlayer", "2");
-  session_.SetNbMaxPlayer(2, false, false, false, true);
-  ASSERT_NE(NewClient(), nullptr);
+// With a limit of N players, the client that identifies while N-1 clients hold a slot (admitted, or
+// identified and still logging in) is taken whatever the unidentified connections; the next one to
+// identify is refused Full and NbPlayer does not change.
+TEST_F(PendingClientTest, RoomIsCheckedWhenAClientIdentifies) {
+  struct Case {
+    const char* what;
+    std::uint32_t admitted;
+    std::uint32_t identified;
+    std::uint32_t unidentified;
+    ClientDisconnectReason reason;
+  };
+  const std::vector<Case> cases = {
+      {"third of three beside two identified", 0, 2, 5, ClientDisconnectReason::Success},
+      {"third of three beside two admitted", 2, 0, 5, ClientDisconnectReason::Success},
+      {"fourth beside one admitted and two identified", 1, 2, 0, ClientDisconnectReason::Full},
+      {"fourth beside three identified", 0, 3, 5, ClientDisconnectReason::Full},
+  };
+  SetProperty("NbMaxPlayer", "3");
+  session_.SetNbMaxPlayer(3, false, false, false, true);
+  std::uint64_t player = kPlayer;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::size_t from = Lines().size();
+    // Admitted first: admission finds its client as the one without an id.
+    for (std::uint32_t i = 0; i < c.admitted; ++i) {
+      ASSERT_NE(OrvTest::AdmitClient(session_, nullptr, ++player), nullptr);
+    }
+    for (std::uint32_t i = 0; i < c.identified; ++i) {
+      ASSERT_EQ(Feed(NewClient(), ConnectFrame(++player, "1.0", "")), ClientDisconnectReason::Success);
+    }
+    TUserWaitingForLogin* subject = NewClient();
+    for (std::uint32_t i = 0; i < c.unidentified; ++i) session_.OnNewConnection(nullptr, PeerAddress());
+    EXPECT_EQ(Set().GetCount(), c.identified + 1 + c.unidentified);
+    const std::string before = Property("NbPlayer");
+    EXPECT_EQ(before, std::to_string(c.admitted + c.identified));
+    EXPECT_EQ(Feed(subject, ConnectFrame(++player, "1.0", "")), c.reason);
+    const bool taken = c.reason == ClientDisconnectReason::Success;
+    EXPECT_EQ(Property("NbPlayer"), taken ? std::to_string(c.admitted + c.identified + 1) : before);
+    EXPECT_EQ(Set().GetIdentifiedCount(), c.identified + (taken ? 1 : 0));
+    std::size_t full = 0;
+    for (const std::string& line : LinesFrom(from)) full += line == RejectLine("Full") ? 1 : 0;
+    EXPECT_EQ(full, taken ? 0u : 1u);
+    session_.Shutdown();
+    session_.ClosePendingClients();
+  }
+}
+
+TEST_F(PendingClientTest, TheThousandAndFirstConnectionFindsTheSetFull) {
+  for (std::uint32_t i = 0; i < kMaxPendingClients; ++i) session_.OnNewConnection(nullptr, PeerAddress());
+  EXPECT_FALSE(Logged(RejectLine("PendingClientListFull")));
   session_.OnNewConnection(nullptr, PeerAddress());
-  EXPECT_EQ(Set().GetCount(), 2u);
-  EXPECT_EQ(Property("NbPlayer"), "2");
-  session_.OnNewConnection(nullptr, PeerAddress());
-  EXPECT_TRUE(Logged(RejectLine("Full")));
-  EXPECT_EQ(Set().GetCount(), 2u);
-  EXPECT_EQ(Property("NbPlayer"), "2");
+  EXPECT_TRUE(Logged(RejectLine("PendingClientListFull")));
+  EXPECT_EQ(Set().GetCount(), kMaxPendingClients);
+  EXPECT_EQ(Property("NbPlayer"), "0");
+}
+
+// Unidentified connections count against their source address, up to a bound; identifying, or
+// leaving, gives the place back.
+TEST(PendingClientSetTest, UnidentifiedConnectionsPerSource) {
+  OrvTest::TCapturedNetworkLog log;
+  const sockaddr_storage first = PeerAddress();
+  sockaddr_storage second = PeerAddress();
+  reinterpret_cast<sockaddr_in*>(&second)->sin_addr.s_addr = htonl(0x7F000002);
+  const auto refusals = [] {
+    std::size_t count = 0;
+    for (const std::string& line : OrvTest::TCapturedNetworkLog::Texts()) {
+      count += line.rfind("Refusing client connection from IP 127.0.0.1:5000: 8 connections from 127.0.0.1 have not "
+                          "identified themselves yet",
+                          0) == 0
+                   ? 1
+                   : 0;
+    }
+    return count;
+  };
+  TPendingClientSet set;
+  std::vector<TUserWaitingForLogin*> waiters;
+  const auto add = [&](const sockaddr_storage& address) {
+    waiters.push_back(new TUserWaitingForLogin(nullptr, address));
+    ASSERT_TRUE(set.Add(waiters.back()));
+  };
+  for (std::uint32_t i = 0; i < kMaxUnidentifiedPerSource; ++i) {
+    EXPECT_TRUE(set.TakesConnectionFrom(first));
+    add(first);
+  }
+  // The source is at its bound: refused, one line for the whole run; another source is not.
+  EXPECT_FALSE(set.TakesConnectionFrom(first));
+  EXPECT_FALSE(set.TakesConnectionFrom(first));
+  EXPECT_EQ(refusals(), 1u);
+  EXPECT_TRUE(set.TakesConnectionFrom(second));
+  add(second);
+  EXPECT_EQ(set.GetUnidentifiedCount(first), kMaxUnidentifiedPerSource);
+  EXPECT_EQ(set.GetIdentifiedCount(), 0u);
+
+  // One identifies: it holds a slot, and its source has a place again; a new run gets a new line.
+  set.MarkIdentified(waiters[0]);
+  set.MarkIdentified(waiters[0]);
+  EXPECT_EQ(set.GetIdentifiedCount(), 1u);
+  EXPECT_EQ(set.GetUnidentifiedCount(first), kMaxUnidentifiedPerSource - 1);
+  EXPECT_TRUE(set.TakesConnectionFrom(first));
+  add(first);
+  EXPECT_FALSE(set.TakesConnectionFrom(first));
+  EXPECT_EQ(refusals(), 2u);
+
+  // Leaving: an unidentified one gives its place back, an identified one its slot.
+  set.Remove(waiters[1]);
+  set.Remove(waiters[1]);
+  EXPECT_EQ(set.GetUnidentifiedCount(first), kMaxUnidentifiedPerSource - 1);
+  set.Remove(waiters[0]);
+  EXPECT_EQ(set.GetUnidentifiedCount(first), kMaxUnidentifiedPerSource - 1);
+  EXPECT_EQ(set.GetIdentifiedCount(), 0u);
+  delete waiters[0];
+  delete waiters[1];
+  set.CloseAll();
+  EXPECT_EQ(set.GetUnidentifiedCount(first), 0u);
+  EXPECT_EQ(set.GetUnidentifiedCount(second), 0u);
+  EXPECT_TRUE(set.TakesConnectionFrom(first));
 }
 
 TEST(PendingClientSetTest, HoldsAThousandAndFindsById) {
@@ -225,29 +329,62 @@ TEST(PendingClientSetTest, HoldsAThousandAndFindsById) {
   EXPECT_EQ(set.FindById(Network::OrvNetId::FromValue(7)), waiters[20]);
 }
 
-TEST_F(PendingClientTest, LoginTimeOut) {
-  TTimeStamp now;
-  GetTimeStamp(now);
-  const auto secondsAgo = [&](double seconds) { return now - static_cast<TTimeStamp>(seconds * 1e9); };
-  TUserWaitingForLogin* first = NewClient();
-  first->SetClientId(Network::OrvNetId::FromValue(1));
-  TUserWaitingForLogin* second = NewClient();
-  second->SetClientId(Network::OrvNetId::FromValue(2));
-  TUserWaitingForLogin* young = NewClient();
-  young->SetClientId(Network::OrvNetId::FromValue(3));
-  first->SetArrivalTime(secondsAgo(31));
-  second->SetArrivalTime(secondsAgo(45));
-  young->SetArrivalTime(secondsAgo(29));
-
+// A connection that has not identified itself 5 s after its accept is refused with TimeOut, one
+// that has 30 s after it, whatever it waits for by then; each with the time-out line.
+TEST_F(PendingClientTest, LoginTimeOuts) {
+  OrvTest::TManualClock clock;
+  // All four arrive at once. The silent one never identifies; the others identify at once, at
+  // 4.9 s, and at 1 s with a verdict at 2 s (then they wait for their statistics).
+  std::vector<TUserWaitingForLogin*> clients;
+  for (int i = 0; i < 4; ++i) {
+    clients.push_back(new TUserWaitingForLogin(nullptr, PeerAddress()));
+    ASSERT_TRUE(Set().Add(clients.back()));
+  }
+  TUserWaitingForLogin* silent = clients[0];
+  TUserWaitingForLogin* atOnce = clients[1];
+  TUserWaitingForLogin* late = clients[2];
+  TUserWaitingForLogin* verdict = clients[3];
+  struct Step {
+    double second;
+    std::function<void()> action;
+    std::vector<TUserWaitingForLogin*> left;  // in the set after the step's update
+  };
+  const auto identify = [&](TUserWaitingForLogin* client, std::uint64_t player) {
+    return [=, this] { ASSERT_EQ(Feed(client, ConnectFrame(player, "1.0", "")), ClientDisconnectReason::Success); };
+  };
+  const std::vector<Step> steps = {
+      {0, identify(atOnce, kPlayer), {silent, atOnce, late, verdict}},
+      {1, identify(verdict, kPlayer + 1), {silent, atOnce, late, verdict}},
+      {2, [&] { session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{kPlayer + 1, 0}); },
+       {silent, atOnce, late, verdict}},
+      {3, [&] { EXPECT_EQ(verdict->GetState(), PendingClientState::FetchingStatistics); },
+       {silent, atOnce, late, verdict}},
+      {4.9, identify(late, kPlayer + 2), {silent, atOnce, late, verdict}},
+      {4.99, [] {}, {silent, atOnce, late, verdict}},
+      {5.01, [] {}, {atOnce, late, verdict}},
+      {29.99, [] {}, {atOnce, late, verdict}},
+      {30.01, [] {}, {}},
+  };
   const std::size_t from = Lines().size();
-  session_.Update();
-  EXPECT_EQ(Set().GetCount(), 1u);
-  EXPECT_EQ(Set().FindById(Network::OrvNetId::FromValue(3)), young);
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.second);
+    OrvTest::TManualClock::Now() = OrvTest::TManualClock::kStart + static_cast<TTimeStamp>(step.second * 1e9);
+    step.action();
+    session_.Update();
+    EXPECT_EQ(Set().GetCount(), step.left.size());
+    for (TUserWaitingForLogin* client : step.left) EXPECT_TRUE(Set().Contains(client));
+  }
+  const std::string timeOutLine =
+      std::string("Client with IP ") + kPeer + " has taken too much time to login. Disconnecting.";
   std::size_t timeOuts = 0;
-  for (const std::string& line : LinesFrom(from)) timeOuts += line == RejectLine("TimeOut") ? 1 : 0;
-  EXPECT_EQ(timeOuts, 2u);
-  EXPECT_TRUE(Logged(std::string("Client with IP ") + kPeer + " has taken too much time to login. Disconnecting."));
-  EXPECT_EQ(Property("NbPlayer"), "1");
+  std::size_t lines = 0;
+  for (const std::string& line : LinesFrom(from)) {
+    timeOuts += line == RejectLine("TimeOut") ? 1 : 0;
+    lines += line == timeOutLine ? 1 : 0;
+  }
+  EXPECT_EQ(timeOuts, 4u);
+  EXPECT_EQ(lines, 4u);
+  EXPECT_EQ(Property("NbPlayer"), "0");
 }
 
 // The statistics never come: the database takes the request and never answers. The batch ends by
@@ -294,7 +431,8 @@ TEST_F(PendingClientTest, StatisticsThatNeverComeEndByTheirTimeOut) {
 }
 
 TEST_F(PendingClientTest, LinkChangeClosesPendingClientsAndCountsThemOut) {
-  NewClient();
+  ASSERT_EQ(Feed(NewClient(), ConnectFrame(kPlayer, "1.0", "")), ClientDisconnectReason::Success);
+  ASSERT_EQ(Feed(NewClient(), ConnectFrame(kPlayer + 1, "1.0", "")), ClientDisconnectReason::Success);
   NewClient();
   EXPECT_EQ(Property("NbPlayer"), "2");
   session_.OnMatchMakingLinkChanged(false);

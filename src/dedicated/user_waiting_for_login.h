@@ -25,8 +25,10 @@ namespace Orvan::Dedicated {
 std::vector<Network::IGenericDbStruct*> CopyRequests(const Network::TOperationOnDatabase& operation);
 void DeleteRequests(const std::vector<Network::IGenericDbStruct*>& requests);
 
-// A client still logging in after this long is refused with TimeOut.
+// A client still logging in this long after its accept is refused with TimeOut; one that has not
+// even identified itself (sent its connect packet) gets far less.
 inline constexpr double kLoginTimeOutSeconds = 30.0;
+inline constexpr double kIdentificationTimeOutSeconds = 5.0;
 
 enum class PendingClientState : std::int32_t {
   WaitingForIdentification = 0,
@@ -66,6 +68,9 @@ class TUserWaitingForLogin final : public Network::IRequestDatabaseListener, pub
   void SetClientId(const Network::OrvNetId& id) { clientId_ = id; }
   const TOrvString<char>& GetClientVersion() const { return clientVersion_; }
   void SetClientVersion(const TOrvString<char>& version) { clientVersion_ = version; }
+  // Identified: its connect packet was taken. Only then does it hold a player slot.
+  bool IsIdentified() const { return identified_; }
+  void SetIdentified() { identified_ = true; }
   bool GetAskFlag() const { return ask_; }
   void SetAskFlag(bool ask) { ask_ = ask; }
   Network::TBufferEventSocket* GetConnection() const { return connection_; }
@@ -89,6 +94,7 @@ class TUserWaitingForLogin final : public Network::IRequestDatabaseListener, pub
   Network::TOperationOnDatabase* statsOperation_ = nullptr;
   bool statsFailed_ = false;
   bool ask_ = false;
+  bool identified_ = false;
   std::uint16_t pendingFrameLength_ = 0;
 };
 

@@ -2,6 +2,8 @@
 #include "network/rcon_console.h"
 
 #include <event2/buffer.h>
+#include <netinet/in.h>
+#include <openssl/crypto.h>
 
 #include <cstring>
 
@@ -36,10 +38,35 @@ bool IsAcceptedSize(std::int32_t size) {
          static_cast<std::uint32_t>(kRConMaxPacketSize - kRConMinPacketSize);
 }
 
+// The bytes of the address as its family lays it out.
+std::size_t AddressSize(const sockaddr* address) {
+  switch (address->sa_family) {
+    case AF_INET:
+      return sizeof(sockaddr_in);
+    case AF_INET6:
+      return sizeof(sockaddr_in6);
+    default:
+      return sizeof(sockaddr);
+  }
+}
+
 }  // namespace
 
-RConConsole::RConConsole(Network::TBufferEventSocket* socket, RConServer* server, const TOrvString<char>& password)
-    : socket_(socket), server_(server), password_(password) {}
+bool IsSamePassword(const TOrvString<char>& given, const TOrvString<char>& secret) {
+  const std::uint32_t length = given.GetLength();
+  const bool sameLength = secret.GetLength() == length;
+  // With another length the given text is compared with itself, so as to take the same time.
+  const char* other = sameLength ? secret.c_str() : given.c_str();
+  const bool sameBytes = CRYPTO_memcmp(given.c_str(), other, length) == 0;
+  return sameLength && sameBytes;
+}
+
+RConConsole::RConConsole(Network::TBufferEventSocket* socket, RConServer* server, const TOrvString<char>& password,
+                         const sockaddr* address)
+    : socket_(socket), server_(server), password_(password) {
+  if (address != nullptr) std::memcpy(&address_, address, AddressSize(address));
+  GetTimeStamp(acceptTime_);
+}
 
 RConConsole::~RConConsole() {
   if (socket_ == nullptr) return;
@@ -107,8 +134,9 @@ void RConConsole::OnRead() {
       // read event.
       if (authenticated_) return;
       SendPacket(lastId_, kRConTypeResponse, TOrvString<char>());
-      if (body != password_) {
+      if (!IsSamePassword(body, password_)) {
         SendPacket(-1, kRConTypeAuthAnswer, TOrvString<char>());
+        server_->OnWrongPassword(this);
         CloseWhenSent();
         return;
       }

@@ -6,10 +6,12 @@
 #pragma once
 
 #include <event2/bufferevent.h>
+#include <sys/socket.h>
 
 #include <cstdint>
 
 #include "core/text/engine_string.h"
+#include "core/time/time_stamp.h"
 #include "network/console_interfaces.h"
 
 namespace Orvan::Network {
@@ -37,13 +39,20 @@ inline constexpr std::uint32_t kRConSendBufferSize = 4108;
 inline constexpr std::uint32_t kRConMaxBodyPiece = kRConMaxPacketSize - kRConMinPacketSize;
 // Seconds without traffic after which a connection is closed.
 inline constexpr std::int32_t kRConIdleTimeOutSeconds = 10000;
+// A connection that has not authenticated this long after its accept is closed.
+inline constexpr double kRConAuthenticationSeconds = 10.0;
 // Seconds a connection that is ending gets to send its last answers before it closes regardless.
 inline constexpr std::int32_t kRConClosingDrainSeconds = 1;
 
+// Whether `given` is `secret`, byte for byte, in a time that depends on the given text's length
+// alone: how long the answer takes tells nothing of the secret.
+bool IsSamePassword(const TOrvString<char>& given, const TOrvString<char>& secret);
+
 class RConConsole final : public IVirtualConsole {
  public:
-  // Takes the socket; `password` is the registry's, copied.
-  RConConsole(Network::TBufferEventSocket* socket, RConServer* server, const TOrvString<char>& password);
+  // Takes the socket; `password` is the registry's, copied, `address` the peer's. Accepted now.
+  RConConsole(Network::TBufferEventSocket* socket, RConServer* server, const TOrvString<char>& password,
+              const sockaddr* address);
   // Closes and deletes the socket when it is still there.
   ~RConConsole() override;
   RConConsole(const RConConsole&) = delete;
@@ -62,6 +71,8 @@ class RConConsole final : public IVirtualConsole {
 
   bool IsAuthenticated() const { return authenticated_; }
   Network::TBufferEventSocket* GetSocket() const { return socket_; }
+  const sockaddr* GetAddress() const { return reinterpret_cast<const sockaddr*>(&address_); }
+  TTimeStamp GetAcceptTime() const { return acceptTime_; }
 
   // libevent entry points; the argument is the console.
   static void ReadEntry(bufferevent* bufferEvent, void* console);
@@ -79,6 +90,8 @@ class RConConsole final : public IVirtualConsole {
   bool authenticated_ = false;
   bool closing_ = false;
   TOrvString<char> password_;
+  sockaddr_storage address_{};
+  TTimeStamp acceptTime_ = 0;
   std::uint8_t packet_[kRConMaxPacketSize];  // the packet after its size field
 };
 

@@ -16,6 +16,7 @@
 #include "network/native_socket.h"
 #include "support/console_test_commands.h"
 #include "support/event_loop_test_helpers.h"
+#include "support/manual_clock.h"
 #include "support/network_test_helpers.h"
 
 namespace Orvan::ServerTools {
@@ -225,6 +226,196 @@ TEST(RConServerTest, ListensAndLogsEachAcceptedConnection) {
   EXPECT_EQ(server.GetConnectionCount(), 1u);
   ::close(client);
   EXPECT_TRUE(RunLoopUntil(manager, [&] { return server.GetConnectionCount() == 0; }));
+}
+
+TEST(RConPasswordTest, ComparedInConstantTimeWithTheSameAnswersAsBefore) {
+  struct TCase {
+    const char* given;
+    const char* secret;
+    bool same;
+  };
+  const TCase cases[] = {
+      {"s3cret", "s3cret", true},   {"s3cre", "s3cret", false}, {"s3cret!", "s3cret", false},
+      {"S3cret", "s3cret", false},  {"s3creT", "s3cret", false}, {"", "", true},
+      {"", "s3cret", false},        {"s3cret", "", false},       {"local-console", "local-console", true},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(std::string(c.given) + " / " + c.secret);
+    const TOrvString<char> given(c.given);
+    const TOrvString<char> secret(c.secret);
+    EXPECT_EQ(IsSamePassword(given, secret), c.same);
+    EXPECT_EQ(IsSamePassword(given, secret), given == secret);
+  }
+}
+
+// The listener's limits on connections that have not authenticated, through real connections from
+// loopback addresses, with the engine's clock stepped by hand.
+class RConLimitsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    OrvTest::IgnoreSigpipe();
+    registry_.SetPassword(kPassword);
+    server_.Listen(&manager_, 0);
+    ASSERT_NE(server_.GetListenSocket(), nullptr);
+    sockaddr_in6 bound{};
+    socklen_t length = sizeof(bound);
+    ASSERT_EQ(::getsockname(server_.GetListenSocket()->GetDescriptor(), reinterpret_cast<sockaddr*>(&bound), &length),
+              0);
+    port_ = bound.sin6_port;
+  }
+  void TearDown() override {
+    for (int client : clients_) ::close(client);
+  }
+
+  // A connection from the loopback address `source`; its text as the lines print it in `text`.
+  int Connect(const char* source, std::string* text = nullptr) {
+    const int client = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, source, &local.sin_addr);
+    EXPECT_EQ(::bind(client, reinterpret_cast<sockaddr*>(&local), sizeof(local)), 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = port_;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+    socklen_t length = sizeof(local);
+    ::getsockname(client, reinterpret_cast<sockaddr*>(&local), &length);
+    if (text != nullptr) *text = "::ffff:" + std::string(source) + " : " + std::to_string(ntohs(local.sin_port));
+    clients_.push_back(client);
+    return client;
+  }
+  bool Accepted(std::uint32_t connections) {
+    return RunLoopUntil(manager_, [&] { return server_.GetConnectionCount() == connections; });
+  }
+  // Sends the bytes, then reads until `count` bytes came or the server closed the connection.
+  std::string Exchange(int client, const std::string& bytes, std::size_t count, bool* closed = nullptr) {
+    if (!bytes.empty()) ::send(client, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::string received;
+    bool ended = false;
+    RunLoopUntil(manager_, [&] {
+      char chunk[256];
+      ssize_t n;
+      while ((n = ::recv(client, chunk, sizeof(chunk), MSG_DONTWAIT)) > 0) {
+        received.append(chunk, static_cast<std::size_t>(n));
+      }
+      ended = n == 0;
+      return ended || (count != 0 && received.size() >= count);
+    });
+    if (closed != nullptr) *closed = ended;
+    return received;
+  }
+  // Closed by the server, with no (more) byte sent.
+  bool ClosedQuietly(int client) {
+    bool closed = false;
+    return Exchange(client, "", 0, &closed).empty() && closed;
+  }
+  std::string Authenticate(int client, bool* closed = nullptr) {
+    return Exchange(client, Packet(1, kRConTypeAuthenticate, kPassword), 28, closed);
+  }
+  static std::size_t CountLines(const std::string& prefix) {
+    std::size_t count = 0;
+    for (const std::string& line : TCapturedNetworkLog::Texts()) count += line.rfind(prefix, 0) == 0 ? 1 : 0;
+    return count;
+  }
+  static TTimeStamp Now() {
+    TTimeStamp now;
+    return GetTimeStamp(now);
+  }
+
+  OrvTest::TManualClock clock_;
+  TCapturedNetworkLog log_;
+  TSocketInterfaceManagerForLibEvent manager_{false};
+  TConsoleCommandRegistry registry_;
+  RConServer server_{&registry_};
+  std::uint16_t port_ = 0;  // network order
+  std::vector<int> clients_;
+};
+
+const std::string kAuthenticated = Packet(1, kRConTypeResponse, "") + Packet(1, kRConTypeAuthAnswer, "");
+
+TEST_F(RConLimitsTest, AConnectionThatHasNotAuthenticatedInTenSecondsIsClosed) {
+  std::string silentText;
+  const int silent = Connect("127.0.0.1", &silentText);
+  const int admin = Connect("127.0.0.1");
+  ASSERT_TRUE(Accepted(2));
+  ASSERT_EQ(Authenticate(admin), kAuthenticated);
+
+  OrvTest::TManualClock::AdvanceMilliseconds(kRConAuthenticationSeconds * 1000 - 1);
+  server_.Update(Now());
+  EXPECT_EQ(server_.GetConnectionCount(), 2u);
+  OrvTest::TManualClock::AdvanceMilliseconds(2);
+  server_.Update(Now());
+  EXPECT_EQ(server_.GetConnectionCount(), 1u);
+  EXPECT_TRUE(ClosedQuietly(silent));
+  const std::string line = "Rcon connection from " + silentText + " closed: not authenticated within 10 s";
+  ASSERT_EQ(CountLines(line), 1u);
+  EXPECT_EQ(TCapturedNetworkLog::Lines().back().level, 1);
+  // An authenticated console keeps the connection's own, long time-outs.
+  OrvTest::TManualClock::AdvanceMilliseconds(3600 * 1000);
+  server_.Update(Now());
+  EXPECT_EQ(server_.GetConnectionCount(), 1u);
+}
+
+TEST_F(RConLimitsTest, AtMostSixteenConnectionsWaitForAuthentication) {
+  const std::string refused = "Rcon connection from ";
+  std::vector<int> waiting;
+  for (std::uint32_t i = 0; i < kRConMaxUnauthenticated; ++i) waiting.push_back(Connect("127.0.0.1"));
+  ASSERT_TRUE(Accepted(kRConMaxUnauthenticated));
+  // Beyond them each new one is closed at once; one line for the run of refusals, and no other.
+  const std::size_t lines = TCapturedNetworkLog::Lines().size();
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(ClosedQuietly(Connect("127.0.0.1")));
+  EXPECT_EQ(CountLines(refused), 1u);
+  EXPECT_EQ(TCapturedNetworkLog::Lines().size(), lines + 1);
+  EXPECT_EQ(server_.GetConnectionCount(), kRConMaxUnauthenticated);
+  // One authenticates: a place is free, and the run of refusals is over.
+  ASSERT_EQ(Authenticate(waiting[0]), kAuthenticated);
+  const int next = Connect("127.0.0.1");
+  ASSERT_TRUE(Accepted(kRConMaxUnauthenticated + 1));
+  EXPECT_EQ(Authenticate(next), kAuthenticated);
+  Connect("127.0.0.1");
+  ASSERT_TRUE(Accepted(kRConMaxUnauthenticated + 2));
+  EXPECT_TRUE(ClosedQuietly(Connect("127.0.0.1")));
+  EXPECT_EQ(CountLines(refused), 2u);
+}
+
+TEST_F(RConLimitsTest, AnAddressGivingFiveWrongPasswordsInAMinuteIsRefusedForAMinute) {
+  const std::string wrong = Packet(1, kRConTypeAuthenticate, "guess");
+  const std::string wrongAnswers = Packet(1, kRConTypeResponse, "") + Packet(-1, kRConTypeAuthAnswer, "");
+  std::vector<std::string> texts;
+  for (std::uint32_t i = 0; i < Network::kPasswordFailuresBeforeBlock; ++i) {
+    std::string text;
+    const int guesser = Connect("127.0.0.2", &text);
+    texts.push_back(text);
+    // Each wrong password is answered as before, then the connection closes.
+    EXPECT_EQ(Exchange(guesser, wrong, 28), wrongAnswers);
+    EXPECT_TRUE(ClosedQuietly(guesser));
+    OrvTest::TManualClock::AdvanceMilliseconds(10000);
+  }
+  for (const std::string& text : texts) {
+    EXPECT_EQ(CountLines("Rcon authentication refused: wrong password from " + text), 1u) << text;
+  }
+  const std::string blocked = "Rcon connections from ::ffff:127.0.0.2 refused for 60 s: 5 wrong passwords within 60 s";
+  ASSERT_EQ(CountLines(blocked), 1u);
+  for (const auto& line : TCapturedNetworkLog::Lines()) {
+    if (line.text.rfind("Rcon authentication refused", 0) == 0 || line.text == blocked) {
+      EXPECT_EQ(line.level, 1);
+    }
+  }
+
+  // Blocked: closed at accept, the right password never read; another address is let in.
+  const std::size_t lines = TCapturedNetworkLog::Lines().size();
+  EXPECT_TRUE(ClosedQuietly(Connect("127.0.0.2")));
+  EXPECT_TRUE(ClosedQuietly(Connect("127.0.0.2")));
+  EXPECT_EQ(Authenticate(Connect("127.0.0.1")), kAuthenticated);
+  // The refused connections add nothing to the log: the lines are the accepted one's.
+  ASSERT_EQ(TCapturedNetworkLog::Lines().size(), lines + 2);
+  EXPECT_EQ(TCapturedNetworkLog::Lines()[lines].text, "New Rcon connection in progress (clear text)");
+  const std::string& validated = TCapturedNetworkLog::Lines()[lines + 1].text;
+  EXPECT_EQ(validated.rfind("New rcon connection validated -> ::ffff:127.0.0.1 : ", 0), 0u) << validated;
+  // The block ends 60 s after the fifth wrong password.
+  OrvTest::TManualClock::AdvanceMilliseconds(Network::kPasswordBlockSeconds * 1000 - 10000);
+  EXPECT_EQ(Authenticate(Connect("127.0.0.2")), kAuthenticated);
 }
 
 }  // namespace

@@ -7,25 +7,50 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
-#include "core/text/positional_format.h"
 
 namespace Orvan::Network {
+
+namespace {
+
+constexpr const char kUnknownFamily[] = "Unknown (reason : invalid address family)";
+
+// A port in network order as decimal text. Plain concatenation, no virtual call: the texts are made
+// when an accept fails for want of descriptors too, where a sanitizer's check of a virtual call
+// (which needs descriptors of its own) cannot run.
+TOrvString<char> PortText(std::uint16_t port) { return TOrvString<char>(std::to_string(ntohs(port))); }
+
+}  // namespace
 
 TOrvString<char> SockAddrToString(const sockaddr* address) {
   if (address != nullptr && address->sa_family == AF_INET) {
     sockaddr_in ipv4;
     std::memcpy(&ipv4, address, sizeof(ipv4));
-    return FormatValues("%1:%2", Ipv4ToString(ntohl(ipv4.sin_addr.s_addr)), static_cast<unsigned>(ntohs(ipv4.sin_port)));
+    return SockAddrToHostString(address) + ":" + PortText(ipv4.sin_port);
+  }
+  if (address != nullptr && address->sa_family == AF_INET6) {
+    sockaddr_in6 ipv6;
+    std::memcpy(&ipv6, address, sizeof(ipv6));
+    return SockAddrToHostString(address) + " : " + PortText(ipv6.sin6_port);
+  }
+  return TOrvString<char>(kUnknownFamily);
+}
+
+TOrvString<char> SockAddrToHostString(const sockaddr* address) {
+  if (address != nullptr && address->sa_family == AF_INET) {
+    sockaddr_in ipv4;
+    std::memcpy(&ipv4, address, sizeof(ipv4));
+    return Ipv4ToString(ntohl(ipv4.sin_addr.s_addr));
   }
   if (address != nullptr && address->sa_family == AF_INET6) {
     sockaddr_in6 ipv6;
     std::memcpy(&ipv6, address, sizeof(ipv6));
     char text[INET6_ADDRSTRLEN] = {};
     inet_ntop(AF_INET6, &ipv6.sin6_addr, text, sizeof(text));
-    return FormatValues("%1 : %2", static_cast<const char*>(text), static_cast<unsigned>(ntohs(ipv6.sin6_port)));
+    return TOrvString<char>(text);
   }
-  return TOrvString<char>("Unknown (reason : invalid address family)");
+  return TOrvString<char>(kUnknownFamily);
 }
 
 TOrvString<char> Ipv4ToString(std::uint32_t address) {

@@ -13,26 +13,32 @@
 namespace Orvan::Network {
 namespace {
 
+// Each case also checks the host form, the same text without its port.
 TEST(SockAddrToString, IPv4IPv6AndOtherFamilies) {
   sockaddr_in ipv4{};
   ipv4.sin_family = AF_INET;
   ipv4.sin_port = htons(8080);
   ipv4.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   EXPECT_STREQ(SockAddrToString(reinterpret_cast<const sockaddr*>(&ipv4)).c_str(), "127.0.0.1:8080");
+  EXPECT_STREQ(SockAddrToHostString(reinterpret_cast<const sockaddr*>(&ipv4)).c_str(), "127.0.0.1");
 
   sockaddr_in6 ipv6{};
   ipv6.sin6_family = AF_INET6;
   ipv6.sin6_port = htons(8080);
   ipv6.sin6_addr = in6addr_loopback;
   EXPECT_STREQ(SockAddrToString(reinterpret_cast<const sockaddr*>(&ipv6)).c_str(), "::1 : 8080");
+  EXPECT_STREQ(SockAddrToHostString(reinterpret_cast<const sockaddr*>(&ipv6)).c_str(), "::1");
 
   inet_pton(AF_INET6, "::ffff:10.1.2.3", &ipv6.sin6_addr);
   ipv6.sin6_port = htons(65535);
   EXPECT_STREQ(SockAddrToString(reinterpret_cast<const sockaddr*>(&ipv6)).c_str(), "::ffff:10.1.2.3 : 65535");
+  EXPECT_STREQ(SockAddrToHostString(reinterpret_cast<const sockaddr*>(&ipv6)).c_str(), "::ffff:10.1.2.3");
 
   sockaddr_un local{};
   local.sun_family = AF_UNIX;
   EXPECT_STREQ(SockAddrToString(reinterpret_cast<const sockaddr*>(&local)).c_str(),
+               "Unknown (reason : invalid address family)");
+  EXPECT_STREQ(SockAddrToHostString(reinterpret_cast<const sockaddr*>(&local)).c_str(),
                "Unknown (reason : invalid address family)");
 }
 

@@ -56,6 +56,20 @@ def variables_ini(players):
             "DeploiementTimeMax=10\nTimeLimit=0\nDebriefingTimeMax=10\nMap=%s\n" % (players, WARMUP_SECONDS, MAP))
 
 
+async def saved_replay(server, index=0):
+    """The replay of the server's game of that index (its first game is 0), once written whole: its
+    size field gives its length. AssertionError when it is not within the default deadline."""
+    path = server.cwd / "Replays" / ("lastreplay%03d.orvgamerpl2" % (index + 1))
+    deadline = time.monotonic() + harness.DEFAULT_TIMEOUT
+    while True:
+        data = path.read_bytes() if path.exists() else b""
+        if len(data) >= 12 and int.from_bytes(data[8:12], "big") == len(data):
+            return data
+        if time.monotonic() > deadline:
+            raise AssertionError("%s was not saved" % path)
+        await asyncio.sleep(0.05)
+
+
 def frames(client, name, **wanted):
     return [e for e in client.events.events
             if e.get("name") == name and all(e.get(k) == v for k, v in wanted.items())]

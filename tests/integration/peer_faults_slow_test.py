@@ -7,12 +7,12 @@ replay holds every tick, and no player is removed."""
 import asyncio
 import os
 import sys
-import time
 import unittest
 
 import harness
 import udp_query
 from game_driver import GameDriver
+from game_play import saved_replay
 
 GAME_ID = 24
 PLAYERS = [11, 12, 13, 14]
@@ -61,23 +61,11 @@ class PeerFaultsTest(harness.AsyncIntegrationTestCase):
         await driver.wait_for_game_start(0, timeout=GAME_START_SECONDS)
         return mms, server, driver
 
-    async def replay(self, server, index):
-        """The saved replay of the server's game of that index (its first game is 0)."""
-        path = server.cwd / "Replays" / ("lastreplay%03d.orvgamerpl2" % (index + 1))
-        deadline = time.monotonic() + harness.DEFAULT_TIMEOUT
-        while True:
-            # The file is there once written whole: its size field gives its length.
-            data = path.read_bytes() if path.exists() else b""
-            if len(data) >= 12 and int.from_bytes(data[8:12], "big") == len(data):
-                return data
-            self.assertLess(time.monotonic(), deadline, "%s was not saved" % path)
-            await asyncio.sleep(0.05)
-
     async def finish(self, server, driver, index, spectators=()):
         """Lets the players leave the command phase, waits for match making, and checks the game."""
         driver.end_command(after=5)
         await driver.wait_for_game_end(index, timeout=GAME_END_SECONDS)
-        ticks = driver.check_game(index, await self.replay(server, index))
+        ticks = driver.check_game(index, await saved_replay(server, index))
         driver.check_nobody_removed(driver.players + list(spectators))
         removed = [line for line in list(server.output.lines) if line.startswith("Disconnecting client ")]
         self.assertEqual(removed, [])

@@ -88,11 +88,15 @@ class PendingClientsTest(harness.AsyncIntegrationTestCase):
             self.assertLess(index, rejection)
 
     async def take_both_places(self, server, peer):
-        """One client waiting for its verdict, one silent: a server for two players is full."""
+        """Two clients identified and waiting for their verdict: a server for two players is full. A
+        silent connection holds no place."""
         first = await self.new_client(server)
         await first.send_connect(PLAYER + 100, TICKET)
         await peer.events.wait_for({"name": "validate_player", "player_id": PLAYER + 100})
+        await self.new_client(server)
         second = await self.new_client(server)
+        await second.send_connect(PLAYER + 101, TICKET)
+        await peer.events.wait_for({"name": "validate_player", "player_id": PLAYER + 101})
         await server.wait_for_line_async(NB_PLAYER + '2"')
         return first, second
 
@@ -119,7 +123,8 @@ class PendingClientsTest(harness.AsyncIntegrationTestCase):
             ("password", verdict(PLAYER + 9, 9), 20, "Failed",
              VALIDATION_FAILED % (PLAYER + 9, "match making server sent invalid reason")),
             ("version 1.0", connect_with(PLAYER, version="2.0"), 12, "IncorrectVersion", None),
-            ("two places", None, 5, "Full", None),
+            # Refused when it identifies itself, the game being full by then.
+            ("two places", connect_with(PLAYER + 102), 5, "Full", None),
         ]
 
         async def one(server_name, send, reason, name, line):

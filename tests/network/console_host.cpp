@@ -62,6 +62,9 @@ int Run(const char* password) {
   const auto deadline = std::chrono::steady_clock::now() + kLifetimeLimit;
   while (!InputClosed()) {
     if (std::chrono::steady_clock::now() > deadline) return 2;
+    TTimeStamp now;
+    GetTimeStamp(now);
+    server.Update(now);
     manager.RunEventLoop(25);
   }
   return 0;

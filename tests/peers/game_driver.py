@@ -162,6 +162,13 @@ class GameRecord:
         self.stream += body[5:]
 
 
+def client_source_address(index):
+    """The loopback address the driver's client of that index connects from: one of its own, as players
+    come from machines of their own (the server lets one address have only a few connections that have
+    not identified themselves yet, so a crowd from one address would be turned away)."""
+    return "127.2.%d.%d" % (index // 250, index % 250 + 1)
+
+
 class DrivenClient(asyncio.Protocol):
     def __init__(self, driver, player_id):
         self.driver = driver
@@ -203,10 +210,10 @@ class DrivenClient(asyncio.Protocol):
 
     # -- the connection --
 
-    async def connect(self, port):
+    async def connect(self, port, source="127.0.0.1"):
         loop = asyncio.get_running_loop()
         self._closed = loop.create_future()
-        await loop.create_connection(lambda: self, "127.0.0.1", port)
+        await loop.create_connection(lambda: self, "127.0.0.1", port, local_addr=(source, 0))
         self._send(gc.encode_connect(self.player_id, TICKET, self.driver.version, password=self.driver.password))
 
     def connection_made(self, transport):
@@ -417,7 +424,7 @@ class GameDriver:
         """Connects one more client and sends its connect packet; admission is not awaited."""
         client = DrivenClient(self, player_id)
         self.clients.append(client)
-        await client.connect(self.port)
+        await client.connect(self.port, client_source_address(len(self.clients) - 1))
         return client
 
     async def add_clients(self, player_ids, timeout=30.0, what="admission"):

@@ -220,6 +220,11 @@ inline std::string GameInfoFrame(const std::string& gameInfo) { return Frame(228
 inline std::string SlaveUpdateFrame(std::uint64_t clientId, std::uint32_t playerLimit) {
   return Frame(229, BigEndian(clientId, 8) + BigEndian(playerLimit, 4));
 }
+// A client's connect packet: "Q#vsas" on channel 193, the login data 128 bytes of 0x41.
+inline std::string ConnectFrame(std::uint64_t player, const std::string& version, const std::string& password) {
+  return Frame(193, BigEndian(player, 8) + std::string(128, 'A') + LengthPrefixed(version) + std::string(1, '\0') +
+                        LengthPrefixed(password));
+}
 inline std::string VerdictFrame(std::uint64_t playerId, std::uint8_t verdict) {
   return Frame(226, BigEndian(playerId, 8) + static_cast<char>(verdict));
 }

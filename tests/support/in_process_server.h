@@ -61,6 +61,7 @@ inline Orvan::Dedicated::TDedicatedUser* AdmitWithStatistics(Orvan::Dedicated::T
   pending->SetClientId(OrvNetId::FromValue(id));
   pending->SetClientVersion("1.0");
   pending->SetState(Orvan::Dedicated::PendingClientState::FetchingStatistics);
+  session.OnPendingClientIdentified(pending);
   session.OnPendingClientStats(pending, false, statistics);
   return session.FindClientById(OrvNetId::FromValue(id));
 }
