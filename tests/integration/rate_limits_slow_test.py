@@ -290,7 +290,9 @@ class RateLimitsTest(GameCase):
             self.assertGreater(queued, SEND_QUEUE_LIMIT)
             self.assertTrue(text.endswith(" bytes queued, more than the %d allowed -> Disconnected"
                                           % SEND_QUEUE_LIMIT), text)
-            self.assertEqual(server.output.lines[index + 1], "Disconnecting client %d with IP %s (reason : ConnectionLost)"
+            # The line that follows it, which the harness may not have read yet.
+            following = await server.wait_for_line_async(lambda _: True, start=index + 1)
+            self.assertEqual(following, "Disconnecting client %d with IP %s (reason : ConnectionLost)"
                              % (SLOW, slow.local))
             note("slow reader cut off %.1f s after it slowed down, %d bytes queued" % (cut - slowed, queued))
             # Nobody else was removed, and no loud line was dropped: their chat kept within its rate.

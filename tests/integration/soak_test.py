@@ -111,6 +111,13 @@ class RelaySoakTest(harness.AsyncIntegrationTestCase):
         self.server = self.start_server("+game_reporting", "http://127.0.0.1:%d/recorddedicatedgame" % report_port,
                                         mms_port=peer.port, files={"variables.ini": VARIABLES_INI})
         await self.server.wait_for_line_async(" as CouchDB stats source")
+        # The line comes before the database connection pool (and libcurl's descriptors) is made: a
+        # property query answered afterwards says the event loop has come round again, pool made.
+        for _ in range(30):
+            if await asyncio.to_thread(udp_query.query, self.server.port, b"soak", 1.0) is not None:
+                break
+        else:
+            self.fail("the server answered no property query after its link came up")
 
     async def test_players_and_spectators_through_a_long_game_then_a_short_one(self):
         descriptors_before = descriptors(self.server.pid, self.cached_ports)
