@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "core/text/engine_string.h"
-#include "network/buffer_io.h"
-#include "network/mms_messages.h"
-#include "network/packet_helper.h"
-#include "network/value_packing.h"
+#include "network/packets/buffer_io.h"
+#include "network/packets/mms_messages.h"
+#include "network/packets/packet_helper.h"
+#include "network/packets/value_packing.h"
 
 namespace {
 

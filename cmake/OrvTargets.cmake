@@ -1,9 +1,13 @@
-# Helpers that turn the source folders into targets: one library per folder, one test program per
-# folder (its *_test.cpp files), and the fuzz targets of fuzz/.
+# Helpers that turn the source folders into targets: one library per folder or group of neighbouring
+# folders, one test program per folder or group (their *_test.cpp files), and the fuzz targets of fuzz/.
 
-# orv_add_library(<target> <folder>): a static library of the folder's .cpp files, tests excluded.
-function(orv_add_library target folder)
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.cpp)
+# orv_add_library(<target> <folder>...): a static library of the folders' .cpp files, tests excluded.
+function(orv_add_library target)
+  set(sources "")
+  foreach(folder ${ARGN})
+    file(GLOB folder_sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*.cpp)
+    list(APPEND sources ${folder_sources})
+  endforeach()
   list(FILTER sources EXCLUDE REGEX "_test\\.cpp$")
   add_library(${target} STATIC ${sources})
   target_include_directories(${target} PUBLIC ${CMAKE_SOURCE_DIR}/src)
@@ -51,6 +55,15 @@ function(orv_add_unit_tests target folder)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT 300 RESOURCE_GROUPS cpus:1)
+endfunction()
+
+# orv_add_unit_test_folders(<target> <folder>...): the *_test.cpp files of more folders join the test
+# program <target> made by orv_add_unit_tests, for a program that tests a library of several folders.
+function(orv_add_unit_test_folders target)
+  foreach(folder ${ARGN})
+    file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${folder}/*_test.cpp)
+    target_sources(${target} PRIVATE ${sources})
+  endforeach()
 endfunction()
 
 # Every fuzz/fuzz_<name>.cpp defines LLVMFuzzerTestOneInput. With ORV_FUZZ (clang) it links against

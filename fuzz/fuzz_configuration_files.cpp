@@ -16,12 +16,12 @@
 #include <utility>
 #include <vector>
 
-#include "dedicated/dedicated_property_table.h"
-#include "dedicated/dedicated_property_value.h"
-#include "dedicated/main_server_task.h"
-#include "dedicated/strivex_dedicated_session.h"
-#include "network/ini_profile.h"
-#include "network/network_hooks.h"
+#include "dedicated/admin/dedicated_property_table.h"
+#include "dedicated/admin/dedicated_property_value.h"
+#include "dedicated/program/main_server_task.h"
+#include "dedicated/session/strivex_dedicated_session.h"
+#include "network/files/ini_profile.h"
+#include "network/logging/network_hooks.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
 #include "support/in_process_server.h"

@@ -13,11 +13,11 @@
 #include <cstdint>
 #include <string>
 
-#include "network/buffer_event_socket.h"
-#include "network/console_command_registry.h"
-#include "network/libevent_socket_manager.h"
-#include "network/network_hooks.h"
-#include "network/rcon_server.h"
+#include "network/console/console_command_registry.h"
+#include "network/console/rcon_server.h"
+#include "network/logging/network_hooks.h"
+#include "network/sockets/buffer_event_socket.h"
+#include "network/sockets/libevent_socket_manager.h"
 #include "support/console_test_commands.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"

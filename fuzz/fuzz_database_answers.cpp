@@ -16,7 +16,7 @@
 #include "network/database/set_statistics_request.h"
 #include "network/database/statistics_request.h"
 #include "network/database/user_record_requests.h"
-#include "network/network_hooks.h"
+#include "network/logging/network_hooks.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
 

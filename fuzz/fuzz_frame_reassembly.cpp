@@ -13,10 +13,10 @@
 #include <deque>
 #include <vector>
 
-#include "network/native_socket.h"
-#include "network/network_hooks.h"
-#include "network/packet_helper.h"
-#include "network/socket_utilities.h"
+#include "network/logging/network_hooks.h"
+#include "network/packets/packet_helper.h"
+#include "network/sockets/native_socket.h"
+#include "network/sockets/socket_utilities.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
 

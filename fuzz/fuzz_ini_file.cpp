@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "network/ini_profile.h"
+#include "network/files/ini_profile.h"
 #include "support/fuzz_check.h"
 #include "support/temporary_folder.h"
 

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "dedicated/main_server_task.h"
+#include "dedicated/program/main_server_task.h"
 #include "network/database/json_tree.h"
-#include "network/network_hooks.h"
+#include "network/logging/network_hooks.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
 #include "support/memory_link_stream.h"

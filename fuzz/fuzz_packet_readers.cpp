@@ -12,7 +12,7 @@
 
 #include "core/objects/ref_counting.h"
 #include "core/streams/memory_stream.h"
-#include "network/network_packet_reader.h"
+#include "network/packets/network_packet_reader.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
 

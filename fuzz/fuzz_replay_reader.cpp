@@ -14,8 +14,8 @@
 
 #include "core/objects/ref_counting.h"
 #include "core/streams/memory_stream.h"
-#include "network/save_file_layout.h"
-#include "network/save_file_reader.h"
+#include "network/files/save_file_layout.h"
+#include "network/files/save_file_reader.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
 #include "support/save_file_recorder.h"

@@ -9,7 +9,7 @@
 #include <map>
 #include <string>
 
-#include "dedicated/server_property_reporting.h"
+#include "dedicated/link/server_property_reporting.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
 

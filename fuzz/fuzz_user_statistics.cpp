@@ -19,15 +19,15 @@
 #include <string_view>
 #include <vector>
 
-#include "dedicated/dedicated_property_value.h"
-#include "dedicated/dedicated_user.h"
-#include "dedicated/main_server_task.h"
-#include "dedicated/strivex_dedicated_session.h"
-#include "dedicated/user_statistics_documents.h"
-#include "network/buffer_event_socket.h"
+#include "dedicated/admin/dedicated_property_value.h"
+#include "dedicated/clients/dedicated_user.h"
+#include "dedicated/clients/user_statistics_documents.h"
+#include "dedicated/program/main_server_task.h"
+#include "dedicated/session/strivex_dedicated_session.h"
 #include "network/database/statistics_request.h"
-#include "network/network_hooks.h"
-#include "network/network_id.h"
+#include "network/logging/network_hooks.h"
+#include "network/packets/network_id.h"
+#include "network/sockets/buffer_event_socket.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
 #include "support/in_process_server.h"

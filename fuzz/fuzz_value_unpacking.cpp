@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "network/mms_messages.h"
-#include "network/value_packing.h"
+#include "network/packets/mms_messages.h"
+#include "network/packets/value_packing.h"
 #include "support/engine_test_environment.h"
 #include "support/fuzz_check.h"
 

@@ -8,13 +8,13 @@
 #include <string>
 
 #include "core/startup/engine_core_startup.h"
-#include "dedicated/command_line.h"
-#include "dedicated/main_server_task.h"
-#include "dedicated/program_entry.h"
-#include "dedicated/strivex_dedicated_session.h"
-#include "dedicated/test_clock.h"
-#include "network/global_logger.h"
-#include "network/network_hooks.h"
+#include "dedicated/program/command_line.h"
+#include "dedicated/program/main_server_task.h"
+#include "dedicated/program/program_entry.h"
+#include "dedicated/program/test_clock.h"
+#include "dedicated/session/strivex_dedicated_session.h"
+#include "network/logging/global_logger.h"
+#include "network/logging/network_hooks.h"
 
 namespace {
 

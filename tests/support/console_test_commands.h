@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "network/console_interfaces.h"
+#include "network/console/console_interfaces.h"
 
 namespace OrvTest {
 

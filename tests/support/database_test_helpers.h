@@ -13,7 +13,7 @@
 #include "network/database/couchdb_database_accesser.h"
 #include "network/database/database_accesser.h"
 #include "network/database/operation_on_database.h"
-#include "network/operation_with_time_out.h"
+#include "network/operations/operation_with_time_out.h"
 #include "support/curl_pump.h"
 
 namespace OrvTest {

@@ -13,7 +13,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "network/libevent_socket_manager.h"
+#include "network/sockets/libevent_socket_manager.h"
 #include "support/network_test_helpers.h"
 #include "support/temporary_folder.h"
 

@@ -14,17 +14,17 @@
 #include <utility>
 #include <vector>
 
-#include "dedicated/dedicated_property_table.h"
-#include "dedicated/dedicated_session.h"
-#include "dedicated/dedicated_user.h"
-#include "dedicated/main_server_task.h"
-#include "dedicated/pending_client_set.h"
-#include "dedicated/strivex_dedicated_session.h"
-#include "dedicated/user_statistics_documents.h"
-#include "dedicated/user_waiting_for_login.h"
-#include "network/buffer_event_socket.h"
-#include "network/console_interfaces.h"
-#include "network/operation_with_time_out.h"
+#include "dedicated/admin/dedicated_property_table.h"
+#include "dedicated/clients/dedicated_user.h"
+#include "dedicated/clients/pending_client_set.h"
+#include "dedicated/clients/user_statistics_documents.h"
+#include "dedicated/clients/user_waiting_for_login.h"
+#include "dedicated/program/main_server_task.h"
+#include "dedicated/session/dedicated_session.h"
+#include "dedicated/session/strivex_dedicated_session.h"
+#include "network/console/console_interfaces.h"
+#include "network/operations/operation_with_time_out.h"
+#include "network/sockets/buffer_event_socket.h"
 #include "support/scripted_stream.h"
 #include "support/temporary_folder.h"
 

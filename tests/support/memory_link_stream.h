@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "network/socket_interface.h"
+#include "network/sockets/socket_interface.h"
 
 namespace OrvTest {
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "network/network_hooks.h"
+#include "network/logging/network_hooks.h"
 
 namespace OrvTest {
 

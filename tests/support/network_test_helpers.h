@@ -15,8 +15,8 @@
 #include <utility>
 #include <vector>
 
-#include "network/network_hooks.h"
-#include "network/socket_interface_manager.h"
+#include "network/logging/network_hooks.h"
+#include "network/sockets/socket_interface_manager.h"
 
 namespace OrvTest {
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "dedicated/dedicated_property_table.h"
-#include "dedicated/dedicated_session.h"
-#include "network/mms_messages.h"
+#include "dedicated/admin/dedicated_property_table.h"
+#include "dedicated/session/dedicated_session.h"
+#include "network/packets/mms_messages.h"
 
 namespace OrvTest {
 

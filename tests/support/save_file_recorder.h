@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/streams/stream.h"
-#include "network/save_file_reader.h"
+#include "network/files/save_file_reader.h"
 
 namespace OrvTest {
 

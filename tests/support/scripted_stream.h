@@ -6,7 +6,7 @@
 #include <deque>
 #include <vector>
 
-#include "network/socket_interface.h"
+#include "network/sockets/socket_interface.h"
 
 namespace OrvTest {
 

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "core/text/positional_format.h"
-#include "network/answer_limit.h"
 #include "network/database/operation_on_database.h"
-#include "network/network_hooks.h"
+#include "network/logging/network_hooks.h"
+#include "network/operations/answer_limit.h"
 
 namespace Orvan::Network {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "network/answer_limit.h"
 #include "network/database/user_record_requests.h"
+#include "network/operations/answer_limit.h"
 #include "support/database_test_helpers.h"
 #include "support/manual_clock.h"
 #include "support/network_test_helpers.h"

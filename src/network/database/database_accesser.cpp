@@ -2,7 +2,7 @@
 #include "network/database/database_accesser.h"
 
 #include "network/database/operation_on_database.h"
-#include "network/network_hooks.h"
+#include "network/logging/network_hooks.h"
 
 namespace Orvan::Network {
 

@@ -7,7 +7,7 @@
 
 #include "core/text/positional_format.h"
 #include "network/database/json_tree.h"
-#include "network/network_hooks.h"
+#include "network/logging/network_hooks.h"
 
 namespace Orvan::Network {
 

@@ -7,7 +7,7 @@
 
 #include "core/text/engine_string.h"
 #include "network/database/database_accesser.h"
-#include "network/network_hooks.h"
+#include "network/logging/network_hooks.h"
 
 namespace Orvan::Network {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "network/network_hooks.h"
+#include "network/logging/network_hooks.h"
 
 namespace Orvan::Network {
 

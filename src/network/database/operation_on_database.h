@@ -6,7 +6,7 @@
 
 #include "core/containers/engine_vector.h"
 #include "network/database/database_accesser.h"
-#include "network/operation_with_time_out.h"
+#include "network/operations/operation_with_time_out.h"
 
 namespace Orvan::Network {
 

@@ -10,7 +10,7 @@
 #include "network/database/couchdb_database_accesser.h"
 #include "network/database/json_tree.h"
 #include "network/database/upload_body.h"
-#include "network/network_hooks.h"
+#include "network/logging/network_hooks.h"
 
 namespace Orvan::Network {
 
