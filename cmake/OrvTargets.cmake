@@ -47,10 +47,20 @@ function(orv_add_unit_tests target folder)
   add_executable(${target} ${sources} $<TARGET_OBJECTS:orv_${main_name}>)
   target_link_libraries(${target} PRIVATE orv_test_support GTest::gtest GTest::gmock ${ARG_UNPARSED_ARGUMENTS})
   target_compile_options(${target} PRIVATE ${ORV_TEST_CODE_OPTIONS})
-  gtest_discover_tests(${target}
-    DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 300 RESOURCE_GROUPS cpus:1)
+  orv_add_gtest_suites(${target} TIMEOUT 300 RESOURCE_GROUPS cpus:1)
+endfunction()
+
+# orv_add_gtest_suites(<target> <test properties...>): one ctest test per gtest suite of the program,
+# named after the suite and running its cases in one process. The suites are listed when ctest runs,
+# once the program is built (cmake/GTestSuites.cmake), as GoogleTest's PRE_TEST discovery does.
+function(orv_add_gtest_suites target)
+  set(include_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_suites_include.cmake)
+  set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_suites.cmake)
+  list(JOIN ARGN " " properties)
+  file(GENERATE OUTPUT ${include_file} CONTENT
+    "include([=[${CMAKE_SOURCE_DIR}/cmake/GTestSuites.cmake]=])\n\
+orv_gtest_suites([=[$<TARGET_FILE:${target}>]=] [=[${list_file}]=] 60 ${properties})\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${include_file})
 endfunction()
 
 # Every fuzz/fuzz_<name>.cpp defines LLVMFuzzerTestOneInput. With ORV_FUZZ (clang) it links against

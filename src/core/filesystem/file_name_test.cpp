@@ -17,7 +17,28 @@
 namespace Orvan {
 namespace {
 
-using FileName = OrvTest::TFreshFileNameRegistries;
+// Fresh token tables as well as fresh registries: a mounting point keeps the letter case it was
+// first interned with, and the cases below expect the case they spell first.
+class FileName : public ::testing::Test {
+ protected:
+  void SetUp() override { Recreate(); }
+  void TearDown() override {
+    Recreate();
+    TWellKnownNames::Create();
+  }
+
+ private:
+  // Shutdown order, then start-up order, as the engine core does it.
+  static void Recreate() {
+    TWellKnownNames::Destroy();
+    DestroyFileExtensionRegistry();
+    TFileNameRegistry::Destroy();
+    DestroyAllInternedTokenTables();
+    InitInternedTokenTables();
+    TFileNameRegistry::Create();
+    TFileExtensionRegistry::Create();
+  }
+};
 
 std::string Text(const TFileName& name) { return name.ToString().c_str(); }
 
