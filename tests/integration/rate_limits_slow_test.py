@@ -290,6 +290,8 @@ class RateLimitsTest(GameCase):
             self.assertGreater(queued, SEND_QUEUE_LIMIT)
             self.assertTrue(text.endswith(" bytes queued, more than the %d allowed -> Disconnected"
                                           % SEND_QUEUE_LIMIT), text)
+            # The line after the cut, once it has come through the server's output.
+            await server.wait_for_line_at_async(lambda _: True, start=index + 1)
             self.assertEqual(server.output.lines[index + 1], "Disconnecting client %d with IP %s (reason : ConnectionLost)"
                              % (SLOW, slow.local))
             note("slow reader cut off %.1f s after it slowed down, %d bytes queued" % (cut - slowed, queued))
