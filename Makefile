@@ -28,9 +28,11 @@ TSAN_TESTS ?= Threaded
 
 # ctest runs two lanes side by side (test_resources.json in the build folder): the unit tests and the
 # fuzz replays keep a core busy and take one of JOBS slots; the Python suites mostly wait on the
-# network and the clock, and take one of TEST_WAITS slots. Tests ctest has not timed yet start
-# longest first (their COST).
-TEST_WAITS ?= 3
+# network and the clock (a tenth of a core each, a fifth under the sanitizers), and take one of
+# TEST_WAITS slots: four side by side finish them all in about two minutes, and leave the timing
+# checks of the slow suites enough of 2 cores. Tests ctest has not timed yet start longest first
+# (their COST).
+TEST_WAITS ?= 4
 TEST_SLOTS = $(shell echo $$(( $(JOBS) + $(TEST_WAITS) )))
 CMAKE_TEST_LANES := -DORV_TEST_CPUS=$(JOBS) -DORV_TEST_WAITS=$(TEST_WAITS)
 CTEST := ctest -j $(TEST_SLOTS) --resource-spec-file test_resources.json --output-on-failure

@@ -29,6 +29,11 @@ function(orv_embed_text target input generated)
   target_include_directories(${target} PRIVATE ${CMAKE_BINARY_DIR}/generated)
 endfunction()
 
+# Test sources compiled together in one translation unit (0: all of a program's sources). Helpers
+# in a test source's anonymous namespace must therefore have names no other test source of the same
+# program uses.
+set(ORV_TEST_UNITY_BATCH 16 CACHE STRING "Test sources per unity batch")
+
 # orv_add_unit_tests(<target> <folder> [MAIN <file>] [libraries...]): one gtest program of the
 # folder's *_test.cpp files, with the engine's test main unless another is named.
 # Test suites whose name contains "Threaded" use real threads; `make test-tsan` runs those.
@@ -51,10 +56,25 @@ function(orv_add_unit_tests target folder)
   add_executable(${target} ${sources} $<TARGET_OBJECTS:orv_${main_name}>)
   target_link_libraries(${target} PRIVATE orv_test_support GTest::gtest GTest::gmock ${ARG_UNPARSED_ARGUMENTS})
   target_compile_options(${target} PRIVATE ${ORV_TEST_CODE_OPTIONS})
-  gtest_discover_tests(${target}
-    DISCOVERY_MODE PRE_TEST
-    DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT 300 RESOURCE_GROUPS cpus:1)
+  # Compiled in batches of test sources, one translation unit each: the test framework's headers,
+  # which take most of a test source's compile time, are read once per batch. Sixteen to a batch
+  # compile a little quicker than eight (5 to 30 % less compile time, the sanitizer build gaining
+  # least), and the largest batch still compiles in well under half a minute.
+  set_target_properties(${target} PROPERTIES UNITY_BUILD ON UNITY_BUILD_BATCH_SIZE ${ORV_TEST_UNITY_BATCH})
+  orv_add_gtest_suites(${target} TIMEOUT 300 RESOURCE_GROUPS cpus:1)
+endfunction()
+
+# orv_add_gtest_suites(<target> <test properties...>): one ctest test per gtest suite of the program,
+# named after the suite and running its cases in one process. The suites are listed when ctest runs,
+# once the program is built (cmake/GTestSuites.cmake), as GoogleTest's PRE_TEST discovery does.
+function(orv_add_gtest_suites target)
+  set(include_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_suites_include.cmake)
+  set(list_file ${CMAKE_CURRENT_BINARY_DIR}/${target}_suites.cmake)
+  list(JOIN ARGN " " properties)
+  file(GENERATE OUTPUT ${include_file} CONTENT
+    "include([=[${CMAKE_SOURCE_DIR}/cmake/GTestSuites.cmake]=])\n\
+orv_gtest_suites([=[$<TARGET_FILE:${target}>]=] [=[${list_file}]=] 60 ${properties})\n")
+  set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${include_file})
 endfunction()
 
 # orv_add_unit_test_folders(<target> <folder>...): the *_test.cpp files of more folders join the test

@@ -27,13 +27,14 @@ for file in "$root"/scripts/run/*; do
 done
 cd "$run_dir"
 
-# A TCP port that is free now; the client port must be free for UDP as well.
+# A TCP port that is free now; the client port must be free for UDP as well. Free on every address,
+# as the server binds its client port: one free on 127.0.0.1 alone may be held on another address.
 free_port() {
   python3 - "$1" <<'PY'
 import socket, sys
 for _ in range(100):
     tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    tcp.bind(("127.0.0.1", 0))
+    tcp.bind(("0.0.0.0", 0))
     port = tcp.getsockname()[1]
     if sys.argv[1] == "tcp+udp":
         udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)

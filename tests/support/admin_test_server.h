@@ -32,7 +32,7 @@ namespace OrvTest {
 class TAdminTestServer {
  public:
   TAdminTestServer() {
-    settings_.clientPort = FreeUdpPort();
+    settings_.clientPort = FreeClientPort();
     task_ = CreateTask(settings_, &session_);
     session_.Initialize();
     task_->AttachMatchMakingStream(&mms_, Orvan::Dedicated::MatchMakingLinkState::Ready);

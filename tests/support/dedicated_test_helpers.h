@@ -133,16 +133,29 @@ class TLinkPeer {
   int accepted_ = -1;
 };
 
-// A UDP port free right now (the property query binds the client port number).
-inline std::uint16_t FreeUdpPort() {
-  const int descriptor = ::socket(AF_INET, SOCK_DGRAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  ::bind(descriptor, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-  socklen_t length = sizeof(address);
-  ::getsockname(descriptor, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(descriptor);
-  return ntohs(address.sin_port);
+// A port free right now for the server's client port, which the server binds on every address, for
+// TCP and (the property query) for UDP. The TCP probe binds every address too: a port free on
+// 127.0.0.1 alone may still be held on another loopback address, by a connection from 127.0.0.2 in
+// TIME_WAIT say, and the server's bind would then fail. 0 when none was found.
+inline std::uint16_t FreeClientPort() {
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const int tcp = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (tcp < 0) return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    socklen_t length = sizeof(address);
+    if (::bind(tcp, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+        ::getsockname(tcp, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      ::close(tcp);
+      continue;
+    }
+    const int udp = ::socket(AF_INET, SOCK_DGRAM, 0);
+    const bool udpFree = udp >= 0 && ::bind(udp, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) == 0;
+    if (udp >= 0) ::close(udp);
+    ::close(tcp);
+    if (udpFree) return ntohs(address.sin_port);
+  }
+  return 0;
 }
 
 // A port on which nothing listens: bound, then let go.

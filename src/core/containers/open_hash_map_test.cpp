@@ -25,21 +25,21 @@ using OrvTest::CheckOpenHashMapInvariants;
 using OrvTest::TFailingAllocationScope;
 
 // Counts constructions and destructions; a copy can be made to throw.
-struct TCounted {
+struct THashCounted {
   static inline long constructions = 0;
   static inline long destructions = 0;
   static inline int copiesBeforeThrow = -1;  // >= 0: copies allowed before one throws
   static long Live() { return constructions - destructions; }
 
-  explicit TCounted(std::uint32_t v = 0) : value(v) { ++constructions; }
-  TCounted(const TCounted& other) : value(other.value) {
+  explicit THashCounted(std::uint32_t v = 0) : value(v) { ++constructions; }
+  THashCounted(const THashCounted& other) : value(other.value) {
     if (copiesBeforeThrow == 0) throw std::runtime_error("copy refused");
     if (copiesBeforeThrow > 0) --copiesBeforeThrow;
     ++constructions;
   }
-  TCounted(TCounted&& other) noexcept : value(other.value) { ++constructions; }
-  TCounted& operator=(const TCounted&) = default;
-  ~TCounted() { ++destructions; }
+  THashCounted(THashCounted&& other) noexcept : value(other.value) { ++constructions; }
+  THashCounted& operator=(const THashCounted&) = default;
+  ~THashCounted() { ++destructions; }
 
   std::uint32_t value;
 };
@@ -50,13 +50,13 @@ struct TLowWordHash {
   std::uint32_t operator()(std::uint64_t key) const noexcept { return static_cast<std::uint32_t>(key); }
 };
 
-using TU32Map = TOpenHashMap<TKeyValueEntry<std::uint32_t, TCounted>, TIntegerHash, TWordEqual,
+using TU32Map = TOpenHashMap<TKeyValueEntry<std::uint32_t, THashCounted>, TIntegerHash, TWordEqual,
                              default_allocator<unsigned char>>;
-using TU64Map = TOpenHashMap<TKeyValueEntry<std::uint64_t, TCounted>, TLowWordHash, TWordEqual,
+using TU64Map = TOpenHashMap<TKeyValueEntry<std::uint64_t, THashCounted>, TLowWordHash, TWordEqual,
                              default_allocator<unsigned char>>;
-using TSmallMap = TSmallOpenHashMap<TKeyValueEntry<std::uint32_t, TCounted>, TIntegerHash, TWordEqual,
+using TSmallMap = TSmallOpenHashMap<TKeyValueEntry<std::uint32_t, THashCounted>, TIntegerHash, TWordEqual,
                                     general_heap_allocator<unsigned char>>;
-using TStringMap = TOpenHashMap<TKeyValueEntry<TOrvString<char>, TCounted>, TStringHash, TStringEqual,
+using TStringMap = TOpenHashMap<TKeyValueEntry<TOrvString<char>, THashCounted>, TStringHash, TStringEqual,
                                 general_heap_allocator<unsigned char>>;
 
 template <typename TMap>
@@ -94,7 +94,7 @@ typename TMap::TEntryType* Put(TMap& map, const typename TMap::TKey& key, std::u
   using TEntry = typename TMap::TEntryType;
   TEntry* entry;
   if (map.FindOrInsert(key, &entry)) {
-    ::new (static_cast<void*>(entry)) TEntry{key, TCounted(value)};
+    ::new (static_cast<void*>(entry)) TEntry{key, THashCounted(value)};
   } else {
     entry->value.value = value;
   }
@@ -121,11 +121,11 @@ class OpenHashMapTyped : public ::testing::Test {
   static TKey Key(std::uint32_t i) { return TMapTraits<TMap>::Key(i); }
 
   void SetUp() override {
-    TCounted::constructions = TCounted::destructions = 0;
+    THashCounted::constructions = THashCounted::destructions = 0;
     liveStrings_ = GetStringContentLiveCount<char>();
   }
   void TearDown() override {
-    EXPECT_EQ(TCounted::Live(), 0) << "an entry was made and never destroyed";
+    EXPECT_EQ(THashCounted::Live(), 0) << "an entry was made and never destroyed";
     EXPECT_EQ(GetStringContentLiveCount<char>(), liveStrings_) << "a string key was leaked or released twice";
   }
 
@@ -155,7 +155,7 @@ TYPED_TEST(OpenHashMapTyped, FindsInsertedKeysAndForgetsErasedOnes) {
 
   for (std::uint32_t i = 0; i < 300; ++i) Put(map, this->Key(i), i);
   EXPECT_EQ(map.Count(), 300u);
-  EXPECT_EQ(TCounted::Live(), 300);
+  EXPECT_EQ(THashCounted::Live(), 300);
   typename TestFixture::TEntry* entry;
   EXPECT_FALSE(map.FindOrInsert(this->Key(5), &entry));
   EXPECT_EQ(entry, map.Find(this->Key(5)));
@@ -172,12 +172,12 @@ TYPED_TEST(OpenHashMapTyped, FindsInsertedKeysAndForgetsErasedOnes) {
       EXPECT_EQ(found, nullptr) << i;
     }
   }
-  EXPECT_EQ(TCounted::Live(), static_cast<long>(map.Count()));
+  EXPECT_EQ(THashCounted::Live(), static_cast<long>(map.Count()));
 
   map.Clear();
   EXPECT_EQ(map.Header(), 0u);
   EXPECT_EQ(map.Storage(), nullptr);
-  EXPECT_EQ(TCounted::Live(), 0);
+  EXPECT_EQ(THashCounted::Live(), 0);
 }
 
 TYPED_TEST(OpenHashMapTyped, EraseMovesTheLastEntryIntoTheHole) {
@@ -242,7 +242,7 @@ TYPED_TEST(OpenHashMapTyped, CopiesKeepTheSourceLayout) {
   ASSERT_EQ(sameSize.SlotBits(), source.SlotBits());
   sameSize = source;
   expectSameAsSource(sameSize);
-  EXPECT_EQ(TCounted::Live(), 4 * static_cast<long>(source.Count()));
+  EXPECT_EQ(THashCounted::Live(), 4 * static_cast<long>(source.Count()));
 
   const TypeParam& alias = sameSize;
   sameSize = alias;
@@ -263,7 +263,7 @@ TYPED_TEST(OpenHashMapTyped, MoveAssignmentTakesTheEntriesAndDestroysTheOldOnes)
     TypeParam target;
     for (std::uint32_t i = 0; i < 5; ++i) Put(target, this->Key(1000 + i), i);
     target = std::move(source);
-    EXPECT_EQ(TCounted::Live(), static_cast<long>(size));
+    EXPECT_EQ(THashCounted::Live(), static_cast<long>(size));
     EXPECT_EQ(source.Header(), 0u);
     EXPECT_EQ(target.Header(), header);
     EXPECT_EQ(Contents(target), contents);
@@ -298,7 +298,7 @@ TYPED_TEST(OpenHashMapTyped, FailedGrowthLeavesTheMapAsItWas) {
       ++failures;
     }
     try {
-      map.InsertNew(this->Key(102), TCounted(1));
+      map.InsertNew(this->Key(102), THashCounted(1));
     } catch (const std::bad_alloc&) {
       ++failures;
     }
@@ -307,7 +307,7 @@ TYPED_TEST(OpenHashMapTyped, FailedGrowthLeavesTheMapAsItWas) {
   EXPECT_EQ(map.Header(), header);
   EXPECT_EQ(Slots(map), slots);
   EXPECT_EQ(Contents(map), contents);
-  EXPECT_EQ(TCounted::Live(), 8);
+  EXPECT_EQ(THashCounted::Live(), 8);
   Put(map, this->Key(100), 100);
   EXPECT_EQ(map.Count(), 9u);
 }
@@ -351,17 +351,17 @@ TYPED_TEST(OpenHashMapTyped, FailedAssignmentLeavesAnEmptyMap) {
   EXPECT_TRUE(threw);
   EXPECT_EQ(target.Header(), 0u);
   EXPECT_EQ(target.Storage(), nullptr);
-  EXPECT_EQ(TCounted::Live(), 16);
+  EXPECT_EQ(THashCounted::Live(), 16);
   target.Clear();  // nothing left to free twice
 
   // A copy that throws half-way: the copies made are destroyed and the map ends empty.
   Put(target, this->Key(100), 1);
-  TCounted::copiesBeforeThrow = 5;
+  THashCounted::copiesBeforeThrow = 5;
   EXPECT_THROW(target = source, std::runtime_error);
-  TCounted::copiesBeforeThrow = -1;
+  THashCounted::copiesBeforeThrow = -1;
   EXPECT_EQ(target.Header(), 0u);
   EXPECT_EQ(target.Storage(), nullptr);
-  EXPECT_EQ(TCounted::Live(), 16);
+  EXPECT_EQ(THashCounted::Live(), 16);
 
   target = source;
   EXPECT_EQ(Contents(target), Contents(source));
@@ -631,7 +631,7 @@ TEST(SmallOpenHashMap, KeepsUpToFourEntriesInsideTheObject) {
 }
 
 TEST(SmallOpenHashMap, MovesAndCopiesRebaseInlineStorage) {
-  TCounted::constructions = TCounted::destructions = 0;
+  THashCounted::constructions = THashCounted::destructions = 0;
   {
     TSmallMap source;
     for (std::uint32_t i = 0; i < 3; ++i) Put(source, i, i);
@@ -642,7 +642,7 @@ TEST(SmallOpenHashMap, MovesAndCopiesRebaseInlineStorage) {
     TSmallMap copy(moved);
     EXPECT_TRUE(StorageInside(copy));
     EXPECT_EQ(Slots(copy), Slots(moved));
-    EXPECT_EQ(TCounted::Live(), 6);
+    EXPECT_EQ(THashCounted::Live(), 6);
 
     TSmallMap large;
     for (std::uint32_t i = 0; i < 6; ++i) Put(large, i, i);
@@ -651,7 +651,7 @@ TEST(SmallOpenHashMap, MovesAndCopiesRebaseInlineStorage) {
     EXPECT_EQ(takenOver.Storage(), block);
     EXPECT_EQ(takenOver.Count(), 6u);
   }
-  EXPECT_EQ(TCounted::Live(), 0);
+  EXPECT_EQ(THashCounted::Live(), 0);
 }
 
 // ---- Maps held in entries: relocation moves them, assignment copies them.
@@ -659,7 +659,7 @@ TEST(SmallOpenHashMap, MovesAndCopiesRebaseInlineStorage) {
 TEST(OpenHashMapOfMaps, InnerMapsSurviveRehashCopyAndErase) {
   using TOuter = TOpenHashMap<TKeyValueEntry<std::uint32_t, TU32Map>, TIntegerHash, TWordEqual,
                               default_allocator<unsigned char>>;
-  TCounted::constructions = TCounted::destructions = 0;
+  THashCounted::constructions = THashCounted::destructions = 0;
   {
     TOuter outer;
     long values = 0;
@@ -683,13 +683,13 @@ TEST(OpenHashMapOfMaps, InnerMapsSurviveRehashCopyAndErase) {
     expectInner(outer);
     TOuter copy(outer);
     expectInner(copy);
-    EXPECT_EQ(TCounted::Live(), 2 * values);
+    EXPECT_EQ(THashCounted::Live(), 2 * values);
 
     for (std::uint32_t o = 0; o < 14; ++o) outer.Erase(o);
     EXPECT_EQ(outer.Capacity(), 8u);
     expectInner(outer);
   }
-  EXPECT_EQ(TCounted::Live(), 0);
+  EXPECT_EQ(THashCounted::Live(), 0);
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ namespace {
 using FileExtension = OrvTest::TFreshFileNameRegistries;
 
 TFileExtension Register(const char* text) { return TFileExtension::Register(TOrvString<char>(text)); }
-std::string Text(const TFileName& name) { return name.ToString().c_str(); }
+std::string AsText(const TFileName& name) { return name.ToString().c_str(); }
 std::uint32_t RegisteredCount() { return TFileExtensionRegistry::GetTexts()->GetSize(); }
 
 TEST_F(FileExtension, RegistrationIgnoresOneDotAndLetterCase) {
@@ -180,8 +180,8 @@ TEST_F(FileExtension, AddChangeAndReplace) {
   };
   for (const auto& c : cases) {
     const TFileName name(c.name);
-    EXPECT_EQ(Text(TFileName::AddExtension(name, c.extension)), c.added) << c.name;
-    EXPECT_EQ(Text(TFileName::ChangeExtension(name, c.extension)), c.changed) << c.name;
+    EXPECT_EQ(AsText(TFileName::AddExtension(name, c.extension)), c.added) << c.name;
+    EXPECT_EQ(AsText(TFileName::ChangeExtension(name, c.extension)), c.changed) << c.name;
   }
   const struct {
     const char* name;
@@ -189,7 +189,7 @@ TEST_F(FileExtension, AddChangeAndReplace) {
     const char* replaced;
   } replacements[] = {{"M:a/b.tga", "c", "M:/a/c.tga"}, {"a/b", "c", "a/c"}, {"b.x", "c.y", "c.y.x"}};
   for (const auto& r : replacements) {
-    EXPECT_EQ(Text(TFileName::ReplaceName(TFileName(r.name), TOrvString<char>(r.newName))), r.replaced) << r.name;
+    EXPECT_EQ(AsText(TFileName::ReplaceName(TFileName(r.name), TOrvString<char>(r.newName))), r.replaced) << r.name;
   }
 }
 

@@ -17,9 +17,30 @@
 namespace Orvan {
 namespace {
 
-using FileName = OrvTest::TFreshFileNameRegistries;
+// Fresh token tables as well as fresh registries: a mounting point keeps the letter case it was
+// first interned with, and the cases below expect the case they spell first.
+class FileName : public ::testing::Test {
+ protected:
+  void SetUp() override { Recreate(); }
+  void TearDown() override {
+    Recreate();
+    TWellKnownNames::Create();
+  }
 
-std::string Text(const TFileName& name) { return name.ToString().c_str(); }
+ private:
+  // Shutdown order, then start-up order, as the engine core does it.
+  static void Recreate() {
+    TWellKnownNames::Destroy();
+    DestroyFileExtensionRegistry();
+    TFileNameRegistry::Destroy();
+    DestroyAllInternedTokenTables();
+    InitInternedTokenTables();
+    TFileNameRegistry::Create();
+    TFileExtensionRegistry::Create();
+  }
+};
+
+std::string NameText(const TFileName& name) { return name.ToString().c_str(); }
 
 std::string MountingPointText(const TFileName& name) {
   return TMountingPointToken::FromId(name.GetMountingPoint()).c_str();
@@ -49,7 +70,7 @@ TEST_F(FileName, ParseTable) {
   for (const auto& c : cases) {
     const TFileName name(c.text);
     EXPECT_EQ(MountingPointText(name), c.mountingPoint) << c.text;
-    EXPECT_EQ(Text(name), c.form) << c.text;
+    EXPECT_EQ(NameText(name), c.form) << c.text;
     EXPECT_EQ(name.GetComponentCount(), c.components) << c.text;
     EXPECT_EQ(name.IsEmpty(), c.components == 0) << c.text;
     // Every form parses back to the same name.
@@ -66,7 +87,7 @@ TEST_F(FileName, EqualPathsShareOneNodeWhateverTheirCase) {
     EXPECT_EQ(TFileName(text).GetNode(), TFileName("a/b").GetNode()) << text;
   }
   EXPECT_EQ(TFileName("DATA/textures"), first);
-  EXPECT_EQ(Text(TFileName("DATA/textures")), "Data/Textures");
+  EXPECT_EQ(NameText(TFileName("DATA/textures")), "Data/Textures");
   EXPECT_EQ(TFileName("data:x"), TFileName("DATA:x"));
   EXPECT_NE(TFileName("data:x"), TFileName("x"));
   // The three text forms reach the same name.
@@ -174,19 +195,19 @@ TEST_F(FileName, AppendAndPrepend) {
   for (const auto& c : cases) {
     TFileName appended(c.base);
     appended.Append(TFileName(c.tail));
-    EXPECT_EQ(Text(appended), c.appended) << c.base << " + " << c.tail;
+    EXPECT_EQ(NameText(appended), c.appended) << c.base << " + " << c.tail;
     TFileName prepended(c.base);
     prepended.Prepend(TFileName(c.tail));
-    EXPECT_EQ(Text(prepended), c.prepended) << c.tail << " + " << c.base;
+    EXPECT_EQ(NameText(prepended), c.prepended) << c.tail << " + " << c.base;
   }
   // The ".." kept at the end pairs off with what precedes it once something follows.
   TFileName name("a/b");
   name.Append(TFileName(".."));
   name.Append(TFileName("c"));
-  EXPECT_EQ(Text(name), "a/c");
-  EXPECT_EQ(Text(TFileName(TFileName("M:a"), TFileName("N:b/c"))), "M:/a/b/c");
-  EXPECT_EQ(Text(TFileName(ParseMountingPoint("Other"), TFileName("M:a"))), "Other:/a");
-  EXPECT_EQ(Text(TFileName::AppendToNode(TFileName("M:a").GetNode(), TFileName("b"))), "a/b");
+  EXPECT_EQ(NameText(name), "a/c");
+  EXPECT_EQ(NameText(TFileName(TFileName("M:a"), TFileName("N:b/c"))), "M:/a/b/c");
+  EXPECT_EQ(NameText(TFileName(ParseMountingPoint("Other"), TFileName("M:a"))), "Other:/a");
+  EXPECT_EQ(NameText(TFileName::AppendToNode(TFileName("M:a").GetNode(), TFileName("b"))), "a/b");
 }
 
 TEST_F(FileName, ShorteningAndLeaves) {
@@ -198,11 +219,11 @@ TEST_F(FileName, ShorteningAndLeaves) {
   } cases[] = {{0, "M:/a/b/c", "N:/a/b/c"}, {1, "M:/a/b", "N:/b/c"}, {2, "M:/a", "N:/c"}, {3, "M:/", "N:/"}};
   const std::uint16_t other = ParseMountingPoint("N");
   for (const auto& c : cases) {
-    EXPECT_EQ(Text(TFileName::WithoutLastComponents(name, c.n)), c.withoutLast) << c.n;
-    EXPECT_EQ(Text(TFileName::WithoutFirstComponents(name, other, c.n)), c.withoutFirst) << c.n;
+    EXPECT_EQ(NameText(TFileName::WithoutLastComponents(name, c.n)), c.withoutLast) << c.n;
+    EXPECT_EQ(NameText(TFileName::WithoutFirstComponents(name, other, c.n)), c.withoutFirst) << c.n;
   }
-  EXPECT_EQ(Text(name.GetParent()), "M:/a/b");
-  EXPECT_EQ(Text(TFileName::GetLeafName(name)), "c");
+  EXPECT_EQ(NameText(name.GetParent()), "M:/a/b");
+  EXPECT_EQ(NameText(TFileName::GetLeafName(name)), "c");
   EXPECT_EQ(TFileName::GetLeafName(name), TFileName("c"));
   EXPECT_TRUE(TFileName::GetLeafName(TFileName()).IsEmpty());
 }
@@ -238,7 +259,7 @@ TEST_F(FileName, AppendText) {
       {"M:a", "?x", "M:/a?x"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(Text(TFileName::AppendText(TFileName(c.name), TOrvString<char>(c.text))), c.result)
+    EXPECT_EQ(NameText(TFileName::AppendText(TFileName(c.name), TOrvString<char>(c.text))), c.result)
         << c.name << " + " << c.text;
   }
   EXPECT_THROW(TFileName::AppendText(TFileName("a"), TOrvString<char>("/b?")), EInvalidFileName);
@@ -250,7 +271,7 @@ TEST_F(FileName, AppendToLastComponentOnTheStackAndOnTheHeap) {
     TFileName name(("M:dir/" + stem).c_str());
     const TFileName sibling(("M:dir/" + stem + "x").c_str());
     name.AppendToLastComponent(suffix);
-    EXPECT_EQ(Text(name), "M:/dir/" + stem + suffix);
+    EXPECT_EQ(NameText(name), "M:/dir/" + stem + suffix);
     EXPECT_EQ(name, TFileName(("M:dir/" + stem + suffix).c_str()));
     EXPECT_EQ(name.GetParent(), sibling.GetParent());
   }
@@ -295,7 +316,7 @@ TEST_F(FileName, LongPathsGrowTheirStrings) {
   for (int i = 0; i < 300; ++i) path += "component" + std::to_string(i) + "/";
   path.pop_back();
   const TFileName name(("Deep:" + path).c_str());
-  EXPECT_EQ(Text(name), "Deep:/" + path);
+  EXPECT_EQ(NameText(name), "Deep:/" + path);
   std::vector<char> buffer(100);
   EXPECT_EQ(name.GetText(buffer.data(), 100), 99u);
   EXPECT_EQ(std::string(buffer.data()), ("Deep:/" + path).substr(0, 99));
@@ -345,8 +366,8 @@ TEST_F(FileName, CopiesShareTheNodeAndCountIt) {
   EXPECT_TRUE(emptyCopy.IsEmpty());
   TFileName a("S:x"), b("y");
   a.Swap(b);
-  EXPECT_EQ(Text(a), "y");
-  EXPECT_EQ(Text(b), "S:/x");
+  EXPECT_EQ(NameText(a), "y");
+  EXPECT_EQ(NameText(b), "S:/x");
   EXPECT_EQ(MakeFileName(b.GetNode(), 0), TFileName("x"));
 }
 

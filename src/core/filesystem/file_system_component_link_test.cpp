@@ -26,7 +26,7 @@ using OrvTest::TComponentCall;
 using OrvTest::TNativeFolderComponent;
 using OrvTest::TScriptedComponent;
 
-std::string Text(const TFileName& name) {
+std::string LinkText(const TFileName& name) {
   const TOrvString<char> text = name.ToString();
   return std::string(text.c_str(), text.GetLength());
 }
@@ -142,7 +142,7 @@ TEST_F(FileSystemComponentLink, DotDotOfTheNameClimbsIntoThePrefix) {
   for (const auto& c : cases) {
     const TFileSystemComponentLink link(data_, TFileName(c.prefix));
     const TFileName path = link.MakeTargetPath(TFileName(c.name));
-    EXPECT_EQ(Text(path), std::string("DataDir:/") + c.target) << c.prefix << " + " << c.name;
+    EXPECT_EQ(LinkText(path), std::string("DataDir:/") + c.target) << c.prefix << " + " << c.name;
   }
 }
 
@@ -272,7 +272,7 @@ TEST_F(FileSystemComponentLink, MountedItShowsTheSubFolderOfANativeFolder) {
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(image->GetData()), image->GetSize()), "map bytes");
   const TVector<TFileName> names = vfs_->ListFiles(TFileName("Temp:/Maps2"), 0, false);
   ASSERT_EQ(names.GetSize(), 1u);
-  EXPECT_EQ(Text(TFileName::GetLeafName(names[0])), "x.vdf");
+  EXPECT_EQ(LinkText(TFileName::GetLeafName(names[0])), "x.vdf");
   EXPECT_TRUE(vfs_->DeleteFile(TFileName("Temp:/Maps2/x.vdf")));
   EXPECT_FALSE(vfs_->Exists(TFileName("Temp:/Maps2/x.vdf")));
 

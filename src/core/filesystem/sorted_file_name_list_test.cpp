@@ -26,12 +26,12 @@ std::vector<std::string> Texts(const TSortedFileNameList& list) {
   return texts;
 }
 
-std::string Text(const TFileName& name) {
+std::string ListText(const TFileName& name) {
   const TOrvString<char> text = name.ToString();
   return std::string(text.c_str(), text.GetLength());
 }
 
-std::uint32_t NodeCount(const TFileName& name) { return name.GetNode()->count.load(); }
+std::uint32_t ListNodeCount(const TFileName& name) { return name.GetNode()->count.load(); }
 
 TEST_F(SortedFileNameList, KeepsTextsInCaseInsensitiveOrderAndTheFirstOfEachText) {
   const std::uint16_t data = ParseMountingPoint("DataDir");
@@ -47,11 +47,11 @@ TEST_F(SortedFileNameList, KeepsTextsInCaseInsensitiveOrderAndTheFirstOfEachText
   EXPECT_EQ(Texts(list), (std::vector<std::string>{"", "A.txt", "b.TXT", "c/Readme"}));
   EXPECT_TRUE(list.GetFileName(0).IsEmpty());
   EXPECT_EQ(list.GetFileName(0).GetMountingPoint(), data);
-  EXPECT_EQ(Text(list.GetFileName(1)), "DataDir:/A.txt");
+  EXPECT_EQ(ListText(list.GetFileName(1)), "DataDir:/A.txt");
   // A given name lends its path, not its mounting point.
-  EXPECT_EQ(Text(list.GetFileName(2)), "DataDir:/elsewhere/b.txt");
+  EXPECT_EQ(ListText(list.GetFileName(2)), "DataDir:/elsewhere/b.txt");
   EXPECT_EQ(list.GetFileName(2).GetNode(), other.GetNode());
-  EXPECT_EQ(Text(list.GetFileName(3)), "DataDir:/c/Readme");
+  EXPECT_EQ(ListText(list.GetFileName(3)), "DataDir:/c/Readme");
 }
 
 TEST_F(SortedFileNameList, TextThatIsNoPathThrowsUnlessAPathIsGiven) {
@@ -81,7 +81,7 @@ TEST_F(SortedFileNameList, ManyRecordsReachTheVectorInOrderWithTheirReferences) 
   std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(7));
   const std::uint32_t live = GetThreadLocalHeap()->GetLiveCount();
   TFileName probe("dir/file000");
-  const std::uint32_t probeCount = NodeCount(probe);
+  const std::uint32_t probeCount = ListNodeCount(probe);
   {
     TSortedFileNameList list(0);
     for (const std::string& text : shuffled) list.Add(text.c_str(), nullptr);
@@ -92,9 +92,9 @@ TEST_F(SortedFileNameList, ManyRecordsReachTheVectorInOrderWithTheirReferences) 
     EXPECT_EQ(names.GetCapacity(), 300u);
     for (std::uint32_t i = 0; i < 300; ++i) EXPECT_EQ(names[i], TFileName(texts[i].c_str())) << i;
     // The list's record and the vector's copy.
-    EXPECT_EQ(NodeCount(probe), probeCount + 2);
+    EXPECT_EQ(ListNodeCount(probe), probeCount + 2);
   }
-  EXPECT_EQ(NodeCount(probe), probeCount);
+  EXPECT_EQ(ListNodeCount(probe), probeCount);
   EXPECT_EQ(GetThreadLocalHeap()->GetLiveCount(), live);
 
   const TSortedFileNameList empty(0);
@@ -117,7 +117,7 @@ TEST_F(SortedFileNameList, AllocationFailingMidwayLeavesTheListUnchanged) {
       texts.push_back(text);
     }
     const TFileName path(added);  // interned beforehand: the parse itself allocates nothing
-    const std::uint32_t pathCount = NodeCount(path);
+    const std::uint32_t pathCount = ListNodeCount(path);
     const std::uint32_t live = GetThreadLocalHeap()->GetLiveCount();
     for (int allowance = 0;; ++allowance) {
       bool threw = false;
@@ -133,10 +133,10 @@ TEST_F(SortedFileNameList, AllocationFailingMidwayLeavesTheListUnchanged) {
       ASSERT_LT(allowance, 10) << added;
       EXPECT_EQ(Texts(list), texts) << added << ", allowance " << allowance;
       EXPECT_EQ(GetThreadLocalHeap()->GetLiveCount(), live) << added << ", allowance " << allowance;
-      EXPECT_EQ(NodeCount(path), pathCount) << added << ", allowance " << allowance;
+      EXPECT_EQ(ListNodeCount(path), pathCount) << added << ", allowance " << allowance;
     }
     EXPECT_EQ(list.GetSize(), 129u);
-    EXPECT_EQ(NodeCount(path), pathCount + 1);
+    EXPECT_EQ(ListNodeCount(path), pathCount + 1);
   }
 }
 

@@ -47,7 +47,7 @@ std::string CriticalErrorText(const std::string& name, const std::string& messag
          "\n\nAucun gestionnaire de gestion d'erreur critique branch\xC3\xA9.";
 }
 
-std::string Text(const TFileName& name) {
+std::string VfsText(const TFileName& name) {
   const TOrvString<char> text = name.ToString();
   return std::string(text.c_str(), text.GetLength());
 }
@@ -67,7 +67,7 @@ template <typename TCall>
 class TRecordingHandler final : public TFileSystemCriticalErrorHandler {
  public:
   void HandleCriticalError(const TFileName& name, const TOrvString<wchar_t>& message) override {
-    calls.emplace_back(Text(name), std::wstring(message.c_str()));
+    calls.emplace_back(VfsText(name), std::wstring(message.c_str()));
   }
   std::vector<std::pair<std::string, std::wstring>> calls;
 };
@@ -602,12 +602,12 @@ TEST_F(VirtualFileSystemFiles, ListFilesMergesTwoComponentsIntoOneSortedList) {
 
   const TVector<TFileName> names = vfs_->ListFiles(TFileName("lists"), 0, false);
   ASSERT_EQ(names.GetSize(), 180u);
-  for (std::uint32_t i = 0; i < names.GetSize(); ++i) EXPECT_EQ(Text(names[i]), expected[i]) << i;
+  for (std::uint32_t i = 0; i < names.GetSize(); ++i) EXPECT_EQ(VfsText(names[i]), expected[i]) << i;
 
   // With a mounting point, only that component lists, and the names carry it.
   const TVector<TFileName> secondOnly = vfs_->ListFiles(TFileName("Temp:/lists"), 0, false);
   ASSERT_EQ(secondOnly.GetSize(), 100u);
-  EXPECT_EQ(Text(secondOnly[0]), "Temp:/lists/Entry080.dat");
+  EXPECT_EQ(VfsText(secondOnly[0]), "Temp:/lists/Entry080.dat");
 }
 
 TEST_F(VirtualFileSystem, ListFilesKeepsTheFirstComponentsEntryOfATextAndPassesTheFilterOn) {
@@ -617,9 +617,9 @@ TEST_F(VirtualFileSystem, ListFilesKeepsTheFirstComponentsEntryOfATextAndPassesT
   second->enumerated = {{"twin", "from/second"}, {"a", ""}};
   const TVector<TFileName> names = vfs_->ListFiles(TFileName("folder"), 0xFFFFFFFE, true);
   ASSERT_EQ(names.GetSize(), 3u);
-  EXPECT_EQ(Text(names[0]), "a");
-  EXPECT_EQ(Text(names[1]), "b");
-  EXPECT_EQ(Text(names[2]), "from/first");
+  EXPECT_EQ(VfsText(names[0]), "a");
+  EXPECT_EQ(VfsText(names[1]), "b");
+  EXPECT_EQ(VfsText(names[2]), "from/first");
   // The filter reaches the components' selector bit for bit.
   EXPECT_EQ(first->Calls().back(), (TComponentCall{"Enumerate", "folder", 0, 0xFFFFFFFE}));
 

@@ -13,7 +13,7 @@ namespace {
 
 using OrvTest::TScriptedComponent;
 
-TScriptedComponent* QuietComponent() { return OrvTest::NewQuietComponent({"shared/file"}); }
+TScriptedComponent* QuietVfsComponent() { return OrvTest::NewQuietComponent({"shared/file"}); }
 
 // Four readers route by mounting point and in mount order, nesting lookups inside a read lock of
 // their own, while a writer mounts, replaces and unmounts a second component. Under one read lock
@@ -24,7 +24,7 @@ TEST(VirtualFileSystemThreaded, ReadersRouteWhileAWriterChangesTheMountList) {
   TVirtualFileSystem vfs;
   const std::uint16_t data = GetDataDirMountingPoint();
   const std::uint16_t temp = GetTempMountingPoint();
-  TScriptedComponent* stays = QuietComponent();
+  TScriptedComponent* stays = QuietVfsComponent();
   vfs.Mount(data, stays);
   const TFileName inData("DataDir:/shared/file");
   const TFileName inTemp("Temp:/shared/file");
@@ -34,8 +34,8 @@ TEST(VirtualFileSystemThreaded, ReadersRouteWhileAWriterChangesTheMountList) {
   OrvTest::RunOnThreadsTogether(kReaders + 1, [&](int index) {
     if (index == kReaders) {
       for (int round = 0; round < kRounds; ++round) {
-        vfs.Mount(temp, QuietComponent());
-        delete vfs.ReplaceComponent(temp, QuietComponent());
+        vfs.Mount(temp, QuietVfsComponent());
+        delete vfs.ReplaceComponent(temp, QuietVfsComponent());
         vfs.Unmount(temp);
       }
       return;

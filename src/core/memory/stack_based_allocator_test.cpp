@@ -225,15 +225,15 @@ TEST_F(StackBasedAllocatorTest, ChunkEmptiedOutOfOrderLeavesTheListSound) {
   EXPECT_EQ(allocator.GetChunkCount(), 1u);
 }
 
-struct FailureCase {
+struct StackFailureCase {
   const char* name;
   std::size_t failAbove;
 };
 // A chunk record is a few dozen bytes; chunk memory is hundreds of kilobytes.
-const FailureCase kFailures[] = {{"chunk record", 0}, {"chunk memory", 4096}};
+const StackFailureCase kStackFailures[] = {{"chunk record", 0}, {"chunk memory", 4096}};
 
 TEST_F(StackBasedAllocatorTest, FailedChunkThrowsAndLeavesTheAllocatorAsItWas) {
-  for (const FailureCase& failure : kFailures) {
+  for (const StackFailureCase& failure : kStackFailures) {
     SCOPED_TRACE(failure.name);
     TStackBasedAllocator allocator;
     TChunk* first = allocator.GetCurrentChunk();
@@ -261,7 +261,7 @@ TEST_F(StackBasedAllocatorTest, FailedChunkThrowsAndLeavesTheAllocatorAsItWas) {
 }
 
 TEST_F(StackBasedAllocatorTest, FailedFirstChunkFailsTheConstruction) {
-  for (const FailureCase& failure : kFailures) {
+  for (const StackFailureCase& failure : kStackFailures) {
     SCOPED_TRACE(failure.name);
     const std::uint32_t generalBefore = GetGeneralHeap()->GetLiveCount();
     const OrvTest::TLimitedAllocationRun run =

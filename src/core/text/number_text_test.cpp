@@ -10,14 +10,14 @@
 namespace Orvan {
 namespace {
 
-std::string Text(const TOrvString<char>& text) { return std::string(text.GetData(), text.GetLength()); }
+std::string NumberString(const TOrvString<char>& text) { return std::string(text.GetData(), text.GetLength()); }
 
 TEST(NumberTextTest, DecimalTextsPlainAndPadded) {
-  EXPECT_EQ(Text(IntToString(0)), "0");
-  EXPECT_EQ(Text(IntToString(INT_MIN)), "-2147483648");
-  EXPECT_EQ(Text(IntToString(INT_MAX)), "2147483647");
-  EXPECT_EQ(Text(SizeToString(SSIZE_MAX)), "9223372036854775807");
-  EXPECT_EQ(Text(SizeToString(-SSIZE_MAX - 1)), "-9223372036854775808");
+  EXPECT_EQ(NumberString(IntToString(0)), "0");
+  EXPECT_EQ(NumberString(IntToString(INT_MIN)), "-2147483648");
+  EXPECT_EQ(NumberString(IntToString(INT_MAX)), "2147483647");
+  EXPECT_EQ(NumberString(SizeToString(SSIZE_MAX)), "9223372036854775807");
+  EXPECT_EQ(NumberString(SizeToString(-SSIZE_MAX - 1)), "-9223372036854775808");
 
   struct Case {
     std::int32_t value;
@@ -29,10 +29,10 @@ TEST(NumberTextTest, DecimalTextsPlainAndPadded) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
-    EXPECT_EQ(Text(IntToStringPadded(c.value, c.width)), c.expected);
-    EXPECT_EQ(Text(SizeToStringPadded(c.value, c.width)), c.expected);
+    EXPECT_EQ(NumberString(IntToStringPadded(c.value, c.width)), c.expected);
+    EXPECT_EQ(NumberString(SizeToStringPadded(c.value, c.width)), c.expected);
   }
-  EXPECT_EQ(Text(SizeToStringPadded(SSIZE_MAX, 21)), "009223372036854775807");
+  EXPECT_EQ(NumberString(SizeToStringPadded(SSIZE_MAX, 21)), "009223372036854775807");
 }
 
 TEST(NumberTextTest, FloatsAsAStandardStreamWritesThem) {
@@ -46,7 +46,7 @@ TEST(NumberTextTest, FloatsAsAStandardStreamWritesThem) {
   };
   for (const auto& c : cases) {
     const TOrvString<char> text = c.precision < 0 ? ToString(c.value) : ToString(c.value, c.precision);
-    EXPECT_EQ(Text(text), c.expected) << c.value << " at " << c.precision;
+    EXPECT_EQ(NumberString(text), c.expected) << c.value << " at " << c.precision;
   }
 }
 
@@ -98,7 +98,7 @@ TEST(NumberTextTest, ByteSizesTakeTheUnitStrictlyBelowThem) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected);
-    EXPECT_EQ(Text(ByteSizeToString(c.size, c.precision)), c.expected);
+    EXPECT_EQ(NumberString(ByteSizeToString(c.size, c.precision)), c.expected);
   }
 }
 

@@ -99,10 +99,10 @@ std::string FormatWith(EVariant variant, const std::string& format, const TArgum
   return {};
 }
 
-enum class EWarning { kBadPlaceholder, kMissingArgument };
+enum class EFormatWarning { kBadPlaceholder, kMissingArgument };
 
 struct TExpectedWarning {
-  EWarning kind;
+  EFormatWarning kind;
   std::string text;      // the dialog's text
   std::string wideText;  // when the wide variants show another text ("" = the same)
 };
@@ -123,8 +123,8 @@ std::string MissingArgumentText(const std::string& rest) {
   return "Pas assez de param\xC3\xA8tre lors de l'appel \xC3\xA0 Format\nchaine : " + rest;
 }
 
-std::uint32_t WarningSite(EWarning kind, EVariant variant) {
-  if (kind == EWarning::kBadPlaceholder) {
+std::uint32_t WarningSite(EFormatWarning kind, EVariant variant) {
+  if (kind == EFormatWarning::kBadPlaceholder) {
     return IsBuffer(variant) ? kBadPlaceholderBufferDialogId : kBadPlaceholderStringDialogId;
   }
   return IsBuffer(variant) ? kMissingArgumentBufferDialogId : kMissingArgumentStringDialogId;
@@ -148,15 +148,15 @@ const std::vector<TGrammarCase>& GrammarCases() {
        "%abc",
        {},
        "%abc",
-       {{EWarning::kBadPlaceholder, BadPlaceholderText("a", "bc"), BadPlaceholderText("97", "bc")}}},
-      {"missing argument", "a%2b", {"x"}, "ab", {{EWarning::kMissingArgument, MissingArgumentText("b"), ""}}},
-      {"no arguments at all", "%1", {}, "", {{EWarning::kMissingArgument, MissingArgumentText(""), ""}}},
+       {{EFormatWarning::kBadPlaceholder, BadPlaceholderText("a", "bc"), BadPlaceholderText("97", "bc")}}},
+      {"missing argument", "a%2b", {"x"}, "ab", {{EFormatWarning::kMissingArgument, MissingArgumentText("b"), ""}}},
+      {"no arguments at all", "%1", {}, "", {{EFormatWarning::kMissingArgument, MissingArgumentText(""), ""}}},
       // Narrow text sees a lead byte after '%'; wide text sees U+00E9, shown as its decimal code.
       {"non-ASCII after percent",
        "x%\xC3\xA9y",
        {},
        "x%\xC3\xA9y",
-       {{EWarning::kBadPlaceholder, BadPlaceholderText("\xC3", "\xA9y"), BadPlaceholderText("233", "y")}}},
+       {{EFormatWarning::kBadPlaceholder, BadPlaceholderText("\xC3", "\xA9y"), BadPlaceholderText("233", "y")}}},
   };
   return cases;
 }
@@ -192,11 +192,11 @@ TEST_P(PositionalFormat, SuppressedWarningSiteShowsNothing) {
   const TArguments none({});
   EXPECT_EQ(FormatWith(GetParam(), "%q", none), "%q");
   EXPECT_EQ(dialogs_.Dialogs().size(), 1u);
-  EXPECT_TRUE(IsDialogSuppressed(0, WarningSite(EWarning::kBadPlaceholder, GetParam())));
+  EXPECT_TRUE(IsDialogSuppressed(0, WarningSite(EFormatWarning::kBadPlaceholder, GetParam())));
   EXPECT_EQ(FormatWith(GetParam(), "%q%r", none), "%q%r");
   EXPECT_EQ(FormatWith(GetParam(), "%2", none), "");  // another site still warns
   ASSERT_EQ(dialogs_.Dialogs().size(), 2u);
-  EXPECT_EQ(dialogs_.Dialogs()[1].idHigh, WarningSite(EWarning::kMissingArgument, GetParam()));
+  EXPECT_EQ(dialogs_.Dialogs()[1].idHigh, WarningSite(EFormatWarning::kMissingArgument, GetParam()));
 }
 
 TEST_P(PositionalFormat, PlaceholderZeroThrows) {

@@ -13,7 +13,7 @@ namespace {
 
 using TNarrow = TOrvString<char>;
 
-std::string Text(const TNarrow& text) { return std::string(text.GetData(), text.GetLength()); }
+std::string ProducedText(const TNarrow& text) { return std::string(text.GetData(), text.GetLength()); }
 
 // Sets TZ for the test's life and puts the former value back.
 class TTimeZoneScope {
@@ -40,27 +40,27 @@ class TTimeZoneScope {
 TEST(StringProducersTest, PlatformTexts) {
   char expected[256] = {};
   ASSERT_EQ(gethostname(expected, sizeof expected - 1), 0);
-  EXPECT_EQ(Text(GetHostName()), expected);
+  EXPECT_EQ(ProducedText(GetHostName()), expected);
 
   errno = ENOENT;
-  EXPECT_EQ(Text(GetSystemErrorText()), "No such file or directory");
+  EXPECT_EQ(ProducedText(GetSystemErrorText()), "No such file or directory");
   errno = EACCES;
-  EXPECT_EQ(Text(GetLastSystemErrorText()), "Permission denied");
+  EXPECT_EQ(ProducedText(GetLastSystemErrorText()), "Permission denied");
   errno = 12345;
-  EXPECT_EQ(Text(GetSystemErrorText()), "Unknown error 12345");
+  EXPECT_EQ(ProducedText(GetSystemErrorText()), "Unknown error 12345");
 
-  const std::string iso = Text(GetLocalTimeIsoText());
+  const std::string iso = ProducedText(GetLocalTimeIsoText());
   ASSERT_EQ(iso.size(), 23u);
   EXPECT_EQ(iso.substr(19), ".000");
   EXPECT_EQ(iso[10], 'T');
-  EXPECT_EQ(Text(MakeSampleFileNameText()).rfind("DataDir:", 0), 0u);
+  EXPECT_EQ(ProducedText(MakeSampleFileNameText()).rfind("DataDir:", 0), 0u);
 }
 
 TEST(StringProducersTest, LocalTimeStamps) {
   const TTimeZoneScope utc("UTC0");
-  EXPECT_EQ(Text(GetLocalTimeStampText(1767225600)), "260101_000000");  // 1 January 2026
-  EXPECT_EQ(Text(GetLocalTimeStampText(1772874303)), "260307_090503");
-  EXPECT_EQ(Text(GetLocalTimeStampText(1262303999)), "091231_235959");
+  EXPECT_EQ(ProducedText(GetLocalTimeStampText(1767225600)), "260101_000000");  // 1 January 2026
+  EXPECT_EQ(ProducedText(GetLocalTimeStampText(1772874303)), "260307_090503");
+  EXPECT_EQ(ProducedText(GetLocalTimeStampText(1262303999)), "091231_235959");
   EXPECT_EQ(GetLocalTimeStampText().GetLength(), 13u);
 }
 
@@ -81,7 +81,7 @@ TEST(StringProducersTest, FilterFileNameCharacters) {
     SCOPED_TRACE(c.expected);
     TNarrow text(c.text);
     FilterFileNameCharacters(text);
-    EXPECT_EQ(Text(text), c.expected);
+    EXPECT_EQ(ProducedText(text), c.expected);
     EXPECT_EQ(text.IsEmpty(), c.expected.empty());
   }
 }
@@ -105,8 +105,8 @@ TEST(StringProducersTest, ReplaceInCopy) {
     SCOPED_TRACE(c.text);
     const TNarrow text(c.text);
     const TNarrow result = ReplaceInCopy(text, c.search, c.replacement);
-    EXPECT_EQ(Text(result), c.expected);
-    EXPECT_EQ(Text(text), c.text);
+    EXPECT_EQ(ProducedText(result), c.expected);
+    EXPECT_EQ(ProducedText(text), c.text);
   }
   const TNarrow text("a.b");
   EXPECT_EQ(ReplaceInCopy(text, "x", "y").GetContent(), text.GetContent());
@@ -120,9 +120,9 @@ TEST(StringProducersTest, ReplaceInCopy) {
 }
 
 TEST(StringProducersTest, WildcardToRegex) {
-  EXPECT_EQ(Text(WildcardToRegex("*.ini")), "[^/:\\*\\?\\\"!=|]*\\.INI");
-  EXPECT_EQ(Text(WildcardToRegex("(x)$")), "\\(X\\)\\$");
-  EXPECT_EQ(Text(WildcardToRegex("a\\b?")), "A\\\\B?");
+  EXPECT_EQ(ProducedText(WildcardToRegex("*.ini")), "[^/:\\*\\?\\\"!=|]*\\.INI");
+  EXPECT_EQ(ProducedText(WildcardToRegex("(x)$")), "\\(X\\)\\$");
+  EXPECT_EQ(ProducedText(WildcardToRegex("a\\b?")), "A\\\\B?");
   EXPECT_TRUE(WildcardToRegex(TNarrow()).IsEmpty());
 }
 
@@ -133,7 +133,7 @@ TEST(StringProducersTest, FormatStringGrowsUntilTheTextFits) {
     const std::string expected(length, 'x');
     TNarrow out("former");
     FormatString(out, "%s", expected.c_str());
-    EXPECT_EQ(Text(out), expected);
+    EXPECT_EQ(ProducedText(out), expected);
     EXPECT_EQ(out.IsEmpty(), length == 0);
 
     const std::wstring wideExpected(length, L'w');
@@ -143,7 +143,7 @@ TEST(StringProducersTest, FormatStringGrowsUntilTheTextFits) {
   }
   TNarrow out;
   FormatString(out, "%d-%s-%5.2f", -42, "ab", 3.14159);
-  EXPECT_EQ(Text(out), "-42-ab- 3.14");
+  EXPECT_EQ(ProducedText(out), "-42-ab- 3.14");
   TOrvString<wchar_t> wide;
   FormatWideString(wide, L"%d:%ls", 7, L"seven");
   EXPECT_EQ(std::wstring(wide.GetData()), L"7:seven");

@@ -10,8 +10,8 @@ namespace {
 
 constexpr TTimeStamp kMillisecond = 1000000;
 
-struct TRecordingListener : IIOnTimer {
-  TRecordingListener(std::vector<int>* calls, int id) : calls_(calls), id_(id) {}
+struct TRecordingTimerListener : IIOnTimer {
+  TRecordingTimerListener(std::vector<int>* calls, int id) : calls_(calls), id_(id) {}
   void OnTimer() override { calls_->push_back(id_); }
   std::vector<int>* calls_;
   int id_;
@@ -25,8 +25,8 @@ class OnTimerDispatcher : public ::testing::Test {
     dispatcher_.SetEnabled(true);
   }
   std::vector<int> calls_;
-  TRecordingListener first_{&calls_, 1};
-  TRecordingListener second_{&calls_, 2};
+  TRecordingTimerListener first_{&calls_, 1};
+  TRecordingTimerListener second_{&calls_, 2};
   TOnTimerDispatcher dispatcher_;
 };
 

@@ -167,7 +167,7 @@ class AdmittedClientsTest : public OrvTest::TDedicatedTest {
   void Start(bool slave = false, const char* forcedVersion = nullptr) {
     settings_.slave = slave;
     settings_.forcedVersion = forcedVersion;
-    settings_.clientPort = OrvTest::FreeUdpPort();
+    settings_.clientPort = OrvTest::FreeClientPort();
     task_ = OrvTest::CreateTask(settings_, &session_);
     session_.Initialize();
     task_->AttachMatchMakingStream(&mms_, MatchMakingLinkState::Ready);

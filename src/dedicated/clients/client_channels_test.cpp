@@ -43,8 +43,8 @@ using OrvTest::GameFrame;
 using OrvTest::RelayBody;
 using OrvTest::TChannelTest;
 
-const char kPeer[] = "127.0.0.1:5000";
-constexpr std::uint32_t kEvery = TDedicatedSession::kEveryPlayer;
+const char kPeerIp[] = "127.0.0.1:5000";
+constexpr std::uint32_t kToAll = TDedicatedSession::kEveryPlayer;
 
 // A session whose client command "leave <reason>" disconnects its sender with that reason, as a
 // kick of oneself does; everything else as little as admission needs.
@@ -87,12 +87,12 @@ TEST_F(ClientChannelTest, ChatReachesThePlayersAndTheChatLog) {
     std::vector<int> receivers;
   };
   const std::vector<Case> cases = {
-      {"a player to everyone", 0, kEvery, "hello all", {0, 1}},
-      {"a spectator to everyone", 2, kEvery, "from the stands", {0, 1}},
+      {"a player to everyone", 0, kToAll, "hello all", {0, 1}},
+      {"a spectator to everyone", 2, kToAll, "from the stands", {0, 1}},
       {"to one player by session id", 0, 2, "just you", {1}},
       {"to a spectator's session id", 1, 3, "nobody hears", {}},
       {"to an unknown session id", 1, 99, "lost", {}},
-      {"an empty text", 1, kEvery, "", {0, 1}},
+      {"an empty text", 1, kToAll, "", {0, 1}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -127,7 +127,7 @@ TEST_F(ClientChannelTest, ShortChatMessageIsDroppedWithoutLineOrRelay) {
   for (const auto& [what, data] : cases) {
     SCOPED_TRACE(what);
     const std::size_t from = Lines().size();
-    EXPECT_TRUE(Feed(sender, GameFrame(kEvery, 'e', data)));
+    EXPECT_TRUE(Feed(sender, GameFrame(kToAll, 'e', data)));
     EXPECT_EQ(LinesFrom(from), std::vector<std::string>{InvalidDataLine(sender.id)});
     EXPECT_EQ(LevelOf(InvalidDataLine(sender.id)), 1);
     EXPECT_TRUE(Received(sender).empty());
@@ -171,7 +171,7 @@ TEST_F(ClientChannelTest, ChatIsHeldToFiveLinesASecondForEachPlayer) {
       continue;
     }
     std::string frames;
-    for (int i = 0; i < step.lines; ++i) frames += GameFrame(kEvery, 'e', ChatData("line " + std::to_string(i)));
+    for (int i = 0; i < step.lines; ++i) frames += GameFrame(kToAll, 'e', ChatData("line " + std::to_string(i)));
     EXPECT_TRUE(Feed(*step.sender, frames));
     EXPECT_EQ(ChatLogLines().size(), written + static_cast<std::size_t>(step.passed));
     // Relayed to every player, the sender too.
@@ -207,13 +207,13 @@ TEST_F(ClientChannelTest, AClientThatDoesNotReadIsCutOffPastTheSendQueueLimit) {
   ASSERT_TRUE(session_.SendClientFrames(sleeper.user, chunk.data(), 1, 1, false));
   const std::size_t from = Lines().size();
   session_.EnforceClientLimits(0);
-  const std::string line = "Client " + std::to_string(sleeper.id) + " with IP " + kPeer + " has 4194305 bytes " +
+  const std::string line = "Client " + std::to_string(sleeper.id) + " with IP " + kPeerIp + " has 4194305 bytes " +
                            "queued, more than the 4194304 allowed -> Disconnected";
   const std::vector<std::string> lines = LinesFrom(from);
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0], line);
   EXPECT_EQ(LevelOf(line), 1);
-  EXPECT_EQ(lines[1], "Disconnecting client " + std::to_string(sleeper.id) + " with IP " + kPeer +
+  EXPECT_EQ(lines[1], "Disconnecting client " + std::to_string(sleeper.id) + " with IP " + kPeerIp +
                           " (reason : ConnectionLost)");
   EXPECT_FALSE(IsAdmitted(sleeper));
   EXPECT_TRUE(IsAdmitted(reader));
@@ -222,7 +222,7 @@ TEST_F(ClientChannelTest, AClientThatDoesNotReadIsCutOffPastTheSendQueueLimit) {
   bool toldLeft = false;
   for (const std::string& frame : Received(reader)) toldLeft = toldLeft || frame.rfind("\xc8\x02", 0) == 0;
   EXPECT_TRUE(toldLeft);
-  EXPECT_TRUE(Feed(third, GameFrame(kEvery, 'e', ChatData("still here"))));
+  EXPECT_TRUE(Feed(third, GameFrame(kToAll, 'e', ChatData("still here"))));
   EXPECT_EQ(Received(reader), std::vector<std::string>{RelayBody(third.id, 'e', ChatData("still here"))});
 }
 
@@ -230,7 +230,7 @@ TEST_F(ClientChannelTest, LineBreaksAreEscapedInTheChatLogOnly) {
   TPeer& sender = Admit(0x3001);
   const std::string text = "one\r\ntwo\nthree\r";
   const std::time_t before = std::time(nullptr);
-  EXPECT_TRUE(Feed(sender, GameFrame(kEvery, 'e', ChatData(text))));
+  EXPECT_TRUE(Feed(sender, GameFrame(kToAll, 'e', ChatData(text))));
   const std::vector<std::string> lines = ChatLogLines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(Unstamped(lines[0], before, std::time(nullptr)), "12289: one\\r\\ntwo\\nthree\\r");
@@ -247,9 +247,9 @@ TEST_F(ClientChannelTest, GameDataNeedsARecipientAndTwoBytes) {
   const std::vector<Case> cases = {
       {"empty", "", true},
       {"part of a recipient", std::string(3, '\0'), true},
-      {"recipient only", BigEndian(kEvery, 4), true},
-      {"recipient and one byte", BigEndian(kEvery, 4) + "z", true},
-      {"recipient, letter and one byte", BigEndian(kEvery, 4) + "z!", false},
+      {"recipient only", BigEndian(kToAll, 4), true},
+      {"recipient and one byte", BigEndian(kToAll, 4) + "z", true},
+      {"recipient, letter and one byte", BigEndian(kToAll, 4) + "z!", false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -318,7 +318,7 @@ TEST_F(ClientChannelTest, PingAnswerMeasuresOnlyTheLastPing) {
 TEST_F(ClientChannelTest, SeveralFramesInOneCallAreAllHandled) {
   TPeer& first = Admit(0x7001);
   TPeer& second = Admit(0x7002);
-  const std::string bytes = GameFrame(kEvery, 'e', ChatData("one")) + Frame(250, "") + Frame(196, "") +
+  const std::string bytes = GameFrame(kToAll, 'e', ChatData("one")) + Frame(250, "") + Frame(196, "") +
                             GameFrame(2, 'e', ChatData("two")) + Frame(197, "\x04" + BigEndian(0, 4));
   const std::size_t from = Lines().size();
   EXPECT_TRUE(Feed(first, bytes));
@@ -365,7 +365,7 @@ TEST_F(ClientChannelTest, ReadFailureOrNetworkErrorDisconnects) {
     stream_ = OrvTest::TScriptedStream();
     stream_.failChecks = c.failChecks;
     EXPECT_FALSE(Feed(peer, c.bytes));
-    EXPECT_TRUE(Logged("Disconnecting client " + std::to_string(id) + " with IP " + kPeer +
+    EXPECT_TRUE(Logged("Disconnecting client " + std::to_string(id) + " with IP " + kPeerIp +
                        " (reason : ConnectionLost)"));
     EXPECT_EQ(session_.FindClientById(Network::OrvNetId::FromValue(id)), nullptr);
     EXPECT_EQ(session_.FindClientById(Network::OrvNetId::FromValue(stays.id)), stays.user);
@@ -373,10 +373,11 @@ TEST_F(ClientChannelTest, ReadFailureOrNetworkErrorDisconnects) {
 
   TPeer& peer = Admit(++id);
   session_.OnClientNetworkError(peer.user, "read error");
-  const std::string line = "Network error with client " + std::to_string(id) + " at IP " + kPeer + " -> read error";
+  const std::string line = "Network error with client " + std::to_string(id) + " at IP " + kPeerIp + " -> read error";
   EXPECT_TRUE(Logged(line));
   EXPECT_EQ(LevelOf(line), 0);
-  EXPECT_TRUE(Logged("Disconnecting client " + std::to_string(id) + " with IP " + kPeer + " (reason : ConnectionLost)"));
+  EXPECT_TRUE(
+      Logged("Disconnecting client " + std::to_string(id) + " with IP " + kPeerIp + " (reason : ConnectionLost)"));
   EXPECT_EQ(session_.FindClientById(Network::OrvNetId::FromValue(id)), nullptr);
 }
 
@@ -390,7 +391,7 @@ TEST_F(ClientChannelStopTest, LoopStopsOnceTheUserIsDisconnected) {
   for (ClientDisconnectReason reason : reasons) {
     SCOPED_TRACE(static_cast<int>(reason));
     TPeer& peer = Admit(++id);
-    const std::string after = GameFrame(kEvery, 'e', ChatData("after")) + Frame(250, "");
+    const std::string after = GameFrame(kToAll, 'e', ChatData("after")) + Frame(250, "");
     const std::size_t from = Lines().size();
     EXPECT_FALSE(Feed(peer, Frame(203, OrvTest::LengthPrefixed("leave " + std::to_string(static_cast<int>(reason)))) +
                                 after));
@@ -407,7 +408,7 @@ TEST_F(ClientChannelStopTest, LoopStopsOnceTheUserIsDisconnected) {
       Network::TPacketBufferPtr message;
       Network::CreatePacketBuffer(message, chat.data(), static_cast<std::uint16_t>(chat.size()));
       message->channel = 'e';
-      session_.OnClientGameData(peer.user, message, kEvery);
+      session_.OnClientGameData(peer.user, message, kToAll);
     }
     // The others hear that it left, and nothing it sent.
     for (const std::string& frame : Received(stays)) EXPECT_NE(frame[0], '\xc2');

@@ -29,7 +29,7 @@ class ClientListenerTest : public OrvTest::TDedicatedTest {
  protected:
   void SetUp() override {
     TDedicatedTest::SetUp();
-    settings_.clientPort = static_cast<std::uint16_t>(std::stoi(OrvTest::ClosedPortText()));
+    settings_.clientPort = OrvTest::FreeClientPort();
     task_ = OrvTest::CreateTask(settings_, &session_);
     session_.Initialize();
   }

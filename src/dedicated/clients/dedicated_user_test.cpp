@@ -29,8 +29,8 @@
 namespace Orvan::Dedicated {
 namespace {
 
-constexpr std::uint64_t kPlayer = 4660;
-constexpr std::uint32_t kGameId = 24;
+constexpr std::uint64_t kPlayerId = 4660;
+constexpr std::uint32_t kUserGameId = 24;
 
 using TDocuments = std::map<std::uint32_t, std::map<std::string, std::string>>;
 
@@ -53,7 +53,7 @@ sockaddr_storage Address(std::uint16_t port) {
 }
 
 std::string VariableLine(const std::string& name, const std::string& value) {
-  return "Client " + std::to_string(kPlayer) + " variable " + name + " set to \"" + value + "\"";
+  return "Client " + std::to_string(kPlayerId) + " variable " + name + " set to \"" + value + "\"";
 }
 
 std::string Value(const TDedicatedUser& user, const char* name) {
@@ -85,7 +85,7 @@ class DedicatedUserTest : public OrvTest::TDedicatedTest {
  protected:
   void SetUp() override {
     TDedicatedTest::SetUp();
-    settings_.gameId = kGameId;
+    settings_.gameId = kUserGameId;
     task_ = OrvTest::CreateTask(settings_, &session_);
     session_.Initialize();
   }
@@ -98,12 +98,12 @@ class DedicatedUserTest : public OrvTest::TDedicatedTest {
                                           Network::TBufferEventSocket* connection = nullptr,
                                           const sockaddr_storage& address = Address(5000)) {
     return std::unique_ptr<TDedicatedUser>(
-        session_.CreateUser(3, Network::OrvNetId::FromValue(kPlayer), connection, address, StatisticsOf(documents)));
+        session_.CreateUser(3, Network::OrvNetId::FromValue(kPlayerId), connection, address, StatisticsOf(documents)));
   }
   Network::TOperationWithTimeOutManager* Operations() const { return task_->GetOperationManager(); }
 
   OrvTest::TTaskSettings settings_;
-  TStrivexDedicatedSession session_{kGameId};
+  TStrivexDedicatedSession session_{kUserGameId};
   TMainServerTask* task_ = nullptr;
 };
 
@@ -316,7 +316,7 @@ TEST(DedicatedUserWithoutTaskTest, DisconnectDeletesAtOnce) {
                {static_cast<ClientDisconnectReason>(99), "Unspecified"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    auto* user = new TStrivexDedicatedUser(1, Network::OrvNetId::FromValue(kPlayer), nullptr, nullptr, Address(6000));
+    auto* user = new TStrivexDedicatedUser(1, Network::OrvNetId::FromValue(kPlayerId), nullptr, nullptr, Address(6000));
     user->RegisterUserVariables();
     user->GetStatsManager()->QueueTeamStatistics(Network::OrvNetId::FromValue(0x0100000000000001));
     user->Disconnect(c.reason);

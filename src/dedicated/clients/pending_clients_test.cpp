@@ -30,7 +30,7 @@ using OrvTest::BigEndian;
 using OrvTest::LengthPrefixed;
 
 constexpr std::uint64_t kPlayer = 0x0000000000001234;
-const char kPeer[] = "127.0.0.1:5000";
+const char kPendingPeer[] = "127.0.0.1:5000";
 
 using OrvTest::PeerAddress;
 
@@ -72,7 +72,7 @@ class PendingClientTest : public OrvTest::TDedicatedTest {
     return reason;
   }
   static std::string RejectLine(const char* name) {
-    return std::string("Rejecting pending client with IP ") + kPeer + " (reason : " + name + ")";
+    return std::string("Rejecting pending client with IP ") + kPendingPeer + " (reason : " + name + ")";
   }
 
   OrvTest::TTaskSettings settings_;
@@ -154,7 +154,7 @@ TEST_F(PendingClientTest, Verdicts) {
     session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{kPlayer + 1, c.verdict});
     EXPECT_EQ(Set().GetCount(), 1u) << "a verdict for an unknown id changes nothing";
     session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{kPlayer, c.verdict});
-    EXPECT_TRUE(Logged("Validation for client " + std::to_string(kPlayer) + " with IP " + kPeer +
+    EXPECT_TRUE(Logged("Validation for client " + std::to_string(kPlayer) + " with IP " + kPendingPeer +
                        " failed (reason : " + c.line + ") -> Disconnected"));
     EXPECT_TRUE(Logged(RejectLine(c.name)));
     EXPECT_EQ(Set().GetCount(), 0u);
@@ -375,7 +375,7 @@ TEST_F(PendingClientTest, LoginTimeOuts) {
     for (TUserWaitingForLogin* client : step.left) EXPECT_TRUE(Set().Contains(client));
   }
   const std::string timeOutLine =
-      std::string("Client with IP ") + kPeer + " has taken too much time to login. Disconnecting.";
+      std::string("Client with IP ") + kPendingPeer + " has taken too much time to login. Disconnecting.";
   std::size_t timeOuts = 0;
   std::size_t lines = 0;
   for (const std::string& line : LinesFrom(from)) {

@@ -12,11 +12,11 @@
 namespace Orvan::Dedicated {
 namespace {
 
-constexpr std::uint64_t kPlayer = 77;
+constexpr std::uint64_t kActionPlayer = 77;
 const std::string kInvalidLine = "Dropping user action packet, invalid format (client 77)";
 const std::string kFloodingLine = "Dropping user action packet, flooding (client 77)";
 
-std::string LittleEndian(std::uint32_t value, int width) {
+std::string LeInt(std::uint32_t value, int width) {
   std::string bytes;
   for (int i = 0; i < width; ++i) bytes += static_cast<char>(value >> (8 * i));
   return bytes;
@@ -34,7 +34,7 @@ class UserActionBufferTest : public ::testing::Test {
   TUserActionBuffer& Buffer() { return *user_.GetActionBuffer(); }
 
   OrvTest::TCapturedNetworkLog log_;
-  TStrivexDedicatedUser user_{1, Network::OrvNetId::FromValue(kPlayer), nullptr, nullptr, sockaddr_storage{}};
+  TStrivexDedicatedUser user_{1, Network::OrvNetId::FromValue(kActionPlayer), nullptr, nullptr, sockaddr_storage{}};
 };
 
 // Steps on one buffer: the cap counts what is already there, a refused message leaves it as it
@@ -82,8 +82,8 @@ TEST_F(UserActionBufferTest, EachTickMakesOnePacketAndEmptiesTheBuffer) {
     const Network::TPacketBufferPtr packet = Buffer().MakeUserActionsPacket(tick.tick, 3);
     ASSERT_FALSE(packet.IsNull());
     EXPECT_EQ(packet->channel, Network::kUserActionsChannel);
-    EXPECT_EQ(Payload(packet), LittleEndian(tick.tick, 4) + LittleEndian(3, 4) + LittleEndian(tick.count, 4) +
-                                   LittleEndian(static_cast<std::uint32_t>(tick.actions.size()), 2) + tick.actions);
+    EXPECT_EQ(Payload(packet), LeInt(tick.tick, 4) + LeInt(3, 4) + LeInt(tick.count, 4) +
+                                   LeInt(static_cast<std::uint32_t>(tick.actions.size()), 2) + tick.actions);
     EXPECT_EQ(Buffer().GetSize(), 0u);
     EXPECT_EQ(Buffer().GetActionCount(), 0u);
   }
@@ -135,7 +135,7 @@ TEST_F(UserActionBufferTest, ResetEmptiesWithoutATick) {
   ASSERT_TRUE(Append("z"));
   const Network::TPacketBufferPtr packet = Buffer().MakeUserActionsPacket(1, 0);
   ASSERT_FALSE(packet.IsNull());
-  EXPECT_EQ(Payload(packet), LittleEndian(1, 4) + LittleEndian(0, 4) + LittleEndian(1, 4) + LittleEndian(1, 2) + "z");
+  EXPECT_EQ(Payload(packet), LeInt(1, 4) + LeInt(0, 4) + LeInt(1, 4) + LeInt(1, 2) + "z");
 }
 
 }  // namespace

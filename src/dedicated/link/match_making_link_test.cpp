@@ -298,7 +298,7 @@ class SessionLinkTest : public OrvTest::TDedicatedTest {
  protected:
   TMainServerTask* Create(bool slave, TDedicatedSession* session = nullptr) {
     settings_.slave = slave;
-    settings_.clientPort = OrvTest::FreeUdpPort();
+    settings_.clientPort = OrvTest::FreeClientPort();
     session = session != nullptr ? session : &session_;
     TMainServerTask* task = OrvTest::CreateTask(settings_, session);
     session->Initialize();

@@ -7,11 +7,11 @@
 namespace Orvan::Network {
 namespace {
 
-constexpr TTimeStamp kStart = 1'000'000'000'000;
+constexpr TTimeStamp kThrottleStart = 1'000'000'000'000;
 constexpr std::uint32_t kA = 0x0100007F;
 constexpr std::uint32_t kB = 0x0200007F;
 
-TTimeStamp At(double seconds) { return kStart + static_cast<TTimeStamp>(seconds * 1e9); }
+TTimeStamp At(double seconds) { return kThrottleStart + static_cast<TTimeStamp>(seconds * 1e9); }
 
 // One step: at `second`, a wrong password from `source` (with the result expected), or the
 // question whether the source is blocked.

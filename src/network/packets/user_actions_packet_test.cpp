@@ -21,7 +21,7 @@ std::string Payload(const TPacketBufferPtr& packet) {
   return std::string(reinterpret_cast<const char*>(packet->GetPayload()), packet->length);
 }
 
-std::string Bytes(const TMemoryStream& stream) {
+std::string PacketBytes(const TMemoryStream& stream) {
   return std::string(reinterpret_cast<const char*>(stream.GetData()), stream.GetSize());
 }
 
@@ -76,7 +76,7 @@ TEST(UserActionsPacket, ReadingAppendsAfterTheBytesAlreadyBuffered) {
   std::uint32_t first = 0;
   std::uint32_t second = 0;
   ASSERT_TRUE(ReadUserActionsPacket(*received, count, packet, &first, &second));
-  EXPECT_EQ(Bytes(*received), "xyabc");
+  EXPECT_EQ(PacketBytes(*received), "xyabc");
   EXPECT_EQ(received->GetPosition(), 5u);
   EXPECT_EQ(count, 3u);
   EXPECT_EQ(first, 17u);
@@ -85,7 +85,7 @@ TEST(UserActionsPacket, ReadingAppendsAfterTheBytesAlreadyBuffered) {
   TCountedPtr<TMemoryStream> empty(new TMemoryStream);
   std::uint32_t emptyCount = 0;
   ASSERT_TRUE(ReadUserActionsPacket(*empty, emptyCount, packet, nullptr, nullptr));
-  EXPECT_EQ(Bytes(*empty), "abc");
+  EXPECT_EQ(PacketBytes(*empty), "abc");
   EXPECT_EQ(emptyCount, 2u);
 }
 
@@ -108,7 +108,7 @@ TEST(UserActionsPacket, AShortPacketIsRefusedWithNothingChanged) {
     std::uint32_t first = 11;
     std::uint32_t second = 12;
     EXPECT_FALSE(ReadUserActionsPacket(*actions, count, c.packet, &first, &second)) << c.name;
-    EXPECT_EQ(Bytes(*actions), "kept") << c.name;
+    EXPECT_EQ(PacketBytes(*actions), "kept") << c.name;
     EXPECT_EQ(actions->GetPosition(), 4u) << c.name;
     EXPECT_EQ(count, 7u) << c.name;
     EXPECT_EQ(first, 11u) << c.name;

@@ -9,8 +9,8 @@
 namespace Orvan::Network {
 namespace {
 
-constexpr TTimeStamp kMs = 1000000;
-constexpr TTimeStamp kStart = 1000 * kMs;
+constexpr TTimeStamp kOneMs = 1000000;
+constexpr TTimeStamp kBucketStart = 1000 * kOneMs;
 
 // One step of a bucket's life: at `ms` after the start, `tries` takes, of which `granted` succeed.
 struct TBucketStep {
@@ -39,7 +39,7 @@ TEST(TokenBucket, GrantsTheBurstThenTheRate) {
     TTokenBucket bucket(c.rate, c.burst);
     for (const TBucketStep& step : c.steps) {
       int granted = 0;
-      for (int i = 0; i < step.tries; ++i) granted += bucket.TryTake(kStart + step.ms * kMs) ? 1 : 0;
+      for (int i = 0; i < step.tries; ++i) granted += bucket.TryTake(kBucketStart + step.ms * kOneMs) ? 1 : 0;
       EXPECT_EQ(granted, step.granted) << c.name << " at " << step.ms << " ms";
     }
   }
@@ -47,10 +47,10 @@ TEST(TokenBucket, GrantsTheBurstThenTheRate) {
 
 TEST(TokenBucket, IsFullOnceRefilled) {
   TTokenBucket bucket(10, 20);
-  EXPECT_TRUE(bucket.IsFull(kStart));
-  EXPECT_TRUE(bucket.TryTake(kStart));
-  EXPECT_FALSE(bucket.IsFull(kStart + 99 * kMs));
-  EXPECT_TRUE(bucket.IsFull(kStart + 100 * kMs));
+  EXPECT_TRUE(bucket.IsFull(kBucketStart));
+  EXPECT_TRUE(bucket.TryTake(kBucketStart));
+  EXPECT_FALSE(bucket.IsFull(kBucketStart + 99 * kOneMs));
+  EXPECT_TRUE(bucket.IsFull(kBucketStart + 100 * kOneMs));
 }
 
 sockaddr_in Ipv4(const char* text, std::uint16_t port) {
