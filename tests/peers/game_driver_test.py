@@ -216,15 +216,27 @@ class GameDriverChecksTest(unittest.TestCase):
              "spectator 21: 70 streamed bytes are not the replay's start"),
             (data, "stream cut short", start, None, True,
              "spectator 21: 70 streamed bytes, the replay has %d" % len(data)),
-            (large, "piece short while behind", None, [large[:piece], large[piece:piece + 36],
-                                                       large[piece + 36:2 * piece + 36]],
-             False, "spectator 21: pieces of [%d, 36, %d]" % (piece, piece)),
+            (large, "piece larger than a frame holds", None, [large[:piece + 1]],
+             False, "spectator 21: pieces of [%d]" % (piece + 1)),
+            (large, "never caught up", None, [large[:piece], large[piece:2 * piece]],
+             True, "spectator 21 never caught up with the replay"),
+            (large, "short after catching up, then cut", None, [large[:piece], large[piece:piece + 36]],
+             True, "spectator 21: %d streamed bytes, the replay has %d" % (piece + 36, len(large))),
         ]
         for replay, what, stream, pieces, whole, text in cases:
             with self.subTest(what):
                 driver = driver_of()
                 add_spectator(driver, bytes(stream or b""), pieces)
                 self.assertIn(text, fault_of(driver, replay, whole_streams=whole))
+
+    def test_a_spectator_behind_again_at_the_end_passes(self):
+        # Caught up, then the last ticks added more than a piece each: it was taking whole pieces when
+        # the game ended.
+        large = replay_bytes(padding="p" * 10000)
+        piece = game_driver.LARGEST_PIECE
+        driver = driver_of()
+        add_spectator(driver, b"", [large[:piece], large[piece:piece + 36], large[piece + 36:2 * piece + 36]])
+        driver.check_game(0, large, whole_streams=True)
 
     def test_relays_to_the_wrong_kind_of_client_are_named(self):
         driver = driver_of()
