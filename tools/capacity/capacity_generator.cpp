@@ -5,6 +5,7 @@
 //
 //   capacity_generator --server build/release/DedicatedServer [--games G | --ladder] [--ticks 300]
 //                      [--server-cores 2] [--out build/capacity] [--players 56] [--spectators 8]
+//                      [--threads N] [--ignore-timing]
 #include <arpa/inet.h>
 #include <curl/curl.h>
 #include <netinet/in.h>
@@ -57,6 +58,9 @@ struct TOptions {
   std::size_t players = 56;
   std::size_t spectators = 8;
   int threads = 0;              // 0: one per generator core, at most one per game
+  // Judge the games by their checks alone: a Debug or sanitizer build of the server cannot keep
+  // the tick's time, and the tests run one of those.
+  bool ignoreTiming = false;
 };
 
 struct TRun {
@@ -67,6 +71,13 @@ struct TRun {
   bool held = false;
   std::vector<std::string> problems;  // of the run itself (servers that did not start)
 };
+
+// A game held: it ended for every client with nothing lost or broken, every tick relayed, on time.
+bool Held(const TOptions& options, const TGameFigures& game) {
+  return game.ended && game.problems.empty() && game.ordersLost == 0 &&
+         game.ticks >= static_cast<std::int64_t>(options.ticks) &&
+         (options.ignoreTiming || game.tickP99Ms <= kOnTimeP99Ms);
+}
 
 double Now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
@@ -129,7 +140,10 @@ class TSharedPeers {
     for (std::size_t i = 0; i < options.players + options.spectators; ++i) {
       const std::uint64_t id = i < options.players ? 1000 + i : 2000 + (i - options.players);
       for (std::uint32_t prefix : {0u, kGameId}) {
-        const std::string name = "u" + std::to_string(prefix) + "_" + std::to_string(id);
+        std::string name = "u";
+        name += std::to_string(prefix);
+        name += "_";
+        name += std::to_string(id);
         if (database_.PutJson("capacity/" + name, "{}") != 201) {
           std::fprintf(stderr, "capacity: could not write the statistics document %s\n", name.c_str());
           return false;
@@ -275,8 +289,7 @@ TRun RunGames(const TOptions& options, const TSharedPeers& peers, int gameCount,
     run.serversCpuPercent += game.serverCpuPercent;
     from = from == 0.0 ? game.firstTickAt : std::min(from, game.firstTickAt);
     to = std::max(to, game.lastTickAt);
-    run.held = run.held && game.ended && game.problems.empty() && game.ordersLost == 0 &&
-               game.tickP99Ms <= kOnTimeP99Ms && game.ticks >= static_cast<std::int64_t>(options.ticks);
+    run.held = run.held && Held(options, game);
   }
   // The generator's own CPU over the span from the first game's first tick to the last game's last.
   auto at = [&ownCpu](double time) {
@@ -298,7 +311,7 @@ void PrintRun(const TOptions& options, const TRun& run) {
   std::printf("%6s %8s %14s %10s %9s %9s %9s %7s %12s %6s\n", "game", "pid", "CPU/game-s", "peak RSS", "tick p50",
               "p99", "max", "ticks", "orders lost", "held");
   for (const TGameFigures& game : run.figures) {
-    const bool held = game.ended && game.problems.empty() && game.ordersLost == 0 && game.tickP99Ms <= kOnTimeP99Ms;
+    const bool held = Held(options, game);
     std::printf("%6d %8d %12.2f %% %7.1f MB %6.1f ms %6.1f ms %6.1f ms %7lld %5llu of %-5llu %6s\n", game.index,
                 static_cast<int>(game.serverPid), game.serverCpuPercent, game.peakResidentKb / 1024.0,
                 game.tickP50Ms, game.tickP99Ms, game.tickMaxMs, static_cast<long long>(game.ticks),
@@ -364,7 +377,7 @@ int Usage() {
   std::fprintf(stderr,
                "usage: capacity_generator --server PATH [--games G | --ladder [--max-games N]] [--ticks N]\n"
                "                          [--server-cores N] [--players N] [--spectators N] [--threads N]\n"
-               "                          [--out FOLDER]\n");
+               "                          [--ignore-timing] [--out FOLDER]\n");
   return 2;
 }
 
@@ -372,8 +385,8 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
   int games = 1;
   for (int i = 1; i < argc; ++i) {
     const std::string name = argv[i];
-    if (name == "--ladder") {
-      options.ladder = true;
+    if (name == "--ladder" || name == "--ignore-timing") {
+      (name == "--ladder" ? options.ladder : options.ignoreTiming) = true;
       continue;
     }
     if (i + 1 >= argc) return false;
