@@ -415,6 +415,9 @@ bool ParseOptions(int argc, char** argv, TOptions& options) {
     }
   }
   if (options.server.empty() || options.players + options.spectators > 64) return false;
+  // Each server runs in a folder of its own: the paths must not depend on the working folder.
+  options.server = std::filesystem::absolute(options.server).string();
+  options.out = std::filesystem::absolute(options.out).string();
   if (!options.ladder) {
     options.games = {games};
     return true;
