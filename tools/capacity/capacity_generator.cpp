@@ -68,6 +68,8 @@ struct TRun {
   std::vector<TGameFigures> figures;
   double serversCpuPercent = 0.0;    // sum of the servers' CPU per game-second: cores they keep busy
   double generatorCpuPercent = 0.0;  // the generator's CPU over the games' span, in percent of one core
+  int generatorThreads = 0;
+  double generatorLongestPassMs = 0.0;  // the longest any worker took over one batch of events
   bool held = false;
   std::vector<std::string> problems;  // of the run itself (servers that did not start)
 };
@@ -202,10 +204,14 @@ bool WaitUntilReady(TServer& server, double deadline) {
   return false;
 }
 
-void RunWorker(const std::vector<TGameLoad*>& games, double deadline) {
+// Plays its games until they are over; returns its longest pass over a batch of events in
+// milliseconds (frames of a batch are stamped with the time the batch was taken, so a long pass
+// would show as the generator's own delay in the tick intervals).
+double RunWorker(const std::vector<TGameLoad*>& games, double deadline) {
   const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
   for (TGameLoad* game : games) game->ConnectPlayers(epoll);
   epoll_event events[kEventBatch];
+  double longest = 0.0;
   for (;;) {
     bool over = true;
     for (TGameLoad* game : games) over = over && game->IsOver();
@@ -214,8 +220,10 @@ void RunWorker(const std::vector<TGameLoad*>& games, double deadline) {
     const double now = Now();
     for (int i = 0; i < count; ++i) TGameLoad::Dispatch(events[i].data.ptr, events[i].events, now);
     for (TGameLoad* game : games) game->Step(epoll, now);
+    longest = std::max(longest, 1000.0 * (Now() - now));
   }
   ::close(epoll);
+  return longest;
 }
 
 TRun RunGames(const TOptions& options, const TSharedPeers& peers, int gameCount, int generatorCores) {
@@ -258,9 +266,10 @@ TRun RunGames(const TOptions& options, const TSharedPeers& peers, int gameCount,
   std::vector<std::pair<double, double>> ownCpu;  // (time, generator CPU seconds), sampled while games run
   std::atomic<int> running{threads};
   std::vector<std::thread> workers;
-  for (auto& share : shares) {
-    workers.emplace_back([&share, deadline, &running] {
-      RunWorker(share, deadline);
+  std::vector<double> longestPasses(threads, 0.0);
+  for (int t = 0; t < threads; ++t) {
+    workers.emplace_back([&shares, &longestPasses, t, deadline, &running] {
+      longestPasses[t] = RunWorker(shares[t], deadline);
       --running;
     });
   }
@@ -270,6 +279,8 @@ TRun RunGames(const TOptions& options, const TSharedPeers& peers, int gameCount,
   }
   for (std::thread& worker : workers) worker.join();
   ownCpu.emplace_back(Now(), OwnCpuSeconds());
+  run.generatorThreads = threads;
+  run.generatorLongestPassMs = *std::max_element(longestPasses.begin(), longestPasses.end());
 
   // Figures of every game; the replays are read in parallel, one thread per share.
   run.figures.resize(gameCount);
@@ -322,9 +333,9 @@ void PrintRun(const TOptions& options, const TRun& run) {
     }
   }
   for (const std::string& problem : run.problems) std::printf("  run problem: %s\n", problem.c_str());
-  std::printf("%6s servers %.1f %% of a core (%.2f cores), generator %.1f %% of a core; %s\n", "all",
-              run.serversCpuPercent, run.serversCpuPercent / 100.0, run.generatorCpuPercent,
-              run.held ? "every game held" : "a game MISSED");
+  std::printf("%6s servers %.1f %% of a core (%.2f cores), generator %.1f %% of a core (%d threads, longest pass "
+              "%.1f ms); %s\n", "all", run.serversCpuPercent, run.serversCpuPercent / 100.0, run.generatorCpuPercent,
+              run.generatorThreads, run.generatorLongestPassMs, run.held ? "every game held" : "a game MISSED");
   std::fflush(stdout);
 }
 
@@ -352,7 +363,9 @@ bool WriteJson(const TOptions& options, const std::vector<TRun>& runs, int large
     const TRun& run = runs[r];
     file << (r ? "," : "") << "\n    {\"games\": " << run.games << ", \"held\": " << (run.held ? "true" : "false")
          << ", \"servers_cpu_percent\": " << run.serversCpuPercent
-         << ", \"generator_cpu_percent\": " << run.generatorCpuPercent << ", \"servers\": [";
+         << ", \"generator_cpu_percent\": " << run.generatorCpuPercent
+         << ", \"generator_threads\": " << run.generatorThreads
+         << ", \"generator_longest_pass_ms\": " << run.generatorLongestPassMs << ", \"servers\": [";
     for (std::size_t g = 0; g < run.figures.size(); ++g) {
       const TGameFigures& game = run.figures[g];
       file << (g ? "," : "") << "\n      {\"game\": " << game.index << ", \"cpu_percent_per_game_second\": "

@@ -7,6 +7,8 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -225,7 +227,7 @@ std::uint32_t TMainServerTask::GetEventSliceMilliseconds(TTimeStamp now) const {
   // once the time is strictly past, hence the millisecond more.
   const double toTick = session_ != nullptr ? session_->GetMillisecondsToNextTick(now) : -1.0;
   if (toTick < 0.0 || toTick >= kLoopStepMilliseconds) return kLoopStepMilliseconds;
-  return static_cast<std::uint32_t>(toTick) + 1;
+  return std::min(static_cast<std::uint32_t>(std::ceil(toTick)) + 1, kLoopStepMilliseconds);
 }
 
 bool TMainServerTask::Tick() {
