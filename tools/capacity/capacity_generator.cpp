@@ -68,6 +68,7 @@ struct TRun {
   std::vector<TGameFigures> figures;
   double serversCpuPercent = 0.0;    // sum of the servers' CPU per game-second: cores they keep busy
   double generatorCpuPercent = 0.0;  // the generator's CPU over the games' span, in percent of one core
+  double serverCoresBusyPercent = 0.0;  // how busy the servers' cores were, by anything, over the span
   int generatorThreads = 0;
   double generatorLongestPassMs = 0.0;  // the longest any worker took over one batch of events
   bool held = false;
@@ -205,8 +206,8 @@ bool WaitUntilReady(TServer& server, double deadline) {
 }
 
 // Plays its games until they are over; returns its longest pass over a batch of events in
-// milliseconds (frames of a batch are stamped with the time the batch was taken, so a long pass
-// would show as the generator's own delay in the tick intervals).
+// milliseconds: the clients read last in a long pass are read late, which shows as the generator's
+// own delay in the tick intervals.
 double RunWorker(const std::vector<TGameLoad*>& games, double deadline) {
   const int epoll = ::epoll_create1(EPOLL_CLOEXEC);
   for (TGameLoad* game : games) game->ConnectPlayers(epoll);
@@ -217,10 +218,12 @@ double RunWorker(const std::vector<TGameLoad*>& games, double deadline) {
     for (TGameLoad* game : games) over = over && game->IsOver();
     if (over || Now() > deadline) break;
     const int count = ::epoll_wait(epoll, events, kEventBatch, 20);
+    const double taken = Now();
+    // Each client's frames are stamped when it is read, not when the batch was taken.
+    for (int i = 0; i < count; ++i) TGameLoad::Dispatch(events[i].data.ptr, events[i].events, Now());
     const double now = Now();
-    for (int i = 0; i < count; ++i) TGameLoad::Dispatch(events[i].data.ptr, events[i].events, now);
     for (TGameLoad* game : games) game->Step(epoll, now);
-    longest = std::max(longest, 1000.0 * (Now() - now));
+    longest = std::max(longest, 1000.0 * (now - taken));
   }
   ::close(epoll);
   return longest;
@@ -263,7 +266,11 @@ TRun RunGames(const TOptions& options, const TSharedPeers& peers, int gameCount,
   for (int i = 0; i < gameCount; ++i) shares[i % threads].push_back(games[i].get());
   // A game lasts its ticks of 200 ms; twice that, and the start, is the most a run waits for.
   const double deadline = Now() + kStartSeconds + 10.0 + 2 * 0.2 * options.ticks;
-  std::vector<std::pair<double, double>> ownCpu;  // (time, generator CPU seconds), sampled while games run
+  // Sampled while the games run: (time, the generator's CPU seconds) and the server cores' times.
+  std::vector<std::pair<double, double>> ownCpu;
+  std::vector<TCoreTimes> coreTimes;
+  const int measuredCores = options.serverCores > 0 ? options.serverCores
+                                                     : static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
   std::atomic<int> running{threads};
   std::vector<std::thread> workers;
   std::vector<double> longestPasses(threads, 0.0);
@@ -275,10 +282,12 @@ TRun RunGames(const TOptions& options, const TSharedPeers& peers, int gameCount,
   }
   while (running.load() > 0) {
     ownCpu.emplace_back(Now(), OwnCpuSeconds());
+    coreTimes.push_back(ReadCoreTimes(measuredCores));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   for (std::thread& worker : workers) worker.join();
   ownCpu.emplace_back(Now(), OwnCpuSeconds());
+  coreTimes.push_back(ReadCoreTimes(measuredCores));
   run.generatorThreads = threads;
   run.generatorLongestPassMs = *std::max_element(longestPasses.begin(), longestPasses.end());
 
@@ -304,14 +313,21 @@ TRun RunGames(const TOptions& options, const TSharedPeers& peers, int gameCount,
   }
   // The generator's own CPU over the span from the first game's first tick to the last game's last.
   auto at = [&ownCpu](double time) {
-    for (const auto& sample : ownCpu) {
-      if (sample.first >= time) return sample;
+    for (std::size_t i = 0; i < ownCpu.size(); ++i) {
+      if (ownCpu[i].first >= time) return i;
     }
-    return ownCpu.back();
+    return ownCpu.size() - 1;
   };
-  const auto start = at(from);
-  const auto end = at(to);
-  if (end.first > start.first) run.generatorCpuPercent = 100.0 * (end.second - start.second) / (end.first - start.first);
+  const std::size_t start = at(from);
+  const std::size_t end = at(to);
+  if (ownCpu[end].first > ownCpu[start].first) {
+    run.generatorCpuPercent =
+        100.0 * (ownCpu[end].second - ownCpu[start].second) / (ownCpu[end].first - ownCpu[start].first);
+  }
+  if (coreTimes[end].total > coreTimes[start].total) {
+    run.serverCoresBusyPercent = 100.0 * static_cast<double>(coreTimes[end].busy - coreTimes[start].busy) /
+                                 static_cast<double>(coreTimes[end].total - coreTimes[start].total);
+  }
   return run;
 }
 
@@ -336,6 +352,8 @@ void PrintRun(const TOptions& options, const TRun& run) {
   std::printf("%6s servers %.1f %% of a core (%.2f cores), generator %.1f %% of a core (%d threads, longest pass "
               "%.1f ms); %s\n", "all", run.serversCpuPercent, run.serversCpuPercent / 100.0, run.generatorCpuPercent,
               run.generatorThreads, run.generatorLongestPassMs, run.held ? "every game held" : "a game MISSED");
+  std::printf("%6s the servers' cores were %.1f %% busy, by the servers and anything else running there\n", "",
+              run.serverCoresBusyPercent);
   std::fflush(stdout);
 }
 
@@ -364,6 +382,7 @@ bool WriteJson(const TOptions& options, const std::vector<TRun>& runs, int large
     file << (r ? "," : "") << "\n    {\"games\": " << run.games << ", \"held\": " << (run.held ? "true" : "false")
          << ", \"servers_cpu_percent\": " << run.serversCpuPercent
          << ", \"generator_cpu_percent\": " << run.generatorCpuPercent
+         << ", \"server_cores_busy_percent\": " << run.serverCoresBusyPercent
          << ", \"generator_threads\": " << run.generatorThreads
          << ", \"generator_longest_pass_ms\": " << run.generatorLongestPassMs << ", \"servers\": [";
     for (std::size_t g = 0; g < run.figures.size(); ++g) {
@@ -483,9 +502,9 @@ int Main(int argc, char** argv) {
   const std::string json = options.out + "/capacity.json";
   if (!WriteJson(options, runs, largestHeld, json)) std::fprintf(stderr, "capacity: could not write %s\n", json.c_str());
   if (options.ladder) {
-    std::printf("\ncapacity ladder, servers on %d cores, %u ticks:\n%6s %6s %10s %10s %12s %12s %12s %14s\n",
+    std::printf("\ncapacity ladder, servers on %d cores, %u ticks:\n%6s %6s %10s %10s %12s %12s %12s %12s %14s\n",
                 options.serverCores, options.ticks, "games", "held", "worst p99", "lost", "CPU/game max",
-                "RSS max", "servers CPU", "generator CPU");
+                "RSS max", "servers CPU", "cores busy", "generator CPU");
     for (const TRun& run : runs) {
       double p99 = 0.0;
       double cpu = 0.0;
@@ -497,9 +516,9 @@ int Main(int argc, char** argv) {
         rss = std::max(rss, game.peakResidentKb);
         lost += game.ordersLost;
       }
-      std::printf("%6d %6s %7.1f ms %10llu %10.2f %% %9.1f MB %10.1f %% %12.1f %%\n", run.games,
+      std::printf("%6d %6s %7.1f ms %10llu %10.2f %% %9.1f MB %10.1f %% %10.1f %% %12.1f %%\n", run.games,
                   run.held ? "yes" : "NO", p99, lost, cpu, rss / 1024.0, run.serversCpuPercent,
-                  run.generatorCpuPercent);
+                  run.serverCoresBusyPercent, run.generatorCpuPercent);
     }
     std::printf("capacity: largest G held on %d server cores: %d\n", options.serverCores, largestHeld);
   }
