@@ -177,11 +177,17 @@ class TSharedPeers {
   int matchMakingPort_ = -1;
 };
 
-bool StartServer(const TOptions& options, int matchMakingPort, const std::string& folder, TServer& server) {
+bool StartServer(const TOptions& options, int matchMakingPort, const std::string& folder, TServer& server,
+                 std::vector<int>& takenPorts) {
   std::filesystem::create_directories(folder);
   std::ofstream(folder + "/variables.ini") << VariablesIni(options.players);
   server.folder = folder;
-  server.port = FreePortPair();
+  // A port is free once chosen, until its server binds it: one chosen for an earlier server of the
+  // run may come again before that server has started.
+  do {
+    server.port = FreePortPair();
+  } while (server.port > 0 && std::find(takenPorts.begin(), takenPorts.end(), server.port) != takenPorts.end());
+  takenPorts.push_back(server.port);
   std::vector<std::string> argv;
   if (options.serverCores > 0) argv = {"taskset", "-c", CoreList(0, options.serverCores - 1)};
   argv.insert(argv.end(), {options.server, "+port", std::to_string(server.port), "+ip_mms", "127.0.0.1",
@@ -236,15 +242,20 @@ TRun RunGames(const TOptions& options, const TSharedPeers& peers, int gameCount,
   std::error_code ignored;
   std::filesystem::remove_all(folder, ignored);
   std::vector<std::unique_ptr<TServer>> servers;
+  std::vector<int> takenPorts;
   for (int i = 0; i < gameCount; ++i) {
     servers.push_back(std::make_unique<TServer>());
-    if (!StartServer(options, peers.GetMatchMakingPort(), folder + "/game-" + std::to_string(i), *servers.back())) {
+    if (!StartServer(options, peers.GetMatchMakingPort(), folder + "/game-" + std::to_string(i), *servers.back(),
+                     takenPorts)) {
       run.problems.push_back("server " + std::to_string(i) + " did not start");
     }
   }
   const double readyBy = Now() + kStartSeconds;
   for (int i = 0; i < gameCount; ++i) {
-    if (!WaitUntilReady(*servers[i], readyBy)) run.problems.push_back("server " + std::to_string(i) + " not ready");
+    if (!WaitUntilReady(*servers[i], readyBy)) {
+      run.problems.push_back("server " + std::to_string(i) + " did not link up with the match-making peer (see " +
+                             servers[i]->folder + "/serverlog.txt)");
+    }
   }
   if (!run.problems.empty()) return run;
 
