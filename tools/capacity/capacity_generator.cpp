@@ -511,7 +511,9 @@ int Main(int argc, char** argv) {
     largestHeld = games;
   }
   const std::string json = options.out + "/capacity.json";
-  if (!WriteJson(options, runs, largestHeld, json)) std::fprintf(stderr, "capacity: could not write %s\n", json.c_str());
+  if (!WriteJson(options, runs, largestHeld, json)) {
+    std::fprintf(stderr, "capacity: could not write %s\n", json.c_str());
+  }
   if (options.ladder) {
     std::printf("\ncapacity ladder, servers on %d cores, %u ticks:\n%6s %6s %10s %10s %12s %12s %12s %12s %14s\n",
                 options.serverCores, options.ticks, "games", "held", "worst p99", "lost", "CPU/game max",

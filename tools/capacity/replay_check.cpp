@@ -90,7 +90,8 @@ TReplayCheck CheckReplay(std::string_view data, std::size_t players) {
 }
 
 bool IsStreamOfReplay(std::string_view stream, std::string_view replay) {
-  return stream.size() > kReplayHeaderSize && stream.size() <= replay.size() && stream.substr(0, 8) == replay.substr(0, 8) &&
+  return stream.size() > kReplayHeaderSize && stream.size() <= replay.size() &&
+         stream.substr(0, 8) == replay.substr(0, 8) &&
          stream.substr(kReplayHeaderSize) == replay.substr(kReplayHeaderSize, stream.size() - kReplayHeaderSize);
 }
 
