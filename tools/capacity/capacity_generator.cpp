@@ -279,7 +279,7 @@ TRun RunGames(const TOptions& options, const TSharedPeers& peers, int gameCount,
   const double deadline = Now() + kStartSeconds + 10.0 + 2 * 0.2 * options.ticks;
   // Sampled while the games run: (time, the generator's CPU seconds) and the server cores' times.
   std::vector<std::pair<double, double>> ownCpu;
-  std::vector<TCoreTimes> coreTimes;
+  std::vector<double> coresIdle;
   const int measuredCores = options.serverCores > 0 ? options.serverCores
                                                      : static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
   std::atomic<int> running{threads};
@@ -293,12 +293,12 @@ TRun RunGames(const TOptions& options, const TSharedPeers& peers, int gameCount,
   }
   while (running.load() > 0) {
     ownCpu.emplace_back(Now(), OwnCpuSeconds());
-    coreTimes.push_back(ReadCoreTimes(measuredCores));
+    coresIdle.push_back(ReadCoresIdleSeconds(measuredCores));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   for (std::thread& worker : workers) worker.join();
   ownCpu.emplace_back(Now(), OwnCpuSeconds());
-  coreTimes.push_back(ReadCoreTimes(measuredCores));
+  coresIdle.push_back(ReadCoresIdleSeconds(measuredCores));
   run.generatorThreads = threads;
   run.generatorLongestPassMs = *std::max_element(longestPasses.begin(), longestPasses.end());
 
@@ -335,9 +335,9 @@ TRun RunGames(const TOptions& options, const TSharedPeers& peers, int gameCount,
     run.generatorCpuPercent =
         100.0 * (ownCpu[end].second - ownCpu[start].second) / (ownCpu[end].first - ownCpu[start].first);
   }
-  if (coreTimes[end].total > coreTimes[start].total) {
-    run.serverCoresBusyPercent = 100.0 * static_cast<double>(coreTimes[end].busy - coreTimes[start].busy) /
-                                 static_cast<double>(coreTimes[end].total - coreTimes[start].total);
+  const double wall = (ownCpu[end].first - ownCpu[start].first) * measuredCores;
+  if (wall > 0.0 && coresIdle[start] >= 0.0 && coresIdle[end] >= 0.0) {
+    run.serverCoresBusyPercent = std::max(0.0, 100.0 * (1.0 - (coresIdle[end] - coresIdle[start]) / wall));
   }
   return run;
 }

@@ -41,24 +41,25 @@ long ReadPeakResidentKilobytes(pid_t pid) {
   return -1;
 }
 
-TCoreTimes ReadCoreTimes(int cores) {
-  TCoreTimes times;
+double ReadCoresIdleSeconds(int cores) {
   std::ifstream file("/proc/stat");
   std::string line;
+  unsigned long long idle = 0;
+  int found = 0;
   while (std::getline(file, line)) {
     if (line.rfind("cpu", 0) != 0 || line.size() < 4 || line[3] < '0' || line[3] > '9') continue;
     std::istringstream fields(line.substr(3));
     int core = 0;
-    unsigned long long value[8] = {};
+    // user nice system idle iowait
+    unsigned long long value[5] = {};
     fields >> core;
     for (unsigned long long& field : value) fields >> field;
-    if (core >= cores) continue;
-    // user nice system idle iowait irq softirq steal
-    const unsigned long long busy = value[0] + value[1] + value[2] + value[5] + value[6] + value[7];
-    times.busy += busy;
-    times.total += busy + value[3] + value[4];
+    if (core >= cores || !fields) continue;
+    idle += value[3] + value[4];
+    ++found;
   }
-  return times;
+  if (found == 0) return -1.0;
+  return static_cast<double>(idle) / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 double Percentile(std::vector<double>& samples, double fraction) {
