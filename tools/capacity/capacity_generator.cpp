@@ -195,20 +195,25 @@ bool StartServer(const TOptions& options, int matchMakingPort, const std::string
   return server.port > 0 && server.process.Start(argv, folder);
 }
 
+enum class EReadiness { kReady, kPortTaken, kNotReady };
+
 // Until the server has linked up and knows its statistics source: only then does it take clients.
-bool WaitUntilReady(TServer& server, double deadline) {
+EReadiness WaitUntilReady(TServer& server, double deadline) {
   std::string line;
   while (Now() < deadline) {
     if (!server.process.ReadLine(line, 200)) {
-      if (server.process.GetOutputDescriptor() == -1) return false;
+      if (server.process.GetOutputDescriptor() == -1) return EReadiness::kNotReady;
       continue;
     }
     if (line.find(" as CouchDB stats source") != std::string::npos) {
       server.process.DiscardOutput();
-      return true;
+      return EReadiness::kReady;
     }
+    // Taken between the choice and the bind (by anything on the machine, or sockets of an earlier run
+    // still closing on it).
+    if (line.find("Failed to bind client socket") != std::string::npos) return EReadiness::kPortTaken;
   }
-  return false;
+  return EReadiness::kNotReady;
 }
 
 // Plays its games until they are over; returns its longest pass over a batch of events in
@@ -252,7 +257,17 @@ TRun RunGames(const TOptions& options, const TSharedPeers& peers, int gameCount,
   }
   const double readyBy = Now() + kStartSeconds;
   for (int i = 0; i < gameCount; ++i) {
-    if (!WaitUntilReady(*servers[i], readyBy)) {
+    EReadiness readiness = WaitUntilReady(*servers[i], readyBy);
+    // A port taken meanwhile: started again on another, a few times at most.
+    for (int attempt = 0; attempt < 3 && readiness == EReadiness::kPortTaken; ++attempt) {
+      std::fprintf(stderr, "capacity: port %d of server %d was taken; starting it on another\n", servers[i]->port, i);
+      servers[i]->process.Stop();
+      const std::string serverFolder = servers[i]->folder;
+      servers[i] = std::make_unique<TServer>();
+      if (!StartServer(options, peers.GetMatchMakingPort(), serverFolder, *servers[i], takenPorts)) break;
+      readiness = WaitUntilReady(*servers[i], readyBy);
+    }
+    if (readiness != EReadiness::kReady) {
       run.problems.push_back("server " + std::to_string(i) + " did not link up with the match-making peer (see " +
                              servers[i]->folder + "/serverlog.txt)");
     }
