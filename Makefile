@@ -1,4 +1,4 @@
-# Entry points: test, test-sanitize, test-tsan, soak, bench, fuzz, run, clean.
+# Entry points: test, test-sanitize, test-tsan, soak, bench, capacity, fuzz, run, clean.
 # WERROR=1 turns compiler and linker warnings into errors (CI uses it).
 
 WERROR ?= 0
@@ -42,7 +42,7 @@ CTEST := ctest -j $(TEST_SLOTS) --resource-spec-file test_resources.json --outpu
 CMAKE_SANITIZE := -DORV_SANITIZE=address,undefined -DCMAKE_CXX_FLAGS=-O1 -DCMAKE_CXX_FLAGS_DEBUG=-g1 \
 	-DORV_TEST_CODE_OPTIONS=-O0 -DORV_BUILD_BENCH=OFF
 
-.PHONY: all setup test test-sanitize test-tsan soak bench fuzz run clean
+.PHONY: all setup test test-sanitize test-tsan soak bench capacity fuzz run clean
 
 all: test
 
@@ -86,6 +86,19 @@ bench: setup
 			--benchmark_min_time=0.2 --benchmark_out_format=json \
 			--benchmark_out=$(BENCH_RESULTS)/$$name.json || exit 1; \
 	done
+
+# The capacity ladder: G full-house games at once (G = 1, 4, 16, 32, then doubling) against G Release
+# servers pinned to the first CAPACITY_CORES cores, the generator on the others, until a game misses;
+# each game lasts CAPACITY_TICKS ticks. Tables on the output, figures in build/capacity/capacity.json.
+CAPACITY_CORES ?= 2
+CAPACITY_TICKS ?= 300
+
+capacity: setup
+	@cmake -S . -B $(BUILD_RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DWERROR=$(CMAKE_WERROR) \
+		-DORV_BUILD_TESTS=OFF >/dev/null
+	@cmake --build $(BUILD_RELEASE) -j $(JOBS) --target DedicatedServer capacity_generator
+	@$(BUILD_RELEASE)/capacity_generator --server $(BUILD_RELEASE)/DedicatedServer --ladder \
+		--ticks $(CAPACITY_TICKS) --server-cores $(CAPACITY_CORES) --out build/capacity
 
 # Each target runs for FUZZ_SECONDS; a finding (crash-*, leak-*, timeout-*, oom-*) is written to
 # $(FUZZ_FINDINGS)/<target>/ and the run goes on with the next target, failing at the end.

@@ -177,6 +177,39 @@ TEST_F(GameRelayTest, ALateServerCatchesUpOneTickPerUpdate) {
   EXPECT_EQ(counters, (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 5}));
 }
 
+TEST_F(GameRelayTest, WhileAGameIsRecordedTheLoopsSliceEndsWhenTheNextTickIsDue) {
+  Admit(0x2101);
+  const auto toTick = [this] { return session_.GetMillisecondsToNextTick(OrvTest::TManualClock::Now()); };
+  const auto slice = [this] { return task_->GetEventSliceMilliseconds(OrvTest::TManualClock::Now()); };
+  EXPECT_LT(toTick(), 0.0);
+  EXPECT_EQ(slice(), kLoopStepMilliseconds);
+  StartGame();  // the recording starts now; tick 0 runs at the first update once time has moved
+  struct TStep {
+    double advance;         // milliseconds
+    bool update;
+    double toTick;          // expected, in milliseconds
+    std::uint32_t slice;    // expected, in milliseconds
+  };
+  const TStep steps[] = {
+      {0, false, 0, 1},      // tick 0 is due: one pass of the loop, then the update runs it
+      {1, true, 199, 25},    // tick 1 at 200 ms
+      {150, false, 49, 25},
+      {30, false, 19, 20},   // a slice ending up to a millisecond past the tick's time
+      {18.5, false, 0.5, 2},
+      {10.5, false, 0, 1},   // late: the next pass ticks
+      {0, true, 190, 25},    // tick 1 ran at 210 ms; tick 2 stays at 400 ms
+  };
+  for (const TStep& step : steps) {
+    OrvTest::TManualClock::AdvanceMilliseconds(step.advance);
+    if (step.update) session_.Update();
+    EXPECT_NEAR(toTick(), step.toTick, 1e-6) << "after " << step.advance << " ms";
+    EXPECT_EQ(slice(), step.slice) << "after " << step.advance << " ms";
+  }
+  StopGame();
+  EXPECT_LT(toTick(), 0.0);
+  EXPECT_EQ(slice(), kLoopStepMilliseconds);
+}
+
 TEST_F(GameRelayTest, OrdersFromSpectatorsAreDroppedAndAFloodKicks) {
   TPeer& player = Admit(0x3001);
   TPeer& spectator = Admit(0x3002, true);

@@ -7,6 +7,8 @@
 #include <netdb.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -219,6 +221,15 @@ bool TMainServerTask::IsReadyToExit() const {
   return httpManager_ == nullptr || httpManager_->GetActiveCount() + httpManager_->GetQueuedCount() == 0;
 }
 
+std::uint32_t TMainServerTask::GetEventSliceMilliseconds(TTimeStamp now) const {
+  // While a game is recorded the slice ends when the next tick is due, so the tick runs on time
+  // instead of up to a whole slice late (which the players see as uneven ticks). The session ticks
+  // once the time is strictly past, hence the millisecond more.
+  const double toTick = session_ != nullptr ? session_->GetMillisecondsToNextTick(now) : -1.0;
+  if (toTick < 0.0 || toTick >= kLoopStepMilliseconds) return kLoopStepMilliseconds;
+  return std::min(static_cast<std::uint32_t>(std::ceil(toTick)) + 1, kLoopStepMilliseconds);
+}
+
 bool TMainServerTask::Tick() {
   // Test seam, off unless a test set its variable: the clock moves only between two passes.
   if (const std::uint64_t moved = ApplyTestClockSteps(); moved != 0) LogTestClockStep(moved);
@@ -229,7 +240,7 @@ bool TMainServerTask::Tick() {
   UpdateClientListener(now);
   if (linkState_ != MatchMakingLinkState::NotConnected) {
     if (consoleServer_ != nullptr) consoleServer_->Update(now);
-    socketManager_->RunEventLoop(kLoopStepMilliseconds);
+    socketManager_->RunEventLoop(GetEventSliceMilliseconds(now));
     if (databaseAccesser_ != nullptr) databaseAccesser_->Perform();
     if (httpManager_ != nullptr) httpManager_->Perform();
     // After the transfers, so that one that has just finished ends normally rather than by its

@@ -97,6 +97,9 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   // One pass; false when an exit was requested or a connection attempt could not start. Every pass,
   // linked or not, runs the operation manager's tick, which ends operations by their time-out.
   bool Tick();
+  // The event loop's slice for this pass: kLoopStepMilliseconds, or less when a game tick falls due
+  // sooner.
+  std::uint32_t GetEventSliceMilliseconds(TTimeStamp now) const;
   // Where the loop ends after a first exit request: the session can exit (no game runs) and no
   // result upload is in flight (each ends by its own time-out at the latest).
   bool IsReadyToExit() const;

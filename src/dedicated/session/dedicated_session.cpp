@@ -145,6 +145,12 @@ void TDedicatedSession::Update() {
   EnforceClientLimits(now);
 }
 
+double TDedicatedSession::GetMillisecondsToNextTick(TTimeStamp now) const {
+  if (!recording_) return -1.0;
+  const double left = tickCounter_ * kTickMilliseconds - GetElapsedMilliseconds(recordingStart_, now);
+  return left > 0.0 ? left : 0.0;
+}
+
 bool TDedicatedSession::CanExit() const { return stateManager_ == nullptr || stateManager_->CanExit(); }
 
 void TDedicatedSession::OnMatchMakingLinkChanged(bool up) {

@@ -284,6 +284,9 @@ class TDedicatedSession {
   // The number of the next relay tick: the phase packets carry it.
   std::uint32_t GetTickCounter() const { return tickCounter_; }
   bool IsRecording() const { return recording_; }
+  // While a game is recorded, how long from `now` until its next tick is due (0 when it is due
+  // already); negative while none is recorded.
+  double GetMillisecondsToNextTick(TTimeStamp now) const;
   // While a game is recorded, every change of phase and every countdown step is kept for the
   // replay's next tick.
   void RecordStateChange(std::uint32_t previousState, std::uint32_t newState);
