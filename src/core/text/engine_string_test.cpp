@@ -16,6 +16,7 @@
 #include "core/text/text_hash.h"
 #include "core/threads/thread_attachment.h"
 #include "core/tokens/token_tables.h"
+#include "support/fresh_token_tables.h"
 #include "support/process_allocator_seam.h"
 
 namespace Orvan {
@@ -861,6 +862,7 @@ TEST(EngineStringFailureTest, FailedBlocksLeaveTheHandlesAsTheyWere) {
 
 // Takes the pools down and back up: only the strings it makes are alive meanwhile.
 TEST(EngineStringLifecycleTest, StringsOutlivingTheirPoolDoNothingWhenDestroyed) {
+  const OrvTest::TTokenTablesSnapshot tables;
   auto* narrow = new TNarrow("a text long enough to live on the string heap");
   auto* wide = new TWide(L"wide");
   // The thread-local storage keeps its slot names in engine strings, and the well-known names, the
@@ -882,6 +884,7 @@ TEST(EngineStringLifecycleTest, StringsOutlivingTheirPoolDoNothingWhenDestroyed)
   EXPECT_EQ(GetStringContentLiveCount<char>(), 0u);
   EXPECT_EQ(TNarrow("again"), "again");
   InitInternedTokenTables();
+  tables.Restore();
   TFileNameRegistry::Create();
   TFileExtensionRegistry::Create();
   TWellKnownNames::Create();
