@@ -13,21 +13,28 @@
 #include "support/debug_output_recorder.h"
 #include "support/dialog_recorder.h"
 #include "support/file_name_registries.h"
+#include "support/fresh_token_tables.h"
 
 namespace Orvan {
 namespace {
 
 // Fresh token tables as well as fresh registries: a mounting point keeps the letter case it was
-// first interned with, and the cases below expect the case they spell first.
+// first interned with, and the cases below expect the case they spell first. The named mounting
+// points keep the ids of the tables found before (they are not for these tests); those tables come
+// back afterwards, every text at its id, with fresh start-up registries.
 class FileName : public ::testing::Test {
  protected:
   void SetUp() override { Recreate(); }
   void TearDown() override {
     Recreate();
+    found_.Restore();
     TWellKnownNames::Create();
   }
 
  private:
+  // Taken when the test is constructed, before SetUp.
+  const OrvTest::TTokenTablesSnapshot found_;
+
   // Shutdown order, then start-up order, as the engine core does it.
   static void Recreate() {
     TWellKnownNames::Destroy();

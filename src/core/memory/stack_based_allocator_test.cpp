@@ -7,12 +7,15 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <set>
 #include <thread>
 #include <vector>
 
 #include "core/memory/global_allocation.h"
 #include "core/memory/heap.h"
+#include "core/memory/typed_pool.h"
 #include "support/failing_allocation.h"
+#include "support/pool_checks.h"
 #include "support/stack_based_allocator_helpers.h"
 
 namespace {
@@ -314,6 +317,59 @@ TEST_F(StackBasedAllocatorTest, SharedChunkDroppedWhileLentIsDestroyedByItsBorro
   EXPECT_EQ(shared_->capacity, kSharedCapacity);
   EXPECT_EQ(shared_->owner, nullptr);
   EXPECT_TRUE(Shared().IsSharedChunkAvailable());
+}
+
+// Chunk records are taken from the general heap; the pool kept for them beside that path hands out
+// distinct records that hold a chunk, fails with std::bad_alloc when it cannot grow, and gives every
+// chunk back to the general heap at once, after which it grows again.
+TEST_F(StackBasedAllocatorTest, TheRecordPoolHandsOutRecordsAndGivesEveryChunkBack) {
+  using TRecordPool = TPoolAllocation<TChunk>;
+  TChunk::FreeRecordPoolChunks();
+  const std::uint32_t heapBlocks = GetGeneralHeap()->GetLiveCount();
+  std::vector<void*> records{TChunk::AllocateRecordFromPool()};
+  TRecordPool* pool = TRecordPool::GetInstancePointer();
+  ASSERT_NE(pool, nullptr);
+  const std::uint32_t liveBefore = pool->GetLiveCount() - 1;
+  EXPECT_GE(pool->GetElementSize(), sizeof(TChunk));
+  while (pool->GetChunkCount() < 2) records.push_back(TChunk::AllocateRecordFromPool());
+  EXPECT_EQ(GetGeneralHeap()->GetLiveCount(), heapBlocks + 2);
+  EXPECT_EQ(std::set<void*>(records.begin(), records.end()).size(), records.size());
+  for (void* record : records) {
+    EXPECT_TRUE(OrvTest::ComesFromPool(pool, record));
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(record) % alignof(TChunk), 0u);
+  }
+  TChunk* chunk = ::new (records.back()) TChunk(nullptr, 100);
+  EXPECT_EQ(chunk->capacity, 112u);
+  chunk->~TChunk();
+
+  // Every free record taken: the next one needs a chunk that cannot be had.
+  while (pool->GetFreeListHead() != nullptr) records.push_back(TChunk::AllocateRecordFromPool());
+  bool refused = false;
+  void* unexpected = nullptr;
+  {
+    const OrvTest::TFailingAllocationScope failing(0);
+    try {
+      unexpected = TChunk::AllocateRecordFromPool();
+    } catch (const std::bad_alloc&) {
+      refused = true;
+    }
+  }
+  EXPECT_TRUE(refused);
+  if (unexpected != nullptr) records.push_back(unexpected);
+  EXPECT_EQ(pool->GetChunkCount(), 2u);
+
+  for (void* record : records) pool->Free(record);
+  EXPECT_EQ(pool->GetLiveCount(), liveBefore);
+  TChunk::FreeRecordPoolChunks();
+  EXPECT_EQ(pool->GetChunkCount(), 0u);
+  EXPECT_EQ(pool->GetFreeListHead(), nullptr);
+  EXPECT_EQ(GetGeneralHeap()->GetLiveCount(), heapBlocks);
+
+  void* again = TChunk::AllocateRecordFromPool();
+  EXPECT_EQ(pool->GetChunkCount(), 1u);
+  EXPECT_TRUE(OrvTest::ComesFromPool(pool, again));
+  pool->Free(again);
+  TChunk::FreeRecordPoolChunks();
 }
 
 TEST(StackBasedBlock, CallerBufferIsUsedAsIs) {

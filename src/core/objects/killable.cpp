@@ -33,7 +33,8 @@ void TKillable::RemoveWatcher(IKillableContainer* container) noexcept {
 
 void TKillable::Kill() {
   // Cleaning twice would delete twice: a kill already under way (or done) stands.
-  if (IsKillStarted()) return;
+  if (killEntered_) return;
+  killEntered_ = true;
   MarkKillStarted();
   if (watchers_.IsEmpty()) {
     MarkKilled();
@@ -51,7 +52,8 @@ void TKillable::Kill() {
     parked = GetKillableContainerList();
     parked->PushFront(taken.Data(), taken.GetSize());
   } catch (...) {
-    cleanerWord_ &= ~kKillStartedFlag;
+    // Every watcher has forgotten the object already: a later kill has none to park.
+    killEntered_ = false;
     throw;
   }
 

@@ -55,6 +55,7 @@ class TKillable : public TKillableOnTimerAble {
   bool IsAlive() const noexcept { return (cleanerWord_ & kFlagMask) == 0; }
   bool IsKillStarted() const noexcept { return (cleanerWord_ & kKillStartedFlag) != 0; }
   bool IsKilled() const noexcept { return (cleanerWord_ & kKilledFlag) != 0; }
+  // Only the flag: a kill that follows still runs.
   void MarkKillStarted() noexcept { cleanerWord_ |= kKillStartedFlag; }
 
   // Registers a watcher (a container may watch the same object more than once).
@@ -63,16 +64,20 @@ class TKillable : public TKillableOnTimerAble {
   void RemoveWatcher(IKillableContainer* container) noexcept;
   std::uint32_t GetWatcherCount() const noexcept { return watchers_.GetSize(); }
 
-  // Makes every watcher forget the object, notifies those that survive the kill, marks the object
-  // killed and hands it to its cleaner (which may delete it: touch nothing of it afterwards). A
-  // second kill, or one from inside a notification, does nothing. When the thread's container
-  // list cannot take the watchers, std::bad_alloc passes on with the watchers already made to
-  // forget the object, and the object is alive again so that a later kill can finish.
+  // Sets the kill-started flag, makes every watcher forget the object, notifies those that survive
+  // the kill, marks the object killed and hands it to its cleaner (which may delete it: touch
+  // nothing of it afterwards). A second kill, or one from inside a notification, does nothing.
+  // When the thread's container list cannot take the watchers, std::bad_alloc passes on with the
+  // watchers already made to forget the object and the kill-started flag set; a later kill
+  // finishes the object.
   void Kill();
 
  private:
   TVector<IKillableContainer*, TThreadHeapStorage> watchers_;
   std::uintptr_t cleanerWord_;
+  // A kill has been entered and not given up: the guard against a second one, apart from the
+  // kill-started flag, which anybody may set.
+  bool killEntered_ = false;
 };
 
 // What watches killables: lists, pointers. The kill calls ForgetKillable on every watcher, then

@@ -379,6 +379,31 @@ TEST_F(KillableTest, ASecondKillOrOneFromInsideANotificationCleansOnce) {
   EXPECT_EQ(g_events.back(), "direct deleted");
 }
 
+// Marking the kill started is a flag for others to read, not a kill: the kill that follows runs
+// in full, with or without watchers.
+TEST_F(KillableTest, AKillAfterMarkKillStartedRunsInFull) {
+  TRecordingCleaner cleaner;
+  TUnit watched("watched", &cleaner);
+  TUnit unwatched("unwatched", &cleaner);
+  TRecordingList list("list");
+  TRecordingPtr pointer("pointer", &watched);
+  list.Add(&watched);
+  for (TUnit* unit : {&watched, &unwatched}) {
+    unit->MarkKillStarted();
+    EXPECT_FALSE(unit->IsAlive());
+    EXPECT_TRUE(unit->IsKillStarted());
+    EXPECT_FALSE(unit->IsKilled());
+    unit->Kill();
+    EXPECT_TRUE(unit->IsKilled());
+  }
+  EXPECT_EQ(g_events, (Events{"pointer notified of watched", "list notified of watched", "cleaned watched",
+                              "cleaned unwatched"}));
+  EXPECT_EQ(list.GetSize(), 0u);
+  EXPECT_EQ(pointer.Get(), nullptr);
+  watched.Kill();
+  EXPECT_EQ(g_events.size(), 4u);
+}
+
 TEST_F(KillableTest, ObjectsQueuedDuringAFlushWaitForTheNextOne) {
   TKillableCleanerDelayDelete delayed;
   auto* first = new TUnit("first", &delayed);
@@ -393,7 +418,7 @@ TEST_F(KillableTest, ObjectsQueuedDuringAFlushWaitForTheNextOne) {
 }
 
 // Refused list nodes: the watchers have forgotten the object, nobody is notified, the thread's
-// list is as it was, and the object is alive again so that a later kill finishes it.
+// list is as it was, the kill stays started, and a later kill finishes it.
 TEST_F(KillableTest, RefusedListNodesLeaveAKillThatALaterKillFinishes) {
   for (int allowance : {0, 1}) {
     SCOPED_TRACE(allowance);
@@ -408,7 +433,9 @@ TEST_F(KillableTest, RefusedListNodesLeaveAKillThatALaterKillFinishes) {
     EXPECT_THROW(unit.Kill(), std::bad_alloc);
     SetKillableListNodeAllowanceForTests(previous);
 
-    EXPECT_TRUE(unit.IsAlive());
+    EXPECT_FALSE(unit.IsAlive());
+    EXPECT_TRUE(unit.IsKillStarted());
+    EXPECT_FALSE(unit.IsKilled());
     EXPECT_EQ(unit.GetWatcherCount(), 0u);
     EXPECT_EQ(list.GetSize(), 0u);
     EXPECT_EQ(pointer.Get(), nullptr);

@@ -28,24 +28,37 @@ void TWeakObserverRegistry::Insert(TCountWord* countWord, TAbstractWeakContainer
   map_.emplace(TWeakObserverKey{countWord, container}, index);
 }
 
-void TWeakObserverRegistry::Unregister(TAbstractWeakContainer* container, TCountWord* countWord) noexcept {
+void TWeakObserverRegistry::Unregister(TAbstractWeakContainer* container, TCountWord* countWord,
+                                       std::uint32_t index) noexcept {
   TWeakAndRefCountable::RemoveObserverReference(countWord);
-  map_.erase(TWeakObserverKey{countWord, container});
+  TMap* map = nullptr;
+  TMap::iterator entry;
+  if (FindRegistration(countWord, container, index, &map, &entry)) map->erase(entry);
   --container->registrationCount_;
 }
 
 void TWeakObserverRegistry::SetIndex(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t from,
                                      std::uint32_t to) noexcept {
-  // A registration of a dying object may still wait in dying_ for its notice.
-  for (TMap* map : {&map_, &dying_}) {
-    const auto [first, last] = map->equal_range(TWeakObserverKey{countWord, container});
-    for (auto entry = first; entry != last; ++entry) {
-      if (entry->second == from) {
-        entry->second = to;
-        return;
+  TMap* map = nullptr;
+  TMap::iterator entry;
+  if (FindRegistration(countWord, container, from, &map, &entry)) entry->second = to;
+}
+
+bool TWeakObserverRegistry::FindRegistration(TCountWord* countWord, TAbstractWeakContainer* container,
+                                             std::uint32_t index, TMap** map, TMap::iterator* entry) noexcept {
+  // A registration of a dying object may still wait in dying_ for its notice. The one being told
+  // is back in map_, which is searched first.
+  for (TMap* candidate : {&map_, &dying_}) {
+    const auto [first, last] = candidate->equal_range(TWeakObserverKey{countWord, container});
+    for (auto found = first; found != last; ++found) {
+      if (found->second == index) {
+        *map = candidate;
+        *entry = found;
+        return true;
       }
     }
   }
+  return false;
 }
 
 bool TWeakObserverRegistry::FindIndex(TCountWord* countWord, TAbstractWeakContainer* container,
@@ -101,10 +114,10 @@ void RegisterWeakObserver(TAbstractWeakContainer* container, TCountWord* countWo
   ++container->registrationCount_;
 }
 
-void UnregisterWeakObserver(TAbstractWeakContainer* container, TCountWord* countWord) noexcept {
+void UnregisterWeakObserver(TAbstractWeakContainer* container, TCountWord* countWord, std::uint32_t index) noexcept {
   TWeakObserverRegistry* registry = TWeakObserverRegistry::Get();
   assert(registry != nullptr);
-  registry->Unregister(container, countWord);
+  registry->Unregister(container, countWord, index);
 }
 
 TAbstractWeakContainer::~TAbstractWeakContainer() { assert(registrationCount_ == 0); }

@@ -63,9 +63,11 @@ class TWeakObserverRegistry {
 
   // Adds an entry for one registration.
   void Insert(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t index);
-  // Takes one registration of `container` off the object: one observer reference less on the
-  // object, every entry of the key erased, one registration less on the container.
-  void Unregister(TAbstractWeakContainer* container, TCountWord* countWord) noexcept;
+  // Takes the registration of `container` under slot `index` off the object: one observer
+  // reference less on the object, that one entry erased (also while it waits for its death
+  // notice), one registration less on the container. The counts go down even when no entry
+  // matches.
+  void Unregister(TAbstractWeakContainer* container, TCountWord* countWord, std::uint32_t index) noexcept;
   // Points the key's entry for slot `from` at slot `to`; nothing when there is none.
   void SetIndex(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t from,
                 std::uint32_t to) noexcept;
@@ -85,10 +87,13 @@ class TWeakObserverRegistry {
   // The next registration of the dying object to tell, taken out of dying_ and back into map_,
   // where its container's Unregister erases it.
   bool TakeNextDeathNotice(TCountWord* countWord, TAbstractWeakContainer** container, std::uint32_t* index) noexcept;
+  // The entry of one registration, in whichever map holds it; false when there is none.
+  bool FindRegistration(TCountWord* countWord, TAbstractWeakContainer* container, std::uint32_t index, TMap** map,
+                        TMap::iterator* entry) noexcept;
 
   TMap map_;
-  // The registrations of dying objects not yet told: out of map_ while the others are told, since
-  // each container's Unregister erases every entry of its key.
+  // The registrations of dying objects not yet told: the notices go to the registrations an object
+  // had when it died. A container deleted before its notice takes its entry off here.
   TMap dying_;
   static TWeakObserverRegistry* instance_;
 };
@@ -99,7 +104,7 @@ class TWeakObserverRegistry {
 // has changed. The registry must exist.
 void RegisterWeakObserver(TAbstractWeakContainer* container, TCountWord* countWord, std::uint32_t index);
 // TWeakObserverRegistry::Unregister on the process registry, which must exist.
-void UnregisterWeakObserver(TAbstractWeakContainer* container, TCountWord* countWord) noexcept;
+void UnregisterWeakObserver(TAbstractWeakContainer* container, TCountWord* countWord, std::uint32_t index) noexcept;
 
 // The base of weak containers: a list of watched objects' count words, where null is a hole.
 class TAbstractWeakContainer {
@@ -111,8 +116,8 @@ class TAbstractWeakContainer {
   virtual ~TAbstractWeakContainer();
 
   // The object behind `countWord`, registered under `index`, is dying: called once for each
-  // registration. The container must unregister from it (UnregisterWeakObserver) once per call
-  // before it returns; usually it also calls RemoveAt.
+  // registration. The container must unregister that registration (UnregisterWeakObserver with
+  // the same index) before it returns; usually it also calls RemoveAt.
   virtual void OnWeakObjectDestroyed(TCountWord* countWord, std::uint32_t index) = 0;
 
   // Makes the entry a hole. Outside iterations the last entry moves into it and the list shrinks

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -39,19 +40,28 @@ class TTestWeakContainer : public TAbstractWeakContainer {
   explicit TTestWeakContainer(std::string name) : name_(std::move(name)) {}
   ~TTestWeakContainer() override {
     for (std::uint32_t i = 0; i < GetEntryCount(); ++i) {
-      if (GetEntry(i) != nullptr) UnregisterWeakObserver(this, GetEntry(i));
+      if (GetEntry(i) != nullptr) UnregisterWeakObserver(this, GetEntry(i), i);
     }
   }
 
   std::uint32_t Watch(const TWatched& object) { return AppendAndRegister(object.GetCountWord()); }
+  // Stops watching the object of one slot, as a container that drops an item does.
+  void Unwatch(std::uint32_t index) {
+    UnregisterWeakObserver(this, GetEntry(index), index);
+    RemoveAt(index);
+  }
 
   void OnWeakObjectDestroyed(TCountWord* countWord, std::uint32_t index) override {
     g_log.push_back(name_ + " notified " + std::to_string(index));
     EXPECT_EQ(GetEntry(index), countWord);
-    UnregisterWeakObserver(this, countWord);
+    UnregisterWeakObserver(this, countWord, index);
     RemoveAt(index);
     if (replacement_ != nullptr) Watch(*std::exchange(replacement_, nullptr));
+    if (onNotified) onNotified();
   }
+
+  // Runs at the end of every notification.
+  std::function<void()> onNotified;
 
   // The next notification watches this object instead.
   void SetReplacement(const TWatched* replacement) { replacement_ = replacement; }
@@ -66,7 +76,7 @@ class TBareContainer : public TAbstractWeakContainer {
  public:
   void OnWeakObjectDestroyed(TCountWord* countWord, std::uint32_t index) override {
     g_log.push_back("bare notified " + std::to_string(index));
-    UnregisterWeakObserver(this, countWord);
+    UnregisterWeakObserver(this, countWord, index);
   }
 };
 
@@ -181,8 +191,8 @@ TEST_F(WeakObserverRegistryTest, LastWatcherLeavingALivingObjectPutsTheCountBack
 }
 
 // Every registration is an entry of its own, a second one of the same (object, container) pair
-// too; one Unregister erases every entry of the pair but takes only one registration off.
-TEST_F(WeakObserverRegistryTest, EveryRegistrationIsAnEntryAndUnregisterErasesThePair) {
+// too; Unregister erases the entry of its own slot only.
+TEST_F(WeakObserverRegistryTest, EveryRegistrationIsAnEntryAndUnregisterErasesItsSlotOnly) {
   TCountedPtr<TWatched> object(new TWatched("o"));
   TBareContainer container;
   TBareContainer bystander;
@@ -194,19 +204,21 @@ TEST_F(WeakObserverRegistryTest, EveryRegistrationIsAnEntryAndUnregisterErasesTh
   EXPECT_EQ(container.GetRegistrationCount(), 2u);
   EXPECT_EQ(Block(*object)->observerCount, 3u);
 
-  Registry().Unregister(&container, object->GetCountWord());
-  std::uint32_t index = 0;
-  EXPECT_FALSE(Registry().FindIndex(object->GetCountWord(), &container, &index));
+  Registry().Unregister(&container, object->GetCountWord(), 9);
+  EXPECT_EQ(IndexOf(*object, container), 3u);
+  EXPECT_EQ(Registry().GetEntryCount(), 2u);
   EXPECT_EQ(container.GetRegistrationCount(), 1u);
   EXPECT_EQ(Block(*object)->observerCount, 2u);
 
-  // No entry left for the pair: the counts still go down and the bystander's entry stays.
-  Registry().Unregister(&container, object->GetCountWord());
+  Registry().Unregister(&container, object->GetCountWord(), 3);
+  std::uint32_t index = 0;
+  EXPECT_FALSE(Registry().FindIndex(object->GetCountWord(), &container, &index));
+  EXPECT_EQ(Registry().GetEntryCount(), 1u);
   EXPECT_EQ(container.GetRegistrationCount(), 0u);
   EXPECT_EQ(Block(*object)->observerCount, 1u);
   EXPECT_EQ(IndexOf(*object, bystander), 5u);
 
-  UnregisterWeakObserver(&bystander, object->GetCountWord());
+  UnregisterWeakObserver(&bystander, object->GetCountWord(), 5);
   EXPECT_EQ(Word(*object), 3u);
   EXPECT_EQ(Registry().GetEntryCount(), 0u);
 }
@@ -237,6 +249,55 @@ TEST_F(WeakObserverRegistryTest, AnObjectWatchedFromTwoSlotsLeavesBothWhenItDies
   EXPECT_EQ(IndexOf(*last, container), 0u);
   EXPECT_EQ(container.GetRegistrationCount(), 1u);
   EXPECT_EQ(Registry().GetEntryCount(), 1u);
+}
+
+// A container that drops one of two slots watching an object keeps the other: the object's death
+// still reaches it there.
+TEST_F(WeakObserverRegistryTest, DroppingOneOfTwoSlotsKeepsTheOtherWatching) {
+  TTestWeakContainer container("c");
+  TCountedPtr<TWatched> twice(new TWatched("twice"));
+  container.Watch(*twice);
+  container.Watch(*twice);
+  container.Unwatch(1);
+  ASSERT_EQ(container.GetEntryCount(), 1u);
+  EXPECT_EQ(container.GetRegistrationCount(), 1u);
+  EXPECT_EQ(Registry().GetEntryCount(), 1u);
+  EXPECT_EQ(IndexOf(*twice, container), 0u);
+  EXPECT_EQ(Block(*twice)->observerCount, 1u);
+
+  twice.Reset();
+  EXPECT_EQ(g_log, (std::vector<std::string>{"c notified 0", "twice destroyed"}));
+  EXPECT_EQ(container.GetEntryCount(), 0u);
+  EXPECT_EQ(container.GetRegistrationCount(), 0u);
+}
+
+// Two containers watch one object and the first one told of its death deletes the other, whose
+// registration is still waiting for its notice: the deleted container takes it off as it goes and
+// is never called.
+TEST_F(WeakObserverRegistryTest, AContainerDeletedByAnotherOnesNoticeIsNotCalled) {
+  auto first = std::make_unique<TTestWeakContainer>("first");
+  auto second = std::make_unique<TTestWeakContainer>("second");
+  TCountedPtr<TWatched> other(new TWatched("other"));
+  TCountedPtr<TWatched> watched(new TWatched("watched"));
+  first->Watch(*other);
+  first->Watch(*watched);
+  second->Watch(*watched);
+  second->Watch(*other);
+  // Whichever is told first deletes the other.
+  first->onNotified = [&] { second.reset(); };
+  second->onNotified = [&] { first.reset(); };
+
+  watched.Reset();
+  ASSERT_EQ(g_log.size(), 2u);
+  EXPECT_TRUE(g_log[0] == "first notified 1" || g_log[0] == "second notified 0") << g_log[0];
+  EXPECT_EQ(g_log[1], "watched destroyed");
+  EXPECT_TRUE((first == nullptr) != (second == nullptr));
+  TTestWeakContainer& survivor = first != nullptr ? *first : *second;
+  ASSERT_EQ(survivor.GetEntryCount(), 1u);
+  EXPECT_EQ(survivor.GetEntry(0), other->GetCountWord());
+  EXPECT_EQ(IndexOf(*other, survivor), 0u);
+  EXPECT_EQ(Registry().GetEntryCount(), 1u);
+  EXPECT_EQ(Block(*other)->observerCount, 1u);
 }
 
 // Objects that die during an iteration leave holes; the other entries keep their slots (and
@@ -352,7 +413,7 @@ TEST_F(WeakObserverRegistryTest, DestroyDropsEntriesSilentlyAndIsRepeatable) {
   ASSERT_NE(TWeakObserverRegistry::Get(), nullptr);
   EXPECT_EQ(Registry().GetEntryCount(), 0u);
   // The lost entry is not there to erase; the counts still go down.
-  Registry().Unregister(&container, object->GetCountWord());
+  Registry().Unregister(&container, object->GetCountWord(), 7);
   EXPECT_EQ(container.GetRegistrationCount(), 0u);
   EXPECT_EQ(Word(*object), 3u);
 }

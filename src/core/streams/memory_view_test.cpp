@@ -192,11 +192,11 @@ class TDeathWatcher : public TAbstractWeakContainer {
  public:
   explicit TDeathWatcher(const TWeakAndRefCountable& object) { AppendAndRegister(object.GetCountWord()); }
   ~TDeathWatcher() override {
-    if (GetEntryCount() != 0 && GetEntry(0) != nullptr) UnregisterWeakObserver(this, GetEntry(0));
+    if (GetEntryCount() != 0 && GetEntry(0) != nullptr) UnregisterWeakObserver(this, GetEntry(0), 0);
   }
   void OnWeakObjectDestroyed(TCountWord* countWord, std::uint32_t index) override {
     ++notifications;
-    UnregisterWeakObserver(this, countWord);
+    UnregisterWeakObserver(this, countWord, index);
     RemoveAt(index);
   }
   int notifications = 0;

@@ -255,9 +255,11 @@ const typename TOrvString<CharT>::TStdString& TOrvString<CharT>::EmptyStdString(
   return empty;
 }
 
+// The refusal, text included, that callers of the engine string have always seen from the standard
+// string.
 template <typename CharT>
 void TOrvString<CharT>::ThrowNullRange() {
-  throw std::logic_error("basic_string: construction from null is not valid");
+  throw std::logic_error("basic_string::_S_construct null not valid");
 }
 
 template <typename CharT>

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <functional>
 #include <sstream>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,7 @@
 #include "core/text/text_hash.h"
 #include "core/threads/thread_attachment.h"
 #include "core/tokens/token_tables.h"
+#include "support/fresh_token_tables.h"
 #include "support/process_allocator_seam.h"
 
 namespace Orvan {
@@ -142,6 +144,23 @@ TYPED_TEST(EngineStringTest, ConstructionCopiesOrSharesAsEachSourceSays) {
   }
 }
 
+// A null range start is refused as the standard string refuses it, text included; a null range
+// that is empty is the null string.
+TYPED_TEST(EngineStringTest, ANullRangeStartIsRefusedWithTheStandardText) {
+  using S = TOrvString<TypeParam>;
+  const auto text = this->T("abc");
+  const TypeParam* const null = nullptr;
+  const std::uint32_t liveBefore = GetStringContentLiveCount<TypeParam>();
+  try {
+    const S refused(null, text.c_str() + text.size());
+    ADD_FAILURE() << "a null range start was taken";
+  } catch (const std::logic_error& error) {
+    EXPECT_STREQ(error.what(), "basic_string::_S_construct null not valid");
+  }
+  EXPECT_EQ(GetStringContentLiveCount<TypeParam>(), liveBefore);
+  ExpectNull(S(null, null));
+}
+
 TYPED_TEST(EngineStringTest, NulCharactersCount) {
   using S = TOrvString<TypeParam>;
   S s(TypeParam(0));
@@ -170,6 +189,38 @@ TYPED_TEST(EngineStringTest, CopiesShareOneCountedBlockAndReleaseIt) {
     self = self;
     EXPECT_EQ(Narrow(self), "shared text");
     EXPECT_EQ(self.GetRefCount(), 5);
+  }
+  EXPECT_EQ(GetStringContentLiveCount<TypeParam>(), liveBefore);
+}
+
+// Detach gives a handle a block of its own with a copy of the characters, shared or not; the old
+// block loses that one reference.
+TYPED_TEST(EngineStringTest, DetachTakesAPrivateCopyAndReleasesTheOldBlock) {
+  using S = TOrvString<TypeParam>;
+  const std::uint32_t liveBefore = GetStringContentLiveCount<TypeParam>();
+  {
+    const S original = this->Of("a text longer than any inline buffer");
+    const std::uint32_t hash = original.GetHash();
+    S detached = original;
+    detached.Detach();
+    EXPECT_NE(detached.GetContent(), original.GetContent());
+    EXPECT_NE(detached.c_str(), original.c_str());
+    EXPECT_EQ(Narrow(detached), "a text longer than any inline buffer");
+    EXPECT_EQ(original.GetRefCount(), 1);
+    EXPECT_EQ(detached.GetRefCount(), 1);
+    EXPECT_EQ(original.GetContent()->GetHashWord(), hash | 0x80000000u);
+    EXPECT_EQ(GetStringContentLiveCount<TypeParam>(), liveBefore + 2);
+
+    // A sole owner moves to a new block too, and the old one goes back to the pool.
+    const auto* block = detached.GetContent();
+    detached.Detach();
+    EXPECT_NE(detached.GetContent(), block);
+    EXPECT_EQ(Narrow(detached), "a text longer than any inline buffer");
+    EXPECT_EQ(GetStringContentLiveCount<TypeParam>(), liveBefore + 2);
+
+    S empty;
+    empty.Detach();
+    ExpectNull(empty);
   }
   EXPECT_EQ(GetStringContentLiveCount<TypeParam>(), liveBefore);
 }
@@ -811,6 +862,7 @@ TEST(EngineStringFailureTest, FailedBlocksLeaveTheHandlesAsTheyWere) {
 
 // Takes the pools down and back up: only the strings it makes are alive meanwhile.
 TEST(EngineStringLifecycleTest, StringsOutlivingTheirPoolDoNothingWhenDestroyed) {
+  const OrvTest::TTokenTablesSnapshot tables;
   auto* narrow = new TNarrow("a text long enough to live on the string heap");
   auto* wide = new TWide(L"wide");
   // The thread-local storage keeps its slot names in engine strings, and the well-known names, the
@@ -832,6 +884,7 @@ TEST(EngineStringLifecycleTest, StringsOutlivingTheirPoolDoNothingWhenDestroyed)
   EXPECT_EQ(GetStringContentLiveCount<char>(), 0u);
   EXPECT_EQ(TNarrow("again"), "again");
   InitInternedTokenTables();
+  tables.Restore();
   TFileNameRegistry::Create();
   TFileExtensionRegistry::Create();
   TWellKnownNames::Create();

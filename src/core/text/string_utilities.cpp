@@ -235,6 +235,8 @@ bool IsValidIdentifier(const wchar_t* text) {
   return true;
 }
 
+bool IsValidIdentifier(wchar_t* text) { return IsValidIdentifier(static_cast<const wchar_t*>(text)); }
+
 std::int32_t ParseDecimal(const char* text, std::uint32_t length) {
   if (text == nullptr || length == 0) return 0;
   std::uint32_t i = 0;
@@ -271,6 +273,15 @@ int VPrintToBuffer(wchar_t* buffer, wchar_t** end, std::uint32_t capacity, const
   if (end != nullptr) *end = buffer + written;
   return kPrintDone;
 }
+
+// Qualified: unqualified, each name would find the forwarder itself.
+std::size_t strlen(const char* text) { return ::strlen(text); }
+std::size_t wcslen(const wchar_t* text) { return ::wcslen(text); }
+int strncmp(const char* a, const char* b, std::size_t count) { return ::strncmp(a, b, count); }
+int wcsncmp(const wchar_t* a, const wchar_t* b, std::size_t count) { return ::wcsncmp(a, b, count); }
+int strncasecmp(const char* a, const char* b, std::size_t count) { return ::strncasecmp(a, b, count); }
+int wcsncasecmp(const wchar_t* a, const wchar_t* b, std::size_t count) { return ::wcsncasecmp(a, b, count); }
+void* memcpy(void* destination, const void* source, std::size_t size) { return ::memcpy(destination, source, size); }
 
 void StreamingCopy(void* destination, const void* source, std::uint32_t size) {
   const auto sourceAddress = reinterpret_cast<std::uintptr_t>(source);

@@ -1,9 +1,11 @@
 // Free text functions that the engine string and the rest of the system build on: case-insensitive
 // equality, prefix and suffix tests, standard-string cuts, trimming, splitting, tokenizing, the INI
-// identifier test, decimal parsing, bounded formatted printing and a streaming copy.
+// identifier test, decimal parsing, bounded formatted printing, the platform's text functions and a
+// streaming copy.
 #pragma once
 
 #include <cstdarg>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -76,6 +78,8 @@ TVector<std::string> Tokenize(const std::string& text, const char* delimiters);
 // ---- Character buffers.
 // True for a non-empty text of letters, digits and '_'.
 bool IsValidIdentifier(const wchar_t* text);
+// The same test for a writable buffer.
+bool IsValidIdentifier(wchar_t* text);
 // An optional leading '-', then each byte adds (byte - '0') to ten times the value (mod 2^32) with
 // no digit check. 0 for a null text or a length of 0.
 std::int32_t ParseDecimal(const char* text, std::uint32_t length);
@@ -90,6 +94,16 @@ inline constexpr int kPrintFailed = 2;
 int VPrintToBuffer(char* buffer, char** end, std::uint32_t capacity, const char* format, va_list arguments);
 int VPrintToBuffer(wchar_t* buffer, wchar_t** end, std::uint32_t capacity, const wchar_t* format,
                    va_list arguments);
+
+// The platform's text functions, with its arguments and results, for callers that reach them
+// through the engine.
+std::size_t strlen(const char* text);
+std::size_t wcslen(const wchar_t* text);
+int strncmp(const char* a, const char* b, std::size_t count);
+int wcsncmp(const wchar_t* a, const wchar_t* b, std::size_t count);
+int strncasecmp(const char* a, const char* b, std::size_t count);
+int wcsncasecmp(const wchar_t* a, const wchar_t* b, std::size_t count);
+void* memcpy(void* destination, const void* source, std::size_t size);
 
 // Copies `size` bytes; a 16-aligned source with a size that is a multiple of 4 goes through 64-byte
 // blocks that bypass the cache (when the destination is 16-aligned too) and ends with a full fence.

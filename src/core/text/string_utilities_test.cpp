@@ -1,8 +1,10 @@
 #include "core/text/string_utilities.h"
 
 #include <gtest/gtest.h>
+#include <strings.h>
 
 #include <cstring>
+#include <cwchar>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -180,10 +182,20 @@ TEST(StringUtilitiesTest, Tokenize) {
 }
 
 TEST(StringUtilitiesTest, IdentifiersAndDecimals) {
-  EXPECT_TRUE(IsValidIdentifier(L"Key_1"));
-  EXPECT_FALSE(IsValidIdentifier(L"Key 1"));
-  EXPECT_FALSE(IsValidIdentifier(L""));
-  EXPECT_FALSE(IsValidIdentifier(nullptr));
+  // Both entries: the one for constant texts and the one for writable buffers.
+  const struct {
+    const wchar_t* text;
+    bool valid;
+  } identifiers[] = {{L"Key_1", true}, {L"_", true}, {L"9lives", true}, {L"Key 1", false},
+                     {L"Key-1", false}, {L"Key.", false}, {L"", false}};
+  for (const auto& c : identifiers) {
+    SCOPED_TRACE(testing::PrintToString(std::wstring(c.text)));
+    EXPECT_EQ(IsValidIdentifier(c.text), c.valid);
+    std::wstring writable(c.text);
+    EXPECT_EQ(IsValidIdentifier(writable.data()), c.valid);
+  }
+  EXPECT_FALSE(IsValidIdentifier(static_cast<const wchar_t*>(nullptr)));
+  EXPECT_FALSE(IsValidIdentifier(static_cast<wchar_t*>(nullptr)));
 
   struct Case {
     const char* text;
@@ -198,6 +210,35 @@ TEST(StringUtilitiesTest, IdentifiersAndDecimals) {
     EXPECT_EQ(ParseDecimal(c.text, c.length), c.value);
   }
   EXPECT_EQ(ParseDecimal(nullptr, 4), 0);
+}
+
+// The forwarders answer what the platform's functions answer, for the same arguments.
+TEST(StringUtilitiesTest, PlatformTextForwarders) {
+  const struct {
+    const char* a;
+    const char* b;
+    std::size_t count;
+  } cases[] = {{"abc", "abc", 3}, {"abc", "abd", 3}, {"abd", "abc", 3}, {"abc", "abd", 2}, {"ABC", "abd", 3},
+               {"abc", "ab", 5},  {"", "a", 1},      {"a", "", 1},      {"Key", "kEY", 0}, {"Key", "kEZ", 3}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.a) + " / " + c.b + " / " + std::to_string(c.count));
+    const std::wstring a(c.a, c.a + std::strlen(c.a));
+    const std::wstring b(c.b, c.b + std::strlen(c.b));
+    EXPECT_EQ(Orvan::strlen(c.a), ::strlen(c.a));
+    EXPECT_EQ(Orvan::wcslen(a.c_str()), a.size());
+    EXPECT_EQ(Orvan::strncmp(c.a, c.b, c.count), ::strncmp(c.a, c.b, c.count));
+    EXPECT_EQ(Orvan::wcsncmp(a.c_str(), b.c_str(), c.count), ::wcsncmp(a.c_str(), b.c_str(), c.count));
+    EXPECT_EQ(Orvan::strncasecmp(c.a, c.b, c.count), ::strncasecmp(c.a, c.b, c.count));
+    EXPECT_EQ(Orvan::wcsncasecmp(a.c_str(), b.c_str(), c.count), ::wcsncasecmp(a.c_str(), b.c_str(), c.count));
+  }
+  EXPECT_EQ(Orvan::strncasecmp("ABC", "abd", 2), 0);
+  EXPECT_LT(Orvan::strncmp("ABC", "abc", 3), 0);
+
+  char destination[8] = "-------";
+  EXPECT_EQ(Orvan::memcpy(destination + 1, "abcd", 3), destination + 1);
+  EXPECT_STREQ(destination, "-abc---");
+  EXPECT_EQ(Orvan::memcpy(destination, "xyz", 0), destination);
+  EXPECT_STREQ(destination, "-abc---");
 }
 
 TEST(StringUtilitiesTest, ToStringTwoDecimals) {

@@ -100,10 +100,10 @@ bool StringEqualN(const wchar_t* a, const wchar_t* b, std::size_t n) {
   return a == b || std::wcsncmp(a, b, n) == 0;
 }
 
-bool StringEqualNoCaseN(const char* a, const char* b, std::size_t n) { return a == b || strncasecmp(a, b, n) == 0; }
+bool StringEqualNoCaseN(const char* a, const char* b, std::size_t n) { return a == b || ::strncasecmp(a, b, n) == 0; }
 
 bool StringEqualNoCaseN(const wchar_t* a, const wchar_t* b, std::size_t n) {
-  return a == b || wcsncasecmp(a, b, n) == 0;
+  return a == b || ::wcsncasecmp(a, b, n) == 0;
 }
 
 namespace {
@@ -129,12 +129,12 @@ bool StringLess(const wchar_t* a1, const wchar_t* a2, const wchar_t* b1, const w
 }
 
 bool StringLessNoCase(const char* a1, const char* a2, const char* b1, const char* b2) {
-  return RangeLess(a1, a2, b1, b2, [](const char* a, const char* b, std::size_t n) { return strncasecmp(a, b, n); });
+  return RangeLess(a1, a2, b1, b2, [](const char* a, const char* b, std::size_t n) { return ::strncasecmp(a, b, n); });
 }
 
 bool StringLessNoCase(const wchar_t* a1, const wchar_t* a2, const wchar_t* b1, const wchar_t* b2) {
   return RangeLess(a1, a2, b1, b2,
-                   [](const wchar_t* a, const wchar_t* b, std::size_t n) { return wcsncasecmp(a, b, n); });
+                   [](const wchar_t* a, const wchar_t* b, std::size_t n) { return ::wcsncasecmp(a, b, n); });
 }
 
 }  // namespace Orvan
