@@ -47,8 +47,6 @@ constexpr TPropertyDeclaration kServerProperties[] = {
 // The longest a phase may be given, in seconds: a day. A larger count (or one that wrapped from a
 // negative number) would hold the session in that phase for good.
 constexpr std::uint32_t kLongestPhaseSeconds = 24 * 60 * 60;
-// Players a game can hold: the player limit's ceiling, and so the highest minimum that can launch.
-constexpr std::uint32_t kMostPlayers = 64;
 
 // The properties the session reads as unsigned numbers, with the values it can use. The phases'
 // shortest times are the warm-up's and deployment's 10 s and the loading's 60 s; a debriefing
@@ -62,7 +60,8 @@ struct TNumberBounds {
 };
 constexpr TNumberBounds kNumberProperties[] = {
     {"NbMaxPlayer", 0, 0xFFFFFFFFu},
-    {"NbMinPlayer", 0, kMostPlayers},
+    // No more players than the limit can hold can ever launch a game.
+    {"NbMinPlayer", 0, kMaxPlayerLimit},
     {"WarmupCountdown", 10, kLongestPhaseSeconds},
     {"DeploiementTimeMax", 10, kLongestPhaseSeconds},
     {"LoadingTimeMax", 60, kLongestPhaseSeconds},
