@@ -321,6 +321,7 @@ TEST_F(MatchMakingLinkTest, EmptyKeyTimesOutInConnectingWithNothingToClose) {
   EXPECT_FALSE(task->ConnectToMatchMakingServer());
   EXPECT_TRUE(Logged("No login or dedicated key specified, can't connect to match making server"));
   EXPECT_EQ(LevelOf("No login or dedicated key specified, can't connect to match making server"), 3);
+  EXPECT_EQ(task->GetExitStatus(), kExitNoAccount);  // the loop now ends: not a clean stop
   EXPECT_EQ(task->GetLinkState(), MatchMakingLinkState::Connecting);
   EXPECT_EQ(task->GetMatchMakingSocket(), nullptr);
 
