@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
 # Runs the server on this machine against the local match-making peer: build/run/ becomes the
 # working folder (the defaults of scripts/run/ are copied in where missing, so local edits stay;
-# ORV_RUN_DIR names another folder), pouchdb-server runs in memory with a "stats" database holding
-# the scripted player's statistics, the peer listens on a free loopback port in demo mode (it accepts
-# the server with that database as "StatsURL") and prints every message it receives, the server runs
-# in the foreground with the switches of switches.txt, and once the link is up the published
-# properties are queried over UDP and printed on one line, and a scripted game client logs in, is
-# admitted, greets the players in the chat and plays along: the game launches by itself and goes
-# through every phase, and the result endpoint (tests/peers/http_endpoint.py, the server's
-# "+game_reporting" URL) prints the report it receives at the debriefing. Ctrl-C asks the server to
-# exit (a second Ctrl-C makes it exit at once); when it has ended, every process started here is
-# stopped by its process id.
+# ORV_RUN_DIR names another folder; a folder another run uses is refused), pouchdb-server runs in
+# memory with a "stats" database holding the scripted player's statistics, the peer listens on a
+# free loopback port in demo mode (it accepts the server with that database as "StatsURL") and
+# prints every message it receives, the server runs in the foreground with the switches of
+# switches.txt, and once the link is up the published properties are queried over UDP and printed
+# on one line, and a scripted game client logs in, is admitted, greets the players in the chat and
+# plays along: the game launches by itself and goes through every phase, and the result endpoint
+# (tests/peers/http_endpoint.py, the server's "+game_reporting" URL) prints the report it receives
+# at the debriefing. Ctrl-C asks the server to exit (a second Ctrl-C makes it exit at once); when it
+# has ended, every process started here is stopped by its process id.
 # Usage: scripts/run-local.sh PATH_TO_DedicatedServer
 set -euo pipefail
 
@@ -18,6 +18,14 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 server="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 run_dir="${ORV_RUN_DIR:-$root/build/run}"
 mkdir -p "$run_dir"
+# One run per working folder: two would overwrite each other's log, replays and peers' logs. The lock
+# is held by this script and the processes it starts, so it is let go when the last of them ends.
+exec {run_lock}>"$run_dir/.run-lock"
+if ! flock -n "$run_lock"; then
+  echo "run: $run_dir is in use by another run; give this one a working folder of its own:" \
+    "ORV_RUN_DIR=build/run2 make run" >&2
+  exit 1
+fi
 for file in "$root"/scripts/run/*; do
   name="$(basename "$file")"
   if [ ! -e "$run_dir/$name" ]; then
@@ -187,7 +195,7 @@ setsid bash -c '
     grep --line-buffered -v "\"letter\": \"[dg]\"" | sed -u "s/^/run: game client: /"
 ' run-client "$root/tests/peers/game_client.py" "$client_port" </dev/null &
 client_pid=$!
-# Each replay the server saves is read back with the test peers' reader: its digest checked and its
+# Each replay the server seals is read back with the test peers' reader: its digest checked and its
 # ticks counted, one line per saved game.
 setsid python3 -u - "$root/tests/peers" "$run_dir/Replays" <<'PY' &
 import os, sys, time
@@ -203,6 +211,9 @@ while True:
     if not os.path.isdir(folder):
         continue
     for name in sorted(os.listdir(folder)):
+        # Sealed replays only: the recording in progress is not a whole replay yet.
+        if not name.endswith(".orvgamerpl2"):
+            continue
         path = os.path.join(folder, name)
         stamp = os.stat(path).st_mtime_ns
         if seen.get(name) == stamp:

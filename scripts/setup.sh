@@ -48,8 +48,18 @@ if [ "${#missing[@]}" -ne 0 ]; then
   echo "setup: installing ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   apt_options=(-qq -o "DPkg::Lock::Timeout=$apt_lock_seconds")
-  "${sudo_cmd[@]}" apt-get "${apt_options[@]}" update >/dev/null
-  "${sudo_cmd[@]}" apt-get "${apt_options[@]}" install -y --no-install-recommends "${missing[@]}" >/dev/null
+  # apt is quiet here unless it fails: then all it said, on both outputs, tells why (its last line
+  # alone, such as "E: Unable to correct problems", does not).
+  run_apt() {
+    local said
+    if ! said="$("${sudo_cmd[@]}" apt-get "${apt_options[@]}" "$@" 2>&1)"; then
+      printf '%s\n' "$said" >&2
+      echo "setup: apt-get $1 failed" >&2
+      exit 1
+    fi
+  }
+  run_apt update
+  run_apt install -y --no-install-recommends "${missing[@]}"
 fi
 
 # The npm test peers (pouchdb-server, rcon-client), pinned by tests/peers/package-lock.json. They are

@@ -1,5 +1,6 @@
 // The server's program entry: libcurl and the engine core, the "+" switches, the logger, the game
-// session and the main task, the main loop, then the teardown in a fixed order.
+// session and the main task, the main loop, then the teardown in a fixed order. The exit status
+// tells a requested stop from a server that could not start (dedicated/program/exit_status.h).
 #include <curl/curl.h>
 #include <event2/event.h>
 
@@ -9,6 +10,7 @@
 
 #include "core/startup/engine_core_startup.h"
 #include "dedicated/program/command_line.h"
+#include "dedicated/program/exit_status.h"
 #include "dedicated/program/main_server_task.h"
 #include "dedicated/program/program_entry.h"
 #include "dedicated/program/test_clock.h"
@@ -33,7 +35,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", Dedicated::GetCommandLineVerdictText(verdict));
     ShutdownEngineCore();
     curl_global_cleanup();
-    return 1;
+    return Dedicated::kExitBadArguments;
   }
 
   event_set_log_callback(&ServerTools::LogEventLibraryMessage);
@@ -56,6 +58,7 @@ int main(int argc, char** argv) {
       settings.rconPassword, settings.rconPort, settings.chatLogFile, settings.gameReportingUrl, settings.login,
       settings.key);
   task->Run();
+  const Dedicated::EExitStatus status = task->GetExitStatus();
 
   // The users' connections go while the task's event loop still exists.
   session->Shutdown();
@@ -64,5 +67,5 @@ int main(int argc, char** argv) {
   ServerTools::TGlobalLogger::DestroyInstance();
   ShutdownEngineCore();
   curl_global_cleanup();
-  return 0;
+  return status;
 }

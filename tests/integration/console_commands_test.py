@@ -1,6 +1,7 @@
 """The remote console of the real server binary driven by the npm `rcon-client`, as an operator would:
 authentication with the "+rcon_password" switch, the client list, a kick, a server property set, and a
-launch cancelled while its countdown runs; and the README's console examples as an operator types them."""
+launch cancelled while its countdown runs; server names the property query cannot carry; and the README's
+console examples as an operator types them."""
 
 import asyncio
 import json
@@ -94,6 +95,28 @@ class ConsoleCommandsTest(AdmissionCase):
         self.assertEqual((await self.query())["TimeLeft"], str(NO_LIMIT))
         # No phase change came: the game never started.
         self.assertFalse(any(e.get("name") == "next_state" for e in second.events.events[mark:]))
+        await self.stop_server()
+
+    async def test_server_names_the_property_query_cannot_carry_are_refused_aloud(self):
+        """A ServerName of 1,600 characters (whose answer would not fit one datagram) or with letters
+        beyond ASCII is refused with a line, and the query goes on answering the name the clients
+        have; a name that fits is published."""
+        self.console_port = harness.free_port(udp_too=False)
+        _, server = await self.linked_server("+rcon_password", PASSWORD, "+rcon_port", self.console_port,
+                                             database="http://127.0.0.1:9/none/")
+        self.assertEqual(await self.replies("setsvar ServerName Arena"), ["Ok."])
+        long_name = "n" * 1600
+        cases = [(long_name, "too long for the property query answer"),
+                 ("Caf\u00e9 M\u00fcller", "the property query carries printable ASCII only")]
+        for name, reason in cases:
+            with self.subTest(name[:20]):
+                mark = server.mark()
+                self.assertEqual(await self.replies("setsvar ServerName " + name), ["Ok."])
+                await server.wait_for_line_async('Variable ServerName not set to "%s" (reason : %s)' % (name, reason),
+                                                 start=mark)
+                self.assertEqual((await self.query())["ServerName"], "Arena")
+        self.assertEqual(await self.replies("setsvar ServerName " + "m" * 1000), ["Ok."])
+        self.assertEqual((await self.query())["ServerName"], "m" * 1000)
         await self.stop_server()
 
     async def test_readme_console_examples(self):

@@ -17,6 +17,9 @@ VALIDATED = "Connection to match making server validated %s, dedicated server ca
 FAILED_INFO = ("Failed to get game info from data received from match making server -> Disconnected from match "
                "making server !")
 PARSE_ERROR = "Error parsing game info received from match making server -> Disconnected from match making server !"
+# The same failure in an update: the link stays up, and the line says so.
+UPDATE_PARSE_ERROR = ("Error parsing game info received from match making server -> update ignored, still connected "
+                      "to match making server")
 DROP = "Drop packet received from match making server (reason : "
 WAIT_REFUSED = "Failed to apply a wait client message in slave mode (reason : "
 REPORTING = "ServerPropertyReporting listening for client !"
@@ -149,7 +152,7 @@ class ReadyLinkTest(LinkCase):
         lines = server.output.lines[mark:]
         self.assertEqual(lines, [
             "Stats URL for game http://127.0.0.1:1/two",
-            PARSE_ERROR,
+            UPDATE_PARSE_ERROR,
             DROP + "invalid game info received",
             DROP + "dedicated server is not a mms slave",
             DROP + "invalid channel -> 225)",

@@ -1,9 +1,11 @@
 """The server binary from its command line to the match-making connection: refused arguments, the
-account file, the start-up block of the log, the init message as the match-making peer decodes it,
+start-up failures and their exit statuses, the account file, the start-up block of the log, the init message as the match-making peer decodes it,
 and the exit on SIGTERM while the session is in match making."""
 
+import os
 import re
 import signal
+import socket
 import subprocess
 import unittest
 
@@ -33,23 +35,49 @@ class CommandLineTest(harness.IntegrationTestCase):
                 self.assertEqual(result.stderr.decode(), line + "\n")
                 self.assertFalse((self.workdir / "serverlog.txt").exists())
 
-    def test_no_login_and_no_login_ini(self):
-        self.write_files({"serverlog.txt": "a line of an earlier run\n"})
-        server = self.start_server(login=None, key=None)
-        self.assertEqual(server.wait(), 0)
-        log = server.serverlog()
-        self.assertIn("Error : login.ini file doesn't exist !!\n", log)
-        self.assertNotIn("earlier run", log)
-        self.assertNotIn("Initializing Server Properties", log)
-
-    def test_login_ini_without_key_returns_at_once(self):
-        server = self.start_server(login=None, key=None, files={"login.ini": "[account]\nlogin=ab\n"})
-        self.assertEqual(server.wait(), 0)
-        log = server.serverlog()
-        self.assertNotIn("login.ini file doesn't exist", log)
-        self.assertNotIn("Connecting to match making server", log)
-
-
+    def test_start_up_failures_exit_non_zero_with_one_line(self):
+        """Each way the server cannot start: its line in the log, and a status that is not a clean
+        stop's. The start-up block that follows a successful start never comes."""
+        holder = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.addCleanup(holder.close)
+        holder.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        holder.bind(("0.0.0.0", 0))
+        holder.listen(1)
+        taken_port = holder.getsockname()[1]
+        no_account = "No login or dedicated key specified, can't connect to match making server"
+        no_keys = "Error : login.ini gives no login and no dedicated_key"
+        cases = [
+            # (name, switches, files, symbolic link loop, line, status)
+            ("client port in use", {"port": taken_port}, {}, None,
+             "Failed to bind client socket, you have probably another server running on the same port", 3),
+            ("no login.ini", {"login": None, "key": None}, {}, None, "Error : login.ini file doesn't exist !!", 2),
+            ("login.ini unreadable", {"login": None, "key": None}, {}, "login.ini",
+             "Error : login.ini file can't be read (Too many levels of symbolic links)", 2),
+            ("login.ini a folder", {"login": None, "key": None}, {"login.ini/x": ""}, None,
+             "Error : login.ini is not a file", 2),
+            ("login.ini empty", {"login": None, "key": None}, {"login.ini": ""}, None, no_keys, 2),
+            ("login.ini garbage", {"login": None, "key": None}, {"login.ini": "\x7fELF\x02\x01\x01\n[\n=\n"},
+             None, no_keys, 2),
+            ("login.ini without dedicated_key", {"login": None, "key": None},
+             {"login.ini": "[account]\nlogin=ab\n"}, None, "Error : login.ini gives no dedicated_key", 2),
+            ("a login switch without a key", {"key": None}, {"login.ini": "login=a\ndedicated_key=b\n"}, None,
+             no_account, 2),
+        ]
+        for name, account, files, loop, line, status in cases:
+            with self.subTest(name):
+                directory = name.replace(" ", "_")
+                if loop:
+                    (self.workdir / directory).mkdir()
+                    os.symlink(loop, self.workdir / directory / loop)
+                self.write_files({directory + "/serverlog.txt": "a line of an earlier run\n"})
+                server = self.start_server(files=files, directory=directory, **account)
+                self.assertEqual(server.wait(), status)
+                log = server.serverlog()
+                self.assertIn(line + "\n", log)
+                self.assertNotIn("earlier run", log)
+                self.assertNotIn("Initializing Server Properties", log)
+                if "doesn't exist" not in line:
+                    self.assertNotIn("doesn't exist", log)
 class StartUpTest(harness.IntegrationTestCase):
     def test_start_up_block_init_message_and_exit_in_match_making(self):
         mms = self.start_mms_peer("--on-init", "silent")

@@ -120,6 +120,19 @@ class ClientsTest(unittest.TestCase):
         self.assertEqual(records, [{"authenticated": True}, {"command": "launch", "reply": "ran: launch"},
                                    {"command": "kick bob", "reply": "ran: kick bob"}])
 
+    def test_npm_rcon_client_prints_its_usage_without_connecting(self):
+        script = str(NODE_MODULES.parent / "rcon_command.js")
+        for arguments, status, stream in [(["--help"], 0, "stdout"), (["-h"], 0, "stdout"),
+                                          (["display_all_clients"], 2, "stderr"), ([], 2, "stderr")]:
+            with self.subTest(arguments):
+                result = subprocess.run(["node", script, *arguments], capture_output=True, text=True, timeout=20)
+                self.assertEqual(result.returncode, status)
+                self.assertTrue(getattr(result, stream).startswith("Usage: node rcon_command.js --port P"),
+                                (result.stdout, result.stderr))
+                # No step was tried: no JSON line.
+                self.assertFalse([line for line in (result.stdout + result.stderr).splitlines()
+                                  if line.startswith("{")])
+
     def test_npm_rcon_client_reports_a_refused_password(self):
         status, records = self.run_npm_client("nope", "launch")
         self.assertEqual(status, 2, records)

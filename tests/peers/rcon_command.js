@@ -11,6 +11,22 @@
 // refused"} for a refused password). A command's reply is the first packet that answers it.
 "use strict";
 
+const USAGE = `Usage: node rcon_command.js --port P --password PW [--host 127.0.0.1] [--timeout 2000] command...
+
+Runs each command (one argument each: quote a command with spaces, "setsvar ServerName Mine") in one
+session of the server's remote console and prints one JSON line per step: {"authenticated": true},
+then {"command": ..., "reply": ...} or {"command": ..., "error": ...}. Exits 0 when every command got
+a reply, 1 when one failed, 2 when the connection or the authentication failed.
+`;
+
+// Asked for help, or given no port: the usage, before anything is loaded or connected.
+const words = process.argv.slice(2);
+const helpAsked = words[0] === "--help" || words[0] === "-h";
+if (helpAsked || !words.includes("--port")) {
+  (helpAsked ? process.stdout : process.stderr).write(USAGE);
+  process.exit(helpAsked ? 0 : 2);
+}
+
 const path = require("path");
 const clientFolder = path.join(__dirname, "node_modules", "rcon-client");
 const { Rcon } = require(clientFolder);

@@ -175,8 +175,12 @@ def main():
     parser.add_argument("path")
     parser.add_argument("--chunks", action="store_true", help="list every chunk")
     args = parser.parse_args()
-    with open(args.path, "rb") as handle:
-        replay = read_replay(handle.read())
+    try:
+        with open(args.path, "rb") as handle:
+            data = handle.read()
+    except OSError as error:
+        parser.error("cannot read %s: %s" % (args.path, error.strerror or error))
+    replay = read_replay(data)
     json.dump(summary(replay, args.chunks), sys.stdout, indent=1)
     sys.stdout.write("\n")
     return 0 if replay.digest_ok and not replay.problems else 1

@@ -131,6 +131,19 @@ class ReplayTest(unittest.TestCase):
         summary = json.loads(result.stdout)
         self.assertEqual((summary["digest_ok"], summary["ticks"], summary["chunk_count"]), (True, 2, 7))
 
+    def test_program_names_a_file_it_cannot_read(self):
+        with tempfile.TemporaryDirectory() as folder:
+            for path, reason in [(os.path.join(folder, "missing.orvgamerpl2"), "No such file or directory"),
+                                 (folder, "Is a directory")]:
+                with self.subTest(reason):
+                    result = subprocess.run([sys.executable, "replay_reader.py", path], capture_output=True,
+                                            text=True)
+                    self.assertEqual(result.returncode, 2)
+                    self.assertEqual(result.stdout, "")
+                    self.assertTrue(result.stderr.startswith("usage: replay_reader.py"), result.stderr)
+                    self.assertIn("cannot read %s: %s" % (path, reason), result.stderr)
+                    self.assertNotIn("Traceback", result.stderr)
+
 
 if __name__ == "__main__":
     unittest.main()

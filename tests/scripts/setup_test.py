@@ -33,7 +33,7 @@ exit "$installed"
     # "install" marks its packages installed; Debian's npm lands in $STATE/apt-bin, which is on PATH.
     "apt-get": r"""
 printf '%s\n' "apt-get $*" >>"$STATE/calls"
-if [ -e "$STATE/apt-fails" ]; then echo "E: Could not get lock /var/lib/dpkg/lock-frontend" >&2; exit 100; fi
+if [ -e "$STATE/apt-fails" ]; then cat "$STATE/apt-fails"; echo "E: Could not get lock /var/lib/dpkg/lock-frontend" >&2; exit 100; fi
 installing=0
 for word in "$@"; do
   if [ "$word" = install ]; then installing=1; continue; fi
@@ -194,12 +194,18 @@ class SetupScriptTest(unittest.TestCase):
             self.assertEqual(result.stderr, "setup: ninja-build must be installed: run as root, or install sudo\n")
             self.assertEqual(calls, [])
 
-    def test_a_failed_install_fails_the_set_up(self):
+    def test_a_failed_install_fails_the_set_up_with_all_apt_said(self):
+        """apt explains on its standard output (the conflicting packages) and ends on its error
+        output: a failure shows both."""
+        explanation = ("The following packages have unmet dependencies:\n"
+                       " nodejs : Conflicts: npm\n")
         machine = self.machine(installed=["python3"])
-        (machine.state / "apt-fails").write_text("")
+        (machine.state / "apt-fails").write_text(explanation)
         result, calls = machine.run()
         self.assertNotEqual(result.returncode, 0)
+        self.assertIn(explanation, result.stderr)
         self.assertIn("Could not get lock", result.stderr)
+        self.assertTrue(result.stderr.endswith("setup: apt-get update failed\n"), result.stderr)
         self.assertEqual(len(apt_calls(calls)), 1)
         self.assertFalse((machine.tree / "tests" / "peers" / "node_modules").exists())
 

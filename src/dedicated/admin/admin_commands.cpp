@@ -71,8 +71,13 @@ std::vector<std::string_view> Tokens(std::string_view text) {
   return tokens;
 }
 
-// The hours of a ban, as strtoull reads them: no digits read as 0, a ban forever.
-std::uint64_t ParseHours(std::string_view token) { return std::strtoull(std::string(token).c_str(), nullptr, 10); }
+// The hours of a ban: decimal digits only, so that a typo ("one", "-1") is refused rather than read
+// as 0, a ban forever. Hours beyond 64 bits saturate, which bans forever too.
+bool ParseHours(std::string_view token, std::uint64_t& hours) {
+  if (!IsDecimalDigits(token)) return false;
+  hours = std::strtoull(std::string(token).c_str(), nullptr, 10);
+  return true;
+}
 
 bool IsClientId(const Network::OrvNetId& id) { return id.IsValid() && id.IsClientId(); }
 
@@ -115,11 +120,14 @@ bool ParseServerVariableCommand(std::string_view line, TServerVariableCommand& c
 // so that a huge number clamps to 64), every other property straight to the table.
 void SetServerVariable(TDedicatedSession& session, const TServerVariableCommand& command, bool anyClient, bool host,
                        bool admin) {
+  TDedicatedPropertyTable* table = session.GetPropertyTable();
   if (command.name == "NbMaxPlayer") {
-    session.SetNbMaxPlayer(ConvertDecimalToU32(std::string(command.value).c_str()), anyClient, host, admin, false);
+    // The text is checked before it is read: a negative or oversized number is refused, not clamped.
+    const TOrvString<char> value = Text(command.value);
+    if (table != nullptr && !table->AcceptValue("NbMaxPlayer", value)) return;
+    session.SetNbMaxPlayer(ConvertDecimalToU32(value.c_str()), anyClient, host, admin, false);
     return;
   }
-  TDedicatedPropertyTable* table = session.GetPropertyTable();
   if (table != nullptr) table->SetVariable(Text(command.name), Text(command.value), anyClient, host, admin, false);
 }
 
@@ -202,9 +210,10 @@ bool TStrivexDedicatedSession::ExecuteRConCommand(const TOrvString<char>& comman
     }
   } else if (StartsWith(line, "ban")) {
     const std::vector<std::string_view> tokens = Tokens(line);
-    if (tokens.size() == 3) {
+    std::uint64_t hours = 0;
+    if (tokens.size() == 3 && ParseHours(tokens[2], hours)) {
       const Network::OrvNetId id = ParseDecimalId(tokens[1]);
-      if (IsClientId(id)) BanClient(id, ParseHours(tokens[2]));
+      if (IsClientId(id)) BanClient(id, hours);
     } else {
       reply = kBanUsage;
       done = false;
@@ -290,10 +299,12 @@ void TStrivexDedicatedSession::ExecuteClientCommand(TDedicatedUser* client, cons
     }
   } else if (StartsWith(line, "ban ")) {
     const std::vector<std::string_view> tokens = Tokens(line);
-    const Network::OrvNetId id = tokens.size() == 3 ? ParseDecimalId(tokens[1]) : Network::OrvNetId();
+    std::uint64_t hours = 0;
+    const bool wellFormed = tokens.size() == 3 && ParseHours(tokens[2], hours);
+    const Network::OrvNetId id = wellFormed ? ParseDecimalId(tokens[1]) : Network::OrvNetId();
     if (IsClientId(id)) {
       if (hasRight(kRightBan)) {
-        BanClient(id, ParseHours(tokens[2]));
+        BanClient(id, hours);
         outcome = TClientCommandOutcome::Accepted;
       } else {
         outcome = TClientCommandOutcome::Rejected;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -127,6 +128,18 @@ TEST_F(AdminCommandsTest, ConsoleLinesAndReplies) {
       {kPlayers, nullptr, "ban bob 2", "Ok.", noBan},
       {kPlayers, nullptr, "ban +12 2", "Ok.", noBan},
       {kPlayers, nullptr, "ban 12", kBanUsage, noBan},
+      // Hours are decimal digits: a word or a sign is a usage error, not a ban forever.
+      {kPlayers, nullptr, "ban 12 one", kBanUsage, noBan},
+      {kPlayers, nullptr, "ban 12 -1", kBanUsage, noBan},
+      {kPlayers, nullptr, "ban 12 +2", kBanUsage, noBan},
+      {kPlayers, nullptr, "ban 12 2h", kBanUsage, noBan},
+      {kPlayers, nullptr, "ban 12 0", "Ok.",
+       [](TAdminTestServer& server, const TLines& lines) {
+         const auto* ban = server.Session().GetBans().Find(OrvNetId::FromValue(12));
+         ASSERT_NE(ban, nullptr);
+         EXPECT_EQ(ban->value, 0);
+         EXPECT_TRUE(Has(lines, "Client 12 has been banned forever"));
+       }},
       {kPlayers, nullptr, "ban 12 2", "Ok.",
        [now](TAdminTestServer& server, const TLines& lines) {
          const auto* ban = server.Session().GetBans().Find(OrvNetId::FromValue(12));
@@ -149,8 +162,15 @@ TEST_F(AdminCommandsTest, ConsoleLinesAndReplies) {
       {kPlayers, nullptr, "setpvar nobody PlayerName x", kSetpvarUsage, nullptr},
       {kPlayers, nullptr, "setpvar", kSetpvarUsage, nullptr},
       {{}, nullptr, "setsvar NbMaxPlayer 100", "Ok.", maxPlayers("64")},
-      // The 32-bit conversion: beyond 2^32 reads as 4294967295, not as the low word 2.
-      {{}, nullptr, "setsvar NbMaxPlayer 4294967298", "Ok.", maxPlayers("64")},
+      // Beyond 32 bits, or negative, the number is refused rather than clamped.
+      {{},
+       nullptr,
+       "setsvar NbMaxPlayer 4294967298",
+       "Ok.",
+       [](TAdminTestServer& server, const TLines& lines) {
+         EXPECT_EQ(server.Property("NbMaxPlayer"), "20");
+         EXPECT_TRUE(Has(lines, "Variable NbMaxPlayer not set to \"4294967298\" (reason : invalid value)"));
+       }},
       {{}, nullptr, "setsvar NbMaxPlayer 0", "Ok.", maxPlayers("64")},
       {{}, nullptr, "setsvar NbMaxPlayer 8", "Ok.", maxPlayers("8")},
       {{}, nullptr, "setsvar", kSetsvarUsage, maxPlayers("20")},
@@ -223,6 +243,72 @@ TEST_F(AdminCommandsTest, ConsoleLinesAndReplies) {
     EXPECT_EQ(lines.front(), "RCon request command : " + c.line);
     EXPECT_EQ(console.printed, std::vector<std::string>{c.reply});
     if (c.check) c.check(server, lines);
+  }
+}
+
+// The numbers the session reads from its properties, through "variables.ini" and through the
+// console alike: a negative or oversized number is refused with its line (the default stays), the
+// player and time properties are held to what a game can use, and a text without digits counts as
+// 0. Values that once stalled the session for good: NbMinPlayer -1 (no game ever launched) and a
+// WarmupCountdown of 20 digits.
+TEST_F(AdminCommandsTest, PropertyNumbersThroughVariablesIniAndTheConsole) {
+  struct TCase {
+    const char* name;
+    const char* value;
+    const char* after;  // null: refused, the default stays
+  };
+  const TCase cases[] = {
+      {"NbMinPlayer", "-1", nullptr},
+      {"NbMinPlayer", "65", nullptr},
+      {"NbMinPlayer", "4294967295", nullptr},
+      {"NbMinPlayer", "64", "64"},
+      {"NbMinPlayer", "0", "0"},
+      {"NbMinPlayer", "none", "none"},  // counts as 0
+      {"WarmupCountdown", "-1", nullptr},
+      {"WarmupCountdown", "99999999999999999999", nullptr},
+      {"WarmupCountdown", "86400", "86400"},
+      {"WarmupCountdown", "86401", nullptr},
+      {"WarmupCountdown", "ten", nullptr},  // 0: below the shortest warm-up
+      {"DeploiementTimeMax", "-10", nullptr},
+      {"DeploiementTimeMax", "86400", "86400"},
+      {"LoadingTimeMax", "86401", nullptr},
+      {"LoadingTimeMax", "60", "60"},
+      {"DebriefingTimeMax", "0", "0"},
+      {"DebriefingTimeMax", "-1", nullptr},
+      {"DebriefingTimeMax", "100000", nullptr},
+      {"TimeLimit", "0", "0"},
+      {"TimeLimit", "86400", "86400"},
+      {"TimeLimit", "4294967295", nullptr},
+      {"TimeLimit", "-1", nullptr},
+      {"IncomeRate", "-1", nullptr},
+      {"IncomeRate", "0", "0"},
+      {"NbMaxPlayer", "-1", nullptr},
+      {"NbMaxPlayer", "99999999999", nullptr},
+      {"NbMaxPlayer", "100", "64"},
+      {"NbMaxPlayer", "7", "7"},
+      // Only the numbers the session reads are checked: the constraints are signed, -1 for none.
+      {"NationConstraint", "-2", "-2"},
+  };
+  const std::map<std::string, std::string> kDefaults = {
+      {"NbMinPlayer", "10"},      {"WarmupCountdown", "120"}, {"DeploiementTimeMax", "120"},
+      {"LoadingTimeMax", "120"},  {"DebriefingTimeMax", "30"}, {"TimeLimit", "1200"},
+      {"IncomeRate", "3"},        {"NbMaxPlayer", "20"},      {"NationConstraint", "-1"}};
+  for (const TCase& c : cases) {
+    for (const bool console : {false, true}) {
+      SCOPED_TRACE(std::string(c.name) + "=" + c.value + (console ? " from the console" : " in variables.ini"));
+      WriteFile("variables.ini", console ? "" : std::string(c.name) + "=" + c.value + "\n");
+      const std::size_t from = Lines().size();
+      TAdminTestServer& server = StartServer();
+      if (console) {
+        OrvTest::TRecordingConsole reply;
+        server.Session().ExecuteRConCommand((std::string("setsvar ") + c.name + " " + c.value).c_str(), &reply);
+        EXPECT_EQ(reply.printed, std::vector<std::string>{"Ok."});
+      }
+      const std::string refusal = std::string("Variable ") + c.name + " not set to \"" + c.value +
+                                  "\" (reason : invalid value)";
+      EXPECT_EQ(Has(LinesFrom(from), refusal), c.after == nullptr);
+      EXPECT_EQ(server.Property(c.name), c.after != nullptr ? c.after : kDefaults.at(c.name));
+    }
   }
 }
 
@@ -332,6 +418,8 @@ TEST_F(AdminCommandsTest, ClientCommandsByRightsAndHost) {
       {24, "ban 33", kInvalid, ban(33, false)},
       {24, "ban p33 1", kInvalid, ban(33, false)},
       {24, "ban +33 1", kInvalid, ban(33, false)},
+      {24, "ban 33 one", kInvalid, ban(33, false)},
+      {24, "ban 33 -1", kInvalid, ban(33, false)},
       {24, "ban 33 1", kAccepted,
        [&](const TLines& lines) {
          ban(33, true)(lines);

@@ -10,6 +10,22 @@ namespace {
 
 const char kQuote[] = "\"";
 
+// The numbers the server itself keeps current while it runs, each up to 10 digits: the room the
+// reply keeps free is theirs, so their changes are never refused for length.
+constexpr const char* kServerCounters[] = {"NbPlayer", "Seed", "TimeLeft", "GameState"};
+
+bool IsServerCounter(const TOrvString<char>& name) {
+  for (const char* counter : kServerCounters) {
+    if (name == counter) return true;
+  }
+  return false;
+}
+
+void LogRefusal(const TOrvString<char>& name, const TOrvString<char>& value, const char* reason) {
+  Network::NetworkLog(Network::kNetworkLogWarning, "Variable " + name + " not set to " + kQuote + value + kQuote +
+                                                       " (reason : " + reason + ")");
+}
+
 }  // namespace
 
 TDedicatedPropertyTable::~TDedicatedPropertyTable() {
@@ -43,13 +59,37 @@ void TDedicatedPropertyTable::DisableLogging(const char* name) {
   if (TDedicatedPropertyValue* value = GetVariable(name)) value->SetLogged(false);
 }
 
+bool TDedicatedPropertyTable::AcceptValue(const TOrvString<char>& name, const TOrvString<char>& value) {
+  if (session_->ValidatePropertyValue(name, value)) return true;
+  LogRefusal(name, value, "invalid value");
+  return false;
+}
+
+bool TDedicatedPropertyTable::AcceptPublication(const TOrvString<char>& name, const TOrvString<char>& value) {
+  const std::uint32_t reserve = IsServerCounter(name) ? 0 : kPropertyReplyReserve;
+  switch (reporting_.CheckProperty(name, value, reserve)) {
+    case EPropertyPublication::kPublishable:
+      return true;
+    case EPropertyPublication::kNotPrintableAscii:
+      LogRefusal(name, value, "the property query carries printable ASCII only");
+      return false;
+    case EPropertyPublication::kTooLong:
+      LogRefusal(name, value, "too long for the property query answer");
+      return false;
+  }
+  return false;
+}
+
 std::int32_t TDedicatedPropertyTable::SetVariable(const TOrvString<char>& name, const TOrvString<char>& value,
                                                   bool anyClient, bool host, bool admin, bool force) {
   TDedicatedPropertyValue* property = GetVariable(name.c_str());
   if (property == nullptr) return kPropertyUndeclared;
-  if (!session_->ValidatePropertyValue(name, value)) {
-    Network::NetworkLog(Network::kNetworkLogWarning,
-                        "Variable " + name + " not set to " + kQuote + value + kQuote + " (reason : invalid value)");
+  if (!AcceptValue(name, value)) return kPropertyRefused;
+  // A published value that the query answer could not carry is refused rather than kept out of the
+  // answer, so the clients and the query always show the same value. Only a change the caller may
+  // make is checked: one it may not make stays silent, as ever.
+  if (!property->IsHidden() && property->IsChangeAllowed(anyClient, host, admin, force) &&
+      !(property->GetValue() == value) && !AcceptPublication(name, value)) {
     return kPropertyRefused;
   }
   if (!property->SetValue(value, anyClient, host, admin, force)) return kPropertyNotChanged;

@@ -40,10 +40,15 @@ class TDedicatedPropertyTable {
   // Clears the log flag of a declared property.
   void DisableLogging(const char* name);
 
-  // Validation first (so forced values are checked too), then the permissions and the change,
-  // then the session is told and the change logged. One of the kProperty* results.
+  // Validation first (so forced values are checked too), then, for a published property, whether
+  // the query answer can carry the new value, then the permissions and the change, then the session
+  // is told and the change logged. One of the kProperty* results; a refusal is logged as
+  // "Variable <name> not set to "<value>" (reason : ...)".
   std::int32_t SetVariable(const TOrvString<char>& name, const TOrvString<char>& value, bool anyClient, bool host,
                            bool admin, bool force);
+  // The session's validation of a value, with the refusal logged ("reason : invalid value"): for
+  // values that reach the table by another road, as the player limit's.
+  bool AcceptValue(const TOrvString<char>& name, const TOrvString<char>& value);
 
   // Opens or closes the UDP property query (the match-making link's edges).
   bool StartReporting() { return reporting_.StartListening(); }
@@ -55,6 +60,9 @@ class TDedicatedPropertyTable {
   const TStringToPointerMap<TDedicatedPropertyValue>& GetProperties() const { return properties_; }
 
  private:
+  // Whether the query answer can carry the new value; a refusal is logged.
+  bool AcceptPublication(const TOrvString<char>& name, const TOrvString<char>& value);
+
   TStringToPointerMap<TDedicatedPropertyValue> properties_;
   TDedicatedSession* session_;
   TServerPropertyReporting reporting_;

@@ -220,6 +220,62 @@ TEST_F(PropertyTableTest, SetVariableResultsAndLines) {
   }
 }
 
+// A published value that the query answer cannot carry is refused with a line, so that the answer
+// never keeps an older value than the clients see; the server's own counters always fit in the room
+// kept for them.
+TEST_F(PropertyTableTest, PublishedValuesMustFitTheQueryAnswer) {
+  TServerPropertyReporting& reporting = table_->GetReporting();
+  const std::string accented = "Caf\xc3\xa9 M\xc3\xbcller";
+  // The longest ServerName the answer takes with the room for the counters left free.
+  const std::uint32_t others = reporting.BuildReply().GetLength() - 19;  // "Default Server Name"
+  const std::size_t longest = kPropertyReplyMaximum - kPropertyQueryChallengeSize - kPropertyReplyReserve - others;
+  struct TCase {
+    const char* name;
+    const char* property;
+    std::string value;
+    bool anyClient, admin, force;
+    std::int32_t result;
+    const char* reason;  // of the refusal line, null for none
+  };
+  const TCase cases[] = {
+      {"accented letters", "ServerName", accented, false, true, false, kPropertyRefused,
+       "the property query carries printable ASCII only"},
+      {"a control byte, even forced", "Map", "a\x01b", false, false, true, kPropertyRefused,
+       "the property query carries printable ASCII only"},
+      {"hidden values are not published", "Password", accented, false, true, false, kPropertyChanged, nullptr},
+      {"no permission stays silent", "ServerName", accented, true, false, false, kPropertyNotChanged, nullptr},
+      {"1,600 characters", "ServerName", std::string(1600, 'n'), false, true, false, kPropertyRefused,
+       "too long for the property query answer"},
+      {"one past the longest", "ServerName", std::string(longest + 1, 'n'), false, true, false, kPropertyRefused,
+       "too long for the property query answer"},
+      {"the longest", "ServerName", std::string(longest, 'n'), false, true, false, kPropertyChanged, nullptr},
+      {"another value may not grow then", "Map", "Northmoor_Plains_10v10x", false, true, false, kPropertyRefused,
+       "too long for the property query answer"},
+      {"but may shrink", "Map", "M", false, true, false, kPropertyChanged, nullptr},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string before = Value(c.property);
+    const std::size_t mark = Lines().size();
+    EXPECT_EQ(table_->SetVariable(c.property, c.value.c_str(), c.anyClient, false, c.admin, c.force), c.result);
+    const std::vector<std::string> lines = LinesFrom(mark);
+    if (c.reason != nullptr) {
+      EXPECT_EQ(lines, std::vector<std::string>{std::string("Variable ") + c.property + " not set to \"" + c.value +
+                                                "\" (reason : " + c.reason + ")"});
+      EXPECT_EQ(Value(c.property), before);
+    } else if (c.result == kPropertyChanged) {
+      EXPECT_EQ(Value(c.property), c.value);
+    }
+  }
+  // The counters at their longest still fit, and the answer still goes out.
+  for (const char* counter : {"NbPlayer", "Seed", "TimeLeft", "GameState"}) {
+    EXPECT_EQ(table_->SetVariable(counter, "4294967294", false, false, false, true), kPropertyChanged) << counter;
+  }
+  std::uint8_t buffer[kPropertyQueryBufferSize] = "getinfos abcd";
+  EXPECT_GT(reporting.AnswerQuery(buffer, 13), 0u);
+  EXPECT_NE(reporting.BuildReply().Find(std::string(longest, 'n').c_str()), -1);
+}
+
 TEST_F(PropertyTableTest, TimeLeftChangesAreNotLogged) {
   const std::size_t mark = Lines().size();
   EXPECT_EQ(table_->SetVariable("TimeLeft", "42", false, false, false, true), kPropertyChanged);

@@ -6,23 +6,50 @@
 
 namespace Orvan::Dedicated {
 
-std::uint32_t ConvertDecimalToU32(const char* text) {
-  if (text == nullptr) return 0;
-  while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+namespace {
+
+struct TDecimalReading {
+  std::uint32_t magnitude = 0;  // saturated at 0xFFFFFFFF
   bool negative = false;
-  if (*text == '+' || *text == '-') negative = *text++ == '-';
-  std::uint64_t magnitude = 0;
   bool overflow = false;
+};
+
+TDecimalReading ReadDecimal(const char* text) {
+  TDecimalReading reading;
+  if (text == nullptr) return reading;
+  while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+  if (*text == '+' || *text == '-') reading.negative = *text++ == '-';
+  std::uint64_t magnitude = 0;
   for (; *text >= '0' && *text <= '9'; ++text) {
     magnitude = magnitude * 10 + static_cast<std::uint64_t>(*text - '0');
     if (magnitude > 0xFFFFFFFFull) {
-      overflow = true;
+      reading.overflow = true;
       magnitude = 0xFFFFFFFFull;  // keeps the product in range while the digits run on
     }
   }
-  if (overflow) return 0xFFFFFFFFu;
-  const std::uint32_t value = static_cast<std::uint32_t>(magnitude);
-  return negative ? 0u - value : value;
+  reading.magnitude = static_cast<std::uint32_t>(magnitude);
+  return reading;
+}
+
+}  // namespace
+
+std::uint32_t ConvertDecimalToU32(const char* text) {
+  const TDecimalReading reading = ReadDecimal(text);
+  if (reading.overflow) return 0xFFFFFFFFu;
+  return reading.negative ? 0u - reading.magnitude : reading.magnitude;
+}
+
+EDecimalRange GetDecimalRange(const char* text) {
+  const TDecimalReading reading = ReadDecimal(text);
+  if (reading.overflow) return EDecimalRange::kTooLarge;
+  if (reading.negative && reading.magnitude != 0) return EDecimalRange::kNegative;
+  return EDecimalRange::kInRange;
+}
+
+bool IsDecimalWithin(const char* text, std::uint32_t lowest, std::uint32_t highest) {
+  if (GetDecimalRange(text) != EDecimalRange::kInRange) return false;
+  const std::uint32_t value = ConvertDecimalToU32(text);
+  return value >= lowest && value <= highest;
 }
 
 std::int32_t ConvertDecimalToI32(const char* text) {

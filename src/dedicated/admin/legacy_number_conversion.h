@@ -12,6 +12,15 @@ namespace Orvan::Dedicated {
 // gives 0.
 std::uint32_t ConvertDecimalToU32(const char* text);
 
+// What ConvertDecimalToU32 makes of a text: a number it reads as written (a text without digits
+// reads as 0 and counts as one), or a negative number it would wrap, or one above 0xFFFFFFFF it
+// would saturate. "-0" reads as 0.
+enum class EDecimalRange { kInRange, kNegative, kTooLarge };
+EDecimalRange GetDecimalRange(const char* text);
+
+// True when the text reads, without wrapping or saturating, as a number from lowest to highest.
+bool IsDecimalWithin(const char* text, std::uint32_t lowest, std::uint32_t highest);
+
 // strtol base 10 with a 32-bit long: values above 2147483647 give 2147483647, below -2147483648
 // give -2147483648. A null text gives 0.
 std::int32_t ConvertDecimalToI32(const char* text);

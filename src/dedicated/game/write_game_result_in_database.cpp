@@ -19,6 +19,10 @@ bool AddField(curl_mime* form, const char* name, const TOrvString<char>& content
          curl_mime_data(part, content.c_str(), content.GetLength()) == CURLE_OK;
 }
 
+// The answers that mean the endpoint took the result.
+constexpr long kFirstSuccessCode = 200;
+constexpr long kLastSuccessCode = 299;
+
 // The standard OpenSSL variables naming a trust store in place of the system's.
 const char kCertificateFileVariable[] = "SSL_CERT_FILE";
 const char kCertificateFolderVariable[] = "SSL_CERT_DIR";
@@ -88,19 +92,30 @@ void TWriteGameResultInDatabase::VirtualOnOperationTerminated() {
   Network::NetworkLog(Network::kNetworkLogInformation,
                       "TWriteGameResultInDatabase::VirtualOnOperationTerminated() -> result: " +
                           TOrvString<char>(std::to_string(GetResponseCode())));
+  // The result is not sent again: a lost one is worth a warning that names where it went.
   if (GetTransferResult() != CURLE_OK) {
-    const TOrvString<char> line = "TWriteGameResultInDatabase::VirtualOnOperationTerminated() -> upload to " +
-                                  GetUrl() + " failed: " + GetTransferErrorText();
-    Network::NetworkLog(Network::kNetworkLogWarning, line);
+    LogLostResult("VirtualOnOperationTerminated", "failed: " + GetTransferErrorText());
+  } else if (GetResponseCode() < kFirstSuccessCode || GetResponseCode() > kLastSuccessCode) {
+    LogLostResult("VirtualOnOperationTerminated",
+                  "failed: HTTP status " + TOrvString<char>(std::to_string(GetResponseCode())));
   }
 }
 
 void TWriteGameResultInDatabase::VirtualOnOperationTimeout() {
   Network::NetworkLog(Network::kNetworkLogInformation, "TWriteGameResultInDatabase::VirtualOnOperationTimeout()");
+  LogLostResult("VirtualOnOperationTimeout",
+                "failed: no answer within " +
+                    TOrvString<char>(std::to_string(static_cast<long>(kTimeOutMilliseconds / 1000))) + " s");
 }
 
 void TWriteGameResultInDatabase::VirtualOnOperationKilled() {
   Network::NetworkLog(Network::kNetworkLogInformation, "TWriteGameResultInDatabase::VirtualOnOperationKilled()");
+  LogLostResult("VirtualOnOperationKilled", "abandoned");
+}
+
+void TWriteGameResultInDatabase::LogLostResult(const char* operation, const TOrvString<char>& what) const {
+  Network::NetworkLog(Network::kNetworkLogWarning, TOrvString<char>("TWriteGameResultInDatabase::") + operation +
+                                                       "() -> upload to " + GetUrl() + " " + what);
 }
 
 }  // namespace Orvan::Dedicated

@@ -27,14 +27,16 @@ class TWriteGameResultInDatabase : public Network::THttpRequest {
   // when either is set (a private CA). Refused without a lent handle or a main task, or when
   // libcurl cannot build the form.
   bool PrepareRequest() override;
-  // Logs the response code; a failed transfer (refused certificate, lost connection, answer over
-  // the cap) also with libcurl's error text.
+  // Log their line at information level; whenever the result did not reach the endpoint (a failed
+  // transfer with libcurl's error text, an answer outside 2xx with its status, the time-out, a kill
+  // at exit) also a warning with the URL, as the result is not sent again.
   void VirtualOnOperationTerminated() override;
   void VirtualOnOperationTimeout() override;
   void VirtualOnOperationKilled() override;
 
  private:
   void FreeForm();
+  void LogLostResult(const char* operation, const TOrvString<char>& what) const;
 
   TOrvString<char> resultText_;
   curl_mime* form_ = nullptr;

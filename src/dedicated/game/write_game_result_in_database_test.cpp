@@ -210,6 +210,33 @@ TEST_F(WriteGameResultInDatabaseTest, FailedTransfersLogResultZeroWithLibcurlsEr
   }
 }
 
+// An answer outside 2xx means the endpoint did not take the result, which is not sent again: a
+// warning names the URL and the status, after the result line.
+TEST_F(WriteGameResultInDatabaseTest, AnswersOutside2xxAreWarnedWithTheUrlAndStatus) {
+  ASSERT_TRUE(endpoint_.Start());
+  const std::string url = endpoint_.Url("/recorddedicatedgame");
+  const struct {
+    int status;
+    bool lost;
+  } cases[] = {{201, false}, {299, false}, {302, true}, {404, true}, {500, true}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.status);
+    ASSERT_TRUE(endpoint_.Command(R"({"cmd": "answer", "status": )" + std::to_string(c.status) + "}"));
+    const std::size_t logged = Lines().size();
+    ASSERT_GE((new TReport(task_, url, Document({1})))->Launch(), 0);
+    ASSERT_TRUE(PumpUntil([&] { return task_->GetOperationManager()->GetRegisteredCount() == 0; }, &endpoint_));
+    std::vector<std::string> expected = {
+        "TWriteGameResultInDatabase::VirtualOnOperationTerminated() -> result: " + std::to_string(c.status)};
+    if (c.lost) {
+      expected.push_back("TWriteGameResultInDatabase::VirtualOnOperationTerminated() -> upload to " + url +
+                         " failed: HTTP status " + std::to_string(c.status));
+      EXPECT_EQ(LevelOf(expected.back()), 1);
+    }
+    EXPECT_EQ(LinesFrom(logged), expected);
+  }
+  ExpectAllEnded();
+}
+
 // After a first exit request the loop ends only once no upload is in flight: at the answer of one
 // the endpoint answers, at the time-out of one it never answers.
 TEST_F(WriteGameResultInDatabaseTest, ExitWaitsForTheUploadInFlight) {
@@ -237,7 +264,7 @@ TEST_F(WriteGameResultInDatabaseTest, ExitWaitsForTheUploadInFlight) {
 }
 
 // A kill ends a queued or a running upload; the operation manager's tick times out one that runs too
-// long. Each logs its own line and nothing else.
+// long. Each logs its own line and a warning naming the URL, as the result is lost.
 TEST_F(WriteGameResultInDatabaseTest, KilledAndTimedOutUploadsLogTheirLine) {
   OrvTest::TManualClock clock;
   ASSERT_TRUE(endpoint_.Start());
@@ -254,10 +281,17 @@ TEST_F(WriteGameResultInDatabaseTest, KilledAndTimedOutUploadsLogTheirLine) {
   const std::size_t logged = Lines().size();
   operations->CancelOperation(static_cast<std::uint32_t>(queued));
   operations->CancelOperation(static_cast<std::uint32_t>(running));
-  EXPECT_EQ(LinesFrom(logged), (std::vector<std::string>{kKilled, kKilled}));
+  const std::string abandoned = "TWriteGameResultInDatabase::VirtualOnOperationKilled() -> upload to " + url +
+                                " abandoned";
+  EXPECT_EQ(LinesFrom(logged), (std::vector<std::string>{kKilled, abandoned, kKilled, abandoned}));
   OrvTest::TManualClock::AdvanceMilliseconds(Network::THttpRequest::kTimeOutMilliseconds + 1);
   operations->Update();
-  EXPECT_EQ(LinesFrom(logged), (std::vector<std::string>{kKilled, kKilled, kTimedOut}));
+  const std::string noAnswer = "TWriteGameResultInDatabase::VirtualOnOperationTimeout() -> upload to " + url +
+                               " failed: no answer within 120 s";
+  EXPECT_EQ(LinesFrom(logged),
+            (std::vector<std::string>{kKilled, abandoned, kKilled, abandoned, kTimedOut, noAnswer}));
+  EXPECT_EQ(LevelOf(abandoned), 1);
+  EXPECT_EQ(LevelOf(noAnswer), 1);
   EXPECT_EQ(LevelOf(kKilled), 0);
   EXPECT_EQ(LevelOf(kTimedOut), 0);
   ExpectAllEnded();

@@ -68,12 +68,14 @@ bool TMainServerTask::ConnectToMatchMakingServer() {
   GetTimeStamp(linkStateEntryTime_);
   if (login_.IsEmpty() || dedicatedKey_.IsEmpty()) {
     LogLink(Network::kNetworkLogCritical, "No login or dedicated key specified, can't connect to match making server");
+    exitStatus_ = kExitNoAccount;
     return false;
   }
   const int descriptor = ::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (descriptor == -1) {
     LogLink(Network::kNetworkLogCritical, "Failed to create socket to connect to match making server (error : " +
                                               Network::GetErrorString(errno) + ")");
+    exitStatus_ = kExitMatchMakingUnreachable;
     return false;
   }
   LogLink(Network::kNetworkLogInformation, "Connecting to match making server");
@@ -89,6 +91,7 @@ bool TMainServerTask::ConnectToMatchMakingServer() {
   LogLink(Network::kNetworkLogError, "Failed to request connect to match making server");
   linkState_ = MatchMakingLinkState::NotConnected;
   DeleteMatchMakingSocket();
+  exitStatus_ = kExitMatchMakingUnreachable;
   return false;
 }
 

@@ -173,11 +173,11 @@ TEST_F(MatchMakingReadyTest, ReadyFramesOfOneReadAreAllHandledInOrder) {
                 "Drop packet received from match making server (reason : invalid channel -> 225)",
                 "Drop packet received from match making server (reason : invalid channel -> 227)",
                 "Drop packet received from match making server (reason : dedicated server is not a mms slave",
-                "Error parsing game info received from match making server -> Disconnected from match making "
-                "server !",
+                "Error parsing game info received from match making server -> update ignored, still connected "
+                "to match making server",
                 "Drop packet received from match making server (reason : invalid game info received",
-                "Failed to get game info from data received from match making server -> Disconnected from match "
-                "making server !",
+                "Failed to get game info from data received from match making server -> update ignored, still "
+                "connected to match making server",
                 "Drop packet received from match making server (reason : invalid game info received",
                 "Drop packet received from match making server (reason : failed to decode a validate player "
                 "message",

@@ -71,11 +71,15 @@ bool TMainServerTask::OnMatchMakingInitAnswer() {
 }
 
 bool TMainServerTask::ApplyGameInfo(const TOrvString<char>& json) {
+  // At link-up a failure ends the link; an update that fails is dropped and the link stays up with
+  // what it had, which its lines say rather than announcing a disconnection.
+  const bool update = linkState_ == MatchMakingLinkState::Ready;
+  const char* const outcome = update ? " -> update ignored, still connected to match making server"
+                                     : " -> Disconnected from match making server !";
   const Network::TJsonTree tree(json.c_str());
   if (!tree.IsValid()) {
     LogMessage(Network::kNetworkLogWarning,
-               "Error parsing game info received from match making server -> Disconnected from match making "
-               "server !");
+               TOrvString<char>("Error parsing game info received from match making server") + outcome);
     return false;
   }
   TOpenHashMap<TKeyValueEntry<TOrvString<char>, TOrvString<char>>, TStringHash, TStringEqual,
@@ -102,8 +106,7 @@ bool TMainServerTask::ApplyGameInfo(const TOrvString<char>& json) {
     result = true;
   } else {
     LogMessage(Network::kNetworkLogWarning,
-               "Failed to get game info from data received from match making server -> Disconnected from match "
-               "making server !");
+               TOrvString<char>("Failed to get game info from data received from match making server") + outcome);
   }
   if (!versionLocked_) {
     const auto* version = members.IsEmpty() ? nullptr : members.Find(TOrvString<char>("gameVersion"));
@@ -113,8 +116,8 @@ bool TMainServerTask::ApplyGameInfo(const TOrvString<char>& json) {
       }
     } else {
       LogMessage(Network::kNetworkLogWarning,
-                 "Failed to get game version from data received from match making server -> Disconnected from "
-                 "match making server !");
+                 TOrvString<char>("Failed to get game version from data received from match making server") +
+                     (update ? " -> Version unchanged" : outcome));
     }
   }
   members.Clear();

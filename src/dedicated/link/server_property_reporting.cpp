@@ -96,6 +96,20 @@ bool TServerPropertyReporting::SetProperty(const TOrvString<char>& key, const TO
   return true;
 }
 
+EPropertyPublication TServerPropertyReporting::CheckProperty(const TOrvString<char>& key,
+                                                            const TOrvString<char>& value,
+                                                            std::uint32_t reserve) const {
+  if (!IsPublishable(key) || !IsPublishable(value)) return EPropertyPublication::kNotPrintableAscii;
+  // The reply text: the leading separator, then key, separator, value, separator for each pair.
+  std::uint64_t length = 1 + key.GetLength() + value.GetLength() + 2;
+  for (const auto& [publishedKey, publishedValue] : properties_) {
+    if (publishedKey == key) continue;
+    length += publishedKey.GetLength() + publishedValue.GetLength() + 2;
+  }
+  const std::uint64_t largest = kPropertyReplyMaximum - kPropertyQueryChallengeSize;
+  return length + reserve <= largest ? EPropertyPublication::kPublishable : EPropertyPublication::kTooLong;
+}
+
 void TServerPropertyReporting::RemoveProperty(const TOrvString<char>& key) {
   if (properties_.erase(key) != 0) cachedReply_ = TOrvString<char>();
 }

@@ -44,6 +44,12 @@ inline constexpr double kPropertyQueriesPerSecond = 1000.0;
 inline constexpr std::uint32_t kPropertyQuerySources = 1024;
 // The byte between keys and values of a reply.
 inline constexpr char kPropertyReplySeparator = '\x01';
+// Room a value set by an operator must leave free in the reply text: the server's own counters
+// (players, seed, time left, game state, 10 digits at most each) grow into it while it runs.
+inline constexpr std::uint32_t kPropertyReplyReserve = 4 * 10;
+
+// Whether a pair can be published, and if not, why.
+enum class EPropertyPublication { kPublishable, kNotPrintableAscii, kTooLong };
 
 class TServerPropertyReporting {
  public:
@@ -64,6 +70,10 @@ class TServerPropertyReporting {
   // Publishes the pair. Keys and values with a byte below 32 (as a signed char: so also every byte
   // from 0x80 on, UTF-8 text beyond ASCII) are refused: false, and the old entry stays.
   bool SetProperty(const TOrvString<char>& key, const TOrvString<char>& value);
+  // Whether SetProperty would take the pair, and whether the reply text with this value in place of
+  // the key's current one would still leave `reserve` bytes below its largest size.
+  EPropertyPublication CheckProperty(const TOrvString<char>& key, const TOrvString<char>& value,
+                                     std::uint32_t reserve) const;
   void RemoveProperty(const TOrvString<char>& key);
   std::uint32_t GetPropertyCount() const { return static_cast<std::uint32_t>(properties_.size()); }
 

@@ -335,8 +335,9 @@ TEST_F(ReportingSocketTest, PropertyTablePublishesItsVisibleProperties) {
   EXPECT_EQ(table->GetReporting().GetPropertyCount(), 29u);  // all thirty but Password
   EXPECT_EQ(table->SetVariable("Password", "secret", false, false, true, false), kPropertyChanged);
   EXPECT_EQ(table->SetVariable("ServerName", "Loopback", false, false, true, false), kPropertyChanged);
-  // Not publishable: the property changes all the same, the query keeps the old text.
-  EXPECT_EQ(table->SetVariable("Map", "Caf\xC3\xA9", false, false, true, false), kPropertyChanged);
+  // Not publishable: refused, so the table and the query both keep the old text.
+  EXPECT_EQ(table->SetVariable("Map", "Caf\xC3\xA9", false, false, true, false), kPropertyRefused);
+  EXPECT_EQ(std::string(table->GetValue("Map").c_str()), "Northmoor_Plains_10v10");
   Query("abcd");
   const std::string reply = NextReply();
   EXPECT_NE(reply.find("\x01" "ServerName\x01Loopback\x01"), std::string::npos);

@@ -6,8 +6,10 @@
 #include <event2/event.h>
 #include <netdb.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +36,7 @@
 #include "network/sockets/libevent_socket_manager.h"
 #include "network/sockets/native_socket.h"
 #include "network/sockets/rate_limit_group.h"
+#include "network/sockets/socket_utilities.h"
 
 namespace Orvan::Dedicated {
 
@@ -159,13 +162,37 @@ TMainServerTask::~TMainServerTask() {
 
 void TMainServerTask::ReadLoginFile() {
   if (!login_.IsEmpty() || !dedicatedKey_.IsEmpty()) return;
+  loginFileRead_ = true;
+  const auto fail = [](const TOrvString<char>& line) { Network::NetworkLog(Network::kNetworkLogError, line); };
   std::FILE* file = std::fopen(kLoginIniFile, "r");
   if (file == nullptr) {
-    Network::NetworkLog(Network::kNetworkLogError, "Error : login.ini file doesn't exist !!");
+    const int error = errno;
+    if (error == ENOENT) {
+      fail("Error : login.ini file doesn't exist !!");
+    } else {
+      fail("Error : login.ini file can't be read (" + Network::GetErrorString(error) + ")");
+    }
     return;
   }
+  // A folder opens for reading but reads nothing.
+  struct stat status {};
+  const bool isFile = ::fstat(::fileno(file), &status) == 0 && S_ISREG(status.st_mode);
   std::fclose(file);
-  ServerTools::TIniProfile::IniBrowse(&ReadLoginKey, this, kLoginIniFile);
+  if (!isFile) {
+    fail("Error : login.ini is not a file");
+    return;
+  }
+  if (!ServerTools::TIniProfile::IniBrowse(&ReadLoginKey, this, kLoginIniFile)) {
+    fail("Error : login.ini file can't be read (" + Network::GetErrorString(errno) + ")");
+    return;
+  }
+  if (login_.IsEmpty() && dedicatedKey_.IsEmpty()) {
+    fail("Error : login.ini gives no login and no dedicated_key");
+  } else if (login_.IsEmpty()) {
+    fail("Error : login.ini gives no login");
+  } else if (dedicatedKey_.IsEmpty()) {
+    fail("Error : login.ini gives no dedicated_key");
+  }
 }
 
 void TMainServerTask::ResolveServerAddress() {
@@ -189,9 +216,20 @@ void TMainServerTask::ResolveServerAddress() {
 }
 
 void TMainServerTask::Run() {
-  if (login_.IsEmpty() || dedicatedKey_.IsEmpty()) return;
+  if (login_.IsEmpty() || dedicatedKey_.IsEmpty()) {
+    // "login.ini", when it was read, has said what it lacks.
+    if (!loginFileRead_) {
+      Network::NetworkLog(Network::kNetworkLogCritical,
+                          "No login or dedicated key specified, can't connect to match making server");
+    }
+    exitStatus_ = kExitNoAccount;
+    return;
+  }
   ResolveServerAddress();
-  if (!OpenClientSocket()) return;
+  if (!OpenClientSocket()) {
+    exitStatus_ = kExitClientPortUnavailable;
+    return;
+  }
   ::signal(SIGPIPE, SIG_IGN);
   ::signal(SIGTERM, &OnExitSignal);
   ::signal(SIGINT, &OnExitSignal);

@@ -14,6 +14,7 @@
 #include "core/text/engine_string.h"
 #include "core/time/time_stamp.h"
 #include "dedicated/link/match_making_link_state.h"
+#include "dedicated/program/exit_status.h"
 #include "network/console/console_interfaces.h"
 #include "network/packets/network_id.h"
 #include "network/sockets/listen_acceptor.h"
@@ -92,8 +93,11 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   static void DestroyInstance();
   static TMainServerTask* GetInstance() { return instance_; }
 
-  // The main loop; returns when the server is to stop.
+  // The main loop; returns when the server is to stop. When it could not start (no login or key,
+  // the client port unavailable), it returns at once with that logged and GetExitStatus telling it.
   void Run();
+  // What the process exits with once Run has returned.
+  EExitStatus GetExitStatus() const { return exitStatus_; }
   // One pass; false when an exit was requested or a connection attempt could not start. Every pass,
   // linked or not, runs the operation manager's tick, which ends operations by their time-out.
   bool Tick();
@@ -269,6 +273,9 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   Network::TCurlRequestManager* httpManager_ = nullptr;
   TOrvString<char> gameReportingUrl_;
   TOrvString<char> forcedVersion_;
+  EExitStatus exitStatus_ = kExitStopped;
+  // "login.ini" was read, and said itself what it lacked.
+  bool loginFileRead_ = false;
 };
 
 }  // namespace Orvan::Dedicated

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <string>
 #include <vector>
@@ -38,50 +40,75 @@ class MainServerTaskTest : public TDedicatedTest {
   TTaskSettings settings_;
 };
 
+// Every way "login.ini" can fail to give the account says so in one line, and Run then returns
+// at once with the status of a server without an account, without a second line.
 TEST_F(MainServerTaskTest, LoginIniIsReadOnlyWithoutLoginAndKey) {
+  enum class EFile { kNone, kText, kFolder, kSymbolicLinkLoop };
   struct TCase {
     const char* name;
-    const char* file;  // null: no login.ini
+    EFile kind;
+    const char* file;
     const char* login;
     const char* key;
     const char* expectedLogin;
     const char* expectedKey;
-    bool missingLine;
+    const char* line;  // null: nothing logged about the account
   };
+  const char* const kNoAccount = "No login or dedicated key specified, can't connect to match making server";
   const TCase cases[] = {
-      {"no file", nullptr, "", "", "", "", true},
-      {"both keys, any section", "[account]\nlogin=me\ndedicated_key=k1\n", "", "", "me", "k1", false},
-      {"login only", "login=me\n", "", "", "me", "", false},
-      {"keys are case-sensitive", "Login=me\nDEDICATED_KEY=k1\nother=x\n", "", "", "", "", false},
-      {"a switch wins", "login=me\ndedicated_key=k1\n", "sw", "", "sw", "", false},
-      {"a key switch wins", "login=me\ndedicated_key=k1\n", "", "k2", "", "k2", false},
+      {"no file", EFile::kNone, nullptr, "", "", "", "", "Error : login.ini file doesn't exist !!"},
+      {"both keys, any section", EFile::kText, "[account]\nlogin=me\ndedicated_key=k1\n", "", "", "me", "k1",
+       nullptr},
+      {"login only", EFile::kText, "login=me\n", "", "", "me", "", "Error : login.ini gives no dedicated_key"},
+      {"key only", EFile::kText, "dedicated_key=k1\n", "", "", "", "k1", "Error : login.ini gives no login"},
+      {"empty", EFile::kText, "", "", "", "", "", "Error : login.ini gives no login and no dedicated_key"},
+      {"empty values", EFile::kText, "login=\ndedicated_key=\n", "", "", "", "",
+       "Error : login.ini gives no login and no dedicated_key"},
+      {"garbage", EFile::kText, "\x7f\x01ELF\x02\xff\xfe[\n;;=\n", "", "", "", "",
+       "Error : login.ini gives no login and no dedicated_key"},
+      {"keys are case-sensitive", EFile::kText, "Login=me\nDEDICATED_KEY=k1\nother=x\n", "", "", "", "",
+       "Error : login.ini gives no login and no dedicated_key"},
+      {"a folder", EFile::kFolder, nullptr, "", "", "", "", "Error : login.ini is not a file"},
+      // A name that is there but cannot be opened must not be called missing.
+      {"unreadable", EFile::kSymbolicLinkLoop, nullptr, "", "", "", "",
+       "Error : login.ini file can't be read (Too many levels of symbolic links)"},
+      {"a switch wins", EFile::kText, "login=me\ndedicated_key=k1\n", "sw", "", "sw", "", kNoAccount},
+      {"a key switch wins", EFile::kText, "login=me\ndedicated_key=k1\n", "", "k2", "", "k2", kNoAccount},
   };
   for (const TCase& c : cases) {
     SCOPED_TRACE(c.name);
     ::unlink("login.ini");
-    if (c.file != nullptr) WriteFile("login.ini", c.file);
+    ::rmdir("login.ini");
+    if (c.kind == EFile::kText) WriteFile("login.ini", c.file);
+    if (c.kind == EFile::kFolder) {
+      ASSERT_EQ(::mkdir("login.ini", 0755), 0);
+    }
+    if (c.kind == EFile::kSymbolicLinkLoop) {
+      ASSERT_EQ(::symlink("login.ini", "login.ini"), 0);
+    }
     settings_.login = c.login;
     settings_.key = c.key;
     const std::size_t mark = Lines().size();
     TMainServerTask* task = Create();
     EXPECT_EQ(std::string(task->GetLogin().c_str()), c.expectedLogin);
     EXPECT_EQ(std::string(task->GetKey().c_str()), c.expectedKey);
-    const std::vector<std::string> lines = LinesFrom(mark);
-    const bool missing =
-        std::find(lines.begin(), lines.end(), "Error : login.ini file doesn't exist !!") != lines.end();
-    EXPECT_EQ(missing, c.missingLine);
+    // Run would start the server when the account is complete.
+    if (c.line != nullptr) task->Run();
+    // The lines about the account, among those of the task's construction.
+    std::vector<std::string> lines = LinesFrom(mark);
+    lines.erase(std::remove_if(lines.begin(), lines.end(),
+                               [](const std::string& line) { return line.find(" login") == std::string::npos; }),
+                lines.end());
+    EXPECT_EQ(lines, c.line != nullptr ? std::vector<std::string>{c.line} : std::vector<std::string>{});
+    if (c.line != nullptr) {
+      EXPECT_GE(LevelOf(c.line), 2);
+      EXPECT_EQ(task->GetExitStatus(), kExitNoAccount);
+      EXPECT_EQ(session_.GetPropertyTable(), nullptr);  // the session was never started
+      EXPECT_EQ(task->GetLinkState(), MatchMakingLinkState::NotConnected);
+    }
     TMainServerTask::DestroyInstance();
   }
   EXPECT_EQ(TMainServerTask::GetInstance(), nullptr);
-}
-
-TEST_F(MainServerTaskTest, RunReturnsAtOnceWithoutKey) {
-  WriteFile("login.ini", "login=me\n");
-  settings_.login = settings_.key = "";
-  TMainServerTask* task = Create();
-  task->Run();
-  EXPECT_EQ(session_.GetPropertyTable(), nullptr);  // the session was never started
-  EXPECT_EQ(task->GetLinkState(), MatchMakingLinkState::NotConnected);
 }
 
 TEST_F(MainServerTaskTest, Construction) {
@@ -294,6 +321,7 @@ TEST_F(MatchMakingLinkTest, EmptyKeyTimesOutInConnectingWithNothingToClose) {
   EXPECT_FALSE(task->ConnectToMatchMakingServer());
   EXPECT_TRUE(Logged("No login or dedicated key specified, can't connect to match making server"));
   EXPECT_EQ(LevelOf("No login or dedicated key specified, can't connect to match making server"), 3);
+  EXPECT_EQ(task->GetExitStatus(), kExitNoAccount);  // the loop now ends: not a clean stop
   EXPECT_EQ(task->GetLinkState(), MatchMakingLinkState::Connecting);
   EXPECT_EQ(task->GetMatchMakingSocket(), nullptr);
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "dedicated/program/exit_status.h"
 #include "network/logging/network_hooks.h"
 
 namespace Orvan::Dedicated {
@@ -11,7 +12,7 @@ namespace Orvan::Dedicated {
 void OnLibEventFatalError(int error) {
   const std::string text = "LibEvent Fatal Error " + std::to_string(error) + ", dedicated-server will exit !";
   Network::NetworkLog(Network::kNetworkLogError, text.c_str());
-  std::exit(1);
+  std::exit(kExitBadArguments);
 }
 
 void IgnoreNetworkAssert(const char* /*file*/, int /*line*/) {}

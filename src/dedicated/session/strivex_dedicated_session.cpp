@@ -44,12 +44,31 @@ constexpr TPropertyDeclaration kServerProperties[] = {
     {"DateConstraint", "-1", false, true, true, false},
 };
 
-// Shortest warm-up and deployment phases, shortest loading phase, highest income rate (seconds and
-// rate steps).
-constexpr std::uint32_t kMinimumWarmupSeconds = 10;
-constexpr std::uint32_t kMinimumDeploymentSeconds = 10;
-constexpr std::uint32_t kMinimumLoadingSeconds = 60;
-constexpr std::uint32_t kMaximumIncomeRate = 5;
+// The longest a phase may be given, in seconds: a day. A larger count (or one that wrapped from a
+// negative number) would hold the session in that phase for good.
+constexpr std::uint32_t kLongestPhaseSeconds = 24 * 60 * 60;
+
+// The properties the session reads as unsigned numbers, with the values it can use. The phases'
+// shortest times are the warm-up's and deployment's 10 s and the loading's 60 s; a debriefing
+// shorter than 10 s lasts 10 s, and a TimeLimit of 0 means a battle without a time limit. The
+// player limit is clamped to 1..64 where it is applied, so only its reading is checked here. A text
+// without digits reads as 0; a negative number or one beyond 32 bits is refused.
+struct TNumberBounds {
+  const char* name;
+  std::uint32_t lowest;
+  std::uint32_t highest;
+};
+constexpr TNumberBounds kNumberProperties[] = {
+    {"NbMaxPlayer", 0, 0xFFFFFFFFu},
+    // No more players than the limit can hold can ever launch a game.
+    {"NbMinPlayer", 0, kMaxPlayerLimit},
+    {"WarmupCountdown", 10, kLongestPhaseSeconds},
+    {"DeploiementTimeMax", 10, kLongestPhaseSeconds},
+    {"LoadingTimeMax", 60, kLongestPhaseSeconds},
+    {"DebriefingTimeMax", 0, kLongestPhaseSeconds},
+    {"TimeLimit", 0, kLongestPhaseSeconds},
+    {"IncomeRate", 0, 5},
+};
 
 }  // namespace
 
@@ -63,11 +82,9 @@ void TStrivexDedicatedSession::RegisterServerProperties() {
 }
 
 bool TStrivexDedicatedSession::ValidatePropertyValue(const TOrvString<char>& name, const TOrvString<char>& value) {
-  const std::uint32_t number = ConvertDecimalToU32(value.c_str());
-  if (name == "WarmupCountdown") return number >= kMinimumWarmupSeconds;
-  if (name == "DeploiementTimeMax") return number >= kMinimumDeploymentSeconds;
-  if (name == "LoadingTimeMax") return number >= kMinimumLoadingSeconds;
-  if (name == "IncomeRate") return number <= kMaximumIncomeRate;
+  for (const TNumberBounds& bounds : kNumberProperties) {
+    if (name == bounds.name) return IsDecimalWithin(value.c_str(), bounds.lowest, bounds.highest);
+  }
   return true;
 }
 
