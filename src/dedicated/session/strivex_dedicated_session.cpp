@@ -50,9 +50,10 @@ constexpr std::uint32_t kLongestPhaseSeconds = 24 * 60 * 60;
 
 // The properties the session reads as unsigned numbers, with the values it can use. The phases'
 // shortest times are the warm-up's and deployment's 10 s and the loading's 60 s; a debriefing
-// shorter than 10 s lasts 10 s, and a TimeLimit of 0 means a battle without a time limit. The
-// player limit is clamped to 1..64 where it is applied, so only its reading is checked here. A text
-// without digits reads as 0; a negative number or one beyond 32 bits is refused.
+// shorter than 10 s lasts 10 s, and a TimeLimit of 0 or of all ones (4294967295, as configuration
+// files in use write it) means a battle without a time limit. The player limit is clamped to 1..64
+// where it is applied, so only its reading is checked here. A text without digits reads as 0; a
+// negative number or one beyond 32 bits is refused.
 struct TNumberBounds {
   const char* name;
   std::uint32_t lowest;
@@ -82,6 +83,7 @@ void TStrivexDedicatedSession::RegisterServerProperties() {
 }
 
 bool TStrivexDedicatedSession::ValidatePropertyValue(const TOrvString<char>& name, const TOrvString<char>& value) {
+  if (name == "TimeLimit" && IsDecimalWithin(value.c_str(), kNoTimeLimit, kNoTimeLimit)) return true;
   for (const TNumberBounds& bounds : kNumberProperties) {
     if (name == bounds.name) return IsDecimalWithin(value.c_str(), bounds.lowest, bounds.highest);
   }
