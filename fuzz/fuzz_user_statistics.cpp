@@ -46,10 +46,11 @@ constexpr std::uint64_t kTeam = 0x0100000000000007;
 
 // A team request that cannot start (no database here) says so in the log: that is how the target
 // sees that one was asked for.
+constexpr char kTeamNotFetched[] = "Team statistics of client ";
 bool gTeamAskedFor = false;
 
 void WatchLog(int, const char* text) {
-  if (std::strcmp(text, "TOperationOnDatabase::OnOperationLaunched() -> no database accesser") == 0) {
+  if (std::strncmp(text, kTeamNotFetched, sizeof(kTeamNotFetched) - 1) == 0) {
     gTeamAskedFor = true;
   }
 }

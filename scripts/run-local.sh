@@ -35,34 +35,9 @@ for file in "$root"/scripts/run/*; do
 done
 cd "$run_dir"
 
-# A TCP port that is free now; the client port must be free for UDP as well. Free on every address,
-# as the server binds its client port: one free on 127.0.0.1 alone may be held on another address.
-free_port() {
-  python3 - "$1" <<'PY'
-import socket, sys
-for _ in range(100):
-    tcp = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    tcp.bind(("0.0.0.0", 0))
-    port = tcp.getsockname()[1]
-    if sys.argv[1] == "tcp+udp":
-        udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        try:
-            udp.bind(("0.0.0.0", port))
-        except OSError:
-            tcp.close()
-            continue
-        udp.close()
-    tcp.close()
-    print(port)
-    break
-PY
-}
-
-mms_port="$(free_port tcp)"
-client_port="$(free_port tcp+udp)"
-db_port="$(free_port tcp)"
-result_port="$(free_port tcp)"
-console_port="$(free_port tcp)"
+# The five ports, free now and all different (picked together: scripts/free_ports.py).
+ports="$(python3 "$root/scripts/free_ports.py" tcp tcp+udp tcp tcp tcp)"
+{ read -r mms_port; read -r client_port; read -r db_port; read -r result_port; read -r console_port; } <<<"$ports"
 # The remote console's password for this run.
 console_password="local-console"
 

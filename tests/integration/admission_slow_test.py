@@ -1,9 +1,13 @@
 """The match-making link lost while an admitted user's team request is held by the database, against
 the real server binary: the request goes with the link, the user leaves afterwards with nothing ended
-twice, and the next link, 20 s after the first, serves new clients and their teams again."""
+twice, and the next link, 20 s after the first, serves new clients and their teams again. The user's
+close reaches the server in a later pass of its loop than the link's loss, never in the same one: a
+step of the test clock asked for once the loss is logged is taken at the start of a later pass, and
+said so, before the user closes."""
 
 import asyncio
 import json
+import signal
 
 import harness
 from admission_test import TEAM_ID, AdmissionCase
@@ -18,7 +22,12 @@ class LinkLossTest(AdmissionCase):
         document = {"@name": "Held", "active_team": str(TEAM_ID), "name": "Wolves"}
         endpoint.command({"cmd": "answer", "status": 200, "body": json.dumps(document)})
         endpoint.command({"cmd": "hold"})
-        peer, server = await self.linked_server(database="http://127.0.0.1:%d/stats/" % port)
+        peer = await self.start_mms_peer_in_process()
+        peer.set_on_init("answer", 0, {"StatsURL": "http://127.0.0.1:%d/stats/" % port})
+        peer.set_auto_verdict(0)
+        # A step of 1 ms changes no time-out that matters here: only its line is wanted.
+        server = self.server = self.start_server(mms_port=peer.port, env={"ORV_TEST_CLOCK_STEP_MS": 1})
+        await server.wait_for_line_async(" as CouchDB stats source")
 
         player = await self.connect(91)
         # The login's two documents are answered one by one; the team's stays held.
@@ -35,6 +44,11 @@ class LinkLossTest(AdmissionCase):
         mark = server.mark()
         await peer.close_link()
         await server.wait_for_line_async("Disconnected from match making server -> ", start=mark)
+        await server.wait_for_line_async("Team statistics of client 91 not fetched (reason : match making link lost)",
+                                         start=mark)
+        step = server.mark()
+        server.signal(signal.SIGUSR1)
+        await server.wait_for_line_async("Test clock moved 1 ms ahead: ", start=step)
         # The held answer now finds nobody to take it.
         endpoint.command({"cmd": "release"})
         await self.leave(player)

@@ -83,13 +83,12 @@ class PeerFaultsTest(harness.AsyncIntegrationTestCase):
         self.start_mms_peer("--port", mms_port, "--demo", "--stats-url", url)
         index, _, _ = await server.wait_for_line_at_async("Connection to match making server validated",
                                                           timeout=LINK_BACK_SECONDS, start=mark)
-        # The attempt that succeeded: until it, the loop ran no session update.
+        # The attempt that succeeded, about 20 s after the one before the loss.
         attempts = [i for i in range(mark, index) if server.output.lines[i] == "Connecting to match making server"]
         self.assertTrue(attempts, server.output.lines[mark:index + 1])
         retried = server.output.times[attempts[-1]]
-        # Ticks in flight when the line was read, and those right after the connection, are let through.
-        stalled = driver.ticks_between(0, dropped + 0.3, retried - 0.1)
-        self.assertEqual(stalled, [], "ticks while the link was down")
+        # The game does not wait for the link: the ticks go on while it is down.
+        self.assertTrue(driver.ticks_between(0, dropped, retried), "no tick while the link was down")
         await server.wait_for_line_async(" as CouchDB stats source", start=index)
         # The property reporting, stopped with the link, answers again.
         reply = await asyncio.to_thread(udp_query.query, server.port, b"back", 5.0)
@@ -99,7 +98,9 @@ class PeerFaultsTest(harness.AsyncIntegrationTestCase):
         ticks = await self.finish(server, driver, 0)
         note("link down for %.1f s; %d ticks; largest gap between two ticks %.2f s"
              % (retried - dropped, ticks, driver.largest_tick_gap(0)))
-        self.assertGreaterEqual(driver.largest_tick_gap(0), retried - dropped - 0.5)
+        # No pause anywhere near the outage's length (the ticks' own pace is checked with the outage
+        # test's tighter bound, on a lighter load).
+        self.assertLess(driver.largest_tick_gap(0), 2.0)
 
     async def test_pouchdb_killed_and_restarted(self):
         joiner, watcher = 21, 22

@@ -321,8 +321,9 @@ void TDedicatedSession::PingClients() {
 }
 
 void TDedicatedSession::EndDatabaseWork() {
-  // The accesser goes after this: no user's request may stay in it.
-  for (TDedicatedUser* client : clients_) client->GetStatsManager()->Cancel();
+  // The accesser goes after this: no user's request may stay in it. The users stay: their later
+  // requests fail at once until the link, and with it the database, is back.
+  for (TDedicatedUser* client : clients_) client->GetStatsManager()->EndDatabaseWork("match making link lost");
 }
 
 bool TDedicatedSession::SendServerAvailable() {

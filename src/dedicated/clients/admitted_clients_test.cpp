@@ -723,15 +723,21 @@ TEST_F(AdmittedClientsTest, ShutdownDisconnectsEveryone) {
   }
 }
 
-// Before the database accesser goes, every user's statistics requests end.
-TEST_F(AdmittedClientsTest, EndingDatabaseWorkCancelsEveryUsersStatistics) {
+// Before the database accesser goes, every user's statistics requests end; the users stay, and
+// may ask again once a database is back.
+TEST_F(AdmittedClientsTest, EndingDatabaseWorkEndsEveryUsersStatistics) {
   Start();
   TDedicatedUser* first = Admit(1, false);
   TDedicatedUser* second = Admit(2, false);
   ASSERT_TRUE(first != nullptr && second != nullptr);
+  first->GetStatsManager()->QueueUserStatistics();
   session_.EndDatabaseWork();
-  EXPECT_TRUE(first->GetStatsManager()->IsCancelled());
-  EXPECT_TRUE(second->GetStatsManager()->IsCancelled());
+  for (TDedicatedUser* user : {first, second}) {
+    EXPECT_FALSE(user->GetStatsManager()->IsCancelled());
+    EXPECT_FALSE(user->GetStatsManager()->IsRunning());
+    EXPECT_EQ(user->GetStatsManager()->GetQueuedCount(), 0u);
+  }
+  EXPECT_EQ(session_.GetAdmittedClientCount(), 2u);
 }
 
 // A slave that hosts a session publishes it as soon as the link is back; one hosting nobody waits

@@ -8,6 +8,7 @@
 #include "dedicated/program/main_server_task.h"
 #include "network/database/operation_on_database.h"
 #include "network/database/statistics_request.h"
+#include "network/logging/network_hooks.h"
 
 namespace Orvan::Dedicated {
 
@@ -15,6 +16,8 @@ namespace {
 
 // Every request made here names document number 0; its answer is filed under it.
 constexpr std::uint32_t kRequestDocumentNumber = 0;
+// Why a request found no database to go to: the database accesser lives only while the link is Ready.
+constexpr const char* kNoDatabase = "no statistics database while the match making link is down";
 
 }  // namespace
 
@@ -48,6 +51,30 @@ void TDedicatedUserStatsManager::Cancel() {
   queue_.clear();
 }
 
+void TDedicatedUserStatsManager::EndDatabaseWork(const char* reason) {
+  if (runningOperation_ != nullptr) {
+    Network::TOperationOnDatabase* operation = runningOperation_;
+    runningOperation_ = nullptr;
+    // The kill takes the request out of the accesser and tells no listener.
+    operation->KillOperation();
+  }
+  if (runningRequest_ != nullptr) LogNotFetched(*runningRequest_, reason);
+  EndRunningRequest();
+  for (Network::TDbRequestGetStatistics* request : queue_) {
+    LogNotFetched(*request, reason);
+    delete request;
+  }
+  queue_.clear();
+}
+
+void TDedicatedUserStatsManager::LogNotFetched(const Network::TDbRequestGetStatistics& request,
+                                               const char* reason) const {
+  const char* what = request.GetKind() == Network::TeamDocument ? "Team statistics" : "Statistics";
+  Network::NetworkLog(Network::kNetworkLogWarning, TOrvString<char>(what) + " of client " +
+                                                       user_->GetNetworkId().ToString() + " not fetched (reason : " +
+                                                       reason + ")");
+}
+
 void TDedicatedUserStatsManager::StartNext() {
   TMainServerTask* task = TMainServerTask::GetInstance();
   while (!cancelled_ && runningRequest_ == nullptr && !queue_.empty()) {
@@ -58,12 +85,17 @@ void TDedicatedUserStatsManager::StartNext() {
       EndRunningRequest();
       continue;
     }
+    if (task->GetDatabaseAccesser() == nullptr) {
+      LogNotFetched(*runningRequest_, kNoDatabase);
+      EndRunningRequest();
+      continue;
+    }
     auto* operation = new Network::TOperationOnDatabase(task->GetOperationManager(), task->GetDatabaseAccesser(), this,
                                                         kUserStatisticsTimeOutMilliseconds);
     operation->AddRequest(runningRequest_);
     runningOperation_ = operation;
-    // A refused launch (no database accesser) has deleted the operation, logged, and left the
-    // request to us: it ends here and the next one is tried.
+    // A refused launch has deleted the operation, logged, and left the request to us: it ends here
+    // and the next one is tried.
     if (operation->Launch() == -1) EndRunningRequest();
   }
 }

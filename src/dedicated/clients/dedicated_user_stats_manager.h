@@ -35,6 +35,10 @@ class TDedicatedUserStatsManager final : public Network::IRequestDatabaseListene
   // From here on answers are ignored: the running operation is killed and forgotten, the running
   // request and every queued one deleted. A second call finds nothing to end.
   void Cancel();
+  // The statistics database went with the match-making link: the running request and every queued
+  // one end here, each with one line naming what was not fetched and why (`reason`). Unlike Cancel,
+  // requests queued later are still taken: without a database each fails at once with its line.
+  void EndDatabaseWork(const char* reason);
 
   void OnRequestDatabaseError(std::uint32_t errorCode) override;
   void OnRequestDatabaseTerminated() override;
@@ -45,6 +49,8 @@ class TDedicatedUserStatsManager final : public Network::IRequestDatabaseListene
 
  private:
   void StartNext();
+  // The line of a request that was not fetched.
+  void LogNotFetched(const Network::TDbRequestGetStatistics& request, const char* reason) const;
   // Deletes the running request and forgets the operation.
   void EndRunningRequest();
 

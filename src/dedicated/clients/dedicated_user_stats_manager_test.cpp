@@ -194,5 +194,37 @@ TEST_F(UserStatsManagerTest, DisconnectEndsTheRequests) {
   EXPECT_EQ(CountTeamNameLines(16), 0u);
 }
 
+// The link's loss takes the database with it: the request in transfer and the queued one end with a
+// line each, one asked for while the link is down fails at once with its line, and nothing
+// dereferences the accesser that went. The next link serves the user's requests again.
+TEST_F(UserStatsManagerTest, LinkLossEndsTheRequestsAndTheNextLinkServesThemAgain) {
+  const std::unique_ptr<TDedicatedUser> user = NewUser(18, 1);
+  TDedicatedUserStatsManager* stats = user->GetStatsManager();
+  stats->QueueTeamStatistics(Team(2));
+  ASSERT_TRUE(stats->IsRunning());
+  const std::size_t mark = Lines().size();
+  stats->EndDatabaseWork("match making link lost");
+  task_->CloseMatchMakingLink();
+  ASSERT_EQ(task_->GetDatabaseAccesser(), nullptr);
+  stats->QueueTeamStatistics(Team(3));
+  const std::string lost = "Team statistics of client 18 not fetched (reason : match making link lost)";
+  EXPECT_EQ(LinesFrom(mark), (std::vector<std::string>{lost, lost,
+                                                       "Team statistics of client 18 not fetched (reason : no "
+                                                       "statistics database while the match making link is down)"}));
+  EXPECT_EQ(LevelOf(lost), 1);
+  EXPECT_FALSE(stats->IsCancelled());
+  EXPECT_FALSE(stats->IsRunning());
+  EXPECT_EQ(stats->GetQueuedCount(), 0u);
+  EXPECT_EQ(Operations()->GetRegisteredCount(), 0u);
+
+  task_->OnMatchMakingLinkValidated(Network::OrvNetId::FromValue(OrvTest::kLoopbackAddressId));
+  accesser_ = static_cast<Network::TCouchDBDatabaseAccesser*>(task_->GetDatabaseAccesser());
+  ASSERT_NE(accesser_, nullptr);
+  stats->QueueTeamStatistics(Team(3));
+  ASSERT_TRUE(Pump([&] { return !stats->IsRunning(); }));
+  EXPECT_EQ(TeamName(*user), "Team 3");
+  EXPECT_EQ(CountTeamNameLines(18), 1u);
+}
+
 }  // namespace
 }  // namespace Orvan::Dedicated

@@ -190,9 +190,8 @@ TEST_F(DedicatedUserTest, InitFromStatistics) {
 }
 
 // Only a valid team id in the game document's "active_team" asks for the team's document. Here no
-// database is reached: the request is started, refused for want of an accesser, and freed.
+// database is reached: the request fails at once for want of an accesser, with its line, and is freed.
 TEST_F(DedicatedUserTest, OnlyATeamIdAsksForTheTeamDocument) {
-  const std::string noAccesser = "TOperationOnDatabase::OnOperationLaunched() -> no database accesser";
   const struct {
     const char* what;
     TDocuments documents;
@@ -210,7 +209,10 @@ TEST_F(DedicatedUserTest, OnlyATeamIdAsksForTheTeamDocument) {
     SCOPED_TRACE(c.what);
     OrvTest::TCapturedNetworkLog::Lines().clear();
     const std::unique_ptr<TDedicatedUser> user = NewUser(c.documents);
-    EXPECT_EQ(Logged(noAccesser), c.asked);
+    EXPECT_EQ(Logged("Team statistics of client " + std::to_string(kPlayerId) +
+                     " not fetched (reason : no statistics database while the match making link is down)"),
+              c.asked);
+    EXPECT_FALSE(Logged("TOperationOnDatabase::OnOperationLaunched() -> no database accesser"));
     EXPECT_FALSE(user->GetStatsManager()->IsRunning());
     EXPECT_EQ(user->GetStatsManager()->GetQueuedCount(), 0u);
     EXPECT_EQ(Operations()->GetRegisteredCount(), 0u);

@@ -17,7 +17,6 @@
 #include <ctime>
 #include <string>
 
-#include "core/threads/thread_services.h"
 #include "dedicated/admin/legacy_number_conversion.h"
 #include "dedicated/program/test_clock.h"
 #include "dedicated/session/dedicated_session.h"
@@ -262,7 +261,9 @@ bool TMainServerTask::IsReadyToExit() const {
 std::uint32_t TMainServerTask::GetEventSliceMilliseconds(TTimeStamp now) const {
   // While a game is recorded the slice ends when the next tick is due, so the tick runs on time
   // instead of up to a whole slice late (which the players see as uneven ticks). The session ticks
-  // once the time is strictly past, hence the millisecond more.
+  // once the time is strictly past, hence the millisecond more. A short slice is only worth it
+  // because the same pass then updates the session, which runs the tick: every pass does, whatever
+  // the link's state, so an overdue tick never makes the loop spin.
   const double toTick = session_ != nullptr ? session_->GetMillisecondsToNextTick(now) : -1.0;
   if (toTick < 0.0 || toTick >= kLoopStepMilliseconds) return kLoopStepMilliseconds;
   return std::min(static_cast<std::uint32_t>(std::ceil(toTick)) + 1, kLoopStepMilliseconds);
@@ -275,28 +276,27 @@ bool TMainServerTask::Tick() {
   ServerTools::FlushRepeatedLogLines();
   TTimeStamp now;
   GetTimeStamp(now);
+  // A link dropped during this pass is tried again from the next pass on, as the 20 s allow.
+  const bool notConnected = linkState_ == MatchMakingLinkState::NotConnected;
+  // What the link gates follows its state: the client port is watched only while it is Ready.
   UpdateClientListener(now);
-  if (linkState_ != MatchMakingLinkState::NotConnected) {
-    if (consoleServer_ != nullptr) consoleServer_->Update(now);
-    socketManager_->RunEventLoop(GetEventSliceMilliseconds(now));
-    if (databaseAccesser_ != nullptr) databaseAccesser_->Perform();
-    if (httpManager_ != nullptr) httpManager_->Perform();
-    // After the transfers, so that one that has just finished ends normally rather than by its
-    // time-out; before the session, whose update may end operations itself.
-    operationManager_->Update();
-    CheckMatchMakingTimeOuts();
-    if (linkState_ == MatchMakingLinkState::Connected || linkState_ == MatchMakingLinkState::Ready) {
-      SendMatchMakingKeepAlive();
-      if (session_ != nullptr) session_->Update();
-    }
-  } else {
-    operationManager_->Update();
-    if (GetElapsedSeconds(lastConnectionAttempt_, now) > kReconnectSeconds) {
-      lastConnectionAttempt_ = now;
-      if (!ConnectToMatchMakingServer()) return false;
-    } else {
-      SleepMilliseconds(kLoopStepMilliseconds);
-    }
+  if (consoleServer_ != nullptr) consoleServer_->Update(now);
+  // Whatever the link's state, the sockets of the running game, of the admitted players and of the
+  // console are served, and the session goes on: a lost match-making server costs new players
+  // their admission, never the players already here their game.
+  socketManager_->RunEventLoop(GetEventSliceMilliseconds(now));
+  if (databaseAccesser_ != nullptr) databaseAccesser_->Perform();
+  if (httpManager_ != nullptr) httpManager_->Perform();
+  // After the transfers, so that one that has just finished ends normally rather than by its
+  // time-out; before the session, whose update may end operations itself.
+  operationManager_->Update();
+  CheckMatchMakingTimeOuts();
+  SendMatchMakingKeepAlive();
+  if (session_ != nullptr) session_->Update();
+  // The attempt is the pass's last act: its connection is served from the next pass on.
+  if (notConnected && GetElapsedSeconds(lastConnectionAttempt_, now) > kReconnectSeconds) {
+    lastConnectionAttempt_ = now;
+    if (!ConnectToMatchMakingServer()) return false;
   }
   return gExitRequested == 0;
 }

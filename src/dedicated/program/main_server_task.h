@@ -49,7 +49,7 @@ inline constexpr const char* kLoginIniFile = "login.ini";
 inline constexpr const char* kDefaultMatchMakingPort = "27017";
 // Both framers hold one frame of at most this many bytes.
 inline constexpr std::uint32_t kFramerBufferSize = 4096;
-// One pass of the loop: the event-loop slice while linked, the sleep while not.
+// One pass of the loop at most: the event-loop slice, whatever the link's state.
 inline constexpr std::uint32_t kLoopStepMilliseconds = 25;
 // A new connection attempt starts when the last one began more than this long ago.
 inline constexpr double kReconnectSeconds = 20.0;
@@ -99,10 +99,15 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   // What the process exits with once Run has returned.
   EExitStatus GetExitStatus() const { return exitStatus_; }
   // One pass; false when an exit was requested or a connection attempt could not start. Every pass,
-  // linked or not, runs the operation manager's tick, which ends operations by their time-out.
+  // whatever the link's state, runs the event loop for one slice, the database accesser's and the
+  // HTTP manager's steps, the operation manager's tick (which ends operations by their time-out),
+  // the console's update and the session's update: games, admitted players and the console go on
+  // while the link is down. What needs the link waits for Ready: the client port is watched, the
+  // keep-alive sent and the database accesser present only then. A pass that began NotConnected
+  // ends with a connection attempt when the last one began more than 20 s ago.
   bool Tick();
   // The event loop's slice for this pass: kLoopStepMilliseconds, or less when a game tick falls due
-  // sooner.
+  // sooner (the same pass's session update then runs it).
   std::uint32_t GetEventSliceMilliseconds(TTimeStamp now) const;
   // Where the loop ends after a first exit request: the session can exit (no game runs) and no
   // result upload is in flight (each ends by its own time-out at the latest).

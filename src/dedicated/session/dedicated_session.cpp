@@ -151,6 +151,11 @@ double TDedicatedSession::GetMillisecondsToNextTick(TTimeStamp now) const {
   return left > 0.0 ? left : 0.0;
 }
 
+bool TDedicatedSession::IsGameLaunchAllowed() const {
+  const TMainServerTask* task = TMainServerTask::GetInstance();
+  return task == nullptr || task->IsMatchMakingLinkReady();
+}
+
 bool TDedicatedSession::CanExit() const { return stateManager_ == nullptr || stateManager_->CanExit(); }
 
 void TDedicatedSession::OnMatchMakingLinkChanged(bool up) {

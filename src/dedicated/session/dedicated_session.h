@@ -94,8 +94,12 @@ class TDedicatedSession {
   // Only the match-making phase lets the program exit (and a session without phase machine).
   bool CanExit() const;
 
-  // The session's step, once per loop pass while the match-making link is Connected or Ready.
+  // The session's step, once per loop pass whatever the state of the match-making link: a game
+  // under way plays on while the link is down.
   void Update();
+  // A new game may start only while the match-making link is Ready (always without a main task);
+  // until then a launch waits at the end of its countdown.
+  bool IsGameLaunchAllowed() const;
 
   // ---- The match-making link (virtual: tests and fuzz targets record what reaches the session).
   // Up: the property query opens, unless a slave hosts nobody yet; down: it closes. Either way
@@ -109,8 +113,8 @@ class TDedicatedSession {
   virtual void OnWaitClientMessage(const Network::OrvNetId& clientId, std::uint32_t playerLimit);
   // The match-making server's verdict on a client that is logging in.
   virtual void OnClientValidation(const Network::TMmsValidatePlayerAnswer& answer);
-  // Ends every request the session has in the database accesser: called before the accesser is
-  // deleted, so that no request is left in it and no operation keeps it.
+  // Ends every request the session has in the database accesser, each with a line: called before
+  // the accesser is deleted, so that no request is left in it and no operation keeps it.
   virtual void EndDatabaseWork();
   // Slave mode: when the awaited client has not come in time, admission closes and the
   // match-making server learns that the server is available again.

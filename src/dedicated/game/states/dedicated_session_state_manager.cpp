@@ -101,8 +101,15 @@ void TDedicatedSessionStateManager::Update() {
   retired_.Clear();
 }
 
+bool TDedicatedSessionStateManager::MayLeave(const TDedicatedSessionAbstractState* state) const {
+  // Leaving a phase in which no game runs starts one.
+  return state->IsGameRunning() || session_->IsGameLaunchAllowed();
+}
+
 void TDedicatedSessionStateManager::StepCountdown() {
   TDedicatedSessionAbstractState* state = current_;
+  // A launch held at 0: nothing to count until the link is back or the launch is cancelled.
+  if (state->GetTimeLeft() == 0 && !state->GetStopCountdown() && !MayLeave(state)) return;
   if (state->GetTimeLeft() == kNoTimeLimit) {
     state->SetStopCountdown(false);
     return;
@@ -122,11 +129,18 @@ void TDedicatedSessionStateManager::StepCountdown() {
       LogInformation("Failed to send state timer packet to client " + client->GetNetworkId().ToString());
     }
   }
-  if (timeLeft == 0) ChangeState(state->CreateNextState());
+  if (timeLeft != 0) return;
+  if (!MayLeave(state)) {
+    LogInformation("Game launch waits for the match making server");
+    return;
+  }
+  ChangeState(state->CreateNextState());
 }
 
 void TDedicatedSessionStateManager::AdvanceIfUsersReady() {
-  if (current_ != nullptr && current_->AreUsersReady()) ChangeState(current_->CreateNextState());
+  if (current_ != nullptr && current_->AreUsersReady() && MayLeave(current_)) {
+    ChangeState(current_->CreateNextState());
+  }
 }
 
 void TDedicatedSessionStateManager::OnClientStateRequest(TDedicatedUser* user, std::uint32_t requestedStateId) {

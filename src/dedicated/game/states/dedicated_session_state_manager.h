@@ -62,8 +62,11 @@ class TDedicatedSessionStateManager {
  private:
   // Changes to the next phase when the phase in force says its players are done.
   void AdvanceIfUsersReady();
-  // One countdown step of the phase in force.
+  // One countdown step of the phase in force. A launch due without a Ready match-making link waits
+  // at 0 (said once) until the link is back, or until a cancel.
   void StepCountdown();
+  // Whether the phase in force may be left now: a game may start only as the session allows.
+  bool MayLeave(const TDedicatedSessionAbstractState* state) const;
 
   TDedicatedSession* session_;
   TDedicatedSessionAbstractState* current_ = nullptr;

@@ -218,6 +218,8 @@ class StateManagerTest : public OrvTest::TDedicatedTest {
   void MakeSession() {
     session_ = std::make_unique<TPhaseTestSession>();
     task_ = OrvTest::CreateTask(settings_, session_.get());
+    // Games start only over a Ready link.
+    task_->AttachMatchMakingStream(nullptr, MatchMakingLinkState::Ready);
     session_->Initialize();
     journaledRecords_ = 0;
   }

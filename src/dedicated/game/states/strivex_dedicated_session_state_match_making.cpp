@@ -105,7 +105,8 @@ bool TStrivexDedicatedSessionStateMatchMaking::AreUsersReady() {
 
 void TStrivexDedicatedSessionStateMatchMaking::Launch() {
   LogInformation("Launch game");
-  if (GetSession()->HasHost() && UsersReadyToLaunch()) {
+  // Without a Ready match-making link the countdown runs and the launch waits at its end.
+  if (GetSession()->HasHost() && UsersReadyToLaunch() && GetSession()->IsGameLaunchAllowed()) {
     GetManager()->ChangeState(CreateNextState());
     return;
   }

@@ -143,6 +143,8 @@ class MatchMakingTest : public OrvTest::TDedicatedTest {
   void MakeSession(std::map<std::string, std::string> properties) {
     session_ = std::make_unique<TMatchMakingSession>(std::move(properties));
     task_ = OrvTest::CreateTask(settings_, session_.get());
+    // Games start only over a Ready link.
+    task_->AttachMatchMakingStream(nullptr, MatchMakingLinkState::Ready);
     session_->Initialize();
   }
   TDedicatedSessionStateManager& Start() {
@@ -186,7 +188,7 @@ class MatchMakingTest : public OrvTest::TDedicatedTest {
 // ---- Launching: one script per row, the phase and its time left seen after every step.
 
 struct TLaunchStep {
-  enum class Kind { Admit, AdmitRefused, Leave, Event, Tick, Ready } kind;
+  enum class Kind { Admit, AdmitRefused, Leave, Event, Tick, Ready, LinkDown, LinkUp } kind;
   std::uint32_t value = 0;  // event; client index for Leave and Ready
 };
 // Admission posts the phase's event itself.
@@ -198,6 +200,9 @@ TLaunchStep Post(std::uint32_t event) { return {TLaunchStep::Kind::Event, event}
 // One second and a bit, then an update.
 TLaunchStep Tick() { return {TLaunchStep::Kind::Tick}; }
 TLaunchStep Ready(std::uint32_t client) { return {TLaunchStep::Kind::Ready, client}; }
+// The match-making link lost, and Ready again.
+TLaunchStep LinkDown() { return {TLaunchStep::Kind::LinkDown}; }
+TLaunchStep LinkUp() { return {TLaunchStep::Kind::LinkUp}; }
 
 struct TLaunchCase {
   const char* what;
@@ -287,6 +292,21 @@ TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
        2,
        {Ready(1), Post(kLaunch), Tick()},
        {kIdle, kIdle, "0:1", "51"}},
+      {"without a Ready link the countdown runs, then the launch waits at 0 for the link",
+       auto2,
+       2,
+       {LinkDown(), Tick(), Tick(), Tick(), Tick(), LinkUp(), Tick()},
+       {"0:3", "0:3", "0:2", "0:1", "0:0", "0:0", "0:0", "51"}},
+      {"a cancel stops a launch that waits for the link",
+       auto2,
+       2,
+       {LinkDown(), Tick(), Tick(), Tick(), Post(kCancel), Tick(), LinkUp(), Tick()},
+       {"0:3", "0:3", "0:2", "0:1", "0:0", "0:0", kIdle, kIdle, kIdle}},
+      {"hosted: every player ready without a Ready link counts down; the link back, loading follows",
+       hosted,
+       2,
+       {LinkDown(), Ready(1), Post(kLaunch), Tick(), LinkUp(), Tick()},
+       {kIdle, kIdle, kIdle, "0:5", "0:4", "0:4", "51"}},
   };
   for (const TLaunchCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -340,6 +360,12 @@ TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
         case TLaunchStep::Kind::Ready:
           users[step.value]->SetUserVariable("PlayerReady", "1", false, false, false, true);
           break;
+        case TLaunchStep::Kind::LinkDown:
+          task_->AttachMatchMakingStream(nullptr, MatchMakingLinkState::NotConnected);
+          break;
+        case TLaunchStep::Kind::LinkUp:
+          task_->AttachMatchMakingStream(nullptr, MatchMakingLinkState::Ready);
+          break;
       }
       note();
     }
@@ -353,6 +379,9 @@ TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
   EXPECT_TRUE(Logged("Launch game"));
   EXPECT_TRUE(Logged("Canceling launch game"));
   EXPECT_EQ(LevelOf("Launch game"), 0);
+  // Once per launch held, not once per second of the wait.
+  const std::vector<std::string> lines = Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Game launch waits for the match making server"), 2);
 }
 
 // ---- Leaving: the seed and the player numbers.

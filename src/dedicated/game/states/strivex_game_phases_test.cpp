@@ -100,6 +100,8 @@ class GamePhasesTest : public OrvTest::TDedicatedTest {
   TDedicatedSessionStateManager& Start(std::vector<std::pair<std::string, std::string>> properties = {}) {
     session_ = std::make_unique<TGamePhaseTestSession>(std::move(properties));
     task_ = OrvTest::CreateTask(settings_, session_.get());
+    // Games start only over a Ready link.
+    task_->AttachMatchMakingStream(nullptr, MatchMakingLinkState::Ready);
     session_->Initialize();
     session_->CreateStateManager();
     return Manager();
