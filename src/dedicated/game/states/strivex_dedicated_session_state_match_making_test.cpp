@@ -186,7 +186,7 @@ class MatchMakingTest : public OrvTest::TDedicatedTest {
 // ---- Launching: one script per row, the phase and its time left seen after every step.
 
 struct TLaunchStep {
-  enum class Kind { Admit, AdmitRefused, Leave, Event, Tick, Ready } kind;
+  enum class Kind { Admit, AdmitRefused, Leave, Event, Tick, Ready, Exit } kind;
   std::uint32_t value = 0;  // event; client index for Leave and Ready
 };
 // Admission posts the phase's event itself.
@@ -198,6 +198,8 @@ TLaunchStep Post(std::uint32_t event) { return {TLaunchStep::Kind::Event, event}
 // One second and a bit, then an update.
 TLaunchStep Tick() { return {TLaunchStep::Kind::Tick}; }
 TLaunchStep Ready(std::uint32_t client) { return {TLaunchStep::Kind::Ready, client}; }
+// The program's first exit request.
+TLaunchStep Exit() { return {TLaunchStep::Kind::Exit}; }
 
 struct TLaunchCase {
   const char* what;
@@ -282,6 +284,21 @@ TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
        2,
        {Post(kLaunch), Leave(1), Tick()},
        {kIdle, "0:5", "0:5", "0:4"}},
+      {"an exit request stops the countdown, and nothing launches afterwards",
+       auto2,
+       2,
+       {Tick(), Exit(), Tick(), Post(kLaunch), AdmitOne(), Tick(), Tick(), Tick()},
+       {"0:3", "0:2", "0:2", kIdle, kIdle, kIdle, kIdle, kIdle, kIdle}},
+      {"an exit request with no countdown: enough clients launch nothing",
+       auto2,
+       0,
+       {AdmitOne(), Exit(), AdmitOne(), Tick()},
+       {kIdle, kIdle, kIdle, kIdle, kIdle}},
+      {"hosted: after an exit request a launch with every player ready stays in match making",
+       hosted,
+       2,
+       {Ready(1), Exit(), Post(kLaunch), Tick()},
+       {kIdle, kIdle, kIdle, kIdle, kIdle}},
       {"hosted: too few clients for NbMinPlayer are never ready",
        {{"NbMinPlayer", "3"}, {"WarmupCountdown", "1"}, {"WithHost", "1"}},
        2,
@@ -340,6 +357,9 @@ TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
         case TLaunchStep::Kind::Ready:
           users[step.value]->SetUserVariable("PlayerReady", "1", false, false, false, true);
           break;
+        case TLaunchStep::Kind::Exit:
+          session_->OnExitRequested();
+          break;
       }
       note();
     }
@@ -353,6 +373,7 @@ TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
   EXPECT_TRUE(Logged("Launch game"));
   EXPECT_TRUE(Logged("Canceling launch game"));
   EXPECT_EQ(LevelOf("Launch game"), 0);
+  EXPECT_TRUE(Logged("Launch game refused (reason : server exiting)"));
 }
 
 // ---- Leaving: the seed and the player numbers.
