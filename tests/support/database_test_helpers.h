@@ -3,6 +3,7 @@
 // a real accesser.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -13,6 +14,7 @@
 #include "network/database/couchdb_database_accesser.h"
 #include "network/database/database_accesser.h"
 #include "network/database/operation_on_database.h"
+#include "network/operations/answer_limit.h"
 #include "network/operations/operation_with_time_out.h"
 #include "support/curl_pump.h"
 
@@ -64,7 +66,10 @@ class TRecordingRequest final : public Orvan::Network::IGenericDbStruct {
     }
   }
 
+  std::size_t GetAnswerLimit() const override { return answerLimit; }
+
   std::function<void(TRecordingRequest&)> answer;
+  std::size_t answerLimit = Orvan::Network::kMaxAnswerBytes;
 
  private:
   std::string name_;

@@ -14,6 +14,7 @@
 #include "dedicated/game/states/dedicated_session_state_manager.h"
 #include "dedicated/session/strivex_dedicated_session.h"
 #include "network/console/console_interfaces.h"
+#include "network/logging/control_character_escape.h"
 #include "network/logging/network_hooks.h"
 
 namespace Orvan::Dedicated {
@@ -162,7 +163,7 @@ enum class TClientCommandOutcome { Accepted, Rejected, Invalid };
 
 bool TStrivexDedicatedSession::ExecuteRConCommand(const TOrvString<char>& commandLine,
                                                   ServerTools::IVirtualConsole* console) {
-  LogInformation("RCon request command : " + commandLine);
+  LogInformation("RCon request command : " + Network::EscapeControlCharacters(commandLine));
   const std::string_view line(commandLine.c_str(), commandLine.GetLength());
   TOrvString<char> reply = kOk;
   bool done = true;
@@ -249,7 +250,7 @@ bool TStrivexDedicatedSession::ExecuteRConCommand(const TOrvString<char>& comman
 void TStrivexDedicatedSession::ExecuteClientCommand(TDedicatedUser* client, const TOrvString<char>& commandLine) {
   if (client == nullptr) return;
   const Network::OrvNetId clientId = client->GetNetworkId();
-  LogInformation("Client " + clientId.ToString() + " request command : " + commandLine);
+  LogInformation("Client " + clientId.ToString() + " request command : " + Network::EscapeControlCharacters(commandLine));
   const std::string_view line(commandLine.c_str(), commandLine.GetLength());
   const bool host = client->IsHost();
   const auto hasRight = [&](char letter) { return HasAdminRight(clientId, letter); };
@@ -326,9 +327,9 @@ void TStrivexDedicatedSession::ExecuteClientCommand(TDedicatedUser* client, cons
   // The client may be gone by now (a kick or ban of itself): only its id is used from here on.
   if (outcome == TClientCommandOutcome::Rejected) {
     LogWarning("Command received from client " + clientId.ToString() +
-               " rejected (reason : not enough right) : " + commandLine);
+               " rejected (reason : not enough right) : " + Network::EscapeControlCharacters(commandLine));
   } else if (outcome == TClientCommandOutcome::Invalid) {
-    LogWarning("Invalid command received from client " + clientId.ToString() + " : " + commandLine);
+    LogWarning("Invalid command received from client " + clientId.ToString() + " : " + Network::EscapeControlCharacters(commandLine));
   }
 }
 

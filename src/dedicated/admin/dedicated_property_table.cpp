@@ -2,6 +2,7 @@
 #include "dedicated/admin/dedicated_property_table.h"
 
 #include "dedicated/session/dedicated_session.h"
+#include "network/logging/control_character_escape.h"
 #include "network/logging/network_hooks.h"
 
 namespace Orvan::Dedicated {
@@ -22,7 +23,8 @@ bool IsServerCounter(const TOrvString<char>& name) {
 }
 
 void LogRefusal(const TOrvString<char>& name, const TOrvString<char>& value, const char* reason) {
-  Network::NetworkLog(Network::kNetworkLogWarning, "Variable " + name + " not set to " + kQuote + value + kQuote +
+  Network::NetworkLog(Network::kNetworkLogWarning, "Variable " + Network::EscapeControlCharacters(name) + " not set to " + kQuote +
+                                                       Network::EscapeControlCharacters(value) + kQuote +
                                                        " (reason : " + reason + ")");
 }
 
@@ -96,7 +98,8 @@ std::int32_t TDedicatedPropertyTable::SetVariable(const TOrvString<char>& name, 
   if (!property->IsHidden()) reporting_.SetProperty(name, value);
   session_->OnPropertyChanged(name, value);
   if (property->IsLogged()) {
-    Network::NetworkLog(Network::kNetworkLogInformation, "Variable " + name + " set to " + kQuote + value + kQuote);
+    Network::NetworkLog(Network::kNetworkLogInformation, "Variable " + Network::EscapeControlCharacters(name) + " set to " + kQuote +
+                                                             Network::EscapeControlCharacters(value) + kQuote);
   }
   return kPropertyChanged;
 }

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dedicated/session/strivex_dedicated_session.h"
+#include "network/logging/control_character_escape.h"
 #include "support/dedicated_test_helpers.h"
 
 namespace Orvan::Dedicated {
@@ -260,7 +262,9 @@ TEST_F(PropertyTableTest, PublishedValuesMustFitTheQueryAnswer) {
     EXPECT_EQ(table_->SetVariable(c.property, c.value.c_str(), c.anyClient, false, c.admin, c.force), c.result);
     const std::vector<std::string> lines = LinesFrom(mark);
     if (c.reason != nullptr) {
-      EXPECT_EQ(lines, std::vector<std::string>{std::string("Variable ") + c.property + " not set to \"" + c.value +
+      // The value as the log writes an outside text: control characters escaped.
+      EXPECT_EQ(lines, std::vector<std::string>{std::string("Variable ") + c.property + " not set to \"" +
+                                                Network::EscapeControlCharacters(std::string_view(c.value)) +
                                                 "\" (reason : " + c.reason + ")"});
       EXPECT_EQ(Value(c.property), before);
     } else if (c.result == kPropertyChanged) {

@@ -12,6 +12,7 @@
 #include "dedicated/game/user_action_buffer.h"
 #include "dedicated/program/main_server_task.h"
 #include "dedicated/session/dedicated_session.h"
+#include "network/logging/control_character_escape.h"
 #include "network/logging/network_hooks.h"
 #include "network/packets/buffer_io.h"
 #include "network/packets/network_packet_reader.h"
@@ -74,27 +75,16 @@ void KickFlooder(TDedicatedUser* user) {
   user->Disconnect(ClientDisconnectReason::Kicked);
 }
 
+// A state request or command within the client's rate; the others are dropped before they are
+// logged or carried out.
+bool AdmitClientRequest(TDedicatedUser* user) {
+  TTimeStamp now;
+  return user->AdmitRequest(GetTimeStamp(now));
+}
+
 void LogDecodeFailure(const TOrvString<char>& playerId, const char* channelName) {
   LogWarning("Drop packet received from client " + playerId + "(reason : decode packet failed, channel : " +
              channelName + ")");
-}
-
-// A chat text holding a line break would start a line of its own in the chat log: there, and only
-// there, CR and LF are written as the two characters "\r" and "\n".
-TOrvString<char> EscapeLineBreaks(const TOrvString<char>& text) {
-  std::string escaped;
-  escaped.reserve(text.GetLength());
-  for (std::uint32_t i = 0; i < text.GetLength(); ++i) {
-    const char c = text.c_str()[i];
-    if (c == '\r') {
-      escaped += "\\r";
-    } else if (c == '\n') {
-      escaped += "\\n";
-    } else {
-      escaped += c;
-    }
-  }
-  return TOrvString<char>(escaped);
 }
 
 }  // namespace
@@ -151,7 +141,7 @@ bool TDedicatedSession::OnClientPacket(TDedicatedUser* user, Network::IStreamInt
           LogDecodeFailure(playerId, "NETWORK_CHANNEL_DEDICATED_PLAYER_COMMAND");
           break;
         }
-        ExecuteClientCommand(user, command.commandLine);
+        if (AdmitClientRequest(user)) ExecuteClientCommand(user, command.commandLine);
         break;
       }
       case kChannelStateWillChange: {
@@ -160,7 +150,9 @@ bool TDedicatedSession::OnClientPacket(TDedicatedUser* user, Network::IStreamInt
           LogDecodeFailure(playerId, "NETWORK_CHANNEL_DEDICATED_STATE_WILL_CHANGE");
           break;
         }
-        if (stateManager_ != nullptr) stateManager_->OnClientStateRequest(user, request.stateId);
+        if (stateManager_ != nullptr && AdmitClientRequest(user)) {
+          stateManager_->OnClientStateRequest(user, request.stateId);
+        }
         break;
       }
       default:
@@ -191,7 +183,7 @@ void TDedicatedSession::OnClientGameData(TDedicatedUser* user, const Network::TP
       LogWarning("Invalid client packet data received from " + user->GetNetworkId().ToString());
     } else if (user->AdmitChatLine(GetTimeStamp(now))) {
       TMainServerTask* task = TMainServerTask::GetInstance();
-      if (task != nullptr) task->WriteChatLog(user->GetNetworkId().ToString() + ": " + EscapeLineBreaks(text));
+      if (task != nullptr) task->WriteChatLog(user->GetNetworkId().ToString() + ": " + Network::EscapeControlCharacters(text));
       RelayToPlayingClients(user, message, recipient);
     }
   } else if (message->channel == kGameMessageGame) {

@@ -189,6 +189,82 @@ TEST_F(ClientChannelTest, ChatIsHeldToFiveLinesASecondForEachPlayer) {
   EXPECT_EQ(lines[1].rfind("Disconnecting client " + std::to_string(talker.id), 0), 0u) << lines[1];
 }
 
+// A player's state requests and commands share one rate of 5 a second in bursts of 10, its chat
+// another: a request past it is neither logged nor carried out (a dropped setpvar reaches nobody),
+// and one line a second at most says how many were dropped. A forged line break in a command stays
+// on its line.
+TEST_F(ClientChannelTest, RequestsAreHeldToFiveASecondForEachPlayer) {
+  OrvTest::TManualClock clock;
+  TPeer& flooder = Admit(0xD001);
+  TPeer& other = Admit(0xD002);
+  const std::string id = std::to_string(flooder.id);
+  const std::string dropped = " requests of client " + id + " (more than 5 a second)";
+  const auto setpvar = [&](int i) {
+    return Frame(203, OrvTest::LengthPrefixed("setpvar " + id + " PlayerDeckName deck" + std::to_string(i)));
+  };
+  const auto stateRequest = [](int i) { return Frame(205, BigEndian(1000 + i, 4)); };
+  struct Step {
+    double ms;
+    int setpvars;  // -1: a step of the session instead
+    int stateRequests;
+    int chat;
+    int carriedOut;  // requests that wrote their "request" line
+    std::vector<std::string> logged;
+  };
+  const std::vector<Step> steps = {
+      {0, 8, 8, 3, 10, {}},  // the chat has a rate of its own
+      {100, 1, 0, 0, 0, {}},
+      {400, 0, 2, 0, 2, {}},
+      {999, -1, 0, 0, 0, {}},
+      {1000, -1, 0, 0, 0, {"Dropped 7" + dropped}},
+      {1000, -1, 0, 0, 0, {}},
+      {1100, 5, 0, 0, 3, {}},  // 3.5 tokens since 400 ms
+      {2099, -1, 0, 0, 0, {}},
+      {2100, -1, 0, 0, 0, {"Dropped 2" + dropped}},
+  };
+  int sent = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.ms);
+    OrvTest::TManualClock::Now() = OrvTest::TManualClock::kStart + static_cast<TTimeStamp>(step.ms * 1e6);
+    const std::size_t from = Lines().size();
+    if (step.setpvars < 0) {
+      session_.EnforceClientLimits(OrvTest::TManualClock::Now());
+      EXPECT_EQ(LinesFrom(from), step.logged);
+      continue;
+    }
+    std::string frames;
+    for (int i = 0; i < step.setpvars; ++i) frames += setpvar(sent++);
+    for (int i = 0; i < step.stateRequests; ++i) frames += stateRequest(sent++);
+    for (int i = 0; i < step.chat; ++i) frames += GameFrame(kToAll, 'e', ChatData("hi"));
+    EXPECT_TRUE(Feed(flooder, frames));
+    const std::vector<std::string> lines = LinesFrom(from);
+    int carriedOut = 0;
+    std::vector<std::string> dropLines;
+    for (const std::string& line : lines) {
+      if (line.find(" request command : ") != std::string::npos || line.find(" want request state to ") != std::string::npos) {
+        ++carriedOut;
+      }
+      if (line.rfind("Dropped ", 0) == 0) dropLines.push_back(line);
+    }
+    EXPECT_EQ(carriedOut, step.carriedOut);
+    EXPECT_EQ(dropLines, step.logged);
+  }
+  // Only the 11 setpvars carried out changed the variable, each sent to the other player once.
+  int variableFrames = 0;
+  for (const std::string& frame : Received(other)) variableFrames += static_cast<std::uint8_t>(frame[0]) == 202 ? 1 : 0;
+  EXPECT_EQ(variableFrames, 11);
+  EXPECT_EQ(flooder.user->GetUserVariable("PlayerDeckName")->GetValue(), "deck21");
+
+  // Seconds later the bucket has refilled: a command with a forged line break is logged on one line.
+  OrvTest::TManualClock::Now() += static_cast<TTimeStamp>(5000 * 1e6);
+  const std::size_t from = Lines().size();
+  EXPECT_TRUE(Feed(flooder, Frame(203, OrvTest::LengthPrefixed("launch\nClient added in session with id 1"))));
+  EXPECT_EQ(LinesFrom(from), (std::vector<std::string>{
+                                 "Client " + id + " request command : launch\\nClient added in session with id 1",
+                                 "Invalid command received from client " + id +
+                                     " : launch\\nClient added in session with id 1"}));
+}
+
 // What the server queues for a client beyond the kernel's buffer is held to 4 MiB: a client that
 // does not read is cut off once past it, the others are not touched.
 TEST_F(ClientChannelTest, AClientThatDoesNotReadIsCutOffPastTheSendQueueLimit) {

@@ -16,7 +16,7 @@ void TDedicatedSession::EnforceClientLimits(TTimeStamp now) {
   if (propertyTable_ != nullptr) propertyTable_->GetReporting().ReportDrops(now);
   std::vector<TDedicatedUser*> overLimit;
   for (TDedicatedUser* client : clients_) {
-    client->ReportDroppedChat(now);
+    client->ReportDrops(now);
     if (client->GetQueuedSize() > kClientSendQueueLimit) overLimit.push_back(client);
   }
   // Each disconnect takes its user out of the clients, and may end the game and send others away:

@@ -8,6 +8,7 @@
 #include "dedicated/game/user_action_buffer.h"
 #include "dedicated/program/main_server_task.h"
 #include "dedicated/session/dedicated_session.h"
+#include "network/logging/control_character_escape.h"
 #include "network/logging/network_hooks.h"
 #include "network/sockets/buffer_event_socket.h"
 #include "network/sockets/rate_limit_group.h"
@@ -75,7 +76,8 @@ bool TDedicatedUser::SetUserVariable(const TOrvString<char>& name, const TOrvStr
   TDedicatedPropertyValue* variable = GetUserVariable(name);
   if (variable == nullptr || !variable->SetValue(value, anyClient, host, admin, force)) return false;
   Network::NetworkLog(Network::kNetworkLogInformation,
-                      "Client " + networkId_.ToString() + " variable " + name + " set to \"" + value + "\"");
+                      "Client " + networkId_.ToString() + " variable " + Network::EscapeControlCharacters(name) +
+                          " set to \"" + Network::EscapeControlCharacters(value) + "\"");
   if (published_ && session_ != nullptr) session_->OnPlayerVariableChanged(this, name, value);
   return true;
 }
@@ -100,7 +102,7 @@ void TDedicatedUser::CloseConnection() {
 
 void TDedicatedUser::Disconnect(ClientDisconnectReason reason) {
   TTimeStamp now;
-  ReportDroppedChat(GetTimeStamp(now), true);
+  ReportDrops(GetTimeStamp(now), true);
   Network::NetworkLog(Network::kNetworkLogInformation, "Disconnecting client " + networkId_.ToString() + " with IP " +
                                                            GetAddressText() +
                                                            " (reason : " + GetClientDisconnectReasonName(reason) + ")");
@@ -118,21 +120,29 @@ void TDedicatedUser::Disconnect(ClientDisconnectReason reason) {
 }
 
 bool TDedicatedUser::AdmitChatLine(TTimeStamp now) {
-  if (chatRate_.TryTake(now)) return true;
   std::uint32_t ended = 0;
-  droppedChat_.Note(now, ended);
-  if (ended != 0) LogDroppedChat(ended);
+  if (chatRate_.Admit(now, ended)) return true;
+  if (ended != 0) LogDrops(ended, "chat lines");
   return false;
 }
 
-void TDedicatedUser::ReportDroppedChat(TTimeStamp now, bool last) {
-  const std::uint32_t count = last ? droppedChat_.TakeAll() : droppedChat_.TakeEnded(now);
-  if (count != 0) LogDroppedChat(count);
+bool TDedicatedUser::AdmitRequest(TTimeStamp now) {
+  std::uint32_t ended = 0;
+  if (requestRate_.Admit(now, ended)) return true;
+  if (ended != 0) LogDrops(ended, "requests");
+  return false;
 }
 
-void TDedicatedUser::LogDroppedChat(std::uint32_t count) const {
-  Network::NetworkLog(Network::kNetworkLogWarning, "Dropped " + TOrvString<char>(std::to_string(count)) +
-                                                       " chat lines of client " + networkId_.ToString() +
+void TDedicatedUser::ReportDrops(TTimeStamp now, bool last) {
+  const std::uint32_t chat = last ? chatRate_.TakeAllDrops() : chatRate_.TakeEndedDrops(now);
+  if (chat != 0) LogDrops(chat, "chat lines");
+  const std::uint32_t requests = last ? requestRate_.TakeAllDrops() : requestRate_.TakeEndedDrops(now);
+  if (requests != 0) LogDrops(requests, "requests");
+}
+
+void TDedicatedUser::LogDrops(std::uint32_t count, const char* what) const {
+  Network::NetworkLog(Network::kNetworkLogWarning, "Dropped " + TOrvString<char>(std::to_string(count)) + " " +
+                                                       what + " of client " + networkId_.ToString() +
                                                        " (more than 5 a second)");
 }
 

@@ -13,10 +13,9 @@
 #include "core/text/hash_functors.h"
 #include "core/time/time_stamp.h"
 #include "dedicated/clients/client_disconnect_reason.h"
+#include "dedicated/clients/client_rate_limit.h"
 #include "dedicated/clients/operation_kill_connection_with_user.h"
-#include "network/logging/repeat_window.h"
 #include "network/packets/network_id.h"
-#include "network/sockets/token_bucket.h"
 
 namespace Orvan::Network {
 class TBufferEventSocket;
@@ -47,6 +46,13 @@ inline constexpr std::size_t kClientSendQueueLimit = 4 * 1024 * 1024;
 // the other players' connections.
 inline constexpr double kChatLinesPerSecond = 5.0;
 inline constexpr double kChatLineBurst = 10.0;
+// A client's requests that the server writes a line for (state requests on their channel, and
+// admin and variable commands) are carried out at most 5 a second, in bursts of 10, which leave an
+// honest client's few requests of a phase untouched; the rest are dropped unread (one log line a
+// second at most says how many), so that no client can fill the log or flood the others with
+// variable changes.
+inline constexpr double kRequestsPerSecond = 5.0;
+inline constexpr double kRequestBurst = 10.0;
 // The player number of a user that was given none.
 inline constexpr std::int32_t kNoPlayerNumber = -1;
 
@@ -103,9 +109,12 @@ class TDedicatedUser : public IConnectionKillTarget {
   // ---- Limits.
   // Whether a chat line at `now` is within the rate; one that is not is counted as dropped.
   bool AdmitChatLine(TTimeStamp now);
-  // Logs how many chat lines were dropped in a second that has ended by `now`; with `last`, also
-  // in the second still under way (the user is leaving).
-  void ReportDroppedChat(TTimeStamp now, bool last = false);
+  // Whether a state request or command at `now` is within the rate; one that is not is counted as
+  // dropped.
+  bool AdmitRequest(TTimeStamp now);
+  // Logs how many chat lines and requests were dropped in a second that has ended by `now`; with
+  // `last`, also in the second still under way (the user is leaving).
+  void ReportDrops(TTimeStamp now, bool last = false);
   // Bytes queued for the client that its connection has not sent yet.
   std::size_t GetQueuedSize() const;
 
@@ -145,7 +154,8 @@ class TDedicatedUser : public IConnectionKillTarget {
   std::uint16_t& PendingFrameLength() { return pendingFrameLength_; }
 
  private:
-  void LogDroppedChat(std::uint32_t count) const;
+  // "chat lines" or "requests".
+  void LogDrops(std::uint32_t count, const char* what) const;
 
   TUserVariableMap variables_;
   TDedicatedUserStatsManager* statsManager_ = nullptr;
@@ -167,9 +177,8 @@ class TDedicatedUser : public IConnectionKillTarget {
   std::uint32_t ping_ = kPingNotMeasured;
   bool pingPending_ = false;
   std::uint16_t pendingFrameLength_ = 0;
-  Network::TTokenBucket chatRate_{kChatLinesPerSecond, kChatLineBurst};
-  // Nothing passes: every dropped line is counted, and the count is logged when its second ends.
-  Network::TRepeatWindow droppedChat_{0};
+  TClientRateLimit chatRate_{kChatLinesPerSecond, kChatLineBurst};
+  TClientRateLimit requestRate_{kRequestsPerSecond, kRequestBurst};
 };
 
 // Builds a user of this game: constructed, its variables declared, filled from the statistics,

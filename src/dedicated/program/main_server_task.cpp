@@ -245,6 +245,7 @@ void TMainServerTask::Run() {
       }
       Network::NetworkLog(Network::kNetworkLogInformation, "Server will exit as soon as possible.");
       exiting = true;
+      if (session_ != nullptr) session_->OnExitRequested();
     } else if (!exiting) {
       continue;
     }

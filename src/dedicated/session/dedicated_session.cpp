@@ -158,6 +158,12 @@ bool TDedicatedSession::IsGameLaunchAllowed() const {
 
 bool TDedicatedSession::CanExit() const { return stateManager_ == nullptr || stateManager_->CanExit(); }
 
+void TDedicatedSession::OnExitRequested() {
+  if (exiting_) return;
+  exiting_ = true;
+  if (stateManager_ != nullptr) stateManager_->PostEvent(nullptr, kStateEventExitRequested);
+}
+
 void TDedicatedSession::OnMatchMakingLinkChanged(bool up) {
   const TMainServerTask* task = TMainServerTask::GetInstance();
   if (up) {

@@ -93,6 +93,11 @@ class TDedicatedSession {
   void Initialize();
   // Only the match-making phase lets the program exit (and a session without phase machine).
   bool CanExit() const;
+  // The first exit request: a game running plays on to its end, but none is launched any more (a
+  // countdown under way stops), so that the exit, which waits for match making and the result
+  // uploads, comes once the uploads already made have ended.
+  void OnExitRequested();
+  bool IsExiting() const { return exiting_; }
 
   // The session's step, once per loop pass whatever the state of the match-making link: a game
   // under way plays on while the link is down.
@@ -358,6 +363,7 @@ class TDedicatedSession {
   std::uint32_t gameId_;
   TBanMap bans_;
   bool admissionOpen_ = true;
+  bool exiting_ = false;
   Network::OrvNetId awaitedClient_;
   TTimeStamp awaitedSince_ = kNotAwaiting;
   TTimeStamp lastPingCycle_ = 0;

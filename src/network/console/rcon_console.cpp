@@ -7,9 +7,12 @@
 
 #include <cstring>
 
+#include "core/text/positional_format.h"
 #include "network/console/rcon_server.h"
+#include "network/logging/network_hooks.h"
 #include "network/sockets/buffer_event_socket.h"
 #include "network/sockets/libevent_socket_manager.h"
+#include "network/sockets/socket_utilities.h"
 
 namespace Orvan::ServerTools {
 
@@ -97,8 +100,12 @@ void RConConsole::SendPacket(std::int32_t id, std::int32_t type, const TOrvStrin
 }
 
 void RConConsole::OnRead() {
-  if (socket_ == nullptr || socket_->IsClosed() || closing_) return;
+  if (socket_ == nullptr || socket_->IsClosed() || closing_ || readingPaused_) return;
   for (;;) {
+    if (socket_->GetQueuedSize() > kRConSendQueueLimit) {
+      PauseReading();
+      return;
+    }
     if (socket_->CheckIfProblemDuringReceiving(1) != Network::kReceiveReady) return;
     if (pendingSize_ == 0) {
       if (socket_->CheckIfProblemDuringReceiving(kSizeFieldBytes) != Network::kReceiveReady) return;
@@ -159,6 +166,28 @@ void RConConsole::CloseWhenSent() {
   Network::TSocketInterfaceManagerForLibEvent* manager = socket_->GetManager();
   manager->SetCallbackForBufferEvent(socket_, false, true, &SentEntry);
   manager->SetTimeOutForBufferEvent(socket_, kRConClosingDrainSeconds);
+}
+
+void RConConsole::PauseReading() {
+  readingPaused_ = true;
+  Network::NetworkLog(Network::kNetworkLogWarning,
+                      FormatValues("Rcon connection from %1 has %2 bytes of answers queued, more than the %3 allowed "
+                                   "-> not read until they are sent",
+                                   Network::SockAddrToString(GetAddress()), socket_->GetQueuedSize(),
+                                   kRConSendQueueLimit));
+  bufferevent_disable(socket_->GetBufferEvent(), EV_READ);
+  // The write callback comes once the output has been sent whole (the low watermark is 0).
+  socket_->GetManager()->SetCallbackForBufferEvent(socket_, false, true, &ResumeEntry);
+}
+
+void RConConsole::ResumeEntry(bufferevent*, void* argument) {
+  auto* console = static_cast<RConConsole*>(argument);
+  if (console->closing_ || !console->readingPaused_ || console->socket_ == nullptr) return;
+  console->readingPaused_ = false;
+  console->socket_->GetManager()->SetCallbackForBufferEvent(console->socket_, false, true, nullptr);
+  bufferevent_enable(console->socket_->GetBufferEvent(), EV_READ);
+  // The packets already buffered bring no read event of their own.
+  console->OnRead();
 }
 
 void RConConsole::Close() {

@@ -8,6 +8,7 @@
 #include <event2/bufferevent.h>
 #include <sys/socket.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/text/engine_string.h"
@@ -43,6 +44,10 @@ inline constexpr std::int32_t kRConIdleTimeOutSeconds = 10000;
 inline constexpr double kRConAuthenticationSeconds = 10.0;
 // Seconds a connection that is ending gets to send its last answers before it closes regardless.
 inline constexpr std::int32_t kRConClosingDrainSeconds = 1;
+// Bytes of answers queued for a console that has not read them, past which its commands are not
+// read until the queue has been sent: a console that sends commands without reading the answers
+// holds at most this much (and one answer more) of the server's memory. The game clients' cap.
+inline constexpr std::size_t kRConSendQueueLimit = 4 * 1024 * 1024;
 
 // Whether `given` is `secret`, byte for byte, in a time that depends on the given text's length
 // alone: how long the answer takes tells nothing of the secret.
@@ -70,6 +75,8 @@ class RConConsole final : public IVirtualConsole {
   void Close();
 
   bool IsAuthenticated() const { return authenticated_; }
+  // Whether reading waits for the answers queued past kRConSendQueueLimit to be sent.
+  bool IsReadingPaused() const { return readingPaused_; }
   Network::TBufferEventSocket* GetSocket() const { return socket_; }
   const sockaddr* GetAddress() const { return reinterpret_cast<const sockaddr*>(&address_); }
   TTimeStamp GetAcceptTime() const { return acceptTime_; }
@@ -82,6 +89,9 @@ class RConConsole final : public IVirtualConsole {
   // Stops reading and closes once the answers queued so far are sent (or after the drain time).
   void CloseWhenSent();
   static void SentEntry(bufferevent* bufferEvent, void* console);
+  // Stops reading until the answers queued are sent; then ResumeEntry reads on.
+  void PauseReading();
+  static void ResumeEntry(bufferevent* bufferEvent, void* console);
 
   Network::TBufferEventSocket* socket_;
   RConServer* server_;
@@ -89,6 +99,7 @@ class RConConsole final : public IVirtualConsole {
   std::int32_t lastId_ = 0;
   bool authenticated_ = false;
   bool closing_ = false;
+  bool readingPaused_ = false;
   TOrvString<char> password_;
   sockaddr_storage address_{};
   TTimeStamp acceptTime_ = 0;

@@ -1,10 +1,13 @@
 // The CouchDB accesser over libcurl.
 #include "network/database/couchdb_database_accesser.h"
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "core/text/positional_format.h"
 #include "network/database/operation_on_database.h"
@@ -12,6 +15,24 @@
 #include "network/operations/answer_limit.h"
 
 namespace Orvan::Network {
+
+namespace {
+
+// Answers past this size, once freed, are given back to the system: the process heap keeps the
+// memory of a freed large block for reuse (glibc raises its threshold for mapping large blocks
+// apart after each one freed), so 20 answers of 16 MiB would otherwise stay with the process.
+constexpr std::size_t kAnswerTrimBytes = 256u * 1024u;
+
+// Frees the stream's buffer (emptying it would keep its capacity).
+void ReleaseAnswer(std::ostringstream& answer, bool& trimDue) {
+  const std::streamoff held = answer.tellp();
+  if (held > 0 && static_cast<std::size_t>(held) > kAnswerTrimBytes) trimDue = true;
+  std::ostringstream().swap(answer);
+}
+
+void ReleaseAnswer(std::string& answer) { std::string().swap(answer); }
+
+}  // namespace
 
 TCouchDBDatabaseAccesser::TCouchDBDatabaseAccesser(const TOrvString<char>& baseUrl, std::uint32_t poolSize)
     : baseUrl_(baseUrl), poolSize_(poolSize) {}
@@ -70,9 +91,8 @@ void TCouchDBDatabaseAccesser::StartQueuedRequests() {
 
 void TCouchDBDatabaseAccesser::PrepareHandle(TCouchDBHandle* slot, const TOrvString<char>& baseUrl,
                                              IGenericDbStruct* request) {
-  slot->answer.str(std::string());
-  slot->answer.clear();
   slot->answerOverLimit = false;
+  slot->answerLimit = request->GetAnswerLimit();
   slot->request = request;
   slot->url = request->BuildUrl(baseUrl);
   CURL* easy = slot->easy;
@@ -100,6 +120,7 @@ void TCouchDBDatabaseAccesser::DetachSlot(std::uint32_t busyIndex) {
   TCouchDBHandle* slot = busyHandles_[busyIndex];
   if (slot->request != nullptr) slot->request->MarkReleased();
   slot->request = nullptr;
+  ReleaseAnswer(slot->answer, trimDue_);
   busyHandles_.EraseAt(busyIndex);
   freeHandles_.PushBack(slot);
 }
@@ -114,6 +135,7 @@ void TCouchDBDatabaseAccesser::Perform() {
     CURLMsg* message = curl_multi_info_read(multi_, &left);
     if (message == nullptr) {
       StartQueuedRequests();
+      TrimHeapWhenDue();
       return;
     }
     if (message->msg != CURLMSG_DONE) continue;
@@ -123,6 +145,10 @@ void TCouchDBDatabaseAccesser::Perform() {
     if (index == busyHandles_.GetSize()) continue;  // not one of ours any more
     TCouchDBHandle* slot = busyHandles_[index];
     IGenericDbStruct* request = slot->request;
+    const bool overLimit = slot->answerOverLimit;
+    // The answer leaves the slot before the listener hears of it: a request queued meanwhile may
+    // take the slot over.
+    std::string answer = overLimit ? std::string() : std::move(slot->answer).str();
     DetachSlot(index);
     curl_multi_remove_handle(multi_, easy);
     // Taken before the answer: once the listener has heard of it, the request may be gone.
@@ -133,22 +159,27 @@ void TCouchDBDatabaseAccesser::Perform() {
     if (result != CURLE_OK) {
       NetworkLog(kNetworkLogWarning, TOrvString<char>("Curl error result returned : ") + curl_easy_strerror(result));
       request->Fail(TDbRequestError::Generic);
-    } else if (slot->answerOverLimit) {
+    } else if (overLimit) {
       // Cut short, so never interpreted; the cap's line was logged when it was reached.
       request->Fail(TDbRequestError::Generic);
     } else if (status == 404) {
       request->Fail(TDbRequestError::NotFound);
     } else if (status == 200 || status == 201 || status == 409) {
-      slot->answerText = TOrvString<char>(slot->answer.str());
-      // A copy of our own: a request queued meanwhile may take the slot over.
-      const TOrvString<char> answer = slot->answerText;
       request->InterpretRequestResult(static_cast<std::int32_t>(status), answer.c_str());
     } else {
       NetworkLog(kNetworkLogWarning, FormatValues("Curl HTTP %1 error", static_cast<long long>(status)));
       request->Fail(TDbRequestError::Generic);
     }
+    if (answer.size() > kAnswerTrimBytes) trimDue_ = true;
+    ReleaseAnswer(answer);
     if (owner != nullptr) owner->RunNextRequest();
   }
+}
+
+void TCouchDBDatabaseAccesser::TrimHeapWhenDue() {
+  if (!trimDue_) return;
+  trimDue_ = false;
+  malloc_trim(0);
 }
 
 void TCouchDBDatabaseAccesser::CancelRequestsOf(TOperationOnDatabase* owner) {
@@ -177,7 +208,7 @@ std::size_t TCouchDBDatabaseAccesser::ReadCallback(char* buffer, std::size_t siz
 std::size_t TCouchDBDatabaseAccesser::WriteCallback(char* data, std::size_t size, std::size_t count, void* slot) {
   auto* handle = static_cast<TCouchDBHandle*>(slot);
   if (!AppendWithinAnswerLimit(handle->answer, data, size * count, "TCouchDBDatabaseAccesser::WriteCallback()",
-                               handle->url)) {
+                               handle->url, handle->answerLimit)) {
     handle->answerOverLimit = true;
     return 0;
   }

@@ -19,9 +19,10 @@ struct TCouchDBHandle {
   CURL* easy = nullptr;
   IGenericDbStruct* request = nullptr;  // null while free
   std::ostringstream answer;
-  // The answer grew past kMaxAnswerBytes: the transfer was ended and the request fails.
+  // The request's answer limit, taken when the transfer starts.
+  std::size_t answerLimit = 0;
+  // The answer grew past its limit: the transfer was ended and the request fails.
   bool answerOverLimit = false;
-  TOrvString<char> answerText;
   // The easy handle reads the URL from here during the transfer.
   TOrvString<char> url;
 };
@@ -54,8 +55,10 @@ class TCouchDBDatabaseAccesser : public TDatabaseAccesser {
 
  private:
   void StartQueuedRequests();
+  // Gives the memory of the large answers freed since the last call back to the system.
+  void TrimHeapWhenDue();
   void PrepareHandle(TCouchDBHandle* slot, const TOrvString<char>& baseUrl, IGenericDbStruct* request);
-  // Takes the slot's request away and moves the slot from busy to free.
+  // Takes the slot's request away, frees what its answer took and moves the slot from busy to free.
   void DetachSlot(std::uint32_t busyIndex);
   static std::size_t ReadCallback(char* buffer, std::size_t size, std::size_t count, void* slot);
   static std::size_t WriteCallback(char* data, std::size_t size, std::size_t count, void* slot);
@@ -66,6 +69,8 @@ class TCouchDBDatabaseAccesser : public TDatabaseAccesser {
   TVector<TCouchDBHandle*> freeHandles_;
   TVector<TCouchDBHandle*> busyHandles_;
   TVector<IGenericDbStruct*> queue_;
+  // An answer past kAnswerTrimBytes was freed since the process heap was last trimmed.
+  bool trimDue_ = false;
 };
 
 }  // namespace Orvan::Network

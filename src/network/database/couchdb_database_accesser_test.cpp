@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "network/database/statistics_request.h"
 #include "network/database/user_record_requests.h"
 #include "network/operations/answer_limit.h"
 #include "support/database_test_helpers.h"
@@ -128,6 +129,43 @@ TEST_F(CouchDbAccesserEndpointTest, StatusesDecideBetweenTheAnswerAndAFailure) {
     EXPECT_EQ(endpoint_.Requests().back().method, "GET");
     EXPECT_EQ(endpoint_.Requests().back().path, "/doc");
   }
+}
+
+// Answers that are one small document (statistics, game information) are held to 1 MiB, the
+// others to 16 MiB; the memory of a large answer is not kept by its slot once it is read.
+TEST_F(CouchDbAccesserEndpointTest, DocumentAnswersAreCappedAtOneMebibyte) {
+  static_assert(kMaxDocumentAnswerBytes == 1048576);
+  struct TCase {
+    std::size_t limit;
+    std::size_t fill;
+    bool kept;
+  };
+  const TCase cases[] = {
+      {kMaxDocumentAnswerBytes, kMaxDocumentAnswerBytes, true},
+      {kMaxDocumentAnswerBytes, kMaxDocumentAnswerBytes + 1, false},
+      {kMaxAnswerBytes, kMaxDocumentAnswerBytes + 1, true},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.fill);
+    ASSERT_TRUE(endpoint_.Command(R"({"cmd": "answer", "status": 200, "fill": )" + std::to_string(test.fill) + "}"));
+    OrvTest::TCapturedNetworkLog captured;
+    TEventLog log;
+    TRecordingRequest request("req", "doc", &log);
+    request.answerLimit = test.limit;
+    ASSERT_TRUE(OrvTest::RunBatch(operations_, *accesser_, {&request}, log, &endpoint_));
+    ASSERT_EQ(log.size(), 2u);
+    if (test.kept) {
+      EXPECT_EQ(log[0].size(), std::string("req 200 ").size() + test.fill);
+      EXPECT_TRUE(OrvTest::TCapturedNetworkLog::Texts().empty());
+    } else {
+      EXPECT_EQ(log[0], "error 0");
+      EXPECT_EQ(OrvTest::TCapturedNetworkLog::Texts(),
+                std::vector<std::string>{"TCouchDBDatabaseAccesser::WriteCallback() -> answer from " +
+                                         endpoint_.Url("/doc") + " exceeds 1048576 bytes: transfer failed"});
+    }
+  }
+  TDbRequestGetStatistics statistics(TOrvString<char>(), 0, 1, 0);
+  EXPECT_EQ(statistics.GetAnswerLimit(), kMaxDocumentAnswerBytes);
 }
 
 // A peer that takes the request and never answers. The operation's time-out, run by its manager's

@@ -3,6 +3,7 @@
 
 #include "network/database/operation_on_database.h"
 #include "network/logging/network_hooks.h"
+#include "network/operations/answer_limit.h"
 
 namespace Orvan::Network {
 
@@ -16,6 +17,8 @@ std::uint32_t IGenericDbStruct::ReadUploadData(void*, std::uint32_t) {
 }
 
 void IGenericDbStruct::AnswerWithoutDatabase() { Fail(TDbRequestError::Generic); }
+
+std::size_t IGenericDbStruct::GetAnswerLimit() const { return kMaxAnswerBytes; }
 
 void IGenericDbStruct::Fail(std::uint32_t errorCode) {
   failed_ = true;

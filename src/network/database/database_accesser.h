@@ -3,6 +3,7 @@
 // that hears of each error and of the end of a batch. The server never sees HTTP.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/containers/engine_vector.h"
@@ -43,6 +44,9 @@ class IGenericDbStruct {
   virtual void InterpretRequestResult(std::int32_t httpCode, const char* answerText) = 0;
   // The answer when no database is configured.
   virtual void AnswerWithoutDatabase();
+  // The largest answer body kept for this request; a longer one fails it. kMaxAnswerBytes unless
+  // the request's answer is one small document.
+  virtual std::size_t GetAnswerLimit() const;
 
   void SetOwner(TOperationOnDatabase* owner) { owner_ = owner; }
   TOperationOnDatabase* GetOwner() const { return owner_; }

@@ -8,6 +8,7 @@
 #include "core/text/positional_format.h"
 #include "network/database/json_tree.h"
 #include "network/logging/network_hooks.h"
+#include "network/operations/answer_limit.h"
 
 namespace Orvan::Network {
 
@@ -19,6 +20,8 @@ TOrvString<char> TDbRequestGetGameInfo::BuildUrl(const TOrvString<char>& accesse
   return accesserBaseUrl + FormatValues("gamedb/_changes?feed=longpoll&include_docs=true&heartbeat=%1&since=%2",
                                         kHeartbeatMilliseconds, lastSequence_);
 }
+
+std::size_t TDbRequestGetGameInfo::GetAnswerLimit() const { return kMaxDocumentAnswerBytes; }
 
 void TDbRequestGetGameInfo::InterpretRequestResult(std::int32_t httpCode, const char* answerText) {
   if (httpCode < 200 || httpCode > 299) {

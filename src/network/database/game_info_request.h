@@ -2,6 +2,7 @@
 // the sequence to poll from next and the changed documents' text members.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/containers/open_hash_map.h"
@@ -26,6 +27,8 @@ class TDbRequestGetGameInfo : public IGenericDbStruct {
 
   TOrvString<char> BuildUrl(const TOrvString<char>& accesserBaseUrl) override;
   void InterpretRequestResult(std::int32_t httpCode, const char* answerText) override;
+  // One game-information document: kMaxDocumentAnswerBytes.
+  std::size_t GetAnswerLimit() const override;
 
   std::uint32_t GetLastSequence() const { return lastSequence_; }
   const TGameDocumentMap& GetDocuments() const { return documents_; }

@@ -6,6 +6,7 @@
 #include "core/text/positional_format.h"
 #include "network/database/json_tree.h"
 #include "network/logging/network_hooks.h"
+#include "network/operations/answer_limit.h"
 
 namespace Orvan::Network {
 
@@ -66,6 +67,8 @@ void TDbRequestGetStatistics::InterpretRequestResult(std::int32_t httpCode, cons
     if (text != nullptr) SetDocumentField(documentFields_, YAJL_GET_OBJECT(root)->keys[i], text);
   }
 }
+
+std::size_t TDbRequestGetStatistics::GetAnswerLimit() const { return kMaxDocumentAnswerBytes; }
 
 void TDbRequestGetStatistics::AnswerWithoutDatabase() {
   if (kind_ != UserDocument) {

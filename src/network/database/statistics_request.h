@@ -3,6 +3,7 @@
 // documents, shared with their upload.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/containers/open_hash_map.h"
@@ -46,6 +47,8 @@ class TDbRequestGetStatistics : public IGenericDbStruct {
   void InterpretRequestResult(std::int32_t httpCode, const char* answerText) override;
   // Kind 0 gets a default document, other kinds fail.
   void AnswerWithoutDatabase() override;
+  // One statistics document: kMaxDocumentAnswerBytes.
+  std::size_t GetAnswerLimit() const override;
 
   const TDocumentFieldMap& GetDocumentFields() const { return documentFields_; }
   // The text of a field, or null when the document had none.

@@ -8,12 +8,12 @@
 namespace Orvan::Network {
 
 bool AppendWithinAnswerLimit(std::ostringstream& answer, const char* data, std::size_t length, const char* caller,
-                             const TOrvString<char>& url) {
+                             const TOrvString<char>& url, std::size_t limit) {
   const std::streamoff held = answer.tellp();
   const std::size_t size = held > 0 ? static_cast<std::size_t>(held) : 0;
-  if (length > kMaxAnswerBytes - size) {
+  if (size > limit || length > limit - size) {
     NetworkLog(kNetworkLogWarning, TOrvString<char>(caller) + " -> answer from " + url + " exceeds " +
-                                       TOrvString<char>(std::to_string(kMaxAnswerBytes)) +
+                                       TOrvString<char>(std::to_string(limit)) +
                                        " bytes: transfer failed");
     return false;
   }

@@ -21,6 +21,8 @@ inline constexpr std::uint32_t kStateEventClientRemoved = 1;
 inline constexpr std::uint32_t kStateEventGameInfoChanged = 3;
 inline constexpr std::uint32_t kStateEventLaunch = 1000;
 inline constexpr std::uint32_t kStateEventCancelLaunch = 1001;
+// The program was asked to exit: from then on no game is launched.
+inline constexpr std::uint32_t kStateEventExitRequested = 1002;
 
 // The countdown steps when more than this has passed since its last step.
 inline constexpr double kCountdownStepSeconds = 1.0;

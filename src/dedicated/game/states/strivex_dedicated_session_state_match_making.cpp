@@ -65,6 +65,9 @@ void TStrivexDedicatedSessionStateMatchMaking::OnEvent(TDedicatedUser*, std::uin
     case kStateEventCancelLaunch:
       CancelLaunch();
       break;
+    case kStateEventExitRequested:
+      if (counting) CancelLaunch();
+      break;
     case kStateEventGameInfoChanged:
       KickOtherVersions();
       break;
@@ -104,6 +107,10 @@ bool TStrivexDedicatedSessionStateMatchMaking::AreUsersReady() {
 }
 
 void TStrivexDedicatedSessionStateMatchMaking::Launch() {
+  if (GetSession()->IsExiting()) {
+    LogInformation("Launch game refused (reason : server exiting)");
+    return;
+  }
   LogInformation("Launch game");
   // Without a Ready match-making link the countdown runs and the launch waits at its end.
   if (GetSession()->HasHost() && UsersReadyToLaunch() && GetSession()->IsGameLaunchAllowed()) {

@@ -188,7 +188,7 @@ class MatchMakingTest : public OrvTest::TDedicatedTest {
 // ---- Launching: one script per row, the phase and its time left seen after every step.
 
 struct TLaunchStep {
-  enum class Kind { Admit, AdmitRefused, Leave, Event, Tick, Ready, LinkDown, LinkUp } kind;
+  enum class Kind { Admit, AdmitRefused, Leave, Event, Tick, Ready, LinkDown, LinkUp, Exit } kind;
   std::uint32_t value = 0;  // event; client index for Leave and Ready
 };
 // Admission posts the phase's event itself.
@@ -203,6 +203,8 @@ TLaunchStep Ready(std::uint32_t client) { return {TLaunchStep::Kind::Ready, clie
 // The match-making link lost, and Ready again.
 TLaunchStep LinkDown() { return {TLaunchStep::Kind::LinkDown}; }
 TLaunchStep LinkUp() { return {TLaunchStep::Kind::LinkUp}; }
+// The program's first exit request.
+TLaunchStep Exit() { return {TLaunchStep::Kind::Exit}; }
 
 struct TLaunchCase {
   const char* what;
@@ -287,6 +289,21 @@ TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
        2,
        {Post(kLaunch), Leave(1), Tick()},
        {kIdle, "0:5", "0:5", "0:4"}},
+      {"an exit request stops the countdown, and nothing launches afterwards",
+       auto2,
+       2,
+       {Tick(), Exit(), Tick(), Post(kLaunch), AdmitOne(), Tick(), Tick(), Tick()},
+       {"0:3", "0:2", "0:2", kIdle, kIdle, kIdle, kIdle, kIdle, kIdle}},
+      {"an exit request with no countdown: enough clients launch nothing",
+       auto2,
+       0,
+       {AdmitOne(), Exit(), AdmitOne(), Tick()},
+       {kIdle, kIdle, kIdle, kIdle, kIdle}},
+      {"hosted: after an exit request a launch with every player ready stays in match making",
+       hosted,
+       2,
+       {Ready(1), Exit(), Post(kLaunch), Tick()},
+       {kIdle, kIdle, kIdle, kIdle, kIdle}},
       {"hosted: too few clients for NbMinPlayer are never ready",
        {{"NbMinPlayer", "3"}, {"WarmupCountdown", "1"}, {"WithHost", "1"}},
        2,
@@ -366,6 +383,9 @@ TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
         case TLaunchStep::Kind::LinkUp:
           task_->AttachMatchMakingStream(nullptr, MatchMakingLinkState::Ready);
           break;
+        case TLaunchStep::Kind::Exit:
+          session_->OnExitRequested();
+          break;
       }
       note();
     }
@@ -382,6 +402,7 @@ TEST_F(MatchMakingTest, LaunchCountdownAndCancel) {
   // Once per launch held, not once per second of the wait.
   const std::vector<std::string> lines = Lines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "Game launch waits for the match making server"), 2);
+  EXPECT_TRUE(Logged("Launch game refused (reason : server exiting)"));
 }
 
 // ---- Leaving: the seed and the player numbers.
