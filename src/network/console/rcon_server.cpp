@@ -154,12 +154,8 @@ void RConServer::OnWrongPassword(const RConConsole* console) {
   GetTimeStamp(now);
   const sockaddr* address = console->GetAddress();
   const Network::EPasswordFailure result = passwordFailures_.RecordFailure(Network::GetSourceKey(address), now);
-  TOrvString<char> line = "Rcon authentication refused: wrong password from " + Network::SockAddrToString(address);
-  if (result == Network::EPasswordFailure::kNotFollowed) {
-    line += FormatValues(" (not counted: %1 addresses with recent wrong passwords are followed already)",
-                         Network::kPasswordFailureSources);
-  }
-  Network::NetworkLog(Network::kNetworkLogWarning, line);
+  Network::NetworkLog(Network::kNetworkLogWarning,
+                      "Rcon authentication refused: wrong password from " + Network::SockAddrToString(address));
   if (result != Network::EPasswordFailure::kBlocked) return;
   Network::NetworkLog(Network::kNetworkLogWarning,
                       FormatValues("Rcon connections from %1 refused for %2 s: %3 wrong passwords within %4 s",
