@@ -37,12 +37,17 @@ CPU_SHARE = 0.20
 LOG_GROWTH = 2 * 1024 * 1024
 # The server's own limits, as it enforces them.
 CONSOLE_UNAUTHENTICATED = 16
+CONSOLE_UNAUTHENTICATED_PER_ADDRESS = 4
 CONSOLE_AUTHENTICATION_SECONDS = 10.0
 PASSWORD_FAILURES = 5
 UNIDENTIFIED_PER_ADDRESS = 8
 IDENTIFICATION_SECONDS = 5.0
 WRONG_PASSWORDS = 400
 SILENT_ADDRESSES = ["127.0.0.3", "127.0.0.4", "127.0.0.5"]
+# The idle console sockets come from as many addresses as it takes to fill the console's waiting places,
+# the connections left in the backlog from another: none of them is the test's own console's.
+IDLE_CONSOLE_ADDRESSES = ["127.0.0.6", "127.0.0.7", "127.0.0.8", "127.0.0.9"]
+BACKLOG_ADDRESS = "127.0.0.10"
 SILENT_PER_ADDRESS = 10
 GAME_START_SECONDS = 45
 GAME_END_SECONDS = 90
@@ -172,8 +177,9 @@ class HostileConnectionsTest(harness.AsyncIntegrationTestCase):
              % (ticks, driver.largest_tick_gap(0)))
 
     async def idle_console_sockets(self, server, port, driver):
-        """The reported attack: idle connections to the console port. Sixteen wait for a password and
-        are closed 10 s after their accept, every other one is closed at once."""
+        """The reported attack: idle connections to the console port, from four addresses in turn.
+        Sixteen wait for a password (four from each address, its share) and are closed 10 s after
+        their accept, every other one is closed at once."""
         mark = server.mark()
         measure = Measure(server)
         ticks = driver.tick_count(0)
@@ -182,8 +188,8 @@ class HostileConnectionsTest(harness.AsyncIntegrationTestCase):
             sockets = []
             opened = []
             try:
-                for _ in range(IDLE_CONSOLE_SOCKETS):
-                    sockets.append(connect(port))
+                for i in range(IDLE_CONSOLE_SOCKETS):
+                    sockets.append(connect(port, IDLE_CONSOLE_ADDRESSES[i % len(IDLE_CONSOLE_ADDRESSES)]))
                     opened.append(time.monotonic())
                 closed_at = [None] * len(sockets)
                 deadline = time.monotonic() + CONSOLE_AUTHENTICATION_SECONDS + 5
@@ -208,24 +214,31 @@ class HostileConnectionsTest(harness.AsyncIntegrationTestCase):
         # held ones about 10 s after their accept.
         held = [seconds for seconds in closed_at if seconds > CONSOLE_AUTHENTICATION_SECONDS / 2]
         self.assertEqual(len(held), CONSOLE_UNAUTHENTICATED, sorted(closed_at)[-20:])
+        held_from = [IDLE_CONSOLE_ADDRESSES[i % len(IDLE_CONSOLE_ADDRESSES)]
+                     for i, seconds in enumerate(closed_at) if seconds > CONSOLE_AUTHENTICATION_SECONDS / 2]
+        for address in IDLE_CONSOLE_ADDRESSES:
+            self.assertEqual(held_from.count(address), CONSOLE_UNAUTHENTICATED_PER_ADDRESS, address)
         for seconds in held:
             self.assertGreater(seconds, CONSOLE_AUTHENTICATION_SECONDS - 0.5)
             self.assertLess(seconds, CONSOLE_AUTHENTICATION_SECONDS + 2.5)
         # The lines may still be on their way through the server's output when the sockets are seen closed:
         # wait for the last one expected (the count below says what came if it never does).
-        rcon = "Rcon connection from ::ffff:127.0.0.1 : "
+        rcon = "Rcon connection from ::ffff:127.0.0."
+        expected = CONSOLE_UNAUTHENTICATED + len(IDLE_CONSOLE_ADDRESSES)
         seen = []
 
         def last_expected(line):
             if line.startswith(rcon):
                 seen.append(line)
-            return len(seen) == CONSOLE_UNAUTHENTICATED + 1
+            return len(seen) == expected
         try:
             await server.wait_for_line_at_async(last_expected, start=mark)
         except AssertionError:
             pass
-        self.assertEqual(len(self.lines(server, mark, rcon)),
-                         CONSOLE_UNAUTHENTICATED + 1, "a line for each late one and one for the refusals")
+        lines = self.lines(server, mark, rcon)
+        self.assertEqual(len(lines), expected, "a line for each late one and one for each address's refusals")
+        self.assertEqual(len([line for line in lines if " are waiting for authentication " in line]),
+                         len(IDLE_CONSOLE_ADDRESSES), lines)
         self.assert_idle(measure.end("%d idle console sockets" % IDLE_CONSOLE_SOCKETS), "idle console sockets")
         self.assertGreater(driver.tick_count(0), ticks)
         self.assertEqual(len(await asyncio.to_thread(console_answers, port)), 2)
@@ -255,7 +268,7 @@ class HostileConnectionsTest(harness.AsyncIntegrationTestCase):
         held = await asyncio.to_thread(fill)
         note("%d authenticated console connections took the server's descriptors (%d open)"
              % (len(held), descriptors(server.pid)))
-        waiting = [connect(port) for _ in range(BACKLOG_WAITING)]
+        waiting = [connect(port, BACKLOG_ADDRESS) for _ in range(BACKLOG_WAITING)]
         try:
             measure = Measure(server)
             ticks = driver.tick_count(0)

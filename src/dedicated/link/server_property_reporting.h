@@ -38,9 +38,10 @@ inline constexpr std::uint32_t kPropertyQueriesPerEvent = 64;
 inline constexpr double kPropertyQueriesPerSourcePerSecond = 10.0;
 inline constexpr double kPropertyQueryBurstPerSource = 20.0;
 inline constexpr double kPropertyQueriesPerSecond = 1000.0;
-// Source addresses followed at once: a new one past them is dropped until a known one has its whole
-// burst back (a tenth of a second after its last query), which bounds the table under a flood from
-// many addresses.
+// Sources followed at once (an IPv6 /64 is one source), which bounds the table under a flood from
+// many addresses. A new one past them takes the room of the known ones whose burst is whole again
+// (two seconds after their last query at most), else of the one that queried least recently: a
+// table filled with spoofed addresses never shuts out a real querier.
 inline constexpr std::uint32_t kPropertyQuerySources = 1024;
 // The byte between keys and values of a reply.
 inline constexpr char kPropertyReplySeparator = '\x01';

@@ -103,8 +103,9 @@ TEST(ServerPropertyQueryLimits, EachSourceAndAllTogetherAreHeldToTheirRates) {
        {{0, 0, 1, 2000, 20}, {0, 1, 1, 5, 5}, {50, 0, 1, 1000, 0}, {60, 1, 1, 1, 1}}},
       {"the port does not make another source", {{0, 0, 1, 20, 20}, {0, 0, 1, 1, 0}}},
       {"1,000 a second in all", {{0, 0, 60, 20, 1000}, {100, 100, 60, 1, 60}, {200, 200, 200, 1, 140}}},
-      {"past 1,024 sources a new one waits for a known one to have its burst back",
-       {{0, 0, 1024, 1, 1000}, {0, 5000, 1, 1, 0}, {100, 5000, 1, 1, 1}}},
+      // Every bucket emptied at 0, half refilled at 500 ms: none can be forgotten as spent.
+      {"past 1,024 sources a new one takes the place of the one that queried least recently",
+       {{0, 0, 1024, 20, 1000}, {500, 5000, 1, 1, 1}, {500, 0, 1, 20, 20}, {500, 2, 1, 20, 5}}},
   };
   OrvTest::TCapturedNetworkLog log;
   for (const TQueryCase& c : cases) {

@@ -14,7 +14,6 @@ bool TPasswordFailureThrottle::IsSpent(const TFailures& failures, TTimeStamp now
 EPasswordFailure TPasswordFailureThrottle::RecordFailure(std::uint32_t source, TTimeStamp now) {
   TFailures* failures =
       sources_.FindOrAdd(source, TFailures{}, [now](const TFailures& entry) { return IsSpent(entry, now); });
-  if (failures == nullptr) return EPasswordFailure::kNotFollowed;
   // A connection opened before the block began may still fail: the block is not made longer.
   if (failures->blockedUntil > now) return EPasswordFailure::kCounted;
   failures->recent[failures->next] = now;

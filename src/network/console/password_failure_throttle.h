@@ -13,14 +13,14 @@ namespace Orvan::Network {
 inline constexpr std::uint32_t kPasswordFailuresBeforeBlock = 5;
 inline constexpr double kPasswordFailureWindowSeconds = 60.0;
 inline constexpr double kPasswordBlockSeconds = 60.0;
-// Addresses followed at once. One whose failures have all left the window and which is not blocked
-// makes room for another; while all are recent, a new address's failures are not counted.
+// Sources followed at once (an IPv6 /64 is one source). A new one takes the room of those whose
+// failures have all left the window and which are not blocked, else of the one whose last failure
+// is the oldest: every wrong password is counted, however many sources send them.
 inline constexpr std::uint32_t kPasswordFailureSources = 1024;
 
 enum class EPasswordFailure {
-  kCounted,     // recorded; the address is not blocked (or was already)
-  kBlocked,     // this failure blocks the address from now on
-  kNotFollowed  // the table follows as many addresses as it may: not recorded
+  kCounted,  // recorded; the address is not blocked (or was already)
+  kBlocked   // this failure blocks the address from now on
 };
 
 class TPasswordFailureThrottle {

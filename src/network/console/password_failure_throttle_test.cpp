@@ -1,6 +1,8 @@
 #include "network/console/password_failure_throttle.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 
 #include <vector>
 
@@ -72,20 +74,52 @@ TEST(PasswordFailureThrottle, FiveWithinAMinuteBlockTheAddressForAMinute) {
   }
 }
 
-TEST(PasswordFailureThrottle, FollowsABoundedNumberOfAddresses) {
+TEST(PasswordFailureThrottle, AFullTableStillCountsTheNewestAddress) {
   TPasswordFailureThrottle throttle;
   for (std::uint32_t source = 1; source <= kPasswordFailureSources; ++source) {
     ASSERT_EQ(throttle.RecordFailure(source, At(0)), EPasswordFailure::kCounted);
   }
-  for (int i = 0; i < 4; ++i) throttle.RecordFailure(1, At(1));
-  ASSERT_TRUE(throttle.IsBlocked(1, At(1)));
-  // All of them recent: a new address is not followed, and says so.
-  EXPECT_EQ(throttle.RecordFailure(kPasswordFailureSources + 1, At(30)), EPasswordFailure::kNotFollowed);
+  for (int i = 0; i < 3; ++i) throttle.RecordFailure(1, At(1));
+  ASSERT_EQ(throttle.RecordFailure(1, At(1)), EPasswordFailure::kBlocked);
+  // All of them recent: a new address is counted in place of the one whose last failure is the
+  // oldest, 2 (1 has failed since).
+  EXPECT_EQ(throttle.RecordFailure(5000, At(30)), EPasswordFailure::kCounted);
   EXPECT_EQ(throttle.GetSourceCount(), kPasswordFailureSources);
-  // A minute on, the addresses whose failures have left the window make room; the block stays.
-  EXPECT_EQ(throttle.RecordFailure(kPasswordFailureSources + 1, At(60.5)), EPasswordFailure::kCounted);
-  EXPECT_EQ(throttle.GetSourceCount(), 2u);
-  EXPECT_TRUE(throttle.IsBlocked(1, At(60.5)));
+  for (int i = 0; i < 3; ++i) throttle.RecordFailure(3, At(31));
+  EXPECT_EQ(throttle.RecordFailure(3, At(31)), EPasswordFailure::kBlocked) << "3 kept its first failure";
+  for (int i = 0; i < 4; ++i) EXPECT_EQ(throttle.RecordFailure(2, At(32)), EPasswordFailure::kCounted);
+  EXPECT_EQ(throttle.RecordFailure(2, At(33)), EPasswordFailure::kBlocked) << "2 was counted afresh";
+  EXPECT_TRUE(throttle.IsBlocked(1, At(33)));
+  // A minute on, the addresses whose failures have left the window make room before any other:
+  // the blocked ones and the recent one stay.
+  EXPECT_EQ(throttle.RecordFailure(6000, At(62)), EPasswordFailure::kCounted);
+  EXPECT_EQ(throttle.GetSourceCount(), 4u);
+  EXPECT_TRUE(throttle.IsBlocked(2, At(62)));
+  EXPECT_TRUE(throttle.IsBlocked(3, At(62)));
+}
+
+// 1,024 addresses of one /64 are one source: they neither fill the table nor escape the block.
+TEST(PasswordFailureThrottle, OneSlash64IsOneAddress) {
+  TPasswordFailureThrottle throttle;
+  sockaddr_in6 guesser{};
+  guesser.sin6_family = AF_INET6;
+  inet_pton(AF_INET6, "2001:db8:1:2::", &guesser.sin6_addr);
+  for (std::uint32_t i = 0; i < kPasswordFailureSources; ++i) {
+    guesser.sin6_addr.s6_addr[14] = static_cast<std::uint8_t>(i >> 8);
+    guesser.sin6_addr.s6_addr[15] = static_cast<std::uint8_t>(i);
+    const EPasswordFailure expected =
+        i + 1 == kPasswordFailuresBeforeBlock ? EPasswordFailure::kBlocked : EPasswordFailure::kCounted;
+    ASSERT_EQ(throttle.RecordFailure(GetSourceKey(reinterpret_cast<const sockaddr*>(&guesser)), At(i * 0.01)),
+              expected)
+        << i;
+  }
+  EXPECT_EQ(throttle.GetSourceCount(), 1u);
+  guesser.sin6_addr.s6_addr[8] = 0xff;
+  EXPECT_TRUE(throttle.IsBlocked(GetSourceKey(reinterpret_cast<const sockaddr*>(&guesser)), At(11)));
+  sockaddr_in operatorAddress{};
+  operatorAddress.sin_family = AF_INET;
+  inet_pton(AF_INET, "203.0.113.7", &operatorAddress.sin_addr);
+  EXPECT_FALSE(throttle.IsBlocked(GetSourceKey(reinterpret_cast<const sockaddr*>(&operatorAddress)), At(11)));
 }
 
 }  // namespace

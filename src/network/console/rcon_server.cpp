@@ -110,7 +110,22 @@ void RConServer::RemoveConsole(RConConsole* console) {
 bool RConServer::RefusesConnection(const sockaddr* address) {
   TTimeStamp now;
   GetTimeStamp(now);
-  if (passwordFailures_.IsBlocked(Network::GetSourceKey(address), now)) return true;
+  const std::uint32_t source = Network::GetSourceKey(address);
+  if (passwordFailures_.IsBlocked(source, now)) return true;
+  if (CountUnauthenticatedFrom(source) >= kRConMaxUnauthenticatedPerSource) {
+    bool* logged = refusingShare_.FindOrAdd(source, false, [](bool) { return false; });
+    if (!*logged) {
+      *logged = true;
+      Network::NetworkLog(Network::kNetworkLogWarning,
+                          FormatValues("Rcon connection from %1 refused: %2 connections from %3 are waiting for "
+                                       "authentication (further ones from there are refused without a line until one "
+                                       "is accepted again)",
+                                       Network::SockAddrToString(address), kRConMaxUnauthenticatedPerSource,
+                                       Network::SockAddrToHostString(address)));
+    }
+    return true;
+  }
+  refusingShare_.Remove(source);
   if (GetUnauthenticatedCount() < kRConMaxUnauthenticated) {
     refusingUnauthenticated_ = false;
     return false;
@@ -123,6 +138,14 @@ bool RConServer::RefusesConnection(const sockaddr* address) {
                                      Network::SockAddrToString(address), kRConMaxUnauthenticated));
   }
   return true;
+}
+
+std::uint32_t RConServer::CountUnauthenticatedFrom(std::uint32_t source) const {
+  std::uint32_t count = 0;
+  for (const RConConsole* console : connections_) {
+    if (!console->IsAuthenticated() && Network::GetSourceKey(console->GetAddress()) == source) ++count;
+  }
+  return count;
 }
 
 std::uint32_t RConServer::GetUnauthenticatedCount() const {
@@ -154,12 +177,8 @@ void RConServer::OnWrongPassword(const RConConsole* console) {
   GetTimeStamp(now);
   const sockaddr* address = console->GetAddress();
   const Network::EPasswordFailure result = passwordFailures_.RecordFailure(Network::GetSourceKey(address), now);
-  TOrvString<char> line = "Rcon authentication refused: wrong password from " + Network::SockAddrToString(address);
-  if (result == Network::EPasswordFailure::kNotFollowed) {
-    line += FormatValues(" (not counted: %1 addresses with recent wrong passwords are followed already)",
-                         Network::kPasswordFailureSources);
-  }
-  Network::NetworkLog(Network::kNetworkLogWarning, line);
+  Network::NetworkLog(Network::kNetworkLogWarning,
+                      "Rcon authentication refused: wrong password from " + Network::SockAddrToString(address));
   if (result != Network::EPasswordFailure::kBlocked) return;
   Network::NetworkLog(Network::kNetworkLogWarning,
                       FormatValues("Rcon connections from %1 refused for %2 s: %3 wrong passwords within %4 s",

@@ -15,6 +15,7 @@
 #include "network/console/password_failure_throttle.h"
 #include "network/console/rcon_console.h"
 #include "network/sockets/listen_acceptor.h"
+#include "network/sockets/token_bucket.h"
 
 namespace Orvan::Network {
 class TBufferEventSocket;
@@ -26,6 +27,9 @@ namespace Orvan::ServerTools {
 
 // Connections waiting for authentication at once; further ones are closed at accept.
 inline constexpr std::uint32_t kRConMaxUnauthenticated = 16;
+// Of those, the ones from one source (an IPv6 /64 is one): an address that keeps re-opening
+// connections holds a quarter of the places at most, and the operator gets in from another.
+inline constexpr std::uint32_t kRConMaxUnauthenticatedPerSource = 4;
 
 class RConServer {
  public:
@@ -40,8 +44,8 @@ class RConServer {
   // listener; without a listener when that fails (logged by the listening-socket routine).
   void Listen(Network::TSocketInterfaceManagerForLibEvent* manager, std::uint16_t port);
   // Accepts every pending connection; `tls` wraps them in TLS (the listener always passes false).
-  // A connection from a blocked address, or one beyond the unauthenticated ones allowed, is closed
-  // at once, without a line of its own.
+  // A connection from a blocked address, or one beyond the unauthenticated ones allowed in all or
+  // from its source, is closed at once, without a line of its own.
   void AcceptConnections(bool tls);
   // Once per loop pass, at `now` (the engine's monotonic clock): the end of an accept pause, and
   // the connections that have not authenticated in time closed.
@@ -66,8 +70,10 @@ class RConServer {
 
  private:
   // Whether a connection from the address is to be closed at accept; logs the start of a run of
-  // refusals for the unauthenticated bound (a block was logged when it began).
+  // refusals for either unauthenticated bound (a block was logged when it began).
   bool RefusesConnection(const sockaddr* address);
+  // The unauthenticated connections from the source.
+  std::uint32_t CountUnauthenticatedFrom(std::uint32_t source) const;
   void CloseListenSocket();
 
   Network::TNativeSocket* listenSocket_ = nullptr;
@@ -78,6 +84,9 @@ class RConServer {
   Network::TPasswordFailureThrottle passwordFailures_;
   // Connections are being refused for the unauthenticated bound, and that was logged.
   bool refusingUnauthenticated_ = false;
+  // The sources whose connections are being refused for their share, each logged once. A source
+  // there holds its whole share, so there are never more of them than shares in the bound.
+  Network::TPerSourceTable<bool> refusingShare_{kRConMaxUnauthenticated / kRConMaxUnauthenticatedPerSource};
 };
 
 }  // namespace Orvan::ServerTools

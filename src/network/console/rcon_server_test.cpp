@@ -360,23 +360,57 @@ TEST_F(RConLimitsTest, AConnectionThatHasNotAuthenticatedInTenSecondsIsClosed) {
 TEST_F(RConLimitsTest, AtMostSixteenConnectionsWaitForAuthentication) {
   const std::string refused = "Rcon connection from ";
   std::vector<int> waiting;
-  for (std::uint32_t i = 0; i < kRConMaxUnauthenticated; ++i) waiting.push_back(Connect("127.0.0.1"));
+  // From four addresses, each within its share.
+  for (std::uint32_t i = 0; i < kRConMaxUnauthenticated; ++i) {
+    const std::string source = "127.0.0." + std::to_string(1 + i / kRConMaxUnauthenticatedPerSource);
+    waiting.push_back(Connect(source.c_str()));
+  }
   ASSERT_TRUE(Accepted(kRConMaxUnauthenticated));
   // Beyond them each new one is closed at once; one line for the run of refusals, and no other.
   const std::size_t lines = TCapturedNetworkLog::Lines().size();
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(ClosedQuietly(Connect("127.0.0.1")));
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(ClosedQuietly(Connect("127.0.0.9")));
   EXPECT_EQ(CountLines(refused), 1u);
+  EXPECT_EQ(CountLines(refused + "::ffff:127.0.0.9 : "), 1u);
   EXPECT_EQ(TCapturedNetworkLog::Lines().size(), lines + 1);
   EXPECT_EQ(server_.GetConnectionCount(), kRConMaxUnauthenticated);
   // One authenticates: a place is free, and the run of refusals is over.
   ASSERT_EQ(Authenticate(waiting[0]), kAuthenticated);
-  const int next = Connect("127.0.0.1");
+  const int next = Connect("127.0.0.9");
   ASSERT_TRUE(Accepted(kRConMaxUnauthenticated + 1));
   EXPECT_EQ(Authenticate(next), kAuthenticated);
-  Connect("127.0.0.1");
+  Connect("127.0.0.9");
   ASSERT_TRUE(Accepted(kRConMaxUnauthenticated + 2));
-  EXPECT_TRUE(ClosedQuietly(Connect("127.0.0.1")));
+  EXPECT_TRUE(ClosedQuietly(Connect("127.0.0.10")));
   EXPECT_EQ(CountLines(refused), 2u);
+}
+
+// One address re-opening connections holds its share of the waiting places, never all of them.
+TEST_F(RConLimitsTest, OneAddressHoldsAtMostFourOfTheWaitingPlaces) {
+  std::vector<int> held;
+  for (std::uint32_t i = 0; i < kRConMaxUnauthenticatedPerSource; ++i) held.push_back(Connect("127.0.0.3"));
+  ASSERT_TRUE(Accepted(kRConMaxUnauthenticatedPerSource));
+  const std::string shareLine = "Rcon connection from ::ffff:127.0.0.3 : ";
+  const std::string shareEnd =
+      " refused: 4 connections from ::ffff:127.0.0.3 are waiting for authentication (further ones from there are "
+      "refused without a line until one is accepted again)";
+  // The other twelve of its sixteen are closed at accept, with one line for them all.
+  for (std::uint32_t i = kRConMaxUnauthenticatedPerSource; i < kRConMaxUnauthenticated; ++i) {
+    EXPECT_TRUE(ClosedQuietly(Connect("127.0.0.3")));
+  }
+  ASSERT_EQ(CountLines(shareLine), 1u);
+  const std::string& line = TCapturedNetworkLog::Lines().back().text;
+  EXPECT_EQ(line.substr(line.size() - shareEnd.size()), shareEnd) << line;
+  EXPECT_EQ(TCapturedNetworkLog::Lines().back().level, 1);
+  // The operator, from another address, gets in.
+  EXPECT_EQ(Authenticate(Connect("127.0.0.1")), kAuthenticated);
+  // Once one of the four authenticates, the address may have another wait, and the next refusal
+  // starts a new run with a line of its own.
+  ASSERT_EQ(Authenticate(held[0]), kAuthenticated);
+  Connect("127.0.0.3");
+  ASSERT_TRUE(Accepted(kRConMaxUnauthenticatedPerSource + 2));
+  EXPECT_TRUE(ClosedQuietly(Connect("127.0.0.3")));
+  EXPECT_EQ(CountLines(shareLine), 2u);
+  EXPECT_EQ(server_.GetUnauthenticatedCount(), kRConMaxUnauthenticatedPerSource);
 }
 
 TEST_F(RConLimitsTest, AnAddressGivingFiveWrongPasswordsInAMinuteIsRefusedForAMinute) {

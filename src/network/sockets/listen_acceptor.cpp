@@ -23,6 +23,29 @@ TOrvString<char> Decimal(std::uint32_t value) { return TOrvString<char>(std::to_
 
 }  // namespace
 
+EAcceptFailure ClassifyAcceptError(int error) noexcept {
+  switch (error) {
+    case EINTR:
+    case ECONNABORTED:
+    case ECONNRESET:
+    case ETIMEDOUT:
+    case EPROTO:
+    case ENETDOWN:
+    case ENETUNREACH:
+    case ENOPROTOOPT:
+    case EHOSTDOWN:
+    case EHOSTUNREACH:
+    case ENONET:
+    case EOPNOTSUPP:
+    case EPERM:
+      return EAcceptFailure::kRetry;
+    default:
+      // EMFILE, ENFILE, ENOBUFS and ENOMEM, and what says the listen socket is broken (EBADF,
+      // EINVAL, ENOTSOCK, EFAULT): taking the next connection at once would fail again at once.
+      return EAcceptFailure::kPause;
+  }
+}
+
 TListenAcceptor::TListenAcceptor(TFailureLine failureLine) : failureLine_(failureLine) {}
 
 TListenAcceptor::~TListenAcceptor() {
@@ -54,6 +77,7 @@ void TListenAcceptor::SetHeld(bool held) {
 }
 
 void TListenAcceptor::Update(TTimeStamp now) {
+  if (retried_ != 0 && now >= nextRetriedLine_) LogRetried(now);
   if (paused_ && now >= pauseEnd_) {
     paused_ = false;
     if (spare_ == -1) OpenSpare();
@@ -79,18 +103,40 @@ int TListenAcceptor::Accept(sockaddr_storage& address) {
     const int descriptor = ::accept(socket_->GetDescriptor(), reinterpret_cast<sockaddr*>(&address), &length);
     if (descriptor != -1) {
       nextPause_ = kAcceptPauseShortestMilliseconds;
+      retriedInARow_ = 0;
       return descriptor;
     }
     const int error = errno;
     if (error == EINTR) continue;
     if (error == EAGAIN || error == EWOULDBLOCK) return -1;
-    OnFailure(error);
-    return -1;
+    TTimeStamp now;
+    GetTimeStamp(now);
+    if (!HandleFailure(error, now)) return -1;
   }
 }
 
-void TListenAcceptor::OnFailure(int error) {
+bool TListenAcceptor::HandleFailure(int error, TTimeStamp now) {
+  if (ClassifyAcceptError(error) == EAcceptFailure::kPause || ++retriedInARow_ >= kAcceptRetriesInARow) {
+    Pause(error, now);
+    return false;
+  }
+  ++retried_;
+  retriedError_ = error;
+  if (now >= nextRetriedLine_) LogRetried(now);
+  return true;
+}
+
+void TListenAcceptor::LogRetried(TTimeStamp now) {
+  NetworkLog(kNetworkLogWarning, failureLine_(retriedError_) + " [" + Decimal(retried_) +
+                                     (retried_ == 1 ? " failure" : " failures") +
+                                     " of a single connection since the last such line; went on to the next one]");
+  retried_ = 0;
+  nextRetriedLine_ = now + TTimeStamp{kAcceptRetriedLineMilliseconds} * kNanosecondsPerMillisecond;
+}
+
+void TListenAcceptor::Pause(int error, TTimeStamp now) {
   ++failures_;
+  retriedInARow_ = 0;
   // Plain concatenation only: no descriptor may be free here, and a sanitizer's check of a virtual
   // call needs some.
   TOrvString<char> line = failureLine_(error) + " [" + Decimal(failures_) +
@@ -104,8 +150,6 @@ void TListenAcceptor::OnFailure(int error) {
       line += "; no spare descriptor to close the oldest waiting connection with";
     }
   }
-  TTimeStamp now;
-  GetTimeStamp(now);
   const std::uint32_t pause = nextPause_;
   nextPause_ = std::min(pause * 2, kAcceptPauseLongestMilliseconds);
   pauseEnd_ = now + pause * kNanosecondsPerMillisecond;

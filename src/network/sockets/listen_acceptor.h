@@ -2,7 +2,8 @@
 // waiting connections one at a time and never spins when accepting fails: out of descriptors or
 // memory, the socket stays readable, so it is not watched for a pause that grows while the failure
 // repeats, with one log line per pause. A spare descriptor lets the oldest waiting connection be
-// taken and closed when the descriptor table is full.
+// taken and closed when the descriptor table is full. An error that belongs to one connection only
+// (it was reset, its network went away) uses that connection up: the next one is taken at once.
 #pragma once
 
 #include <event2/event.h>
@@ -22,6 +23,26 @@ class TSocketInterfaceManagerForLibEvent;
 // follows it, never longer than the longest. Connections arriving meanwhile wait in the backlog.
 inline constexpr std::uint32_t kAcceptPauseShortestMilliseconds = 100;
 inline constexpr std::uint32_t kAcceptPauseLongestMilliseconds = 1000;
+
+// Lines about failures of single connections, which the acceptor goes past: at most one a second,
+// with the count of those it held back.
+inline constexpr std::uint32_t kAcceptRetriedLineMilliseconds = 1000;
+// Single-connection failures in a row after which the socket is paused all the same: a failure the
+// accept does not take the connection with (a security module's EPERM) would otherwise repeat
+// without end. Loopback floods of reset connections never come near it.
+inline constexpr std::uint32_t kAcceptRetriesInARow = 64;
+
+enum class EAcceptFailure {
+  // The failure is the waiting connection's own: it is gone, and the next one is taken at once.
+  kRetry,
+  // Out of descriptors or memory, or the listen socket itself is at fault: the next accept would
+  // fail the same way, so the socket is paused.
+  kPause
+};
+
+// What a failed accept's errno value calls for. Linux hands a new connection's pending network
+// errors to accept itself; EPERM is a firewall's refusal of that one connection.
+EAcceptFailure ClassifyAcceptError(int error) noexcept;
 
 class TListenAcceptor {
  public:
@@ -49,8 +70,14 @@ class TListenAcceptor {
   // loop pass.
   void Update(TTimeStamp now);
   // The descriptor of the next waiting connection, with its peer in `address`; -1 when none is
-  // waiting, and -1 when accepting failed: the failure is then logged and the socket paused.
+  // waiting, and -1 when accepting failed for the socket: the failure is then logged and the
+  // socket paused. Past a failure of one connection it takes the next one.
   int Accept(sockaddr_storage& address);
+  // What Accept does with a failed accept's errno value, at `now`: true when it goes on to the
+  // next connection (the failure counted, a line at most once a second), else the socket is paused:
+  // for the errors that call for it, and for the last of too many single-connection ones in a row.
+  // Public for the errors loopback connections cannot be made to give.
+  bool HandleFailure(int error, TTimeStamp now);
 
   bool IsWatching() const { return watching_; }
   bool IsHeld() const { return held_; }
@@ -64,7 +91,9 @@ class TListenAcceptor {
  private:
   // Watches the socket or not, as the socket, the hold and the pause say.
   void ApplyWatch();
-  void OnFailure(int error);
+  void Pause(int error, TTimeStamp now);
+  // The line for the single-connection failures counted since the last one.
+  void LogRetried(TTimeStamp now);
   // Frees the spare to take the oldest waiting connection and close it, then takes the spare back.
   // The peer's text, empty when nothing was taken.
   TOrvString<char> CloseOldestWaiting();
@@ -83,6 +112,13 @@ class TListenAcceptor {
   std::uint32_t nextPause_ = kAcceptPauseShortestMilliseconds;
   // Failed accepts since the last line.
   std::uint32_t failures_ = 0;
+  // Single-connection failures not yet in a line, the last one's errno, and when the next line
+  // about them may be written.
+  std::uint32_t retried_ = 0;
+  // Single-connection failures since the last accepted connection or pause.
+  std::uint32_t retriedInARow_ = 0;
+  int retriedError_ = 0;
+  TTimeStamp nextRetriedLine_ = 0;
 };
 
 }  // namespace Orvan::Network

@@ -1,6 +1,7 @@
 // The listen acceptor over loopback: out of descriptors it neither spins nor floods the log, its
 // pause grows while the failure repeats and is short again after a success, the spare descriptor
-// closes the oldest waiting connection, and a held socket is not watched.
+// closes the oldest waiting connection, a held socket is not watched, and a failure of one
+// connection is gone past at once.
 #include "network/sockets/listen_acceptor.h"
 
 #include <arpa/inet.h>
@@ -10,6 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <memory>
 #include <string>
 #include <vector>
@@ -222,6 +224,86 @@ TEST_F(ListenAcceptorTest, AHeldSocketIsNotWatchedEvenAfterAPause) {
   EXPECT_TRUE(acceptor_.IsWatching());
   ASSERT_TRUE(OrvTest::RunLoopUntil(manager_, [&] { return accepted_.size() == 1; }));
   CloseAccepted();
+}
+
+TEST(AcceptFailures, OnlyResourcesAndABrokenSocketPause) {
+  struct TCase {
+    int error;
+    EAcceptFailure expected;
+  };
+  const std::vector<TCase> cases = {
+      {ECONNABORTED, EAcceptFailure::kRetry}, {EPROTO, EAcceptFailure::kRetry},
+      {ENETDOWN, EAcceptFailure::kRetry},     {ENOPROTOOPT, EAcceptFailure::kRetry},
+      {EHOSTDOWN, EAcceptFailure::kRetry},    {ENONET, EAcceptFailure::kRetry},
+      {EHOSTUNREACH, EAcceptFailure::kRetry}, {EOPNOTSUPP, EAcceptFailure::kRetry},
+      {ENETUNREACH, EAcceptFailure::kRetry},  {EPERM, EAcceptFailure::kRetry},
+      {EINTR, EAcceptFailure::kRetry},        {ECONNRESET, EAcceptFailure::kRetry},
+      {ETIMEDOUT, EAcceptFailure::kRetry},    {EMFILE, EAcceptFailure::kPause},
+      {ENFILE, EAcceptFailure::kPause},       {ENOBUFS, EAcceptFailure::kPause},
+      {ENOMEM, EAcceptFailure::kPause},       {EBADF, EAcceptFailure::kPause},
+      {EINVAL, EAcceptFailure::kPause},       {ENOTSOCK, EAcceptFailure::kPause},
+  };
+  for (const TCase& c : cases) EXPECT_EQ(ClassifyAcceptError(c.error), c.expected) << GetErrorString(c.error).c_str();
+}
+
+TEST_F(ListenAcceptorTest, AFailureOfOneConnectionIsGonePastWithALineASecondAtMost) {
+  Connect();
+  const TTimeStamp start = Now();
+  EXPECT_TRUE(acceptor_.HandleFailure(ECONNABORTED, start));
+  ASSERT_EQ(LineCount(), 1u);
+  EXPECT_EQ(LastLine(), "accept failed (Software caused connection abort) [1 failure of a single connection since "
+                        "the last such line; went on to the next one]");
+  EXPECT_EQ(TCapturedNetworkLog::Lines().back().level, 1);
+  // More within the second are counted, not written, and nothing pauses.
+  for (int error : {EPROTO, ENETDOWN, EHOSTUNREACH}) EXPECT_TRUE(acceptor_.HandleFailure(error, start));
+  EXPECT_FALSE(acceptor_.IsPaused());
+  EXPECT_TRUE(acceptor_.IsWatching());
+  acceptor_.Update(start + (kAcceptRetriedLineMilliseconds - 1) * 1000000ull);
+  EXPECT_EQ(LineCount(), 1u);
+  // The second over, the next pass of the loop writes them.
+  acceptor_.Update(start + kAcceptRetriedLineMilliseconds * 1000000ull);
+  ASSERT_EQ(LineCount(), 2u);
+  EXPECT_EQ(LastLine(), "accept failed (No route to host) [3 failures of a single connection since the last such "
+                        "line; went on to the next one]");
+  acceptor_.Update(start + 5 * kAcceptRetriedLineMilliseconds * 1000000ull);
+  EXPECT_EQ(LineCount(), 2u);
+  // The connection waiting behind them is taken.
+  ASSERT_TRUE(OrvTest::RunLoopUntil(manager_, [&] { return accepted_.size() == 1; }));
+  CloseAccepted();
+}
+
+TEST_F(ListenAcceptorTest, OutOfResourcesOrWithABrokenSocketItPauses) {
+  for (int error : {EMFILE, ENFILE, ENOBUFS, ENOMEM, EBADF}) {
+    SCOPED_TRACE(GetErrorString(error).c_str());
+    const std::size_t lines = LineCount();
+    EXPECT_FALSE(acceptor_.HandleFailure(error, Now()));
+    EXPECT_TRUE(acceptor_.IsPaused());
+    EXPECT_FALSE(acceptor_.IsWatching());
+    ASSERT_EQ(LineCount(), lines + 1);
+    EXPECT_NE(LastLine().find("; not accepting for "), std::string::npos) << LastLine();
+    TManualClock::AdvanceMilliseconds(kAcceptPauseLongestMilliseconds);
+    acceptor_.Update(Now());
+    ASSERT_FALSE(acceptor_.IsPaused());
+  }
+}
+
+// A failure that leaves its connection waiting would come back at once for ever: so many in a row
+// pause the socket all the same, and an accepted connection starts the count again.
+TEST_F(ListenAcceptorTest, TooManySingleConnectionFailuresInARowPause) {
+  for (std::uint32_t i = 1; i < kAcceptRetriesInARow; ++i) ASSERT_TRUE(acceptor_.HandleFailure(EPERM, Now())) << i;
+  EXPECT_FALSE(acceptor_.HandleFailure(EPERM, Now()));
+  EXPECT_TRUE(acceptor_.IsPaused());
+  EXPECT_NE(LastLine().find("(Operation not permitted) [1 failure since the last line; not accepting for 100 ms]"),
+            std::string::npos)
+      << LastLine();
+  TManualClock::AdvanceMilliseconds(kAcceptPauseShortestMilliseconds);
+  acceptor_.Update(Now());
+  for (std::uint32_t i = 1; i < kAcceptRetriesInARow; ++i) ASSERT_TRUE(acceptor_.HandleFailure(EPERM, Now())) << i;
+  Connect();
+  ASSERT_TRUE(OrvTest::RunLoopUntil(manager_, [&] { return accepted_.size() == 1; }));
+  CloseAccepted();
+  for (std::uint32_t i = 1; i < kAcceptRetriesInARow; ++i) ASSERT_TRUE(acceptor_.HandleFailure(EPERM, Now())) << i;
+  EXPECT_FALSE(acceptor_.IsPaused());
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
-// Token buckets and the source key of per-source tables.
+// Token buckets.
 #include "network/sockets/token_bucket.h"
 
-#include <netinet/in.h>
-
 #include <algorithm>
-#include <cstring>
 
 namespace Orvan::Network {
 
@@ -24,19 +21,6 @@ bool TTokenBucket::TryTake(TTimeStamp now) noexcept {
   if (tokens_ < 1.0) return false;
   tokens_ -= 1.0;
   return true;
-}
-
-std::uint32_t GetSourceKey(const sockaddr* address) noexcept {
-  if (address == nullptr) return 0;
-  if (address->sa_family == AF_INET) {
-    return reinterpret_cast<const sockaddr_in*>(address)->sin_addr.s_addr;
-  }
-  if (address->sa_family == AF_INET6) {
-    std::uint32_t words[4];
-    std::memcpy(words, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, sizeof(words));
-    return words[0] ^ words[1] ^ words[2] ^ words[3];
-  }
-  return 0;
 }
 
 }  // namespace Orvan::Network

@@ -1,8 +1,6 @@
 // Rate limits for what outside peers may make the server do: a token bucket on the engine's
-// monotonic clock, and a bounded table of per-source state keyed by the peer's address.
+// monotonic clock, and a bounded table of per-source state keyed by the peer's source key.
 #pragma once
-
-#include <sys/socket.h>
 
 #include <cstdint>
 
@@ -10,6 +8,7 @@
 #include "core/memory/thread_local_heap.h"
 #include "core/text/hash_functors.h"
 #include "core/time/time_stamp.h"
+#include "network/sockets/source_key.h"
 
 namespace Orvan::Network {
 
@@ -34,33 +33,35 @@ class TTokenBucket {
   bool started_ = false;
 };
 
-// The key of a peer address in per-source tables: the IPv4 address as it sits in the socket
-// address (network order); an IPv6 address folded to 32 bits; 0 for other families.
-std::uint32_t GetSourceKey(const sockaddr* address) noexcept;
-
 // Per-source state with a fixed bound on the number of sources, so a flood from many addresses
-// cannot grow it without limit. A source is added only when there is room, after the table has
-// forgotten every entry whose state `canForget` says is back to that of a new source.
+// cannot grow it without limit. When the table is full, a new source first takes the room of every
+// entry whose state `canForget` says is back to that of a new source, else that of the entry used
+// least recently: a table filled by many addresses still counts the newest, and the sources it
+// forgets are those that have been quiet the longest.
 template <typename TValue>
 class TPerSourceTable {
  public:
   explicit TPerSourceTable(std::uint32_t maxSources) noexcept : maxSources_(maxSources) {}
 
+  // Looks the source up without counting it as a use.
   TValue* Find(std::uint32_t source) noexcept {
     TEntry* entry = map_.Find(source);
-    return entry == nullptr ? nullptr : &entry->value;
+    return entry == nullptr ? nullptr : &entry->value.value;
   }
 
-  // The source's state, added as `initial` when absent; null when the table is full of sources
-  // that cannot be forgotten yet.
+  // The source's state, added as `initial` when absent; either way it is now the one used last.
+  // Never null: a full table makes room as above.
   template <typename TCanForget>
   TValue* FindOrAdd(std::uint32_t source, const TValue& initial, TCanForget canForget) {
-    if (TValue* value = Find(source)) return value;
+    if (TEntry* entry = map_.Find(source)) {
+      entry->value.lastUse = ++uses_;
+      return &entry->value.value;
+    }
     if (map_.Count() >= maxSources_) {
       RemoveIf(canForget);
-      if (map_.Count() >= maxSources_) return nullptr;
+      if (map_.Count() >= maxSources_) RemoveLeastRecentlyUsed();
     }
-    return &map_.InsertNew(source, initial)->value;
+    return &map_.InsertNew(source, TUsed{initial, ++uses_})->value.value;
   }
 
   void Remove(std::uint32_t source) noexcept { map_.Erase(source); }
@@ -70,16 +71,32 @@ class TPerSourceTable {
   void RemoveIf(TPredicate predicate) {
     for (std::uint32_t i = map_.Count(); i-- > 0;) {
       TEntry& entry = map_.Entries()[i];
-      if (predicate(entry.value)) map_.Erase(std::uint32_t{entry.key});
+      if (predicate(entry.value.value)) map_.Erase(std::uint32_t{entry.key});
     }
   }
 
   std::uint32_t GetCount() const noexcept { return map_.Count(); }
 
  private:
-  using TEntry = TKeyValueEntry<std::uint32_t, TValue>;
+  struct TUsed {
+    TValue value;
+    // The table's use count when the source was last added or found by FindOrAdd.
+    std::uint64_t lastUse;
+  };
+  using TEntry = TKeyValueEntry<std::uint32_t, TUsed>;
+
+  // A walk of the whole table, done only when it is full of sources still counting.
+  void RemoveLeastRecentlyUsed() noexcept {
+    const TEntry* oldest = nullptr;
+    for (const TEntry& entry : map_) {
+      if (oldest == nullptr || entry.value.lastUse < oldest->value.lastUse) oldest = &entry;
+    }
+    if (oldest != nullptr) map_.Erase(std::uint32_t{oldest->key});
+  }
+
   TOpenHashMap<TEntry, TIntegerHash, TWordEqual, thread_local_allocator<unsigned char>> map_;
   std::uint32_t maxSources_;
+  std::uint64_t uses_ = 0;
 };
 
 }  // namespace Orvan::Network

@@ -1,8 +1,6 @@
 #include "network/sockets/token_bucket.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 
 #include <vector>
 
@@ -53,45 +51,34 @@ TEST(TokenBucket, IsFullOnceRefilled) {
   EXPECT_TRUE(bucket.IsFull(kBucketStart + 100 * kOneMs));
 }
 
-sockaddr_in Ipv4(const char* text, std::uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  inet_pton(AF_INET, text, &address.sin_addr);
-  return address;
-}
-
-TEST(PerSourceTable, KeysAddressesNotPorts) {
-  const sockaddr_in a1 = Ipv4("10.0.0.1", 1000);
-  const sockaddr_in a2 = Ipv4("10.0.0.1", 2000);
-  const sockaddr_in b = Ipv4("10.0.0.2", 1000);
-  EXPECT_EQ(GetSourceKey(reinterpret_cast<const sockaddr*>(&a1)), GetSourceKey(reinterpret_cast<const sockaddr*>(&a2)));
-  EXPECT_NE(GetSourceKey(reinterpret_cast<const sockaddr*>(&a1)), GetSourceKey(reinterpret_cast<const sockaddr*>(&b)));
-  sockaddr unknown{};
-  unknown.sa_family = AF_UNIX;
-  EXPECT_EQ(GetSourceKey(&unknown), 0u);
-  EXPECT_EQ(GetSourceKey(nullptr), 0u);
-}
-
-TEST(PerSourceTable, StaysWithinItsBoundAndForgetsWhatItCan) {
+TEST(PerSourceTable, AFullTableForgetsWhatItCanThenTheLeastRecentlyUsed) {
   TPerSourceTable<int> table(3);
   const auto never = [](const int&) { return false; };
   const auto zero = [](const int& value) { return value == 0; };
   for (std::uint32_t source = 1; source <= 3; ++source) ASSERT_NE(table.FindOrAdd(source, 5, never), nullptr);
-  // Full of sources that cannot be forgotten: a fourth is refused, a known one still found.
-  EXPECT_EQ(table.FindOrAdd(4, 5, never), nullptr);
-  ASSERT_NE(table.FindOrAdd(2, 7, never), nullptr);
-  EXPECT_EQ(*table.Find(2), 5);
-  // Once two of them are back to a new source's state, they make room.
-  *table.Find(1) = 0;
-  *table.Find(3) = 0;
-  ASSERT_NE(table.FindOrAdd(4, 5, zero), nullptr);
-  EXPECT_EQ(table.GetCount(), 2u);
-  EXPECT_EQ(table.Find(1), nullptr);
-  EXPECT_EQ(table.Find(3), nullptr);
-  EXPECT_NE(table.Find(2), nullptr);
-  table.Remove(2);
+  // A known source is found with its state, and counts as used.
+  ASSERT_NE(table.FindOrAdd(1, 7, never), nullptr);
+  EXPECT_EQ(*table.Find(1), 5);
+  // Full of sources still counting: a fourth takes the room of the one used least recently, 2.
+  ASSERT_NE(table.FindOrAdd(4, 6, never), nullptr);
+  EXPECT_EQ(table.GetCount(), 3u);
   EXPECT_EQ(table.Find(2), nullptr);
+  EXPECT_EQ(*table.Find(4), 6);
+  // Find alone is no use: 3 is still the least recently used.
+  EXPECT_NE(table.Find(3), nullptr);
+  ASSERT_NE(table.FindOrAdd(5, 5, never), nullptr);
+  EXPECT_EQ(table.Find(3), nullptr);
+  EXPECT_NE(table.Find(1), nullptr);
+  // Sources back to a new one's state make room first, however recently used.
+  *table.Find(4) = 0;
+  *table.Find(5) = 0;
+  ASSERT_NE(table.FindOrAdd(6, 5, zero), nullptr);
+  EXPECT_EQ(table.GetCount(), 2u);
+  EXPECT_EQ(table.Find(4), nullptr);
+  EXPECT_EQ(table.Find(5), nullptr);
+  EXPECT_NE(table.Find(1), nullptr);
+  table.Remove(1);
+  EXPECT_EQ(table.Find(1), nullptr);
   EXPECT_EQ(table.GetCount(), 1u);
 }
 
