@@ -102,23 +102,31 @@ void TMainServerTask::OnNewClient() {
     sockaddr_storage address{};
     const int descriptor = clientAcceptor_.Accept(address);
     if (descriptor == -1) return;
-    if (session_ != nullptr && !session_->GetPendingClients()->TakesConnectionFrom(address)) {
+    TTimeStamp now;
+    GetTimeStamp(now);
+    TPendingClientSet* pending = session_ != nullptr ? session_->GetPendingClients() : nullptr;
+    if (pending != nullptr && !pending->TakesConnectionFrom(address, now)) {
       ::close(descriptor);
       continue;
     }
+    // Within the log shares a connection is written about as it goes; beyond them it is quiet, and
+    // only counted when it ends.
+    const bool quiet = pending != nullptr && !pending->GetLog().TakeLine(address, now);
     const TOrvString<char> addressText = Network::SockAddrToString(reinterpret_cast<const sockaddr*>(&address));
-    Log(Network::kNetworkLogInformation, "New client trying to connect from IP " + addressText +
-                                             " (socket : " + TOrvString<char>(std::to_string(descriptor)) + ")");
+    if (!quiet) {
+      Log(Network::kNetworkLogInformation, "New client trying to connect from IP " + addressText +
+                                               " (socket : " + TOrvString<char>(std::to_string(descriptor)) + ")");
+    }
     auto* connection = new Network::TBufferEventSocket(descriptor, socketManager_);
     Network::SetSocketNonBlocking(descriptor);
     const int noDelay = 1;
-    if (::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay)) != 0) {
+    if (::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay)) != 0 && !quiet) {
       Log(Network::kNetworkLogWarning, "Failed to activate no delay on client socket (error : " +
                                            Network::GetErrorString(errno) + ", client IP : " + addressText + ")");
     }
     rateLimitGroup_->AddSocket(connection);
     if (session_ != nullptr) {
-      session_->OnNewConnection(connection, address);
+      session_->OnNewConnection(connection, address, quiet);
     } else {
       rateLimitGroup_->RemoveSocket(connection);
       connection->Close();
