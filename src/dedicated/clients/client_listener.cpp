@@ -24,6 +24,12 @@ namespace {
 
 // Connections the kernel holds for us between two accepting passes.
 constexpr int kClientListenBacklog = 128;
+// Connections accepted in one pass; the rest wait for the next pass of the event loop (the listen
+// socket stays readable). In between, the connections already taken are read: a real client's
+// identification is read before a flood can make it the oldest of the unidentified connections,
+// which takes far more accepts than this.
+constexpr int kMaxAcceptsPerPass = 32;
+static_assert(kMaxAcceptsPerPass * 4 <= static_cast<int>(kMaxUnidentifiedClients));
 
 void Log(std::int32_t level, const TOrvString<char>& text) { Network::NetworkLog(level, text); }
 
@@ -98,7 +104,7 @@ void TMainServerTask::OnNewClient() {
     clientAcceptor_.SetHeld(true);
     return;
   }
-  for (;;) {
+  for (int accepted = 0; accepted < kMaxAcceptsPerPass; ++accepted) {
     sockaddr_storage address{};
     const int descriptor = clientAcceptor_.Accept(address);
     if (descriptor == -1) return;

@@ -17,12 +17,12 @@ TOrvString<char> Decimal(std::uint32_t value) { return TOrvString<char>(std::to_
 
 }  // namespace
 
-TConnectionLogLimiter::TConnectionLogLimiter() : overall_(kLoggedConnectionsPerSecond, kLoggedConnectionsPerSecond) {}
+TConnectionLogLimiter::TConnectionLogLimiter() : overall_(kLoggedConnectionsPerSecond, kLoggedConnectionBurst) {}
 
 bool TConnectionLogLimiter::TakeLine(const sockaddr_storage& address, TTimeStamp now) {
   Network::TTokenBucket* share = shares_.FindOrAdd(
       Network::GetSourceKey(AsAddress(address)),
-      Network::TTokenBucket(kLoggedConnectionsPerSecondPerSource, kLoggedConnectionsPerSecondPerSource),
+      Network::TTokenBucket(kLoggedConnectionsPerSecondPerSource, kLoggedConnectionBurstPerSource),
       [now](const Network::TTokenBucket& bucket) { return bucket.IsFull(now); });
   if (share == nullptr || share->GetTokens(now) < 1.0) return false;
   if (!overall_.TryTake(now)) return false;

@@ -16,11 +16,13 @@
 
 namespace Orvan::Dedicated {
 
-// Connections from one source whose lines are written: this many a second (and at most this many
-// at once after a quiet spell).
+// Connections from one source whose lines are written: this many a second, after a burst of this
+// many (players behind one address, or tests, connecting at once).
 inline constexpr double kLoggedConnectionsPerSecondPerSource = 3.0;
+inline constexpr double kLoggedConnectionBurstPerSource = 20.0;
 // The same for all sources together.
 inline constexpr double kLoggedConnectionsPerSecond = 20.0;
+inline constexpr double kLoggedConnectionBurst = 100.0;
 // Sources whose share of lines is remembered; one back to a full share is forgotten first, and a
 // new source finding the table full of busy ones is not written about.
 inline constexpr std::uint32_t kMaxLoggedSources = 1024;

@@ -32,10 +32,10 @@ TEST(ConnectionLogLimiterTest, SharesPerSourceAndInAll) {
     std::uint32_t perSource;  // connections from each source, all at once
     std::uint32_t written;
   };
-  const auto perSource = static_cast<std::uint32_t>(kLoggedConnectionsPerSecondPerSource);
-  const auto overall = static_cast<std::uint32_t>(kLoggedConnectionsPerSecond);
+  const auto perSource = static_cast<std::uint32_t>(kLoggedConnectionBurstPerSource);
+  const auto overall = static_cast<std::uint32_t>(kLoggedConnectionBurst);
   const std::vector<Case> cases = {
-      {"one source within its share", 1, perSource, perSource},
+      {"one source within its burst", 1, perSource, perSource},
       {"one source flooding", 1, 1000, perSource},
       {"a few sources each flooding", 4, 1000, 4 * perSource},
       {"many sources, a few each", 200, 2, overall},

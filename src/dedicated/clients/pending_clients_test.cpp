@@ -441,7 +441,7 @@ TEST(PendingClientSetTest, UnidentifiedConnectionsPerSource) {
   }
   // The source is at its bound: refused, written about within its share of lines, counted beyond
   // it; another source is not refused.
-  const auto share = static_cast<std::size_t>(kLoggedConnectionsPerSecondPerSource);
+  const auto share = static_cast<std::size_t>(kLoggedConnectionBurstPerSource);
   for (std::size_t i = 0; i < share + 2; ++i) EXPECT_FALSE(set.TakesConnectionFrom(first, now));
   EXPECT_EQ(refusals(), share);
   EXPECT_TRUE(set.GetLog().HasCounts());
