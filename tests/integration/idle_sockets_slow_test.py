@@ -89,7 +89,8 @@ class IdleSocketsTest(harness.AsyncIntegrationTestCase):
         summed = sum(int(m.group(1)) for m in map(SUMMARY.match, lines) if m)
         refusal_lines = sum(1 for m in map(REFUSED.match, lines) if m)
         self.assertEqual(len(written) + refusal_lines + summed, SOCKETS)
-        self.assertLess(len(lines), SOCKETS // 2)
+        # Far fewer lines than connections: each used to write two or three.
+        self.assertLess(len(lines), SOCKETS)
         self.assertEqual(self.open_descriptors(server), descriptors)
 
         client = await self.start_game_client_in_process(server.port)

@@ -6,10 +6,10 @@ accepted before the match-making link is Ready."""
 import asyncio
 import signal
 
-import game_client
 import harness
 import udp_query
 from console_client import ConsoleClient
+from game_client import GameClient
 
 GAME_INFO = {"StatsURL": "http://127.0.0.1:5984/"}
 NEW_CLIENT = "New client trying to connect from IP "
@@ -74,7 +74,7 @@ class PendingClientsTest(harness.AsyncIntegrationTestCase):
         """A client the server has accepted, from an address of its own: the server writes about a
         few connections a second of one address, and these are many at once."""
         self.sources = getattr(self, "sources", 0) + 1
-        client = game_client.GameClient()
+        client = GameClient()
         await client.connect(server.port, source="127.0.3.%d" % self.sources)
         self.addAsyncCleanup(client.close)
         await server.wait_for_line_async(NEW_CLIENT + client.events.events[0]["local"] + " ")
