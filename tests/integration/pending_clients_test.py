@@ -9,6 +9,7 @@ import signal
 import harness
 import udp_query
 from console_client import ConsoleClient
+from game_client import GameClient
 
 GAME_INFO = {"StatsURL": "http://127.0.0.1:5984/"}
 NEW_CLIENT = "New client trying to connect from IP "
@@ -70,8 +71,12 @@ class PendingClientsTest(harness.AsyncIntegrationTestCase):
         return peer, server
 
     async def new_client(self, server):
-        """A client the server has accepted."""
-        client = await self.start_game_client_in_process(server.port)
+        """A client the server has accepted, from an address of its own: the server writes about a
+        few connections a second of one address, and these are many at once."""
+        self.sources = getattr(self, "sources", 0) + 1
+        client = GameClient()
+        await client.connect(server.port, source="127.0.3.%d" % self.sources)
+        self.addAsyncCleanup(client.close)
         await server.wait_for_line_async(NEW_CLIENT + client.events.events[0]["local"] + " ")
         return client
 
@@ -167,12 +172,15 @@ class PendingClientsTest(harness.AsyncIntegrationTestCase):
                            "Client with id %d and IP {ip} sent packet while waiting ticket validation "
                            "-> Disconnected" % PLAYER)
 
+        # The refused client's request is still unanswered: its id stays taken until the verdict
+        # comes, so the next client logs in with another.
         client = await self.start_game_client_in_process(port)
-        await client.send_connect(PLAYER, TICKET)
-        await peer.events.wait_for({"name": "validate_player", "player_id": PLAYER}, start=len(peer.events.events))
-        await peer.send_verdict(PLAYER, 1)
+        await client.send_connect(PLAYER + 3, TICKET)
+        await peer.events.wait_for({"name": "validate_player", "player_id": PLAYER + 3},
+                                   start=len(peer.events.events))
+        await peer.send_verdict(PLAYER + 3, 1)
         await self.refused(server, client, 18, "InvalidTicket",
-                           VALIDATION_FAILED % (PLAYER, "invalid ticket"))
+                           VALIDATION_FAILED % (PLAYER + 3, "invalid ticket"))
 
     async def test_exit_while_a_refused_client_keeps_its_end_open(self):
         """SIGTERM within the second a refused client is given to close its end: the kill still

@@ -353,8 +353,10 @@ class GameClient:
     def connected(self):
         return self._writer is not None and not self._writer.is_closing()
 
-    async def connect(self, port, host="127.0.0.1"):
-        self._reader, self._writer = await asyncio.open_connection(host, port)
+    async def connect(self, port, host="127.0.0.1", source=None):
+        """`source`: the local address to connect from (the server keeps its limits per address)."""
+        self._reader, self._writer = await asyncio.open_connection(
+            host, port, local_addr=(source, 0) if source is not None else None)
         local = self._writer.get_extra_info("sockname")
         self.events.record({"event": "connected", "local": "%s:%d" % local[:2]})
         self._task = asyncio.ensure_future(self._receive())

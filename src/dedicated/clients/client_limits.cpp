@@ -1,12 +1,14 @@
 // The session's side of the limits on what clients may make it do, checked once per step: the
 // drop lines of the chat and property-query rates once their second has ended, and the clients
-// whose unsent bytes have passed the send queue limit cut off.
+// whose unsent bytes have passed the send queue limit cut off, and the summary of the connections
+// not written about.
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "dedicated/admin/dedicated_property_table.h"
 #include "dedicated/clients/dedicated_user.h"
+#include "dedicated/clients/pending_client_set.h"
 #include "dedicated/session/dedicated_session.h"
 #include "network/logging/network_hooks.h"
 
@@ -14,6 +16,7 @@ namespace Orvan::Dedicated {
 
 void TDedicatedSession::EnforceClientLimits(TTimeStamp now) {
   if (propertyTable_ != nullptr) propertyTable_->GetReporting().ReportDrops(now);
+  pendingClients_->GetLog().Flush(now);
   std::vector<TDedicatedUser*> overLimit;
   for (TDedicatedUser* client : clients_) {
     client->ReportDrops(now);

@@ -24,6 +24,12 @@ namespace {
 
 // Connections the kernel holds for us between two accepting passes.
 constexpr int kClientListenBacklog = 128;
+// Connections accepted in one pass; the rest wait for the next pass of the event loop (the listen
+// socket stays readable). In between, the connections already taken are read: a real client's
+// identification is read before a flood can make it the oldest of the unidentified connections,
+// which takes far more accepts than this.
+constexpr int kMaxAcceptsPerPass = 32;
+static_assert(kMaxAcceptsPerPass * 4 <= static_cast<int>(kMaxUnidentifiedClients));
 
 void Log(std::int32_t level, const TOrvString<char>& text) { Network::NetworkLog(level, text); }
 
@@ -98,27 +104,35 @@ void TMainServerTask::OnNewClient() {
     clientAcceptor_.SetHeld(true);
     return;
   }
-  for (;;) {
+  for (int accepted = 0; accepted < kMaxAcceptsPerPass; ++accepted) {
     sockaddr_storage address{};
     const int descriptor = clientAcceptor_.Accept(address);
     if (descriptor == -1) return;
-    if (session_ != nullptr && !session_->GetPendingClients()->TakesConnectionFrom(address)) {
+    TTimeStamp now;
+    GetTimeStamp(now);
+    TPendingClientSet* pending = session_ != nullptr ? session_->GetPendingClients() : nullptr;
+    if (pending != nullptr && !pending->TakesConnectionFrom(address, now)) {
       ::close(descriptor);
       continue;
     }
+    // Within the log shares a connection is written about as it goes; beyond them it is quiet, and
+    // only counted when it ends.
+    const bool quiet = pending != nullptr && !pending->GetLog().TakeLine(address, now);
     const TOrvString<char> addressText = Network::SockAddrToString(reinterpret_cast<const sockaddr*>(&address));
-    Log(Network::kNetworkLogInformation, "New client trying to connect from IP " + addressText +
-                                             " (socket : " + TOrvString<char>(std::to_string(descriptor)) + ")");
+    if (!quiet) {
+      Log(Network::kNetworkLogInformation, "New client trying to connect from IP " + addressText +
+                                               " (socket : " + TOrvString<char>(std::to_string(descriptor)) + ")");
+    }
     auto* connection = new Network::TBufferEventSocket(descriptor, socketManager_);
     Network::SetSocketNonBlocking(descriptor);
     const int noDelay = 1;
-    if (::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay)) != 0) {
+    if (::setsockopt(descriptor, IPPROTO_TCP, TCP_NODELAY, &noDelay, sizeof(noDelay)) != 0 && !quiet) {
       Log(Network::kNetworkLogWarning, "Failed to activate no delay on client socket (error : " +
                                            Network::GetErrorString(errno) + ", client IP : " + addressText + ")");
     }
     rateLimitGroup_->AddSocket(connection);
     if (session_ != nullptr) {
-      session_->OnNewConnection(connection, address);
+      session_->OnNewConnection(connection, address, quiet);
     } else {
       rateLimitGroup_->RemoveSocket(connection);
       connection->Close();

@@ -40,7 +40,8 @@ bool TOperationKillConnectionWithUser::OnOperationLaunched() {
   TSystemMessage lastPacket;
   lastPacket.command = kLastPacketCommand;
   lastPacket.value = static_cast<std::uint32_t>(reason_);
-  if (task == nullptr || !SendPacket(task->GetClientFramer(), connection, kChannelLastPacket, lastPacket)) {
+  if ((task == nullptr || !SendPacket(task->GetClientFramer(), connection, kChannelLastPacket, lastPacket)) &&
+      !target_->IsKillTargetQuiet()) {
     Network::NetworkLog(Network::kNetworkLogInformation,
                         "TOperationKillConnectionWithUser::OnOperationLaunched() -> Failed to send packet to user " +
                             GetTargetId().ToString());
@@ -62,9 +63,11 @@ bool TOperationKillConnectionWithUser::OnOperationLaunched() {
 void TOperationKillConnectionWithUser::OnOperationTerminated() { ReleaseTarget(); }
 
 void TOperationKillConnectionWithUser::OnOperationTimeout() {
-  Network::NetworkLog(Network::kNetworkLogInformation,
-                      "TOperationKillConnectionWithUser::OnOperationTimeout() -> Client " + GetTargetId().ToString() +
-                          " kept its connection open after its last packet: closed");
+  if (target_ != nullptr && !target_->IsKillTargetQuiet()) {
+    Network::NetworkLog(Network::kNetworkLogInformation,
+                        "TOperationKillConnectionWithUser::OnOperationTimeout() -> Client " +
+                            GetTargetId().ToString() + " kept its connection open after its last packet: closed");
+  }
   ReleaseTarget();
 }
 

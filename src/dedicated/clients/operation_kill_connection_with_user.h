@@ -28,6 +28,8 @@ class IConnectionKillTarget {
   virtual Network::TBufferEventSocket* GetKillTargetConnection() const = 0;
   // Closes and deletes the connection, and ends whatever else the target runs.
   virtual void CloseKillTarget() = 0;
+  // A target not written about (a flood's connection): its kill writes no line either.
+  virtual bool IsKillTargetQuiet() const { return false; }
 };
 
 // A client that has not closed its end this long after its last packet is closed by the server

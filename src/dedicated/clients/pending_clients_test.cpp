@@ -1,16 +1,19 @@
 // Clients logging in, in process: the connect packet's refusals and the validation request, the
-// verdicts, room checked at identification, the cap of the pending set, the bound per source
-// address and the login time-outs.
+// verdicts and the request each answers, one pending connection per id, room checked at
+// identification, the caps of the pending set, the bounds and rates per source address, the quiet
+// connections and the login time-outs.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "dedicated/admin/dedicated_property_table.h"
 #include "dedicated/clients/pending_client_set.h"
+#include "dedicated/clients/user_statistics_documents.h"
 #include "dedicated/clients/user_waiting_for_login.h"
 #include "dedicated/program/main_server_task.h"
 #include "dedicated/session/strivex_dedicated_session.h"
@@ -239,12 +242,172 @@ TEST_F(PendingClientTest, RoomIsCheckedWhenAClientIdentifies) {
 }
 
 TEST_F(PendingClientTest, TheThousandAndFirstConnectionFindsTheSetFull) {
-  for (std::uint32_t i = 0; i < kMaxPendingClients; ++i) session_.OnNewConnection(nullptr, PeerAddress());
+  for (std::uint32_t i = 0; i < kMaxPendingClients; ++i) {
+    TUserWaitingForLogin* client = NewClient();
+    client->SetClientId(Network::OrvNetId::FromValue(kPlayer + i));
+    session_.OnPendingClientIdentified(client);
+  }
   EXPECT_FALSE(Logged(RejectLine("PendingClientListFull")));
+  const std::string count = Property("NbPlayer");
   session_.OnNewConnection(nullptr, PeerAddress());
   EXPECT_TRUE(Logged(RejectLine("PendingClientListFull")));
   EXPECT_EQ(Set().GetCount(), kMaxPendingClients);
-  EXPECT_EQ(Property("NbPlayer"), "0");
+  EXPECT_EQ(Property("NbPlayer"), count);
+}
+
+// The unidentified connections have a budget of their own: when it is spent, a new connection
+// closes the oldest of them, at once and without a change to NbPlayer; the identified clients are
+// not touched.
+TEST_F(PendingClientTest, UnidentifiedConnectionsHaveABudgetOfTheirOwn) {
+  ASSERT_EQ(Feed(NewClient(), ConnectFrame(kPlayer, "1.0", "")), ClientDisconnectReason::Success);
+  for (std::uint32_t i = 0; i < kMaxUnidentifiedClients; ++i) session_.OnNewConnection(nullptr, PeerAddress());
+  EXPECT_EQ(Set().GetUnidentifiedCount(), kMaxUnidentifiedClients);
+  const std::size_t from = Lines().size();
+  for (std::uint32_t round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    const std::uint64_t oldest = Set().GetOldestUnidentified()->GetArrivalOrder();
+    session_.OnNewConnection(nullptr, PeerAddress());
+    // The next in age is the oldest now.
+    EXPECT_EQ(Set().GetOldestUnidentified()->GetArrivalOrder(), oldest + 1);
+    EXPECT_EQ(Set().GetUnidentifiedCount(), kMaxUnidentifiedClients);
+    EXPECT_EQ(Set().GetIdentifiedCount(), 1u);
+    EXPECT_EQ(Property("NbPlayer"), "1");
+  }
+  const std::vector<std::string> lines = LinesFrom(from);
+  EXPECT_EQ(std::count(lines.begin(), lines.end(),
+                       std::string("Closing pending client with IP ") + kPendingPeer +
+                           ": the oldest of 256 connections that have not identified themselves, to make room"),
+            3);
+  EXPECT_FALSE(Logged(RejectLine("PendingClientListFull")));
+}
+
+// A second identification with an id that a pending connection holds, that an admitted client
+// has, or that a left connection's unanswered request still holds, is refused at once with
+// AlreadyInSession and never forwarded; the first keeps its place.
+TEST_F(PendingClientTest, OnePendingConnectionPerId) {
+  struct Case {
+    const char* what;
+    std::function<void(std::uint64_t)> first;
+  };
+  const auto identify = [&](std::uint64_t id) {
+    TUserWaitingForLogin* client = NewClient();
+    EXPECT_EQ(Feed(client, ConnectFrame(id, "1.0", "")), ClientDisconnectReason::Success);
+    return client;
+  };
+  const std::vector<Case> cases = {
+      {"awaiting its verdict", [&](std::uint64_t id) { identify(id); }},
+      {"fetching its statistics",
+       [&](std::uint64_t id) {
+         identify(id);
+         session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{id, 0});
+       }},
+      {"admitted", [&](std::uint64_t id) { EXPECT_NE(OrvTest::AdmitClient(session_, nullptr, id), nullptr); }},
+      {"left before its verdict",
+       [&](std::uint64_t id) {
+         session_.RejectPendingClient(identify(id), ClientDisconnectReason::ConnectionLost, true);
+       }},
+  };
+  std::uint64_t id = kPlayer;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ++id;
+    c.first(id);
+    const std::uint32_t pending = Set().GetCount();
+    const std::size_t written = mms_.written.size();
+    EXPECT_EQ(Feed(NewClient(), ConnectFrame(id, "1.0", "")), ClientDisconnectReason::AlreadyInSession);
+    EXPECT_EQ(mms_.written.size(), written) << "no second validation request";
+    EXPECT_EQ(Set().GetCount(), pending);
+  }
+  EXPECT_TRUE(Logged(RejectLine("AlreadyInSession")));
+  session_.Shutdown();
+}
+
+// A verdict reaches only the connection whose request it answers. The request of a connection that
+// left keeps the id until its verdict comes: that verdict, an acceptance of the left client's
+// ticket, admits nobody; then the id is free, and a new connection's verdict is its own.
+TEST_F(PendingClientTest, VerdictOfALeftConnectionReachesNoOther) {
+  TUserWaitingForLogin* victim = NewClient();
+  ASSERT_EQ(Feed(victim, ConnectFrame(kPlayer, "1.0", "")), ClientDisconnectReason::Success);
+  session_.RejectPendingClient(victim, ClientDisconnectReason::ConnectionLost, true);
+  EXPECT_EQ(Feed(NewClient(), ConnectFrame(kPlayer, "1.0", "")), ClientDisconnectReason::AlreadyInSession);
+  session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{kPlayer, 0});
+  EXPECT_EQ(Set().GetCount(), 0u);
+  EXPECT_FALSE(Set().IsIdTaken(Network::OrvNetId::FromValue(kPlayer)));
+  // A second verdict on the id, with no request left, reaches the next connection neither.
+  TUserWaitingForLogin* next = NewClient();
+  session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{kPlayer, 1});
+  ASSERT_EQ(Feed(next, ConnectFrame(kPlayer, "1.0", "")), ClientDisconnectReason::Success);
+  EXPECT_EQ(next->GetState(), PendingClientState::WaitingForVerdict);
+  session_.OnClientValidation(Network::TMmsValidatePlayerAnswer{kPlayer, 0});
+  EXPECT_EQ(next->GetState(), PendingClientState::FetchingStatistics);
+}
+
+// A left connection's request holds its id until the login time-out at the latest: a verdict that
+// never comes does not lock the player out.
+TEST_F(PendingClientTest, UnansweredRequestOfALeftConnectionExpires) {
+  OrvTest::TManualClock clock;
+  TUserWaitingForLogin* client = NewClient();
+  ASSERT_EQ(Feed(client, ConnectFrame(kPlayer, "1.0", "")), ClientDisconnectReason::Success);
+  session_.RejectPendingClient(client, ClientDisconnectReason::ConnectionLost, true);
+  OrvTest::TManualClock::AdvanceMilliseconds(kLoginTimeOutSeconds * 1000 - 1);
+  session_.Update();
+  EXPECT_TRUE(Set().IsIdTaken(Network::OrvNetId::FromValue(kPlayer)));
+  OrvTest::TManualClock::AdvanceMilliseconds(2);
+  session_.Update();
+  EXPECT_FALSE(Set().IsIdTaken(Network::OrvNetId::FromValue(kPlayer)));
+  EXPECT_EQ(Feed(NewClient(), ConnectFrame(kPlayer, "1.0", "")), ClientDisconnectReason::Success);
+}
+
+// Identifications from one address are forwarded up to the burst, then at the rate; one beyond is
+// refused at once with NotAvailable, without a validation request and without a kill's wait.
+TEST_F(PendingClientTest, IdentificationsPerSourceAreRateLimited) {
+  OrvTest::TManualClock clock;
+  const auto burst = static_cast<std::uint64_t>(kIdentificationBurstPerSource);
+  for (std::uint64_t i = 0; i < burst; ++i) {
+    ASSERT_EQ(Feed(NewClient(), ConnectFrame(kPlayer + i, "1.0", "")), ClientDisconnectReason::Success) << i;
+  }
+  const std::size_t written = mms_.written.size();
+  EXPECT_EQ(Feed(NewClient(), ConnectFrame(kPlayer + burst, "1.0", "")), ClientDisconnectReason::NotAvailable);
+  EXPECT_EQ(mms_.written.size(), written);
+  EXPECT_TRUE(Logged("Identification of client " + std::to_string(kPlayer + burst) + " with IP " + kPendingPeer +
+                     " not forwarded (reason : more than 4 identifications a second from its address) -> "
+                     "Disconnected"));
+  EXPECT_EQ(task_->GetOperationManager()->GetRegisteredCount(), 0u);
+  EXPECT_FALSE(Set().IsIdTaken(Network::OrvNetId::FromValue(kPlayer + burst)));
+  OrvTest::TManualClock::AdvanceMilliseconds(1000.0 / kIdentificationsPerSecondPerSource);
+  EXPECT_EQ(Feed(NewClient(), ConnectFrame(kPlayer + burst, "1.0", "")), ClientDisconnectReason::Success);
+  EXPECT_GT(mms_.written.size(), written);
+}
+
+// A quiet connection (accepted beyond the log shares) writes none of its lines; its end is counted
+// and summed up once the second is over. A quiet client that is admitted is written about as any.
+TEST_F(PendingClientTest, QuietConnectionsAreSummedUp) {
+  OrvTest::TManualClock clock;
+  const std::size_t from = Lines().size();
+  for (int i = 0; i < 3; ++i) {
+    session_.OnNewConnection(nullptr, PeerAddress(), true);
+    EXPECT_EQ(Feed(Set().FindById(Network::OrvNetId()), OrvTest::Frame(194, "xyz")), ClientDisconnectReason::Failed);
+  }
+  session_.OnNewConnection(nullptr, PeerAddress(), true);
+  session_.OnPendingConnectionEvent(Set().FindById(Network::OrvNetId()), "end of file");
+  session_.Update();
+  EXPECT_TRUE(LinesFrom(from).empty());
+  OrvTest::TManualClock::AdvanceMilliseconds(1000);
+  session_.Update();
+  EXPECT_EQ(LinesFrom(from), std::vector<std::string>{"4 connections from 127.0.0.1 refused or closed in the last "
+                                                       "second (Failed 3, ConnectionLost 1)"});
+  session_.OnNewConnection(nullptr, PeerAddress(), true);
+  TUserWaitingForLogin* pending = Set().FindById(Network::OrvNetId());
+  pending->SetClientId(Network::OrvNetId::FromValue(kPlayer));
+  pending->SetClientVersion("1.0");
+  pending->SetState(PendingClientState::FetchingStatistics);
+  session_.OnPendingClientIdentified(pending);
+  session_.OnPendingClientStats(pending, false, TUserStatisticsDocuments());
+  EXPECT_NE(session_.FindClientById(Network::OrvNetId::FromValue(kPlayer)), nullptr);
+  bool added = false;
+  for (const std::string& line : LinesFrom(from)) added = added || line.rfind("Client added in session", 0) == 0;
+  EXPECT_TRUE(added);
+  session_.Shutdown();
 }
 
 // Unidentified connections count against their source address, up to a bound; identifying, or
@@ -271,15 +434,18 @@ TEST(PendingClientSetTest, UnidentifiedConnectionsPerSource) {
     waiters.push_back(new TUserWaitingForLogin(nullptr, address));
     ASSERT_TRUE(set.Add(waiters.back()));
   };
+  TTimeStamp now = OrvTest::TManualClock::kStart;
   for (std::uint32_t i = 0; i < kMaxUnidentifiedPerSource; ++i) {
-    EXPECT_TRUE(set.TakesConnectionFrom(first));
+    EXPECT_TRUE(set.TakesConnectionFrom(first, now));
     add(first);
   }
-  // The source is at its bound: refused, one line for the whole run; another source is not.
-  EXPECT_FALSE(set.TakesConnectionFrom(first));
-  EXPECT_FALSE(set.TakesConnectionFrom(first));
-  EXPECT_EQ(refusals(), 1u);
-  EXPECT_TRUE(set.TakesConnectionFrom(second));
+  // The source is at its bound: refused, written about within its share of lines, counted beyond
+  // it; another source is not refused.
+  const auto share = static_cast<std::size_t>(kLoggedConnectionBurstPerSource);
+  for (std::size_t i = 0; i < share + 2; ++i) EXPECT_FALSE(set.TakesConnectionFrom(first, now));
+  EXPECT_EQ(refusals(), share);
+  EXPECT_TRUE(set.GetLog().HasCounts());
+  EXPECT_TRUE(set.TakesConnectionFrom(second, now));
   add(second);
   EXPECT_EQ(set.GetUnidentifiedCount(first), kMaxUnidentifiedPerSource);
   EXPECT_EQ(set.GetIdentifiedCount(), 0u);
@@ -289,10 +455,11 @@ TEST(PendingClientSetTest, UnidentifiedConnectionsPerSource) {
   set.MarkIdentified(waiters[0]);
   EXPECT_EQ(set.GetIdentifiedCount(), 1u);
   EXPECT_EQ(set.GetUnidentifiedCount(first), kMaxUnidentifiedPerSource - 1);
-  EXPECT_TRUE(set.TakesConnectionFrom(first));
+  now += 1'000'000'000;
+  EXPECT_TRUE(set.TakesConnectionFrom(first, now));
   add(first);
-  EXPECT_FALSE(set.TakesConnectionFrom(first));
-  EXPECT_EQ(refusals(), 2u);
+  EXPECT_FALSE(set.TakesConnectionFrom(first, now));
+  EXPECT_EQ(refusals(), share + 1);
 
   // Leaving: an unidentified one gives its place back, an identified one its slot.
   set.Remove(waiters[1]);
@@ -306,7 +473,26 @@ TEST(PendingClientSetTest, UnidentifiedConnectionsPerSource) {
   set.CloseAll();
   EXPECT_EQ(set.GetUnidentifiedCount(first), 0u);
   EXPECT_EQ(set.GetUnidentifiedCount(second), 0u);
-  EXPECT_TRUE(set.TakesConnectionFrom(first));
+  EXPECT_TRUE(set.TakesConnectionFrom(first, now));
+}
+
+// Beyond its burst a source's new connections are refused, whatever it holds; the rate comes back
+// a second later.
+TEST(PendingClientSetTest, NewConnectionsPerSourceAreRateLimited) {
+  OrvTest::TCapturedNetworkLog log;
+  TPendingClientSet set;
+  const sockaddr_storage source = PeerAddress();
+  TTimeStamp now = OrvTest::TManualClock::kStart;
+  std::uint32_t taken = 0;
+  for (int i = 0; i < 100; ++i) taken += set.TakesConnectionFrom(source, now) ? 1 : 0;
+  EXPECT_EQ(taken, static_cast<std::uint32_t>(kConnectionBurstPerSource));
+  ASSERT_FALSE(OrvTest::TCapturedNetworkLog::Texts().empty());
+  EXPECT_EQ(OrvTest::TCapturedNetworkLog::Texts().front(),
+            "Refusing client connection from IP 127.0.0.1:5000: 127.0.0.1 opens more than 5 connections a second");
+  now += 1'000'000'000;
+  taken = 0;
+  for (int i = 0; i < 100; ++i) taken += set.TakesConnectionFrom(source, now) ? 1 : 0;
+  EXPECT_EQ(taken, static_cast<std::uint32_t>(kConnectionsPerSecondPerSource));
 }
 
 TEST(PendingClientSetTest, HoldsAThousandAndFindsById) {
@@ -314,9 +500,15 @@ TEST(PendingClientSetTest, HoldsAThousandAndFindsById) {
   std::vector<TUserWaitingForLogin*> waiters;
   for (std::uint32_t i = 0; i < kMaxPendingClients; ++i) {
     waiters.push_back(new TUserWaitingForLogin(nullptr, PeerAddress()));
+    waiters.back()->SetIdentified();
     ASSERT_TRUE(set.Add(waiters.back()));
   }
+  // A set full of identified clients takes no connection, unidentified or not.
+  auto* unidentified = new TUserWaitingForLogin(nullptr, PeerAddress());
+  EXPECT_FALSE(set.Add(unidentified));
+  delete unidentified;
   auto* extra = new TUserWaitingForLogin(nullptr, PeerAddress());
+  extra->SetIdentified();
   EXPECT_FALSE(set.Add(extra));
   set.Remove(waiters[10]);
   set.Remove(waiters[10]);

@@ -61,6 +61,7 @@ class TUserWaitingForLogin final : public Network::IRequestDatabaseListener, pub
   Network::OrvNetId GetKillTargetId() const override { return clientId_; }
   Network::TBufferEventSocket* GetKillTargetConnection() const override { return connection_; }
   void CloseKillTarget() override { Close(); }
+  bool IsKillTargetQuiet() const override { return quiet_; }
 
   PendingClientState GetState() const { return state_; }
   void SetState(PendingClientState state) { state_ = state; }
@@ -71,6 +72,17 @@ class TUserWaitingForLogin final : public Network::IRequestDatabaseListener, pub
   // Identified: its connect packet was taken. Only then does it hold a player slot.
   bool IsIdentified() const { return identified_; }
   void SetIdentified() { identified_ = true; }
+  // Quiet: its source, or all sources, had their share of log lines when it was accepted; nothing
+  // is written about it until it is admitted, and its end is counted in the summary line.
+  bool IsQuiet() const { return quiet_; }
+  void SetQuiet(bool quiet) { quiet_ = quiet; }
+  // Its refusal closes the connection at once, without the last packet and the wait for the
+  // client's close: the connection has failed already, or the client is refused for a flood.
+  bool ClosesAtOnce() const { return closeAtOnce_; }
+  void SetCloseAtOnce() { closeAtOnce_ = true; }
+  // Its place among the unidentified connections by age (the pending set numbers them).
+  std::uint64_t GetArrivalOrder() const { return arrivalOrder_; }
+  void SetArrivalOrder(std::uint64_t order) { arrivalOrder_ = order; }
   bool GetAskFlag() const { return ask_; }
   void SetAskFlag(bool ask) { ask_ = ask; }
   Network::TBufferEventSocket* GetConnection() const { return connection_; }
@@ -95,6 +107,9 @@ class TUserWaitingForLogin final : public Network::IRequestDatabaseListener, pub
   bool statsFailed_ = false;
   bool ask_ = false;
   bool identified_ = false;
+  bool quiet_ = false;
+  bool closeAtOnce_ = false;
+  std::uint64_t arrivalOrder_ = 0;
   std::uint16_t pendingFrameLength_ = 0;
 };
 

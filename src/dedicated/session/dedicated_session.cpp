@@ -35,7 +35,6 @@ static_assert(sizeof(kSeparator) == 52, "the separator is 51 dashes");
 
 void LogInformation(const TOrvString<char>& text) { Network::NetworkLog(Network::kNetworkLogInformation, text); }
 void LogWarning(const TOrvString<char>& text) { Network::NetworkLog(Network::kNetworkLogWarning, text); }
-void LogError(const TOrvString<char>& text) { Network::NetworkLog(Network::kNetworkLogError, text); }
 
 // The statistics of a player being admitted are given this long.
 constexpr double kStatisticsTimeOutMilliseconds = 3600000.0;
@@ -205,9 +204,10 @@ void TDedicatedSession::OnWaitClientMessage(const Network::OrvNetId& clientId, s
 }
 
 void TDedicatedSession::OnClientValidation(const Network::TMmsValidatePlayerAnswer& answer) {
-  TUserWaitingForLogin* pendingClient = pendingClients_->FindById(Network::OrvNetId::FromValue(answer.id));
-  // Only a client awaiting a verdict takes one: the unidentified clients share the invalid id a
-  // verdict may name, and a second verdict must not start a second statistics batch.
+  // A verdict answers one request: it reaches the connection that sent it, never another with the
+  // same id, and nothing when that connection has left or the request was answered already (a
+  // second verdict must not start a second statistics batch).
+  TUserWaitingForLogin* pendingClient = pendingClients_->TakeVerdict(Network::OrvNetId::FromValue(answer.id));
   if (pendingClient == nullptr || pendingClient->GetState() != PendingClientState::WaitingForVerdict) return;
   const TOrvString<char> who = "Validation for client " + pendingClient->GetClientId().ToString() + " with IP " +
                                pendingClient->GetAddressText() + " failed (reason : ";
@@ -232,15 +232,16 @@ void TDedicatedSession::OnClientValidation(const Network::TMmsValidatePlayerAnsw
       return;
     }
     case 1:
-      LogInformation(who + "invalid ticket) -> Disconnected");
+      LogPending(pendingClient, Network::kNetworkLogInformation, who + "invalid ticket) -> Disconnected");
       RejectPendingClient(pendingClient, ClientDisconnectReason::InvalidTicket, true);
       return;
     case 2:
-      LogInformation(who + "client is not connected to match making server) -> Disconnected");
+      LogPending(pendingClient, Network::kNetworkLogInformation,
+                 who + "client is not connected to match making server) -> Disconnected");
       RejectPendingClient(pendingClient, ClientDisconnectReason::ConnectionLost, true);
       return;
     default:
-      LogError(who + "match making server sent invalid reason) -> Disconnected");
+      LogPending(pendingClient, Network::kNetworkLogError, who + "match making server sent invalid reason) -> Disconnected");
       RejectPendingClient(pendingClient, ClientDisconnectReason::Failed, true);
       return;
   }
@@ -271,9 +272,12 @@ void TDedicatedSession::RemovePendingClient(TUserWaitingForLogin* pendingClient,
   if (updateCount) PublishClientCount();
 }
 
-void TDedicatedSession::OnNewConnection(Network::TBufferEventSocket* socket, const sockaddr_storage& address) {
+void TDedicatedSession::OnNewConnection(Network::TBufferEventSocket* socket, const sockaddr_storage& address,
+                                        bool quiet) {
   // An unidentified connection holds no player slot: room is checked when it identifies.
   auto* pendingClient = new TUserWaitingForLogin(socket, address);
+  pendingClient->SetQuiet(quiet);
+  if (pendingClients_->GetUnidentifiedCount() >= kMaxUnidentifiedClients) CloseOldestUnidentified();
   if (!pendingClients_->Add(pendingClient)) {
     RejectPendingClient(pendingClient, ClientDisconnectReason::PendingClientListFull, false);
     return;
@@ -296,8 +300,11 @@ bool TDedicatedSession::OnPendingClientPacket(Network::IStreamInterface* socket,
   Network::TPacketHelperBase* framer = task->GetClientFramer();
   std::uint16_t received = 0;
   if (!framer->ReceivePacket(socket, pendingClient->PendingFrameLength(), received)) {
-    LogInformation("Failed to receive a packet from pending client with IP " + ip + " -> Disconnected");
+    LogPending(pendingClient, Network::kNetworkLogInformation,
+               "Failed to receive a packet from pending client with IP " + ip + " -> Disconnected");
     reason = ClientDisconnectReason::ConnectionLost;
+    // Nothing more can be said to it.
+    pendingClient->SetCloseAtOnce();
     return false;
   }
   if (received == 0) return false;
@@ -305,22 +312,25 @@ bool TDedicatedSession::OnPendingClientPacket(Network::IStreamInterface* socket,
   const std::uint8_t* body = framer->GetReceiveBuffer();
   const std::uint8_t channel = body[0];
   if (channel != kChannelInitConnection) {
-    LogWarning("Drop packet from pending client with IP " + ip + " (reason : invalid channel, channel " +
-               TOrvString<char>(std::to_string(channel)) + ")");
+    LogPending(pendingClient, Network::kNetworkLogWarning,
+               "Drop packet from pending client with IP " + ip + " (reason : invalid channel, channel " +
+                   TOrvString<char>(std::to_string(channel)) + ")");
     reason = ClientDisconnectReason::Failed;
     return true;
   }
   if (pendingClient->GetState() != PendingClientState::WaitingForIdentification) {
-    LogWarning("Client with id " + pendingClient->GetClientId().ToString() + " and IP " + ip +
-               " sent packet while waiting ticket validation -> Disconnected");
+    LogPending(pendingClient, Network::kNetworkLogWarning,
+               "Client with id " + pendingClient->GetClientId().ToString() + " and IP " + ip +
+                   " sent packet while waiting ticket validation -> Disconnected");
     reason = ClientDisconnectReason::Refused;
     return true;
   }
   TClientConnectPacket packet;
   Network::TFixedBufferReader reader(body + 1, static_cast<std::uint32_t>(received) - 1);
   if (!ReadClientConnectPacket(reader, packet)) {
-    LogWarning("Drop packet from pending client with IP " + ip +
-               " (reason : decode packet failed, channel : NETWORK_CHANNEL_DEDICATED_INIT_CONN)");
+    LogPending(pendingClient, Network::kNetworkLogWarning,
+               "Drop packet from pending client with IP " + ip +
+                   " (reason : decode packet failed, channel : NETWORK_CHANNEL_DEDICATED_INIT_CONN)");
     reason = ClientDisconnectReason::Failed;
     return true;
   }
@@ -342,6 +352,23 @@ bool TDedicatedSession::OnPendingClientPacket(Network::IStreamInterface* socket,
                                        : ClientDisconnectReason::DedicatedServerInvalidPassword;
     return true;
   }
+  // One pending connection per id: a second one would wait for a verdict meant for the first.
+  if (pendingClients_->IsIdTaken(packet.playerId) || FindClientById(packet.playerId) != nullptr) {
+    reason = ClientDisconnectReason::AlreadyInSession;
+    return true;
+  }
+  TTimeStamp now;
+  GetTimeStamp(now);
+  if (!pendingClients_->TakeIdentification(pendingClient->GetAddress(), now)) {
+    LogPending(pendingClient, Network::kNetworkLogWarning,
+               "Identification of client " + packet.playerId.ToString() + " with IP " + ip +
+                   " not forwarded (reason : more than " +
+                   TOrvString<char>(std::to_string(static_cast<std::uint32_t>(kIdentificationsPerSecondPerSource))) +
+                   " identifications a second from its address) -> Disconnected");
+    reason = ClientDisconnectReason::NotAvailable;
+    pendingClient->SetCloseAtOnce();
+    return true;
+  }
   pendingClient->SetClientId(packet.playerId);
   pendingClient->SetState(PendingClientState::WaitingForVerdict);
   pendingClient->SetClientVersion(packet.version);
@@ -351,11 +378,37 @@ bool TDedicatedSession::OnPendingClientPacket(Network::IStreamInterface* socket,
   validation.id = packet.playerId.GetValue();
   std::memcpy(validation.loginData, packet.loginData, sizeof(validation.loginData));
   if (!task->SendClientValidationRequest(validation)) {
-    LogWarning("Failed to send validation packet to pending client " + packet.playerId.ToString() + " with IP " + ip +
-               " -> Disconnected");
+    LogPending(pendingClient, Network::kNetworkLogWarning,
+               "Failed to send validation packet to pending client " + packet.playerId.ToString() + " with IP " + ip +
+                   " -> Disconnected");
     reason = ClientDisconnectReason::Failed;
+  } else {
+    pendingClients_->NoteValidationRequest(pendingClient, now);
   }
   return true;
+}
+
+void TDedicatedSession::CloseOldestUnidentified() {
+  TUserWaitingForLogin* oldest = pendingClients_->GetOldestUnidentified();
+  if (oldest == nullptr) return;
+  if (oldest->IsQuiet()) {
+    TTimeStamp now;
+    GetTimeStamp(now);
+    pendingClients_->GetLog().CountEnd(oldest->GetAddress(), kClosedAsOldestUnidentified, now);
+  } else {
+    LogInformation("Closing pending client with IP " + oldest->GetAddressText() + ": the oldest of " +
+                   TOrvString<char>(std::to_string(kMaxUnidentifiedClients)) +
+                   " connections that have not identified themselves, to make room");
+  }
+  // It holds no player slot: NbPlayer does not change.
+  RemovePendingClient(oldest, false);
+  oldest->Close();
+  delete oldest;
+}
+
+void TDedicatedSession::LogPending(const TUserWaitingForLogin* pendingClient, std::int32_t level,
+                                   const TOrvString<char>& text) {
+  if (!pendingClient->IsQuiet()) Network::NetworkLog(level, text);
 }
 
 void TDedicatedSession::OnPendingClientIdentified(TUserWaitingForLogin* pendingClient) {
@@ -365,13 +418,19 @@ void TDedicatedSession::OnPendingClientIdentified(TUserWaitingForLogin* pendingC
 
 void TDedicatedSession::RejectPendingClient(TUserWaitingForLogin* pendingClient, ClientDisconnectReason reason,
                                             bool updateCount) {
-  LogInformation("Rejecting pending client with IP " + pendingClient->GetAddressText() + " (reason : " +
-                 GetClientDisconnectReasonName(reason) + ")");
+  if (pendingClient->IsQuiet()) {
+    TTimeStamp now;
+    GetTimeStamp(now);
+    pendingClients_->GetLog().CountEnd(pendingClient->GetAddress(), GetClientDisconnectReasonName(reason), now);
+  } else {
+    LogInformation("Rejecting pending client with IP " + pendingClient->GetAddressText() + " (reason : " +
+                   GetClientDisconnectReasonName(reason) + ")");
+  }
   RemovePendingClient(pendingClient, updateCount);
   // Refused now, whatever its statistics do later: only the connection is left to the kill.
   pendingClient->CloseStatistics();
   TMainServerTask* task = TMainServerTask::GetInstance();
-  if (task == nullptr) {
+  if (task == nullptr || pendingClient->ClosesAtOnce()) {
     pendingClient->Close();
     delete pendingClient;
     return;
@@ -381,8 +440,11 @@ void TDedicatedSession::RejectPendingClient(TUserWaitingForLogin* pendingClient,
 
 void TDedicatedSession::OnPendingConnectionEvent(TUserWaitingForLogin* pendingClient,
                                                  const TOrvString<char>& eventText) {
-  LogInformation("Pending client connection failed -> " + eventText + " (IP : " + pendingClient->GetAddressText() +
-                 ")");
+  LogPending(pendingClient, Network::kNetworkLogInformation,
+             "Pending client connection failed -> " + eventText + " (IP : " + pendingClient->GetAddressText() + ")");
+  // The connection has failed or ended: the last packet could not reach the client, and waiting
+  // for its close would only hold the descriptor.
+  pendingClient->SetCloseAtOnce();
   RejectPendingClient(pendingClient, ClientDisconnectReason::ConnectionLost, true);
 }
 

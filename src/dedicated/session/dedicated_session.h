@@ -129,9 +129,14 @@ class TDedicatedSession {
   std::uint32_t GetAdmittedClientCount() const { return clients_.Size(); }
 
   // ---- Clients logging in.
-  // An accepted connection: from here on the session owns it. It waits in the pending set, or is
-  // refused at once when the set is full.
-  void OnNewConnection(Network::TBufferEventSocket* socket, const sockaddr_storage& address);
+  // An accepted connection: from here on the session owns it. It waits in the pending set (the
+  // oldest unidentified connection closed when they are all taken), or is refused at once when the
+  // identified clients fill the set. A quiet one is not written about until it is admitted.
+  void OnNewConnection(Network::TBufferEventSocket* socket, const sockaddr_storage& address, bool quiet = false);
+  // Closes, at once and without a last packet, the unidentified connection that arrived first.
+  void CloseOldestUnidentified();
+  // A line about a client logging in, unless it is quiet.
+  static void LogPending(const TUserWaitingForLogin* pendingClient, std::int32_t level, const TOrvString<char>& text);
   // Takes one frame of the client's from `socket`: false when no whole frame was there (or the
   // connection failed). `reason` is Success unless the client is to be refused with it; the caller
   // refuses it.
