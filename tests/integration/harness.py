@@ -23,8 +23,10 @@ The server binary comes from the environment variable ORV_DEDICATED_SERVER (CMak
 """
 
 import asyncio
+import fcntl
 import json
 import os
+import random
 import re
 import resource
 import shutil
@@ -62,21 +64,52 @@ def server_binary():
     return path
 
 
+# Ports handed to servers the tests start come from below the range the system draws ephemeral ports
+# from, so no outgoing connection and no peer's bind to port 0 (of this suite or of one beside it) can
+# take a port between its pick and the server's bind; a lock file per port, held until the process
+# ends, keeps the suites that run side by side from picking one port twice.
+PORT_LOCK_DIR = Path(tempfile.gettempdir()) / "orv-test-ports"
+PICKED_PORTS_FIRST = 20000
+_port_locks = []
+
+
+def _ephemeral_ports_first():
+    try:
+        with open("/proc/sys/net/ipv4/ip_local_port_range") as ports:
+            return int(ports.read().split()[0])
+    except (OSError, ValueError, IndexError):
+        return 32768
+
+
+def _is_free(port, udp_too):
+    kinds = [socket.SOCK_STREAM] + ([socket.SOCK_DGRAM] if udp_too else [])
+    for kind in kinds:
+        with socket.socket(socket.AF_INET, kind) as sock:
+            try:
+                sock.bind(("0.0.0.0", port))
+            except OSError:
+                return False
+    return True
+
+
 def free_port(udp_too=True):
     """A port free right now for TCP (and for UDP too, as the server's client port needs both); bound on
-    every local address, as the server's listeners are, though nothing is ever sent beyond loopback."""
-    for _ in range(100):
-        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as tcp:
-            tcp.bind(("0.0.0.0", 0))
-            port = tcp.getsockname()[1]
-            if not udp_too:
-                return port
-            with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as udp:
-                try:
-                    udp.bind(("0.0.0.0", port))
-                except OSError:
-                    continue
-                return port
+    every local address, as the server's listeners are, though nothing is ever sent beyond loopback.
+    No other test process is given it while this one runs."""
+    last = _ephemeral_ports_first() - 1
+    PORT_LOCK_DIR.mkdir(parents=True, exist_ok=True)
+    for _ in range(500):
+        port = random.randint(PICKED_PORTS_FIRST, last)
+        fd = os.open(PORT_LOCK_DIR / str(port), os.O_CREAT | os.O_RDWR, 0o666)
+        try:
+            fcntl.flock(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except OSError:
+            os.close(fd)
+            continue
+        if _is_free(port, udp_too):
+            _port_locks.append(fd)
+            return port
+        os.close(fd)
     raise RuntimeError("no free port pair found")
 
 

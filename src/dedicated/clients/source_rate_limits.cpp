@@ -12,12 +12,12 @@ TSourceRateLimits::TBuckets* TSourceRateLimits::Find(const sockaddr_storage& add
 
 bool TSourceRateLimits::TakeConnection(const sockaddr_storage& address, TTimeStamp now) {
   TBuckets* buckets = Find(address, now);
-  return buckets == nullptr || buckets->connections.TryTake(now);
+  return buckets->connections.TryTake(now);
 }
 
 bool TSourceRateLimits::TakeIdentification(const sockaddr_storage& address, TTimeStamp now) {
   TBuckets* buckets = Find(address, now);
-  return buckets == nullptr || buckets->identifications.TryTake(now);
+  return buckets->identifications.TryTake(now);
 }
 
 void TSourceRateLimits::Clear() {

@@ -37,8 +37,7 @@ class TSourceRateLimits {
     Network::TTokenBucket connections{kConnectionsPerSecondPerSource, kConnectionBurstPerSource};
     Network::TTokenBucket identifications{kIdentificationsPerSecondPerSource, kIdentificationBurstPerSource};
   };
-  // Null when the table is full of sources still limited: the source then goes unlimited here
-  // (the unidentified budget still bounds what it holds).
+  // Never null: a full table forgets its refilled sources, or else the one used least recently.
   TBuckets* Find(const sockaddr_storage& address, TTimeStamp now);
 
   Network::TPerSourceTable<TBuckets> sources_{kMaxRateLimitedSources};

@@ -72,19 +72,23 @@ TEST(SourceRateLimitsTest, BurstThenRatePerSource) {
   }
 }
 
-// Sources whose buckets have refilled are forgotten to make room; while the table is full of busy
-// ones, a new source is not limited here.
+// A full table makes room: the source used least recently goes while every bucket is still
+// counting, every refilled one once they have refilled; a new source is always counted.
 TEST(SourceRateLimitsTest, TableOfSourcesIsBounded) {
   TSourceRateLimits limits;
   for (std::uint32_t i = 0; i < kMaxRateLimitedSources; ++i) {
     ASSERT_TRUE(limits.TakeConnection(RatePeer(0x0A000000 + i, 1), kRateStart));
   }
   EXPECT_EQ(limits.GetSourceCount(), kMaxRateLimitedSources);
-  EXPECT_TRUE(limits.TakeConnection(RatePeer(0x0B000000, 1), kRateStart));
+  // Full of busy sources: the first one is forgotten and the flooder counted from its first try.
+  const sockaddr_storage flooder = RatePeer(0x0B000000, 1);
+  int taken = 0;
+  for (int i = 0; i < 1000; ++i) taken += limits.TakeConnection(flooder, kRateStart) ? 1 : 0;
+  EXPECT_EQ(taken, static_cast<int>(kConnectionBurstPerSource));
   EXPECT_EQ(limits.GetSourceCount(), kMaxRateLimitedSources);
-  // Ten seconds on, every bucket is full again: they are forgotten and the new source counted.
+  // Ten seconds on, every bucket is full again: they are forgotten and the next new source counted.
   const TTimeStamp later = kRateStart + 10'000 * kRateMillisecond;
-  EXPECT_TRUE(limits.TakeConnection(RatePeer(0x0B000000, 1), later));
+  EXPECT_TRUE(limits.TakeConnection(RatePeer(0x0C000000, 1), later));
   EXPECT_EQ(limits.GetSourceCount(), 1u);
 }
 
