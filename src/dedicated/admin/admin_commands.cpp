@@ -158,16 +158,40 @@ bool ReadAlliance(const TDedicatedUser* user, std::int32_t& alliance) {
 
 enum class TClientCommandOutcome { Accepted, Rejected, Invalid };
 
+// A line holding a NUL byte is refused whole by both interpreters: the words after the NUL would
+// be read by some steps (the parsing here) and not by others (the C strings of the property
+// table and the log), so no step may see it.
+bool HoldsNul(std::string_view line) { return line.find('\0') != std::string_view::npos; }
+
+// The line as the log shows it: a NUL byte as a backslash and a zero, so that the log line does
+// not end at it.
+TOrvString<char> Logged(const TOrvString<char>& line) {
+  const std::string_view view(line.c_str(), line.GetLength());
+  if (!HoldsNul(view)) return line;
+  std::string shown;
+  for (const char c : view) {
+    if (c == '\0') {
+      shown += "\\0";
+    } else {
+      shown += c;
+    }
+  }
+  return TOrvString<char>(shown);
+}
+
 }  // namespace
 
 bool TStrivexDedicatedSession::ExecuteRConCommand(const TOrvString<char>& commandLine,
                                                   ServerTools::IVirtualConsole* console) {
-  LogInformation("RCon request command : " + commandLine);
+  LogInformation("RCon request command : " + Logged(commandLine));
   const std::string_view line(commandLine.c_str(), commandLine.GetLength());
   TOrvString<char> reply = kOk;
   bool done = true;
 
-  if (line == "launch") {
+  if (HoldsNul(line)) {
+    reply = kInvalidCommand;
+    done = false;
+  } else if (line == "launch") {
     if (HasPlayer(*this)) {
       PostEvent(*this, nullptr, kStateEventLaunch);
     } else {
@@ -249,13 +273,15 @@ bool TStrivexDedicatedSession::ExecuteRConCommand(const TOrvString<char>& comman
 void TStrivexDedicatedSession::ExecuteClientCommand(TDedicatedUser* client, const TOrvString<char>& commandLine) {
   if (client == nullptr) return;
   const Network::OrvNetId clientId = client->GetNetworkId();
-  LogInformation("Client " + clientId.ToString() + " request command : " + commandLine);
+  LogInformation("Client " + clientId.ToString() + " request command : " + Logged(commandLine));
   const std::string_view line(commandLine.c_str(), commandLine.GetLength());
   const bool host = client->IsHost();
   const auto hasRight = [&](char letter) { return HasAdminRight(clientId, letter); };
   TClientCommandOutcome outcome = TClientCommandOutcome::Invalid;
 
-  if (line == "launch" || line == "cancel_launch") {
+  if (HoldsNul(line)) {
+    // Invalid, as a malformed line.
+  } else if (line == "launch" || line == "cancel_launch") {
     if (host || hasRight(kRightLaunch)) {
       PostEvent(*this, client, line == "launch" ? kStateEventLaunch : kStateEventCancelLaunch);
       outcome = TClientCommandOutcome::Accepted;
@@ -326,9 +352,9 @@ void TStrivexDedicatedSession::ExecuteClientCommand(TDedicatedUser* client, cons
   // The client may be gone by now (a kick or ban of itself): only its id is used from here on.
   if (outcome == TClientCommandOutcome::Rejected) {
     LogWarning("Command received from client " + clientId.ToString() +
-               " rejected (reason : not enough right) : " + commandLine);
+               " rejected (reason : not enough right) : " + Logged(commandLine));
   } else if (outcome == TClientCommandOutcome::Invalid) {
-    LogWarning("Invalid command received from client " + clientId.ToString() + " : " + commandLine);
+    LogWarning("Invalid command received from client " + clientId.ToString() + " : " + Logged(commandLine));
   }
 }
 
