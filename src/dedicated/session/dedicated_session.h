@@ -330,8 +330,9 @@ class TDedicatedSession {
   void PublishClientCount();
   // One chunk of the replay being recorded, when there is one; a file that fails ends the recording.
   void AddReplayChunk(std::uint32_t tag, const void* data, std::uint32_t size);
-  // The replay's file failed: logged, and the game goes on without replay.
-  void AbandonReplay();
+  // The replay's file failed, in a write or, with `readingBack`, in the read for the spectators:
+  // logged, and the game goes on without replay.
+  void AbandonReplay(bool readingBack = false);
   // The ban file's keys merged into the ban list: forever, else the later end, wins.
   void MergeBanFile();
   // Every ban of the list put into the ban file, outside any section; a key that cannot be written
