@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "core/containers/engine_vector.h"
 #include "core/containers/open_hash_map.h"
@@ -335,9 +336,9 @@ class TDedicatedSession {
   void AbandonReplay(bool readingBack = false);
   // The ban file's keys merged into the ban list: forever, else the later end, wins.
   void MergeBanFile();
-  // Every ban of the list put into the ban file, outside any section; a key that cannot be written
-  // is logged.
-  void WriteBanFile();
+  // The ban file rewritten once: the keys of the `expired` ids removed from every section, every
+  // ban of the list put outside any section; a file that cannot be written is logged.
+  void WriteBanFile(const std::vector<Network::OrvNetId>& expired = {});
   // Slave mode: tells the match-making server, on the link, that this server can host a session.
   bool SendServerAvailable();
   // The phase the session is in, and whether it is match making.
