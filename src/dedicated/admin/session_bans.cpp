@@ -94,7 +94,9 @@ void AddBanKeyRemovals(const std::vector<Network::OrvNetId>& ids, std::vector<TB
 
 // The file rewritten once with the keys removed and the bans set (their texts held here while the
 // rewrite reads them): a refresh costs one rewrite however long the list.
-bool RewriteBanFile(const std::vector<TBanKey>& removals, const std::vector<std::pair<std::string, std::string>>& bans) {
+using TBanTexts = std::vector<std::pair<std::string, std::string>>;
+
+bool RewriteBanFile(const std::vector<TBanKey>& removals, const TBanTexts& bans) {
   std::vector<ServerTools::TIniChange> changes;
   changes.reserve(removals.size() + bans.size());
   for (const TBanKey& key : removals) changes.push_back({key.section.c_str(), key.key.c_str(), nullptr});
@@ -144,7 +146,7 @@ void TDedicatedSession::MergeBanFile() { ServerTools::TIniProfile::IniBrowse(&Me
 void TDedicatedSession::WriteBanFile(const std::vector<Network::OrvNetId>& expired) {
   std::vector<TBanKey> removals;
   AddBanKeyRemovals(expired, removals);
-  std::vector<std::pair<std::string, std::string>> bans;
+  TBanTexts bans;
   bans.reserve(bans_.Count());
   for (const auto& ban : bans_) bans.emplace_back(ban.key.ToString().c_str(), Decimal(ban.value));
   if (!RewriteBanFile(removals, bans)) {

@@ -35,7 +35,8 @@ enum class EReplayFileStep { Write, ReadBack };
 // `consequence` follows the reason when the failure changes more than the one file.
 void LogReplayFileFailure(const std::string& name, int error, const char* consequence = "",
                           EReplayFileStep step = EReplayFileStep::Write) {
-  const char* what = step == EReplayFileStep::Write ? "Failed to write replay file " : "Failed to read back replay file ";
+  const char* what =
+      step == EReplayFileStep::Write ? "Failed to write replay file " : "Failed to read back replay file ";
   Network::NetworkLog(Network::kNetworkLogError, what + TOrvString<char>(name.c_str()) + " (reason : " +
                                                      Network::GetErrorString(error) + ")" + consequence);
 }
