@@ -399,11 +399,14 @@ bool CopyWithChanges(std::FILE* in, TLineWriter& out, const TIniChange* changes,
           continue;
         }
         if (!entry.done) {
-          CopyValue(parsed.value, value, sizeof(value));
-          changed = changed || std::strcmp(value, change.value) != 0;
-          out.WriteKeyLine(change.key, change.value);
           entry.done = true;
-          continue;
+          CopyValue(parsed.value, value, sizeof(value));
+          // A key that keeps its value keeps its line as it was, comment and all.
+          if (std::strcmp(value, change.value) != 0) {
+            out.WriteKeyLine(change.key, change.value);
+            changed = true;
+            continue;
+          }
         }
       }
     }

@@ -323,6 +323,9 @@ TEST_F(IniProfileTest, ABatchOfChangesIsOneRewriteWithTheChangesOneByOneWouldGiv
        "free=\"a;b\"\n[First]\nb=2\n\n[Second]\n[first]\na=7\n"},
       {"the last change of a key wins", {{"First", "b", "x"}, {"First", "b", "y"}},
        "free=0\n[First]\na=1 ; keep me\nb=y\n\n[Second]\nc=3\n[first]\na=7\n"},
+      // A key set to the value it holds keeps its line, comment and all, while others change.
+      {"unchanged keys keep their lines", {{"First", "a", "1"}, {"First", "b", "5"}},
+       "free=0\n[First]\na=1 ; keep me\nb=5\n\n[Second]\nc=3\n[first]\na=7\n"},
   };
   for (const TCase& test : cases) {
     SCOPED_TRACE(test.name);
