@@ -13,7 +13,9 @@
 #include "dedicated/program/exit_status.h"
 #include "dedicated/program/main_server_task.h"
 #include "dedicated/program/program_entry.h"
+#if ORV_TEST_SEAMS
 #include "dedicated/program/test_clock.h"
+#endif
 #include "dedicated/session/strivex_dedicated_session.h"
 #include "network/logging/global_logger.h"
 #include "network/logging/network_hooks.h"
@@ -46,10 +48,12 @@ int main(int argc, char** argv) {
     logger->OpenLogFile(kServerLogFile);
   }
   Network::SetNetworkAssertHandler(&Dedicated::IgnoreNetworkAssert);
+#if ORV_TEST_SEAMS
   if (const std::uint64_t step = Dedicated::InstallTestClockFromEnvironment(); step != 0) {
     Network::NetworkLog(Network::kNetworkLogWarning, "Test clock seam on: each SIGUSR1 moves the clock " +
                                                          TOrvString<char>(std::to_string(step)) + " ms ahead");
   }
+#endif
 
   auto* session = new Dedicated::TStrivexDedicatedSession(settings.gameId);
   Dedicated::TMainServerTask* task = Dedicated::TMainServerTask::CreateInstance(

@@ -159,6 +159,11 @@ bool ReadAlliance(const TDedicatedUser* user, std::int32_t& alliance) {
 
 enum class TClientCommandOutcome { Accepted, Rejected, Invalid };
 
+// A line holding a NUL byte is refused whole by both interpreters: the words after the NUL would
+// be read by some steps (the parsing here) and not by others (the C strings of the property
+// table and the log), so no step may see it.
+bool HoldsNul(std::string_view line) { return line.find('\0') != std::string_view::npos; }
+
 }  // namespace
 
 bool TStrivexDedicatedSession::ExecuteRConCommand(const TOrvString<char>& commandLine,
@@ -168,7 +173,10 @@ bool TStrivexDedicatedSession::ExecuteRConCommand(const TOrvString<char>& comman
   TOrvString<char> reply = kOk;
   bool done = true;
 
-  if (line == "launch") {
+  if (HoldsNul(line)) {
+    reply = kInvalidCommand;
+    done = false;
+  } else if (line == "launch") {
     if (HasPlayer(*this)) {
       PostEvent(*this, nullptr, kStateEventLaunch);
     } else {
@@ -256,7 +264,9 @@ void TStrivexDedicatedSession::ExecuteClientCommand(TDedicatedUser* client, cons
   const auto hasRight = [&](char letter) { return HasAdminRight(clientId, letter); };
   TClientCommandOutcome outcome = TClientCommandOutcome::Invalid;
 
-  if (line == "launch" || line == "cancel_launch") {
+  if (HoldsNul(line)) {
+    // Invalid, as a malformed line.
+  } else if (line == "launch" || line == "cancel_launch") {
     if (host || hasRight(kRightLaunch)) {
       PostEvent(*this, client, line == "launch" ? kStateEventLaunch : kStateEventCancelLaunch);
       outcome = TClientCommandOutcome::Accepted;

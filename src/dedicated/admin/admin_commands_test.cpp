@@ -246,6 +246,56 @@ TEST_F(AdminCommandsTest, ConsoleLinesAndReplies) {
   }
 }
 
+// A line holding a NUL byte is refused by both interpreters, whatever its words: compared up to the
+// NUL, "setsvar NbMaxPlayer<NUL>x 5" once set the published NbMaxPlayer without the player limit.
+// The log lines show the NUL as a backslash and a zero.
+TEST_F(AdminCommandsTest, LinesHoldingANulByteAreRefused) {
+  WriteFile("admins.ini", "22=lpskbu\n");
+  const std::string nul(1, '\0');
+  const std::vector<std::string> lines = {
+      "setsvar NbMaxPlayer" + nul + "x 5",
+      "setsvar NbMaxPlayer 5" + nul,
+      "setsvar ServerName a" + nul + "b",
+      "setpvar 12 PlayerName a" + nul + "b",
+      "kick 12" + nul,
+      "ban 12 1" + nul,
+      "launch" + nul,
+      nul,
+  };
+  // The log writes a NUL as any other control byte.
+  const auto shown = [](std::string line) {
+    for (std::size_t at = 0; (at = line.find('\0', at)) != std::string::npos; at += 4) line.replace(at, 1, "\\x00");
+    return line;
+  };
+  for (const std::string& line : lines) {
+    SCOPED_TRACE("line \"" + shown(line) + "\"");
+    TAdminTestServer& server = StartServer({{12, "alice", false}, {22, "admin", false}});
+    const TOrvString<char> text(line.data(), static_cast<std::uint32_t>(line.size()));
+    std::size_t from = Lines().size();
+    OrvTest::TRecordingConsole console;
+    EXPECT_FALSE(server.Session().ExecuteRConCommand(text, &console));
+    EXPECT_EQ(console.printed, std::vector<std::string>{"Invalid command."});
+    EXPECT_EQ(LinesFrom(from).front(), "RCon request command : " + shown(line));
+
+    from = Lines().size();
+    server.Session().ExecuteClientCommand(server.Find(22), text);
+    const TLines clientLines = LinesFrom(from);
+    ASSERT_FALSE(clientLines.empty());
+    EXPECT_EQ(clientLines.front(), "Client 22 request command : " + shown(line));
+    EXPECT_TRUE(Has(clientLines, "Invalid command received from client 22 : " + shown(line)));
+
+    // Nothing was carried out by either.
+    EXPECT_FALSE(AnyDisconnected(clientLines));
+    EXPECT_NE(server.Find(12), nullptr);
+    EXPECT_TRUE(server.Session().GetBans().IsEmpty());
+    EXPECT_EQ(server.Property("NbMaxPlayer"), "20");
+    EXPECT_EQ(server.Session().GetPlayerLimit(), 20u);
+    EXPECT_EQ(server.Property("ServerName"), "Default Server Name");
+    EXPECT_EQ(server.Variable(12, "PlayerName"), "alice");
+    EXPECT_FALSE(Has(clientLines, "Launch game"));
+  }
+}
+
 // The numbers the session reads from its properties, through "variables.ini" and through the
 // console alike: a negative or oversized number is refused with its line (the default stays), the
 // player and time properties are held to what a game can use, and a text without digits counts as

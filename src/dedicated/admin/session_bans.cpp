@@ -7,6 +7,7 @@
 #include <ctime>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dedicated/admin/dedicated_property_value.h"
@@ -82,21 +83,26 @@ int FindBanKeys(const char* section, const char* key, const char* /*value*/, voi
   return kContinueBrowsing;
 }
 
-// Removes the keys of these ids from the file: outside any section where the refresh writes them,
-// and in whatever section a person put them, as reading takes those too.
-void RemoveBanKeys(const std::vector<Network::OrvNetId>& ids) {
+// The changes that remove the keys of these ids from the file: outside any section where the
+// refresh writes them, and in whatever section a person put them, as reading takes those too.
+void AddBanKeyRemovals(const std::vector<Network::OrvNetId>& ids, std::vector<TBanKey>& keys) {
   if (ids.empty()) return;
   TBanKeySearch search{&ids, {}};
   ServerTools::TIniProfile::IniBrowse(&FindBanKeys, &search, TDedicatedSession::kBannedClientsIniFile);
-  for (const TBanKey& entry : search.found) {
-    if (!ServerTools::TIniProfile::IniPutString(entry.section.c_str(), entry.key.c_str(), nullptr,
-                                                TDedicatedSession::kBannedClientsIniFile)) {
-      const int error = errno;
-      LogFileError(TOrvString<char>("Failed to remove client ") + entry.key.c_str() + " from " +
-                       TDedicatedSession::kBannedClientsIniFile,
-                   error);
-    }
-  }
+  for (TBanKey& key : search.found) keys.push_back(std::move(key));
+}
+
+// The file rewritten once with the keys removed and the bans set (their texts held here while the
+// rewrite reads them): a refresh costs one rewrite however long the list.
+using TBanTexts = std::vector<std::pair<std::string, std::string>>;
+
+bool RewriteBanFile(const std::vector<TBanKey>& removals, const TBanTexts& bans) {
+  std::vector<ServerTools::TIniChange> changes;
+  changes.reserve(removals.size() + bans.size());
+  for (const TBanKey& key : removals) changes.push_back({key.section.c_str(), key.key.c_str(), nullptr});
+  for (const auto& [key, end] : bans) changes.push_back({nullptr, key.c_str(), end.c_str()});
+  return ServerTools::TIniProfile::IniPutStrings(changes.data(), changes.size(),
+                                                 TDedicatedSession::kBannedClientsIniFile);
 }
 
 }  // namespace
@@ -127,19 +133,25 @@ void TDedicatedSession::UnbanClient(const Network::OrvNetId& clientId) {
   if (!clientId.IsValid() || !clientId.IsClientId()) return;
   LogInformation("Client " + clientId.ToString() + " has been unbanned");
   bans_.Erase(clientId);
-  RemoveBanKeys({clientId});
+  std::vector<TBanKey> removals;
+  AddBanKeyRemovals({clientId}, removals);
+  if (!RewriteBanFile(removals, {})) {
+    const int error = errno;
+    LogFileError("Failed to remove client " + clientId.ToString() + " from " + kBannedClientsIniFile, error);
+  }
 }
 
 void TDedicatedSession::MergeBanFile() { ServerTools::TIniProfile::IniBrowse(&MergeBan, this, kBannedClientsIniFile); }
 
-void TDedicatedSession::WriteBanFile() {
-  for (const auto& ban : bans_) {
-    const TOrvString<char> key = ban.key.ToString();
-    if (!ServerTools::TIniProfile::IniPutString(nullptr, key.c_str(), Decimal(ban.value).c_str(),
-                                                kBannedClientsIniFile)) {
-      const int error = errno;
-      LogFileError("Failed to write client " + key + " into " + kBannedClientsIniFile, error);
-    }
+void TDedicatedSession::WriteBanFile(const std::vector<Network::OrvNetId>& expired) {
+  std::vector<TBanKey> removals;
+  AddBanKeyRemovals(expired, removals);
+  TBanTexts bans;
+  bans.reserve(bans_.Count());
+  for (const auto& ban : bans_) bans.emplace_back(ban.key.ToString().c_str(), Decimal(ban.value));
+  if (!RewriteBanFile(removals, bans)) {
+    const int error = errno;
+    LogFileError(TOrvString<char>("Failed to write ") + kBannedClientsIniFile, error);
   }
 }
 
@@ -164,8 +176,7 @@ void TDedicatedSession::RefreshBanList() {
   }
 
   for (const Network::OrvNetId& id : expired) bans_.Erase(id);
-  RemoveBanKeys(expired);
-  WriteBanFile();
+  WriteBanFile(expired);
 }
 
 Network::OrvNetId TDedicatedSession::FindClientId(const TOrvString<char>& text) const {

@@ -20,6 +20,7 @@
 #include "network/files/ini_profile.h"
 #include "support/admin_test_server.h"
 #include "support/dedicated_test_helpers.h"
+#include "support/file_replace_calls.h"
 
 namespace Orvan::Dedicated {
 namespace {
@@ -258,6 +259,42 @@ TEST_F(SessionBansTest, BansAndUnbansReachTheFileAtOnce) {
   EXPECT_TRUE(Bans(session).empty());
 }
 
+// However long the list, a refresh, a ban or an unban rewrites the file once: rewriting it once per
+// entry froze the server for seconds with tens of thousands of bans.
+TEST_F(SessionBansTest, TheFileIsRewrittenOnceWhateverTheLengthOfTheList) {
+  constexpr std::uint64_t kBans = 2000;
+  const std::int64_t later = Now() + 7200;
+  // Client 3's ban ended long ago: gone at the refresh, from both sections.
+  std::string file = "3=1\n";
+  for (std::uint64_t id = 10; id < 10 + kBans; ++id) file += std::to_string(id) + "=" + std::to_string(later) + "\n";
+  // Written once the server has started, as a person edits it: the start's own refresh has run.
+  TAdminTestServer& server = StartServer();
+  TDedicatedSession& session = server.Session();
+  WriteBanFile(file + "[old]\n3=1\n");
+  struct Step {
+    const char* what;
+    std::function<void()> command;
+    std::size_t rewrites;
+    std::size_t entries;
+  };
+  const std::vector<Step> steps = {
+      {"a refresh", [&] { session.RefreshBanList(); }, 1, kBans},
+      {"a ban", [&] { session.BanClient(OrvNetId::FromValue(5), 0); }, 1, kBans + 1},
+      {"an unban", [&] { session.UnbanClient(OrvNetId::FromValue(10)); }, 1, kBans},
+      {"a refresh that changes nothing", [&] { session.RefreshBanList(); }, 0, kBans},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    OrvTest::TRecordedFileReplace calls;
+    step.command();
+    const auto renames = std::count_if(calls.Calls().begin(), calls.Calls().end(),
+                                       [](const std::string& call) { return call.rfind("rename ", 0) == 0; });
+    EXPECT_EQ(static_cast<std::size_t>(renames), step.rewrites);
+    EXPECT_EQ(FileEntries().size(), step.entries);
+  }
+  EXPECT_EQ(Bans(session).size(), kBans);
+}
+
 // A ban outlives a restart that comes before the session is back in match making, and so does an
 // unban.
 TEST_F(SessionBansTest, BansAndUnbansOutliveARestartAtOnce) {
@@ -285,10 +322,10 @@ TEST_F(SessionBansTest, AFileThatCannotBeWrittenIsLogged) {
   const std::vector<Case> cases = {
       {"the ban file is a folder", TDedicatedSession::kBannedClientsIniFile,
        [](TDedicatedSession& session) { session.BanClient(OrvNetId::FromValue(5), 0); },
-       "Failed to write client 5 into banned_clients.ini (reason : Is a directory)"},
+       "Failed to write banned_clients.ini (reason : Is a directory)"},
       {"the temporary copy of a ban cannot be made", "banned_clients.in~",
        [](TDedicatedSession& session) { session.BanClient(OrvNetId::FromValue(6), 0); },
-       "Failed to write client 6 into banned_clients.ini (reason : Is a directory)"},
+       "Failed to write banned_clients.ini (reason : Is a directory)"},
       {"the temporary copy of an unban cannot be made", "banned_clients.in~",
        [](TDedicatedSession& session) { session.UnbanClient(OrvNetId::FromValue(4)); },
        "Failed to remove client 4 from banned_clients.ini (reason : Is a directory)"},

@@ -244,10 +244,7 @@ void TDedicatedSession::RemoveClient(TDedicatedUser* user) {
   while (index < clients_.Size() && clients_[index] != user) ++index;
   if (index == clients_.Size()) return;
   clients_.EraseAt(index);
-  // The admitted users alone: clients still logging in are counted again as they come and go.
-  if (propertyTable_ != nullptr) {
-    propertyTable_->SetVariable("NbPlayer", Decimal(clients_.Size()), false, false, false, true);
-  }
+  PublishClientCount();
   if (recording_ && !user->IsSpectator() && user->GetPlayerNumber() != kNoPlayerNumber) {
     departedPlayers_.PushBack(static_cast<std::uint32_t>(user->GetPlayerNumber()));
   }

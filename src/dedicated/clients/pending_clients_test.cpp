@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dedicated/admin/dedicated_property_table.h"
+#include "dedicated/clients/dedicated_user.h"
 #include "dedicated/clients/pending_client_set.h"
 #include "dedicated/clients/user_statistics_documents.h"
 #include "dedicated/clients/user_waiting_for_login.h"
@@ -620,6 +621,21 @@ TEST_F(PendingClientTest, StatisticsThatNeverComeEndByTheirTimeOut) {
   EXPECT_TRUE(Logged(RejectLine("TimeOut")));
   EXPECT_EQ(Set().GetCount(), 0u);
   EXPECT_EQ(operations->GetRegisteredCount(), 0u);
+}
+
+// A departure publishes the same count as every other change: admitted and identified clients.
+TEST_F(PendingClientTest, ADepartureCountsTheIdentifiedClientsToo) {
+  TDedicatedUser* leaving = OrvTest::AdmitClient(session_, nullptr, kPlayer);
+  ASSERT_NE(leaving, nullptr);
+  ASSERT_NE(OrvTest::AdmitClient(session_, nullptr, kPlayer + 1), nullptr);
+  ASSERT_EQ(Feed(NewClient(), ConnectFrame(kPlayer + 2, "1.0", "")), ClientDisconnectReason::Success);
+  ASSERT_EQ(Feed(NewClient(), ConnectFrame(kPlayer + 3, "1.0", "")), ClientDisconnectReason::Success);
+  NewClient();
+  EXPECT_EQ(Property("NbPlayer"), "4");
+  leaving->Disconnect(ClientDisconnectReason::ConnectionLost);
+  EXPECT_EQ(session_.GetAdmittedClientCount(), 1u);
+  EXPECT_EQ(Property("NbPlayer"), "3");
+  session_.Shutdown();
 }
 
 TEST_F(PendingClientTest, LinkChangeClosesPendingClientsAndCountsThemOut) {

@@ -29,12 +29,19 @@ namespace {
 // A spectator's piece of the replay leaves room in the frame for the channel and the stream head.
 constexpr std::uint32_t kStreamPieceMargin = 32;
 
+// What failed with a replay file: writing it, or reading it back for the spectators' stream.
+enum class EReplayFileStep { Write, ReadBack };
+
 // `consequence` follows the reason when the failure changes more than the one file.
-void LogReplayFileFailure(const std::string& name, int error, const char* consequence = "") {
-  Network::NetworkLog(Network::kNetworkLogError, "Failed to write replay file " + TOrvString<char>(name.c_str()) +
-                                                     " (reason : " + Network::GetErrorString(error) + ")" +
-                                                     consequence);
+void LogReplayFileFailure(const std::string& name, int error, const char* consequence = "",
+                          EReplayFileStep step = EReplayFileStep::Write) {
+  const char* what =
+      step == EReplayFileStep::Write ? "Failed to write replay file " : "Failed to read back replay file ";
+  Network::NetworkLog(Network::kNetworkLogError, what + TOrvString<char>(name.c_str()) + " (reason : " +
+                                                     Network::GetErrorString(error) + ")" + consequence);
 }
+
+const char kWithoutReplay[] = ", the game goes on without replay";
 
 }  // namespace
 
@@ -44,9 +51,9 @@ void TDedicatedSession::AddReplayChunk(std::uint32_t tag, const void* data, std:
   if (!replayWriter_->AddChunk(tag, 0, data, size) && replayWriter_->HasFileError()) AbandonReplay();
 }
 
-void TDedicatedSession::AbandonReplay() {
-  LogReplayFileFailure(replayWriter_->GetPath(), replayWriter_->GetSystemError(),
-                       ", the game goes on without replay");
+void TDedicatedSession::AbandonReplay(bool readingBack) {
+  LogReplayFileFailure(replayWriter_->GetPath(), replayWriter_->GetSystemError(), kWithoutReplay,
+                       readingBack ? EReplayFileStep::ReadBack : EReplayFileStep::Write);
   // The writer removes its unsealed file.
   delete replayWriter_;
   replayWriter_ = nullptr;
@@ -106,7 +113,7 @@ void TDedicatedSession::StreamReplayToSpectators() {
     // The bytes come from the file once they have left the writer's buffer.
     bytes.resize(piece);
     if (!replayWriter_->ReadAt(offset, bytes.data(), piece)) {
-      AbandonReplay();
+      AbandonReplay(true);
       return;
     }
     // The frame's start, then the piece, in one write.

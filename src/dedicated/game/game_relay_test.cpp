@@ -553,6 +553,31 @@ TEST_F(GameRelayTest, ASpectatorJoiningLateIsStreamedTheReplayFromItsFirstByte) 
   EXPECT_TRUE(streamed.substr(40) == saved.substr(40, streamed.size() - 40));
 }
 
+// The spectators' stream reads the replay back from its file: a file cut short under the server is
+// told as a failed read-back, not as a failed write, and the game goes on without replay.
+TEST_F(GameRelayTest, AReplayThatCannotBeReadBackIsLoggedAsSuch) {
+  TPeer& player = Admit(0x8201);
+  StartGame();
+  for (int tick = 0; tick < 40; ++tick) {
+    EXPECT_TRUE(Feed(player, GameFrame(kEvery, 'd', std::string(4000, 'r'))));
+    Step();
+  }
+  ASSERT_GT(session_.GetReplayWriter()->GetSize(), 2 * TSpooledSaveFileWriter::kBufferBytes);
+  std::filesystem::resize_file(kRecordingReplayFile, 0);
+  const std::size_t from = Lines().size();
+  Admit(0x8202, true);
+  Step();
+  const std::string line = std::string("Failed to read back replay file ") + kRecordingReplayFile +
+                           " (reason : Input/output error), the game goes on without replay";
+  const std::vector<std::string> lines = LinesFrom(from);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), line), lines.end());
+  EXPECT_EQ(LevelOf(line), 2);
+  EXPECT_EQ(session_.GetReplayWriter(), nullptr);
+  Step();
+  EXPECT_EQ(session_.GetTickCounter(), 42u);
+  StopGame();
+}
+
 // A replay file that cannot be written is logged at level 2 with its name and the system's reason,
 // and the game goes on: a recording whose file fails stops, the orders are still relayed.
 TEST_F(GameRelayTest, AReplayFileThatCannotBeWrittenIsLoggedAndTheGameGoesOn) {

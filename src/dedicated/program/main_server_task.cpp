@@ -18,11 +18,15 @@
 #include <string>
 
 #include "dedicated/admin/legacy_number_conversion.h"
+#if ORV_TEST_SEAMS
 #include "dedicated/program/test_clock.h"
+#endif
 #include "dedicated/session/dedicated_session.h"
 #include "network/console/console_command_registry.h"
 #include "network/console/rcon_server.h"
+#if ORV_TEST_SEAMS
 #include "network/database/couchdb_database_accesser.h"
+#endif
 #include "network/database/database_accesser.h"
 #include "network/files/ini_profile.h"
 #include "network/logging/global_logger.h"
@@ -271,8 +275,10 @@ std::uint32_t TMainServerTask::GetEventSliceMilliseconds(TTimeStamp now) const {
 }
 
 bool TMainServerTask::Tick() {
+#if ORV_TEST_SEAMS
   // Test seam, off unless a test set its variable: the clock moves only between two passes.
   if (const std::uint64_t moved = ApplyTestClockSteps(); moved != 0) LogTestClockStep(moved);
+#endif
   // The counts of repeated log lines come out once their second is over, also when the lines stop.
   ServerTools::FlushRepeatedLogLines();
   TTimeStamp now;
@@ -302,6 +308,7 @@ bool TMainServerTask::Tick() {
   return gExitRequested == 0;
 }
 
+#if ORV_TEST_SEAMS
 void TMainServerTask::LogTestClockStep(std::uint64_t milliseconds) const {
   std::string line = "Test clock moved " + std::to_string(milliseconds) + " ms ahead: " +
                      std::to_string(operationManager_->GetRegisteredCount() + operationManager_->GetPendingCount()) +
@@ -318,6 +325,7 @@ void TMainServerTask::LogTestClockStep(std::uint64_t milliseconds) const {
   }
   Network::NetworkLog(Network::kNetworkLogInformation, line.c_str());
 }
+#endif
 
 bool TMainServerTask::ExecuteCommand(const TOrvString<char>& commandLine, ServerTools::IVirtualConsole* console) {
   return session_ != nullptr && session_->ExecuteRConCommand(commandLine, console);

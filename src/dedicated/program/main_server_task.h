@@ -231,8 +231,10 @@ class TMainServerTask final : public ServerTools::IConsoleCommand {
   ~TMainServerTask();
 
   void ReadLoginFile();
+#if ORV_TEST_SEAMS
   // Test seam: the line that tells a test its clock step was applied, with what still runs.
   void LogTestClockStep(std::uint64_t milliseconds) const;
+#endif
   // The line of a failed accept on the client port.
   static TOrvString<char> ClientAcceptFailureLine(int error);
   // Closes and deletes the link socket, when there is one.

@@ -10,6 +10,8 @@
 
 #include "core/time/time_stamp.h"
 
+#if ORV_TEST_SEAMS
+
 namespace Orvan::Dedicated {
 
 namespace {
@@ -60,3 +62,5 @@ std::uint64_t ApplyTestClockSteps() {
 }
 
 }  // namespace Orvan::Dedicated
+
+#endif  // ORV_TEST_SEAMS

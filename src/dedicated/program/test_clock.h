@@ -1,6 +1,7 @@
 // A test seam of the server binary over its monotonic clock: integration tests pass the long
 // time-outs (a transfer's two minutes, a statistics batch's hour) without waiting for them. It is
-// off unless the test variable below is set, and then changes nothing until a SIGUSR1 arrives.
+// off unless the test variable below is set, and then changes nothing until a SIGUSR1 arrives. Built
+// only with ORV_TEST_SEAMS (the builds the tests run): a Release server has no such seam.
 #pragma once
 
 #include <cstdint>

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 
 #include <cstdint>
+#include <vector>
 
 #include "core/containers/engine_vector.h"
 #include "core/containers/open_hash_map.h"
@@ -344,13 +345,14 @@ class TDedicatedSession {
   void PublishClientCount();
   // One chunk of the replay being recorded, when there is one; a file that fails ends the recording.
   void AddReplayChunk(std::uint32_t tag, const void* data, std::uint32_t size);
-  // The replay's file failed: logged, and the game goes on without replay.
-  void AbandonReplay();
+  // The replay's file failed, in a write or, with `readingBack`, in the read for the spectators:
+  // logged, and the game goes on without replay.
+  void AbandonReplay(bool readingBack = false);
   // The ban file's keys merged into the ban list: forever, else the later end, wins.
   void MergeBanFile();
-  // Every ban of the list put into the ban file, outside any section; a key that cannot be written
-  // is logged.
-  void WriteBanFile();
+  // The ban file rewritten once: the keys of the `expired` ids removed from every section, every
+  // ban of the list put outside any section; a file that cannot be written is logged.
+  void WriteBanFile(const std::vector<Network::OrvNetId>& expired = {});
   // Slave mode: tells the match-making server, on the link, that this server can host a session.
   bool SendServerAvailable();
   // The phase the session is in, and whether it is match making.

@@ -8,6 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "network/files/durable_file_replace.h"
 
 namespace Orvan::ServerTools {
 
@@ -15,8 +19,6 @@ namespace {
 
 constexpr std::size_t kLineBufferSize = TIniProfile::kLineBufferSize;
 constexpr std::size_t kMaxLineLength = kLineBufferSize - 1;
-
-TIniRenameFunction g_rename = &std::rename;
 
 // Spaces and every other character up to 32 surround names and values without being part of them.
 bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
@@ -270,7 +272,6 @@ void CopyWithChange(std::FILE* in, TLineWriter& out, const char* section, const 
   out.WriteKeyLine(key, value);
 }
 
-// Creates the file with the one key.
 // Answers false with errno set to `error`, for the caller's message.
 bool FailWith(int error) {
   errno = error;
@@ -285,16 +286,147 @@ int CloseWritten(std::FILE* out, const TLineWriter& writer) {
   return closed ? 0 : (errno != 0 ? errno : EIO);
 }
 
-bool CreateWithKey(const char* section, const char* key, const char* value, const char* path) {
-  std::FILE* out = std::fopen(path, "wb");
-  if (out == nullptr) return false;
+// Writes the file anew: `copy` fills the temporary file (the path with its last character replaced
+// by '~') from `in` (null when there is no file yet) and says whether anything changed; then the
+// temporary file durably replaces the file. Nothing changed: the temporary file goes and the file
+// stays as it was. `in` is closed here.
+template <typename TCopy>
+bool Rewrite(std::FILE* in, const char* path, TCopy&& copy) {
+  std::string temporary(path);
+  temporary.back() = '~';
+  if (temporary == path) {
+    if (in != nullptr) std::fclose(in);
+    return FailWith(EINVAL);
+  }
+  std::FILE* out = std::fopen(temporary.c_str(), "wb");
+  if (out == nullptr) {
+    const int error = errno;
+    if (in != nullptr) std::fclose(in);
+    return FailWith(error);
+  }
   TLineWriter writer(out);
-  if (!IsUnnamed(section)) writer.WriteSectionHeader(section);
-  writer.WriteKeyLine(key, value);
-  const int error = CloseWritten(out, writer);
-  if (error == 0) return true;
-  std::remove(path);
-  return FailWith(error);
+  errno = 0;
+  const bool changed = copy(writer);
+  int error = 0;
+  if (in != nullptr) {
+    error = std::ferror(in) ? (errno != 0 ? errno : EIO) : 0;
+    std::fclose(in);
+  }
+  const int writeError = CloseWritten(out, writer);
+  if (error == 0) error = writeError;
+  // The rename replaces the file in one step: on any failure before it the original stays as it was.
+  if (error == 0 && changed) error = Network::ReplaceFileDurably(temporary.c_str(), path);
+  if (error != 0 || !changed) std::remove(temporary.c_str());
+  return error == 0 || FailWith(error);
+}
+
+// One change of a batch, found by its key within its section's first block.
+struct TBatchKey {
+  std::size_t change;  // the last change of this key: it wins
+  bool done = false;   // set in the file already
+};
+
+struct TBatchSection {
+  const char* name = "";
+  bool seen = false;
+  std::unordered_map<std::string, TBatchKey> keys;
+  std::vector<std::string> order;  // the keys in the order of their first change
+};
+
+std::string LowerName(const char* data, std::size_t length) {
+  std::string name(data, length);
+  for (char& c : name) c = LowerAscii(c);
+  return name;
+}
+
+// Copies `in` (null: no file yet) into `out` with the changes made: IniPutString's copy, for many
+// keys at once. True when the copy differs from the file in some key.
+bool CopyWithChanges(std::FILE* in, TLineWriter& out, const TIniChange* changes, std::size_t count) {
+  std::vector<TBatchSection> sections;
+  std::unordered_map<std::string, std::size_t> sectionIndex;
+  for (std::size_t i = 0; i < count; ++i) {
+    const char* section = IsUnnamed(changes[i].section) ? "" : changes[i].section;
+    auto [place, added] = sectionIndex.emplace(LowerName(section, std::strlen(section)), sections.size());
+    if (added) {
+      sections.emplace_back();
+      sections.back().name = section;
+    }
+    TBatchSection& target = sections[place->second];
+    const std::string key = LowerName(changes[i].key, std::strlen(changes[i].key));
+    auto [entry, fresh] = target.keys.emplace(key, TBatchKey{i});
+    if (fresh) {
+      target.order.push_back(key);
+    } else {
+      entry->second.change = i;
+    }
+  }
+
+  bool changed = false;
+  // The keys of a section not found in its block go last in it.
+  const auto finish = [&](TBatchSection& section) {
+    for (const std::string& key : section.order) {
+      TBatchKey& entry = section.keys.at(key);
+      const TIniChange& change = changes[entry.change];
+      if (change.value == nullptr || entry.done) continue;
+      out.WriteKeyLine(change.key, change.value);
+      entry.done = changed = true;
+    }
+  };
+
+  const auto unnamed = sectionIndex.find("");
+  TBatchSection* block = unnamed != sectionIndex.end() ? &sections[unnamed->second] : nullptr;
+  if (block != nullptr) block->seen = true;
+  TLine line;
+  char value[kLineBufferSize];
+  while (in != nullptr && ReadLine(in, line)) {
+    const TParsedLine parsed = ParseLine(line);
+    if (parsed.kind == ELineKind::kSection) {
+      if (block != nullptr) finish(*block);
+      block = nullptr;
+      const auto found = sectionIndex.find(LowerName(parsed.name.data, parsed.name.length));
+      if (found != sectionIndex.end() && !found->first.empty() && !sections[found->second].seen) {
+        block = &sections[found->second];
+        block->seen = true;
+      }
+    } else if (block != nullptr && parsed.kind == ELineKind::kKey) {
+      const auto found = block->keys.find(LowerName(parsed.name.data, parsed.name.length));
+      if (found != block->keys.end()) {
+        TBatchKey& entry = found->second;
+        const TIniChange& change = changes[entry.change];
+        if (change.value == nullptr) {
+          // Every line of a deleted key goes.
+          changed = true;
+          continue;
+        }
+        if (!entry.done) {
+          entry.done = true;
+          CopyValue(parsed.value, value, sizeof(value));
+          // A key that keeps its value keeps its line as it was, comment and all.
+          if (std::strcmp(value, change.value) != 0) {
+            out.WriteKeyLine(change.key, change.value);
+            changed = true;
+            continue;
+          }
+        }
+      }
+    }
+    out.Write(line.text, line.length);
+  }
+  if (block != nullptr) finish(*block);
+  // Sections not in the file go at its end, in the order of their first change.
+  for (TBatchSection& section : sections) {
+    if (section.seen) continue;
+    bool header = false;
+    for (const std::string& key : section.order) {
+      const TIniChange& change = changes[section.keys.at(key).change];
+      if (change.value == nullptr) continue;
+      if (!header) out.WriteSectionHeader(section.name);
+      header = true;
+      out.WriteKeyLine(change.key, change.value);
+      changed = true;
+    }
+  }
+  return changed;
 }
 
 bool HasBlankEnd(const char* text) {
@@ -444,7 +576,11 @@ bool TIniProfile::IniPutString(const char* section, const char* key, const char*
     // Only a missing file is made anew; one that exists but cannot be read is left alone.
     if (errno != ENOENT) return false;
     if (key == nullptr || value == nullptr) return true;
-    return CreateWithKey(section, key, value, path);
+    return Rewrite(nullptr, path, [&](TLineWriter& out) {
+      if (!IsUnnamed(section)) out.WriteSectionHeader(section);
+      out.WriteKeyLine(key, value);
+      return true;
+    });
   }
 
   // Nothing to change: the value is already there, or what should go is not.
@@ -457,34 +593,26 @@ bool TIniProfile::IniPutString(const char* section, const char* key, const char*
     return true;
   }
   std::rewind(in);
+  return Rewrite(in, path, [&](TLineWriter& out) {
+    CopyWithChange(in, out, section, key, value);
+    return true;
+  });
+}
 
-  // The temporary file is the path with its last character replaced by '~'.
-  std::string temporary(path);
-  temporary.back() = '~';
-  if (temporary == path) {
-    std::fclose(in);
-    return FailWith(EINVAL);
+bool TIniProfile::IniPutStrings(const TIniChange* changes, std::size_t count, const char* path) {
+  if (path == nullptr || *path == '\0' || (changes == nullptr && count != 0)) return FailWith(EINVAL);
+  bool sets = false;
+  for (std::size_t i = 0; i < count; ++i) {
+    const TIniChange& change = changes[i];
+    if (change.key == nullptr || Refused(change.section, change.key, change.value)) return FailWith(EINVAL);
+    sets = sets || change.value != nullptr;
   }
-  std::FILE* out = std::fopen(temporary.c_str(), "wb");
-  if (out == nullptr) {
-    const int error = errno;
-    std::fclose(in);
-    return FailWith(error);
+  std::FILE* in = std::fopen(path, "rb");
+  if (in == nullptr) {
+    if (errno != ENOENT) return false;
+    if (!sets) return true;
   }
-  TLineWriter writer(out);
-  errno = 0;
-  CopyWithChange(in, writer, section, key, value);
-  const int readError = std::ferror(in) ? (errno != 0 ? errno : EIO) : 0;
-  std::fclose(in);
-  const int writeError = CloseWritten(out, writer);
-  int error = readError != 0 ? readError : writeError;
-  // rename replaces the file in one step: on any failure the original stays as it was.
-  if (error == 0 && g_rename(temporary.c_str(), path) != 0) error = errno != 0 ? errno : EIO;
-  if (error != 0) {
-    std::remove(temporary.c_str());
-    return FailWith(error);
-  }
-  return true;
+  return Rewrite(in, path, [&](TLineWriter& out) { return CopyWithChanges(in, out, changes, count); });
 }
 
 bool TIniProfile::IniPutLong(const char* section, const char* key, long value, const char* path) {
@@ -498,12 +626,6 @@ bool TIniProfile::IniPutFloat(const char* section, const char* key, float value,
   char text[kNumberBufferSize];
   std::snprintf(text, sizeof(text), "%f", static_cast<double>(value));
   return IniPutString(section, key, text, path);
-}
-
-TIniRenameFunction TIniProfile::SetRenameFunction(TIniRenameFunction function) {
-  const TIniRenameFunction previous = g_rename;
-  g_rename = function != nullptr ? function : &std::rename;
-  return previous;
 }
 
 }  // namespace Orvan::ServerTools

@@ -1,7 +1,8 @@
 // The INI profile functions that read and rewrite the server's small configuration files
 // ("variables.ini", "admins.ini", "banned_clients.ini", "login.ini"). Each call opens the file, does
 // its work with fixed line buffers and closes it; a write rewrites the whole file through a
-// temporary copy that then replaces it. Main thread only: nothing guards against another writer.
+// temporary copy that then replaces it, synced to the disk first. Main thread only: nothing guards
+// against another writer.
 //
 // Syntax: "[name]" opens a section (lines before the first one form the unnamed section, named by
 // a null or empty section); "key=value" sets a key; ";" or "#" outside double quotes starts a
@@ -9,14 +10,20 @@
 // them, \" and "" inside standing for one quote. Names match without regard to case.
 #pragma once
 
+#include <cstddef>
+
 namespace Orvan::ServerTools {
 
 // Called for every key in file order with its section ("" before the first header), its key and
 // its value; returning 0 stops the walk.
 using TIniBrowseCallback = int (*)(const char* section, const char* key, const char* value, void* userData);
 
-// The rename step of a rewrite (the standard rename); a test replaces it to see a failing rename.
-using TIniRenameFunction = int (*)(const char* from, const char* to);
+// One key to set (a value) or delete (a null value) in a batch of changes.
+struct TIniChange {
+  const char* section;  // null or "" for the unnamed section
+  const char* key;
+  const char* value;
+};
 
 class TIniProfile {
  public:
@@ -57,9 +64,12 @@ class TIniProfile {
   static bool IniPutString(const char* section, const char* key, const char* value, const char* path);
   static bool IniPutLong(const char* section, const char* key, long value, const char* path);
   static bool IniPutFloat(const char* section, const char* key, float value, const char* path);
-
-  // Replaces the rename of rewrites; returns the previous function.
-  static TIniRenameFunction SetRenameFunction(TIniRenameFunction function);
+  // Many keys in one rewrite, however many: the file IniPutString would leave after each change in
+  // turn, except that a deleted key loses every one of its lines in the section (IniPutString only
+  // the first). A key changed twice takes its last change. Each change is checked as IniPutString
+  // checks it, and a null key is refused too: one refused change refuses the batch, with the file
+  // as it was. A batch that changes no key leaves the file alone.
+  static bool IniPutStrings(const TIniChange* changes, std::size_t count, const char* path);
 };
 
 }  // namespace Orvan::ServerTools

@@ -7,11 +7,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/file_replace_calls.h"
 #include "support/temporary_folder.h"
 
 namespace Orvan::ServerTools {
@@ -271,6 +273,109 @@ TEST_F(IniProfileTest, AMissingFileIsCreatedForASetAndNotForADeletion) {
   }
 }
 
+// Created or rewritten, a file is written whole to its temporary copy, synced, and only then put in
+// place; the folder is synced after the rename.
+TEST_F(IniProfileTest, RewritesAreSyncedBeforeAndAfterTheRename) {
+  const std::string path = folder_.Path("synced.ini");
+  const std::string real = std::filesystem::canonical(folder_.Path()).string();
+  const std::vector<std::string> expected = {"sync " + real + "/synced.in~",
+                                             "rename " + folder_.Path("synced.in~") + " -> " + path, "sync " + real};
+  const TIniChange batch[] = {{nullptr, "2", "0"}, {nullptr, "3", "0"}};
+  const std::vector<std::pair<const char*, std::function<bool()>>> writes = {
+      {"created", [&] { return TIniProfile::IniPutString(nullptr, "1", "0", path.c_str()); }},
+      {"rewritten", [&] { return TIniProfile::IniPutString(nullptr, "1", "5", path.c_str()); }},
+      {"rewritten by a batch", [&] { return TIniProfile::IniPutStrings(batch, 2, path.c_str()); }},
+  };
+  for (const auto& [what, write] : writes) {
+    SCOPED_TRACE(what);
+    OrvTest::TRecordedFileReplace calls;
+    ASSERT_TRUE(write());
+    EXPECT_EQ(calls.Calls(), expected);
+  }
+  EXPECT_EQ(Read(path), "1=5\n2=0\n3=0\n");
+  // A failed sync keeps the file as it was.
+  OrvTest::TRecordedFileReplace calls;
+  calls.FailSyncs(EIO);
+  EXPECT_FALSE(TIniProfile::IniPutString(nullptr, "1", "6", path.c_str()));
+  EXPECT_EQ(errno, EIO);
+  EXPECT_EQ(Read(path), "1=5\n2=0\n3=0\n");
+  EXPECT_FALSE(std::filesystem::exists(folder_.Path("synced.in~")));
+}
+
+// A batch leaves the file that the same changes made one by one leave (deletions aside: a batch
+// deletes every line of the key in its section).
+TEST_F(IniProfileTest, ABatchOfChangesIsOneRewriteWithTheChangesOneByOneWouldGive) {
+  const std::string original = "free=0\n[First]\na=1 ; keep me\nb=2\n\n[Second]\nc=3\n[first]\na=7\n";
+  struct TCase {
+    const char* name;
+    std::vector<TIniChange> changes;
+    std::string expected;
+  };
+  const std::vector<TCase> cases = {
+      {"replace and add across sections",
+       {{"first", "A", "9"}, {nullptr, "top", "1"}, {"Second", "d", "4"}, {"First", "z", "new"}},
+       "free=0\ntop=1\n[First]\nA=9\nb=2\n\nz=new\n[Second]\nc=3\nd=4\n[first]\na=7\n"},
+      {"new sections at the end, in order",
+       {{"Third", "e", "5"}, {"Fourth", "f", "6"}, {"third", "g", "7"}},
+       original + "[Third]\ne=5\ng=7\n[Fourth]\nf=6\n"},
+      {"delete and set",
+       {{"First", "a", nullptr}, {"", "free", "a;b"}, {"Second", "c", nullptr}},
+       "free=\"a;b\"\n[First]\nb=2\n\n[Second]\n[first]\na=7\n"},
+      {"the last change of a key wins", {{"First", "b", "x"}, {"First", "b", "y"}},
+       "free=0\n[First]\na=1 ; keep me\nb=y\n\n[Second]\nc=3\n[first]\na=7\n"},
+      // A key set to the value it holds keeps its line, comment and all, while others change.
+      {"unchanged keys keep their lines", {{"First", "a", "1"}, {"First", "b", "5"}},
+       "free=0\n[First]\na=1 ; keep me\nb=5\n\n[Second]\nc=3\n[first]\na=7\n"},
+  };
+  for (const TCase& test : cases) {
+    SCOPED_TRACE(test.name);
+    const std::string one = Write(original, "one.ini");
+    for (const TIniChange& change : test.changes) {
+      ASSERT_TRUE(TIniProfile::IniPutString(change.section, change.key, change.value, one.c_str()));
+    }
+    EXPECT_EQ(Read(one), test.expected);
+    const std::string path = Write(original);
+    OrvTest::TRecordedFileReplace calls;
+    ASSERT_TRUE(TIniProfile::IniPutStrings(test.changes.data(), test.changes.size(), path.c_str()));
+    EXPECT_EQ(Read(path), test.expected);
+    EXPECT_EQ(calls.Calls().size(), 3u);  // one rewrite
+  }
+
+  // Every line of a deleted key goes, in the section's first block only.
+  const std::string path = Write("k=1\n[s]\nk=2\nK=3\nj=4\n[s]\nk=5\n");
+  const TIniChange deletion{"s", "k", nullptr};
+  ASSERT_TRUE(TIniProfile::IniPutStrings(&deletion, 1, path.c_str()));
+  EXPECT_EQ(Read(path), "k=1\n[s]\nj=4\n[s]\nk=5\n");
+}
+
+TEST_F(IniProfileTest, ABatchThatChangesNothingOrIsRefusedLeavesTheFileAlone) {
+  const std::string content = "a=1\n[s]\nb=\"x;y\"\n";
+  const std::string path = Write(content);
+  const ino_t inode = Inode(path);
+  const TIniChange same[] = {{nullptr, "A", "1"}, {"S", "b", "x;y"}, {"s", "missing", nullptr}, {"t", "k", nullptr}};
+  EXPECT_TRUE(TIniProfile::IniPutStrings(same, 4, path.c_str()));
+  EXPECT_TRUE(TIniProfile::IniPutStrings(nullptr, 0, path.c_str()));
+  EXPECT_EQ(Inode(path), inode);
+  EXPECT_FALSE(std::filesystem::exists(folder_.Path("test.in~")));
+
+  const TIniChange refused[] = {{nullptr, "a", "2"}, {nullptr, "bad=key", "1"}};
+  const TIniChange noKey[] = {{nullptr, "a", "2"}, {"s", nullptr, nullptr}};
+  for (const TIniChange* batch : {refused, noKey}) {
+    errno = 0;
+    EXPECT_FALSE(TIniProfile::IniPutStrings(batch, 2, path.c_str()));
+    EXPECT_EQ(errno, EINVAL);
+    EXPECT_EQ(Inode(path), inode);
+  }
+  EXPECT_EQ(Read(path), content);
+
+  // A missing file: made for sets, not for deletions alone.
+  const std::string fresh = folder_.Path("fresh.ini");
+  EXPECT_TRUE(TIniProfile::IniPutStrings(&same[2], 2, fresh.c_str()));
+  EXPECT_FALSE(std::filesystem::exists(fresh));
+  EXPECT_TRUE(TIniProfile::IniPutStrings(same, 2, fresh.c_str()));
+  EXPECT_EQ(Read(fresh), "A=1\n[S]\nb=\"x;y\"\n");
+}
+
 TEST_F(IniProfileTest, NumbersAreWrittenAsText) {
   const std::string path = folder_.Path("numbers.ini");
   ASSERT_TRUE(TIniProfile::IniPutLong("n", "big", 9000000000L, path.c_str()));
@@ -330,11 +435,15 @@ TEST_F(IniProfileTest, WritesThatWouldNotReadBackAreRefused) {
 TEST_F(IniProfileTest, AFailedRenameKeepsTheOriginalAndRemovesTheTemporaryFile) {
   const std::string content = "[Bans]\n1=0\n2=0\n";
   const std::string path = Write(content, "banned.ini");
-  const TIniRenameFunction previous =
-      TIniProfile::SetRenameFunction([](const char*, const char*) { return errno = EXDEV, -1; });
-  EXPECT_FALSE(TIniProfile::IniPutString("Bans", "3", "0", path.c_str()));
-  EXPECT_EQ(errno, EXDEV);
-  TIniProfile::SetRenameFunction(previous);
+  {
+    OrvTest::TRecordedFileReplace calls;
+    calls.FailRenames(EXDEV);
+    EXPECT_FALSE(TIniProfile::IniPutString("Bans", "3", "0", path.c_str()));
+    EXPECT_EQ(errno, EXDEV);
+    const TIniChange change{"Bans", "4", "0"};
+    EXPECT_FALSE(TIniProfile::IniPutStrings(&change, 1, path.c_str()));
+    EXPECT_EQ(errno, EXDEV);
+  }
   EXPECT_EQ(Read(path), content);
   EXPECT_FALSE(std::filesystem::exists(folder_.Path("banned.in~")));
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <new>
 
+#include "network/files/durable_file_replace.h"
 #include "network/files/save_file_layout.h"
 
 namespace Orvan {
@@ -123,7 +124,8 @@ bool TSpooledSaveFileWriter::Seal(const std::string& path) {
   if (file_->Write(seal, sizeof seal) != static_cast<std::int32_t>(sizeof seal)) {
     return FailFile(errno != 0 ? errno : ENOSPC);
   }
-  if (std::rename(path_.c_str(), path.c_str()) != 0) return FailFile(errno);
+  // Synced before and after the rename: a power loss leaves no empty or partial sealed file.
+  if (const int error = Network::ReplaceFileDurably(path_.c_str(), path.c_str()); error != 0) return FailFile(error);
   path_ = path;
   state_ = kSealed;
   // A sealed file holds no descriptor: a server keeps none for replays it has saved.

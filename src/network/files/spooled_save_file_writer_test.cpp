@@ -5,10 +5,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "network/files/save_file_writer.h"
+#include "support/file_replace_calls.h"
 #include "support/native_file_calls.h"
 #include "support/save_file_recorder.h"
 #include "support/temporary_folder.h"
@@ -177,6 +179,33 @@ TEST_F(SpooledSaveFileWriterTest, FileFailuresAreReportedWithTheirReason) {
     struct stat status;
     EXPECT_NE(::stat(path.c_str(), &status), 0) << "the unsealed file is left behind";
     EXPECT_NE(::stat(Path("sealed").c_str(), &status), 0);
+  }
+}
+
+// The seal puts the file in place only once its bytes are on the disk, and syncs the folder after
+// the rename; a failed sync is a file error that leaves no sealed file.
+TEST_F(SpooledSaveFileWriterTest, TheSealSyncsTheFileBeforeItsRenameAndTheFolderAfter) {
+  const std::string real = std::filesystem::canonical(folder_.Path()).string();
+  for (const int syncError : {0, EIO}) {
+    SCOPED_TRACE(syncError);
+    std::filesystem::remove(Path("sealed"));
+    TSpooled spooled;
+    ASSERT_TRUE(spooled.Begin(Path("recording.part")));
+    ASSERT_TRUE(spooled.AddChunk(Tag("pact"), 0, "abc", 3));
+    OrvTest::TRecordedFileReplace calls;
+    calls.FailSyncs(syncError);
+    EXPECT_EQ(spooled.Seal(Path("sealed")), syncError == 0);
+    if (syncError == 0) {
+      const std::vector<std::string> expected = {"sync " + real + "/recording.part",
+                                                 "rename " + Path("recording.part") + " -> " + Path("sealed"),
+                                                 "sync " + real};
+      EXPECT_EQ(calls.Calls(), expected);
+      EXPECT_EQ(spooled.GetSize(), ReadFileBytes(Path("sealed")).size());
+    } else {
+      EXPECT_EQ(calls.Calls(), std::vector<std::string>{"sync " + real + "/recording.part"});
+      EXPECT_EQ(spooled.GetSystemError(), EIO);
+      EXPECT_FALSE(std::filesystem::exists(Path("sealed")));
+    }
   }
 }
 

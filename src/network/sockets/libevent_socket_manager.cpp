@@ -93,7 +93,7 @@ void TSocketInterfaceManagerForLibEvent::LogStartUp() {
   }
 }
 
-void TSocketInterfaceManagerForLibEvent::SetCallbackForSocket(ISocketInterface* socket, bool read, bool write,
+bool TSocketInterfaceManagerForLibEvent::SetCallbackForSocket(ISocketInterface* socket, bool read, bool write,
                                                               std::int32_t timeOutSeconds, event_callback_fn callback,
                                                               void* userData) {
   short flags = EV_PERSIST;
@@ -123,10 +123,17 @@ void TSocketInterfaceManagerForLibEvent::SetCallbackForSocket(ISocketInterface* 
     events_.Erase(socket);
     NetworkLog(kNetworkLogError,
                "TSocketInterfaceManagerForLibEvent::SetCallbackForSocket() -> Failed to create event !");
-    return;
+    return false;
   }
-  event_add(watched, timeOutSeconds > 0 ? &timeOut : nullptr);
+  if (event_add(watched, timeOutSeconds > 0 ? &timeOut : nullptr) != 0) {
+    event_free(watched);
+    events_.Erase(socket);
+    NetworkLog(kNetworkLogError,
+               "TSocketInterfaceManagerForLibEvent::SetCallbackForSocket() -> Failed to add event !");
+    return false;
+  }
   entry->value = watched;
+  return true;
 }
 
 void TSocketInterfaceManagerForLibEvent::RemoveSocket(ISocketInterface* socket) {

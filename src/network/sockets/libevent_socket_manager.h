@@ -41,8 +41,10 @@ class TSocketInterfaceManagerForLibEvent final : public TSocketInterfaceManager 
   SSL_CTX* GetClientSslContext() const { return clientContext_; }
 
   // Watches the socket's descriptor with a persistent event (read and/or write; a time-out when
-  // above 0). A second call for the same socket replaces the first registration.
-  void SetCallbackForSocket(ISocketInterface* socket, bool read, bool write, std::int32_t timeOutSeconds,
+  // above 0). A second call for the same socket replaces the first registration. False, logged and
+  // with no registration left, when the event cannot be made or added (a descriptor the system
+  // does not know).
+  bool SetCallbackForSocket(ISocketInterface* socket, bool read, bool write, std::int32_t timeOutSeconds,
                             event_callback_fn callback, void* userData);
   // Frees the socket's event; nothing for a socket that is not watched.
   void RemoveSocket(ISocketInterface* socket) override;

@@ -89,11 +89,12 @@ void TListenAcceptor::ApplyWatch() {
   const bool wanted = socket_ != nullptr && !socket_->IsClosed() && !held_ && !paused_;
   if (wanted == watching_) return;
   if (wanted) {
-    manager_->SetCallbackForSocket(socket_, true, false, -1, callback_, argument_);
+    // A socket that could not be watched is tried again at the next call (the next loop pass).
+    watching_ = manager_->SetCallbackForSocket(socket_, true, false, -1, callback_, argument_);
   } else {
     manager_->RemoveSocket(socket_);
+    watching_ = false;
   }
-  watching_ = wanted;
 }
 
 int TListenAcceptor::Accept(sockaddr_storage& address) {

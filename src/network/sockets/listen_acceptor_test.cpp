@@ -116,6 +116,31 @@ class ListenAcceptorTest : public ::testing::Test {
   int calls_ = 0;
 };
 
+// A socket the event loop refused to watch is not taken as watched: the next pass tries again.
+TEST_F(ListenAcceptorTest, ASocketThatCouldNotBeWatchedIsWatchedAtTheNextPass) {
+  acceptor_.Stop();
+  // The listening socket's descriptor, closed under it: the system refuses to watch that number.
+  const int descriptor = listener_->GetDescriptor();
+  const int saved = ::dup(descriptor);
+  ASSERT_NE(saved, -1);
+  ::close(descriptor);
+  acceptor_.Start(&manager_, listener_.get(), &OnReadable, this);
+  EXPECT_FALSE(acceptor_.IsWatching());
+  ASSERT_EQ(LineCount(), 1u);
+  EXPECT_EQ(LastLine(), "TSocketInterfaceManagerForLibEvent::SetCallbackForSocket() -> Failed to add event !");
+  acceptor_.Update(Now());
+  EXPECT_FALSE(acceptor_.IsWatching());
+
+  // The descriptor back: the next pass watches it, and a waiting connection is taken.
+  ASSERT_EQ(::dup2(saved, descriptor), descriptor);
+  ::close(saved);
+  Connect();
+  acceptor_.Update(Now());
+  EXPECT_TRUE(acceptor_.IsWatching());
+  ASSERT_TRUE(OrvTest::RunLoopUntil(manager_, [&] { return accepted_.size() == 1; }));
+  CloseAccepted();
+}
+
 TEST_F(ListenAcceptorTest, OutOfDescriptorsTheSocketIsCalledOnceAndLoggedOnce) {
   Connect();
   Connect();
