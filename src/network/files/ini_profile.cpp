@@ -438,6 +438,10 @@ bool HasBlankEnd(const char* text) {
 // break anywhere (it would start a line of its own), and a value that needs quotes and ends with a
 // backslash (written as "...\"", the closing quote would read as an escaped one).
 bool Refused(const char* section, const char* key, const char* value) {
+  // A key's removal writes nothing: it may name any key the file holds, also one in a section whose
+  // name could not be written back (a carriage return in it, say); names that cannot be in the file
+  // match nothing.
+  if (value == nullptr && key != nullptr) return *key == '\0';
   if (section != nullptr && (std::strpbrk(section, "]\r\n") != nullptr || HasBlankEnd(section))) return true;
   if (key != nullptr &&
       (*key == '\0' || key[0] == '[' || std::strpbrk(key, "=;#\"\r\n") != nullptr || HasBlankEnd(key))) {

@@ -368,6 +368,13 @@ TEST_F(IniProfileTest, ABatchThatChangesNothingOrIsRefusedLeavesTheFileAlone) {
   }
   EXPECT_EQ(Read(path), content);
 
+  // A key is removed from any section the file holds, also from one whose name could not be written
+  // (a person's file; the ban list reads such keys, so its refresh must be able to remove them).
+  const std::string odd = Write("1=5\n[Ol\rd]\n2=6\n3=7\n", "odd.ini");
+  const TIniChange removals[] = {{"", "1", nullptr}, {"Ol\rd", "2", nullptr}, {nullptr, "4", "0"}};
+  EXPECT_TRUE(TIniProfile::IniPutStrings(removals, 3, odd.c_str()));
+  EXPECT_EQ(Read(odd), "4=0\n[Ol\rd]\n3=7\n");
+
   // A missing file: made for sets, not for deletions alone.
   const std::string fresh = folder_.Path("fresh.ini");
   EXPECT_TRUE(TIniProfile::IniPutStrings(&same[2], 2, fresh.c_str()));
