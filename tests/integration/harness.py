@@ -141,6 +141,10 @@ class LineLog:
         if self._echo:
             self._echo.close()
 
+    def wait_closed(self, timeout=DEFAULT_TIMEOUT):
+        """Until every line of the stream is collected (its writer has ended)."""
+        self._thread.join(timeout)
+
     def wait_for(self, match, timeout=DEFAULT_TIMEOUT, start=0):
         """(index, line) of the first line from index start on that matches: a text contained in the
         line, a compiled regular expression, or a predicate. AssertionError with the last lines when the
@@ -199,9 +203,13 @@ class ManagedProcess:
     def wait(self, timeout=DEFAULT_TIMEOUT):
         """The exit status; AssertionError when the process has not ended in time."""
         try:
-            return self.process.wait(timeout)
+            status = self.process.wait(timeout)
         except subprocess.TimeoutExpired:
             raise AssertionError("%s (pid %d) still running after %.1f s" % (self.name, self.pid, timeout))
+        # The process has ended, the thread reading its output may not have read its last lines yet.
+        self.output.wait_closed(timeout)
+        self.errors.wait_closed(timeout)
+        return status
 
     def mark(self):
         """The number of output lines so far: a start for waits that must see only later lines."""

@@ -38,7 +38,9 @@ bool THttpEndpointPeer::Start(const std::string& certificateFile, const std::str
   std::vector<std::string> arguments = {"python3", SourcePath("tests/peers/http_endpoint.py"), "--port", "0"};
   if (tls_) arguments.insert(arguments.end(), {"--certfile", certificateFile, "--keyfile", keyFile});
   if (!process_.Start(arguments)) return false;
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  // A deadline for a peer that never starts: on a loaded 2-core machine a Python peer with TLS has
+  // taken more than 20 s to say it listens.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   std::string line;
   while (port_ == -1 && std::chrono::steady_clock::now() < deadline) {
     if (!process_.ReadLine(line, 1000)) continue;
