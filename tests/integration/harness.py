@@ -55,6 +55,8 @@ STOP_GRACE_SECONDS = 5.0
 # Default deadline of a wait for a log line or a peer event.
 DEFAULT_TIMEOUT = 15.0
 POUCHDB_BIN = PEERS_DIR / "node_modules" / ".bin" / "pouchdb-server"
+# The server under test was built with the sanitizers, which slow it several times over.
+SANITIZED = os.environ.get("ORV_SANITIZED") == "1"
 
 
 def server_binary():

@@ -8,6 +8,7 @@ logging in afterwards is validated and has its statistics asked for."""
 import asyncio
 import os
 import re
+import time
 
 import harness
 import udp_query
@@ -18,6 +19,8 @@ PER_ADDRESS = 10
 # What the server lets one address, and all addresses together, have waiting unidentified.
 HELD_PER_ADDRESS = 8
 UNIDENTIFIED_BUDGET = 256
+# Seconds a connection may wait for its identification.
+IDENTIFICATION_TIME_OUT = 5.0
 SOCKETS = len(ADDRESSES) * PER_ADDRESS
 # Fewer than the listen backlog at a time, so the kernel refuses none of them.
 BATCH = 100
@@ -53,18 +56,24 @@ class IdleSocketsTest(harness.AsyncIntegrationTestCase):
         connections = []
         self.addCleanup(lambda: [writer.close() for _, writer, _ in connections])
         sources = [source for source in ADDRESSES for _ in range(PER_ADDRESS)]
+        opening = time.monotonic()
         for start in range(0, SOCKETS, BATCH):
             opened = await asyncio.gather(*(
                 asyncio.open_connection(harness.LOOPBACK, server.port, local_addr=(source, 0))
                 for source in sources[start:start + BATCH]))
             connections += [(reader, writer, "%s:%d" % writer.get_extra_info("sockname")[:2])
                             for reader, writer in opened]
+        opened_in = time.monotonic() - opening
         outcomes = await asyncio.gather(*(self.until_closed(reader) for reader, _, _ in connections))
         held = {local for (_, _, local), data in zip(connections, outcomes) if data == TIME_OUT_PACKET}
         refused = {local for (_, _, local), data in zip(connections, outcomes) if data == b""}
         # The last ones taken in held out to their time-out: the budget's worth, never more than an
-        # address may have.
-        self.assertEqual(len(held), UNIDENTIFIED_BUDGET)
+        # address may have. On a machine so loaded that opening them all took longer than the time-out,
+        # the first ones held time out before the last are opened, and more than the budget do.
+        if opened_in < IDENTIFICATION_TIME_OUT:
+            self.assertEqual(len(held), UNIDENTIFIED_BUDGET)
+        else:
+            self.assertGreaterEqual(len(held), UNIDENTIFIED_BUDGET, "opened in %.1f s" % opened_in)
         self.assertEqual(len(refused), SOCKETS - len(held))
         for source in ADDRESSES:
             self.assertLessEqual(sum(local.startswith(source + ":") for local in held), HELD_PER_ADDRESS, source)
