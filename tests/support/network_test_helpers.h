@@ -23,6 +23,16 @@ namespace OrvTest {
 // Peers that went away must show up as errors, not end the test program.
 inline void IgnoreSigpipe() { ::signal(SIGPIPE, SIG_IGN); }
 
+// An IPv4 peer address (host in host byte order), as the per-source tables key it.
+inline sockaddr_storage Ipv4Peer(std::uint32_t host, std::uint16_t port = 4000) {
+  sockaddr_storage storage{};
+  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+  address->sin_family = AF_INET;
+  address->sin_port = htons(port);
+  address->sin_addr.s_addr = htonl(host);
+  return storage;
+}
+
 // Records every line of the network log hook while it lives, then puts the previous hook back.
 class TCapturedNetworkLog {
  public:

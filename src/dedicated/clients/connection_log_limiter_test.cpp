@@ -16,15 +16,6 @@ namespace {
 constexpr TTimeStamp kLimiterStart = 1'000'000'000'000;
 constexpr TTimeStamp kLimiterMillisecond = 1'000'000;
 
-sockaddr_storage LimiterPeer(std::uint32_t host, std::uint16_t port = 4000) {
-  sockaddr_storage storage{};
-  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
-  address->sin_family = AF_INET;
-  address->sin_port = htons(port);
-  address->sin_addr.s_addr = htonl(host);
-  return storage;
-}
-
 TEST(ConnectionLogLimiterTest, SharesPerSourceAndInAll) {
   struct Case {
     const char* what;
@@ -46,18 +37,18 @@ TEST(ConnectionLogLimiterTest, SharesPerSourceAndInAll) {
     std::uint32_t written = 0;
     for (std::uint32_t source = 0; source < c.sources; ++source) {
       for (std::uint32_t i = 0; i < c.perSource; ++i) {
-        written += limiter.TakeLine(LimiterPeer(0x0A000000 + source, static_cast<std::uint16_t>(i)), kLimiterStart) ? 1 : 0;
+        written += limiter.TakeLine(OrvTest::Ipv4Peer(0x0A000000 + source, static_cast<std::uint16_t>(i)), kLimiterStart) ? 1 : 0;
       }
     }
     EXPECT_EQ(written, c.written);
   }
   // A flooding source gets its share back at the share's pace.
   TConnectionLogLimiter limiter;
-  while (limiter.TakeLine(LimiterPeer(0x7F000001), kLimiterStart)) {
+  while (limiter.TakeLine(OrvTest::Ipv4Peer(0x7F000001), kLimiterStart)) {
   }
   std::uint32_t written = 0;
   for (TTimeStamp t = kLimiterStart + kLimiterMillisecond; t <= kLimiterStart + 10'000 * kLimiterMillisecond; t += kLimiterMillisecond) {
-    written += limiter.TakeLine(LimiterPeer(0x7F000001), t) ? 1 : 0;
+    written += limiter.TakeLine(OrvTest::Ipv4Peer(0x7F000001), t) ? 1 : 0;
   }
   EXPECT_NEAR(written, 10 * kLoggedConnectionsPerSecondPerSource, 1.0);
 }
@@ -67,9 +58,9 @@ TEST(ConnectionLogLimiterTest, SummaryOnceASecondWithReasons) {
   TConnectionLogLimiter limiter;
   limiter.Flush(kLimiterStart);
   EXPECT_TRUE(OrvTest::TCapturedNetworkLog::Lines().empty()) << "nothing counted, nothing written";
-  for (int i = 0; i < 1200; ++i) limiter.CountEnd(LimiterPeer(0x7F000001), "ConnectionLost", kLimiterStart);
-  for (int i = 0; i < 40; ++i) limiter.CountEnd(LimiterPeer(0x7F000001), "connection rate", kLimiterStart + kLimiterMillisecond);
-  limiter.CountEnd(LimiterPeer(0x7F000002), "TimeOut", kLimiterStart + 2 * kLimiterMillisecond);
+  for (int i = 0; i < 1200; ++i) limiter.CountEnd(OrvTest::Ipv4Peer(0x7F000001), "ConnectionLost", kLimiterStart);
+  for (int i = 0; i < 40; ++i) limiter.CountEnd(OrvTest::Ipv4Peer(0x7F000001), "connection rate", kLimiterStart + kLimiterMillisecond);
+  limiter.CountEnd(OrvTest::Ipv4Peer(0x7F000002), "TimeOut", kLimiterStart + 2 * kLimiterMillisecond);
   limiter.Flush(kLimiterStart + 999 * kLimiterMillisecond);
   EXPECT_TRUE(OrvTest::TCapturedNetworkLog::Lines().empty()) << "not before the second is over";
   limiter.Flush(kLimiterStart + 1000 * kLimiterMillisecond);
@@ -89,9 +80,9 @@ TEST(ConnectionLogLimiterTest, SummaryIsBoundedInSourcesAndReasons) {
   OrvTest::TCapturedNetworkLog log;
   TConnectionLogLimiter limiter;
   static const char* const kReasons[] = {"r0", "r1", "r2", "r3", "r4", "r5", "r6", "r7", "r8", "r9"};
-  for (const char* reason : kReasons) limiter.CountEnd(LimiterPeer(0x7F000001), reason, kLimiterStart);
+  for (const char* reason : kReasons) limiter.CountEnd(OrvTest::Ipv4Peer(0x7F000001), reason, kLimiterStart);
   for (std::uint32_t source = 0; source < 1000; ++source) {
-    limiter.CountEnd(LimiterPeer(0x0A000000 + source), "ConnectionLost", kLimiterStart);
+    limiter.CountEnd(OrvTest::Ipv4Peer(0x0A000000 + source), "ConnectionLost", kLimiterStart);
   }
   limiter.Flush(kLimiterStart + 1000 * kLimiterMillisecond);
   const std::vector<std::string> lines = OrvTest::TCapturedNetworkLog::Texts();

@@ -8,20 +8,13 @@
 #include <functional>
 #include <vector>
 
+#include "support/network_test_helpers.h"
+
 namespace Orvan::Dedicated {
 namespace {
 
 constexpr TTimeStamp kRateStart = 1'000'000'000'000;
 constexpr TTimeStamp kRateMillisecond = 1'000'000;
-
-sockaddr_storage RatePeer(std::uint32_t host, std::uint16_t port) {
-  sockaddr_storage storage{};
-  auto* address = reinterpret_cast<sockaddr_in*>(&storage);
-  address->sin_family = AF_INET;
-  address->sin_port = htons(port);
-  address->sin_addr.s_addr = htonl(host);
-  return storage;
-}
 
 using TRateTake = std::function<bool(TSourceRateLimits&, const sockaddr_storage&, TTimeStamp)>;
 
@@ -46,16 +39,16 @@ TEST(SourceRateLimitsTest, BurstThenRatePerSource) {
       {"identifications", identification, connection, kIdentificationsPerSecondPerSource,
        kIdentificationBurstPerSource},
   };
-  const sockaddr_storage flooder = RatePeer(0x7F000001, 2000);
+  const sockaddr_storage flooder = OrvTest::Ipv4Peer(0x7F000001, 2000);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TSourceRateLimits limits;
     const auto burst = static_cast<int>(c.burst);
     for (int i = 0; i < burst; ++i) {
-      ASSERT_TRUE(c.take(limits, RatePeer(0x7F000001, static_cast<std::uint16_t>(1000 + i)), kRateStart)) << i;
+      ASSERT_TRUE(c.take(limits, OrvTest::Ipv4Peer(0x7F000001, static_cast<std::uint16_t>(1000 + i)), kRateStart)) << i;
     }
     EXPECT_FALSE(c.take(limits, flooder, kRateStart));
-    EXPECT_TRUE(c.take(limits, RatePeer(0x7F000002, 2000), kRateStart)) << "another address";
+    EXPECT_TRUE(c.take(limits, OrvTest::Ipv4Peer(0x7F000002, 2000), kRateStart)) << "another address";
     EXPECT_TRUE(c.other(limits, flooder, kRateStart)) << "the other bucket";
     // One token comes back every 1/rate seconds.
     const auto interval = static_cast<TTimeStamp>(1000.0 / c.rate * kRateMillisecond);
@@ -77,18 +70,18 @@ TEST(SourceRateLimitsTest, BurstThenRatePerSource) {
 TEST(SourceRateLimitsTest, TableOfSourcesIsBounded) {
   TSourceRateLimits limits;
   for (std::uint32_t i = 0; i < kMaxRateLimitedSources; ++i) {
-    ASSERT_TRUE(limits.TakeConnection(RatePeer(0x0A000000 + i, 1), kRateStart));
+    ASSERT_TRUE(limits.TakeConnection(OrvTest::Ipv4Peer(0x0A000000 + i, 1), kRateStart));
   }
   EXPECT_EQ(limits.GetSourceCount(), kMaxRateLimitedSources);
   // Full of busy sources: the first one is forgotten and the flooder counted from its first try.
-  const sockaddr_storage flooder = RatePeer(0x0B000000, 1);
+  const sockaddr_storage flooder = OrvTest::Ipv4Peer(0x0B000000, 1);
   int taken = 0;
   for (int i = 0; i < 1000; ++i) taken += limits.TakeConnection(flooder, kRateStart) ? 1 : 0;
   EXPECT_EQ(taken, static_cast<int>(kConnectionBurstPerSource));
   EXPECT_EQ(limits.GetSourceCount(), kMaxRateLimitedSources);
   // Ten seconds on, every bucket is full again: they are forgotten and the next new source counted.
   const TTimeStamp later = kRateStart + 10'000 * kRateMillisecond;
-  EXPECT_TRUE(limits.TakeConnection(RatePeer(0x0C000000, 1), later));
+  EXPECT_TRUE(limits.TakeConnection(OrvTest::Ipv4Peer(0x0C000000, 1), later));
   EXPECT_EQ(limits.GetSourceCount(), 1u);
 }
 

@@ -27,6 +27,7 @@
 #include "network/files/spooled_save_file_writer.h"
 #include "support/client_channel_fixture.h"
 #include "support/manual_clock.h"
+#include "support/running_game_phase.h"
 #include "support/native_file_calls.h"
 #include "support/save_file_recorder.h"
 
@@ -41,21 +42,6 @@ using OrvTest::Tag;
 
 constexpr std::uint32_t kEvery = TDedicatedSession::kEveryPlayer;
 
-// A game that runs until the test ends it: no time limit, its players never done.
-class TPlayingPhase final : public TDedicatedSessionAbstractState {
- public:
-  using TDedicatedSessionAbstractState::TDedicatedSessionAbstractState;
-  void OnEnter() override {}
-  void OnExit() override {}
-  void Update() override {}
-  std::uint32_t GetStateId() const override { return kCommandStateId; }
-  void OnEvent(TDedicatedUser*, std::uint32_t) override {}
-  void OnClientMessage(TDedicatedUser*, const Network::TPacketBufferPtr&) override {}
-  TDedicatedSessionAbstractState* CreateNextState() override { return CreateMatchMakingPhase(GetManager()); }
-  bool AreUsersReady() override { return false; }
-  bool IsGameRunning() const override { return true; }
-  void OnClientRequestState(TDedicatedUser*, std::uint32_t) override {}
-};
 
 std::string LittleEndian(std::uint32_t value, int bytes) {
   std::string text;
@@ -99,7 +85,7 @@ class GameRelayTest : public OrvTest::TChannelTest<TStrivexDedicatedSession> {
   // Out of match making (players numbered) into a game that runs until StopGame; the recording
   // starts with the next update.
   void StartGame() {
-    Manager().ChangeState(new TPlayingPhase(&Manager()));
+    Manager().ChangeState(new OrvTest::TRunningGamePhase(&Manager()));
     session_.Update();
     ASSERT_TRUE(session_.IsRecording());
   }
@@ -337,7 +323,7 @@ TEST_F(GameRelayTest, TheSavedReplayHoldsTheHeaderThenThreeKindsOfChunkPerTick) 
   EXPECT_TRUE(Feed(second, GameFrame(kEvery, 'd', "go")));
   Step();
   // A change of phase during tick 1 is that tick's state record.
-  Manager().ChangeState(new TPlayingPhase(&Manager()));
+  Manager().ChangeState(new OrvTest::TRunningGamePhase(&Manager()));
   Step();
   // Back in match making the players lose their numbers.
   const std::uint32_t firstNumber = Number(first);

@@ -15,25 +15,11 @@
 #include "network/operations/operation_with_time_out.h"
 #include "support/client_channel_fixture.h"
 #include "support/manual_clock.h"
+#include "support/running_game_phase.h"
 
 namespace Orvan::Dedicated {
 namespace {
 
-// A battle that lasts until the test ends: the game runs and ticks.
-class TEndlessBattlePhase final : public TDedicatedSessionAbstractState {
- public:
-  using TDedicatedSessionAbstractState::TDedicatedSessionAbstractState;
-  void OnEnter() override {}
-  void OnExit() override {}
-  void Update() override {}
-  std::uint32_t GetStateId() const override { return kCommandStateId; }
-  void OnEvent(TDedicatedUser*, std::uint32_t) override {}
-  void OnClientMessage(TDedicatedUser*, const Network::TPacketBufferPtr&) override {}
-  TDedicatedSessionAbstractState* CreateNextState() override { return CreateMatchMakingPhase(GetManager()); }
-  bool AreUsersReady() override { return false; }
-  bool IsGameRunning() const override { return true; }
-  void OnClientRequestState(TDedicatedUser*, std::uint32_t) override {}
-};
 
 // An operation whose peer never answers: only the operation tick ends it, by its time-out.
 class TUnansweredOperation final : public Network::TOperationWithTimeOut {
@@ -69,7 +55,7 @@ TEST_F(MainLoopPassTest, EveryLinkStateServesTheGameAndOnlyReadyIsKeptAlive) {
   OrvTest::TManualClock::AdvanceMilliseconds(kKeepAliveMilliseconds + 1000);
   TPeer& stays = Admit(0x501);
   TDedicatedSessionStateManager& manager = *session_.GetStateManager();
-  manager.ChangeState(new TEndlessBattlePhase(&manager));
+  manager.ChangeState(new OrvTest::TRunningGamePhase(&manager));
   session_.Update();  // the recording starts
   ASSERT_TRUE(session_.IsRecording());
   OrvTest::TManualClock::AdvanceMilliseconds(1);
